@@ -1,0 +1,46 @@
+// Decoding of the controller's 24-byte status frames and the answers the
+// firmware upgrade waits for.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace rolta {
+
+// The decoded form of the latest status frame.
+struct ControllerStatus {
+  std::uint8_t FrameType = 0;
+  float Value1 = 0, Value2 = 0, Value3 = 0, Value4 = 0;
+  std::int16_t Numth = 0;
+  std::array<std::uint8_t, 5> IoDigits{};  // bytes 17-21, type 42 only
+  std::int16_t AccelMilli = 0;             // bytes 18-19, types 75, 76, 98, 123
+  std::int16_t Revolutions = 0;            // bytes 20-21, types 75 and 98
+
+  // b17*10000 + b18*1000 + b19*100 + b20*10 + b21.
+  int IoNumber() const;
+};
+
+// Console-wide; read and partly reset by the firmware upgrade.
+struct UpgradeReplies {
+  std::int32_t StopReply = 0;
+  std::int32_t WaitReply = 0;
+  float BlockStatus = 0.0f;
+  std::int32_t AckedBlock = 0;
+};
+
+// Receivers of what a status frame means.
+class StatusFrameSinks {
+ public:
+  virtual ~StatusFrameSinks() = default;
+  // Type 4: fromUpgradeProgram when Value1 is exactly 100.0; version = Value2 / 100.
+  virtual void ShowControllerVersion(bool fromUpgradeProgram, double version) = 0;
+  // The live types: the readouts.
+  virtual void ShowLiveFrame(const ControllerStatus& status) = 0;
+};
+
+// Fills `status` from a 24-byte frame (checksum already verified) and acts by type:
+// version display, upgrade replies, readouts, or nothing.
+void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status,
+                       UpgradeReplies& replies, StatusFrameSinks& sinks);
+
+}  // namespace rolta
