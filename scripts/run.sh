@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the controller simulator on a
+# pseudo-terminal and the console beside it. The simulator's port is listed
+# first in the console's port list; pick it and press "设置".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j"${JOBS:-2}" --target rolta qrx5000b-sim envkit_all
+
+run_dir=${XDG_RUNTIME_DIR:-/tmp}/rolta-$(id -u)
+mkdir -p "$run_dir"
+sim_link="$run_dir/ttyQRX5000B"
+"$root/build/bin/qrx5000b-sim" --link "$sim_link" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -e "$sim_link" ] && break; sleep 0.1; done
+echo "Controller simulator on $sim_link"
+
+export ROLTA_EXTRA_PORTS="$sim_link${ROLTA_EXTRA_PORTS:+:$ROLTA_EXTRA_PORTS}"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  "$root/build/bin/rolta" "$@"
+else
+  echo "No display found: running the console under a virtual X server (xvfb-run)."
+  xvfb-run -a -s "-screen 0 1280x900x24" "$root/build/bin/rolta" "$@"
+fi
