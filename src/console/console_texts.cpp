@@ -1,0 +1,75 @@
+#include "console/console_texts.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace rolta {
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (needed > 0) {
+    text.resize(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(needed));
+  }
+  va_end(args);
+  return text;
+}
+
+std::string EnvLoadErrorText(const TextLookup& lookup, int loadResult) {
+  const std::string reason = lookup.Lookup("版本不匹配_加载错误_该文件不存在");
+  return FormatText("envkit.dll %s ErrCode: [%d]", reason.c_str(), loadResult);
+}
+
+std::string AlreadyRunningText() {
+  return FormatText("%s已经运行!", std::string(kConsoleTitle).c_str());
+}
+
+std::string AboutVersionLine(std::string_view versionText) {
+  std::string cleaned;
+  for (char c : versionText) {
+    if (c == ' ') continue;
+    cleaned += (c == ',') ? '.' : c;
+  }
+  return FormatText("ROLTA Version %s (%d点标定) for Win2000/NT/XP", cleaned.c_str(),
+                    kCalibrationPointCount);
+}
+
+std::vector<std::string> VersionTipsLines(const TextLookup& lookup) {
+  const std::string andLater = lookup.Lookup("以上版本");
+  auto matchLine = [&](const char* format) {
+    return lookup.Lookup(FormatText(format, andLater.c_str()));
+  };
+  return {
+      "1、该版本只支持QRX5000B控制器！",
+      "2、当前版本的ROLTA和QRX5000B控制器内核版本必须匹配！",
+      "3、请按ROLTA主界面上的\"版本号\"按钮，获取版本匹配关系！",
+      "以下是版本匹配关系表：",
+      std::string(58, '-'),
+      matchLine("ROLTA V3.74 －  QRX5000B 7.34  %s"),
+      matchLine("ROLTA V3.72 －  QRX5000B 7.33  %s"),
+      "ROLTA V3.5x －  QRX5000B 7.23  以上版本",
+      "ROLTA V3.4x －  QRX5000B 7.22  以上版本",
+      "ROLTA V3.3x －  QRX5000B 7.18  以上版本",
+      "ROLTA V3.00 －  QRX5000B 7.00  以上版本",
+      std::string(59, '-'),
+  };
+}
+
+ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpgradeProgram,
+                                          double version) {
+  return {lookup.Lookup(fromUpgradeProgram ? "QRX5000升级程序版本" : "QRX5000控制器版本"),
+          FormatText("Ver%.2f", version)};
+}
+
+ControllerVersionTexts VersionQueryTexts(const TextLookup& lookup) {
+  return {lookup.Lookup("通讯端口未打开"), "版本小于Ver6.66或通讯错误"};
+}
+
+}  // namespace rolta

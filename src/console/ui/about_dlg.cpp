@@ -1,0 +1,50 @@
+#include "console/ui/about_dlg.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "console/console_environment.h"
+#include "console/console_texts.h"
+
+namespace rolta {
+
+CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
+    : CBkDialog(parent) {
+  setWindowTitle(QStringLiteral("关于 ROLTA调试器"));
+  auto* title = new QLabel(QStringLiteral("关于 ROLTA调试器"), this);
+  title->setStyleSheet(QStringLiteral("font-weight: bold; font-size: 14pt;"));
+  versionLine_ = new QLabel(QString::fromStdString(AboutVersionLine(environment.VersionText())), this);
+  versionLine_->setObjectName(QStringLiteral("aboutVersionLine"));
+  auto* requirement = new QLabel(QStringLiteral("需QRX5000B控制器V7.34以上版本支持"), this);
+  controllerCaption_ = new QLabel(QStringLiteral("当前QRX5000控制器版本"), this);
+  controllerCaption_->setObjectName(QStringLiteral("aboutControllerCaption"));
+  controllerValue_ = new QLabel(QStringLiteral("111"), this);
+  controllerValue_->setObjectName(QStringLiteral("aboutControllerValue"));
+  controllerValue_->setFrameShape(QFrame::StyledPanel);
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  ok->setObjectName(QStringLiteral("aboutOk"));
+  ok->setToolTip(QStringLiteral("关于ROLTA"));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+  auto* layout = new QGridLayout(this);
+  layout->setContentsMargins(24, 20, 24, 20);
+  layout->addWidget(title, 0, 0, 1, 2);
+  layout->addWidget(versionLine_, 1, 0, 1, 2);
+  layout->addWidget(requirement, 2, 0, 1, 2);
+  layout->addWidget(controllerCaption_, 3, 0);
+  layout->addWidget(controllerValue_, 3, 1);
+  layout->addWidget(ok, 4, 1, Qt::AlignRight);
+}
+
+void CAboutDlg::SetControllerVersion(const ControllerVersionTexts& texts) {
+  controllerCaption_->setText(QString::fromStdString(texts.caption));
+  controllerValue_->setText(QString::fromStdString(texts.value));
+}
+
+QString CAboutDlg::VersionLine() const { return versionLine_->text(); }
+QString CAboutDlg::ControllerVersionCaption() const { return controllerCaption_->text(); }
+QString CAboutDlg::ControllerVersionValue() const { return controllerValue_->text(); }
+
+}  // namespace rolta

@@ -1,0 +1,86 @@
+#include "console/ui/qt_services.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <chrono>
+#include <thread>
+
+namespace rolta {
+namespace {
+
+MessageBoxService* installedMessageBoxes = nullptr;
+KeyState* installedKeys = nullptr;
+EventPump* installedPump = nullptr;
+
+QMessageBox::Icon ToQtIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Stop: return QMessageBox::Critical;
+    case MessageIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+MessageAnswer QtMessageBoxService::Show(const MessageRequest& request) {
+  QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.caption),
+                  QString::fromStdString(request.text),
+                  request.buttons == MessageButtons::OkCancel
+                      ? QMessageBox::Ok | QMessageBox::Cancel
+                      : QMessageBox::StandardButtons(QMessageBox::Ok),
+                  QApplication::activeWindow());
+  return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+QtKeyState::QtKeyState() {
+  if (qApp) qApp->installEventFilter(this);
+}
+
+QtKeyState::~QtKeyState() {
+  if (qApp) qApp->removeEventFilter(this);
+}
+
+bool QtKeyState::IsCtrlHeld() const {
+  return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+}
+
+bool QtKeyState::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
+      escapeHeld_ = event->type() == QEvent::KeyPress;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void QtEventPump::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtEventPump::SleepMilliseconds(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+MessageBoxService& MessageBoxes() {
+  static QtMessageBoxService qtService;
+  return installedMessageBoxes ? *installedMessageBoxes : qtService;
+}
+
+KeyState& Keys() {
+  static QtKeyState qtKeys;
+  return installedKeys ? *installedKeys : qtKeys;
+}
+
+EventPump& Pump() {
+  static QtEventPump qtPump;
+  return installedPump ? *installedPump : qtPump;
+}
+
+void InstallMessageBoxService(MessageBoxService* service) { installedMessageBoxes = service; }
+void InstallKeyState(KeyState* keys) { installedKeys = keys; }
+void InstallEventPump(EventPump* pump) { installedPump = pump; }
+
+}  // namespace rolta

@@ -1,0 +1,49 @@
+// Qt implementations of the console's window-system services, and the one
+// place the process's current services are looked up, so a test can install
+// scripted ones (answers to message boxes, keys held).
+#pragma once
+
+#include <QObject>
+
+#include "console/ui_services.h"
+
+namespace rolta {
+
+class QtMessageBoxService final : public MessageBoxService {
+ public:
+  MessageAnswer Show(const MessageRequest& request) override;
+};
+
+// Ctrl comes from the keyboard's current state; Escape is tracked by an
+// application event filter (pressed and not yet released).
+class QtKeyState final : public QObject, public KeyState {
+  Q_OBJECT
+ public:
+  QtKeyState();
+  ~QtKeyState() override;
+  bool IsCtrlHeld() const override;
+  bool IsEscapeHeld() const override { return escapeHeld_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool escapeHeld_ = false;
+};
+
+class QtEventPump final : public EventPump {
+ public:
+  void ProcessPendingEvents() override;
+  void SleepMilliseconds(int milliseconds) override;
+};
+
+// The services in force; the Qt ones unless a test installed others.
+MessageBoxService& MessageBoxes();
+KeyState& Keys();
+EventPump& Pump();
+// nullptr restores the Qt service.
+void InstallMessageBoxService(MessageBoxService* service);
+void InstallKeyState(KeyState* keys);
+void InstallEventPump(EventPump* pump);
+
+}  // namespace rolta

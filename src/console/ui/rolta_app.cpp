@@ -1,0 +1,81 @@
+#include "console/ui/rolta_app.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QScreen>
+
+#include "console/console_texts.h"
+#include "console/env_console_environment.h"
+#include "console/ui/diag_tips_list.h"
+#include "console/ui/qt_services.h"
+#include "console/ui/rolta_dlg.h"
+#include "env/env_library.h"
+
+namespace rolta {
+namespace {
+
+constexpr int kTipsPollMilliseconds = 100;
+
+void CentreOnScreen(QWidget& window) {
+  window.adjustSize();
+  if (QScreen* screen = window.screen()) {
+    window.move(screen->availableGeometry().center() - window.rect().center());
+  }
+}
+
+}  // namespace
+
+QString CRoltaApp::InstanceLockPath() { return QDir::temp().filePath(QStringLiteral("rolta-QRX5000B.lock")); }
+
+int CRoltaApp::InitInstance() {
+  Keys();  // start tracking Escape before any window shows
+
+  EnvLibrary library;
+  const int loadResult = library.Load(1);
+  if (loadResult != kEnvLoadOk) {
+    // Nothing is loaded, so the lookup answers with the library's fallback text.
+    const EnvTextLookup lookup(library);
+    MessageBoxes().Show({EnvLoadErrorText(lookup, loadResult), "ROLTA", MessageIcon::Stop,
+                         MessageButtons::Ok});
+    return 1;
+  }
+
+  EnvRecord record;
+  library.GetEnvkit(record);  // 1, 0 or -1: start-up goes on in every case
+  library.SaveLog("QRX5000B", "加载成功");
+
+  // The lock is taken before the tips window opens, so a copy started while
+  // another still shows its tips is refused as well.
+  QLockFile instanceLock(InstanceLockPath());
+  instanceLock.setStaleLockTime(0);
+  if (!instanceLock.tryLock(0)) {
+    MessageBoxes().Show({AlreadyRunningText(), std::string(kAlreadyRunningCaption),
+                         MessageIcon::Information, MessageButtons::Ok});
+    library.Unload();
+    return 1;
+  }
+
+  EnvConsoleEnvironment environment(library, std::move(record));
+  {
+    CDiagTipsList tips(environment.Texts(), MessageBoxes());
+    CentreOnScreen(tips);
+    tips.show();
+    // Wait for "知道了" (or Escape held); the tips window closed any other way
+    // ends the wait too, so start-up never hangs on a window nobody sees.
+    while (!tips.Acknowledged() && tips.isVisible()) {
+      Pump().ProcessPendingEvents();
+      if (Keys().IsEscapeHeld()) break;
+      Pump().SleepMilliseconds(kTipsPollMilliseconds);
+    }
+  }
+
+  {
+    CRoltaDlg console(environment);
+    console.exec();
+  }
+  library.Unload();
+  return 0;
+}
+
+}  // namespace rolta

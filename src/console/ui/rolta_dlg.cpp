@@ -1,0 +1,410 @@
+#include "console/ui/rolta_dlg.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "console/catalogue.h"
+#include "console/console_environment.h"
+#include "console/console_texts.h"
+#include "console/readouts.h"
+#include "console/ui/about_dlg.h"
+#include "console/ui/qt_services.h"
+#include "widgets/ui/digistring.h"
+
+namespace rolta {
+namespace {
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The console's buttons: text (translated at start), tooltip (as it stands)
+// and handler; a null handler belongs to a window this console does not have.
+struct ButtonSpec {
+  const char* text;
+  const char* tooltip;
+  void (CRoltaDlg::*handler)();
+};
+constexpr ButtonSpec kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect};
+constexpr ButtonSpec kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel};
+constexpr ButtonSpec kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute};
+constexpr ButtonSpec kToolsButtons[] = {
+    {"工具", "其它工具", nullptr},
+    {"帮助", "操作提示", nullptr},
+};
+constexpr ButtonSpec kBottomButtons[] = {
+    {"版本", "版本说明", &CRoltaDlg::OnVersionQuery},
+    {"升级", "控制器升级", nullptr},
+    {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop},
+    {"标定", "控制器标定", nullptr},
+    {"退出", "退出ROLTA", &CRoltaDlg::OnExit},
+};
+
+constexpr const char* kReadoutCaptions[CRoltaDlg::kReadoutCount] = {"速度", "力矩", "电压", "里程"};
+
+struct InputSpec {
+  CommandInput input;
+  const char* label;
+};
+constexpr InputSpec kControlInputs[] = {
+    {CommandInput::ParamA, "恒速/恒功速度/a"},
+    {CommandInput::ParamB, "恒力/加载/b"},
+    {CommandInput::ParamM, "设定负荷/m"},
+    {CommandInput::ParamC, "速度间隔L/c"},
+};
+constexpr InputSpec kCoastInputs[] = {
+    {CommandInput::StartSpeed, "起始速度"},
+    {CommandInput::EndSpeed, "结束速度/间隔H"},
+    {CommandInput::StartLoad, "起始负荷"},
+    {CommandInput::EndLoad, "结束负荷"},
+};
+
+}  // namespace
+
+CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
+    : CBkDialog(parent),
+      environment_(environment),
+      texts_(environment.Texts()),
+      receiver_(port_, texts_, *this),
+      executor_(std::make_unique<CommandExecutor>(port_, ProcessCommandFrames(), texts_, *this)),
+      settingsPath_(SettingsFilePath()) {
+  setWindowTitle(Q(kConsoleTitle));
+  // Notifications come from the monitor thread; the receive handler runs here.
+  port_.SetNotifyCallback([this](std::uint32_t events) {
+    QMetaObject::invokeMethod(this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
+  });
+  receiver_.Reset();
+
+  BuildLayout();
+
+  for (QCheckBox* box : flywheels_) box->setEnabled(false);
+  progress_->setRange(0, 102);
+  progress_->setValue(0);
+  progress_->hide();
+  progress_->setEnabled(false);
+  for (std::size_t i = 0; i < kReadoutCount; ++i) readouts_[i].display->SetText("0");
+  ApplyInputsEnabled(InputsEnabled{});
+
+  portNames_ = environment_.SerialPortNames();
+  for (const std::string& name : portNames_) portList_->addItem(QString::fromStdString(name));
+
+  portList_->setCurrentIndex(portList_->count() > 0 ? 0 : -1);
+  speedList_->setCurrentIndex(4);
+  commandList_->setCurrentIndex(26);
+  about_ = new CAboutDlg(environment_, this);
+  about_->hide();
+
+  RestoreSelections();
+  OnCommandSelChange();
+  connect(commandList_, &QComboBox::currentIndexChanged, this, [this] { OnCommandSelChange(); });
+  ShowLogo();
+  Button("执行")->setFocus();
+}
+
+CRoltaDlg::~CRoltaDlg() {
+  // The monitor thread must be gone before the window it posts to.
+  port_.Close();
+}
+
+void CRoltaDlg::BuildLayout() {
+  auto translated = [this](const char* text) { return QString::fromStdString(texts_.Lookup(text)); };
+  auto makeButton = [&](const ButtonSpec& spec, QWidget* owner) {
+    auto* button = new QPushButton(translated(spec.text), owner);
+    button->setObjectName(QString::fromUtf8(spec.text));
+    button->setToolTip(QString::fromUtf8(spec.tooltip));
+    button->setAutoDefault(false);
+    if (spec.handler) connect(button, &QPushButton::clicked, this, spec.handler);
+    return button;
+  };
+
+  auto* top = new QVBoxLayout(this);
+  top->setContentsMargins(14, 12, 14, 10);
+
+  auto* titleBar = new QLabel(Q(kConsoleTitle), this);
+  titleBar->setStyleSheet(QStringLiteral("font-size: 15pt; font-weight: bold; color: #1d3557;"));
+  top->addWidget(titleBar);
+
+  auto* readoutRow = new QHBoxLayout;
+  for (std::size_t i = 0; i < kReadoutCount; ++i) {
+    auto* frame = new QGroupBox(translated(kReadoutCaptions[i]), this);
+    auto* display = new CDigistring(frame);
+    display->setMinimumSize(200, 64);
+    auto* frameLayout = new QVBoxLayout(frame);
+    frameLayout->addWidget(display);
+    readouts_[i] = {frame, display};
+    readoutRow->addWidget(frame);
+  }
+  top->addLayout(readoutRow);
+
+  auto* middle = new QHBoxLayout;
+  auto addInputs = [&](QGroupBox* group, const auto& specs) {
+    auto* grid = new QGridLayout(group);
+    int row = 0;
+    for (const InputSpec& spec : specs) {
+      auto* edit = new QLineEdit(group);
+      edit->setObjectName(QString::fromUtf8(spec.label));
+      grid->addWidget(new QLabel(QString::fromUtf8(spec.label), group), row, 0);
+      grid->addWidget(edit, row, 1);
+      inputs_[static_cast<std::size_t>(spec.input)] = edit;
+      ++row;
+    }
+    return grid;
+  };
+
+  auto* controlGroup = new QGroupBox(translated("控制参数"), this);
+  addInputs(controlGroup, kControlInputs);
+  middle->addWidget(controlGroup);
+
+  auto* commandColumn = new QVBoxLayout;
+  auto* linkGroup = new QGroupBox(translated("通讯设置"), this);
+  auto* linkLayout = new QGridLayout(linkGroup);
+  portList_ = new QComboBox(linkGroup);
+  portList_->setObjectName(QStringLiteral("portList"));
+  speedList_ = new QComboBox(linkGroup);
+  speedList_->setObjectName(QStringLiteral("speedList"));
+  for (const SpeedChoice& speed : kSpeedList) speedList_->addItem(Q(speed.text));
+  linkLayout->addWidget(portList_, 0, 0);
+  linkLayout->addWidget(speedList_, 0, 1);
+  linkLayout->addWidget(makeButton(kConnectButton, linkGroup), 1, 0);
+  linkLayout->addWidget(makeButton(kCloseButton, linkGroup), 1, 1);
+  commandColumn->addWidget(linkGroup);
+
+  auto* commandGroup = new QGroupBox(translated("指令区"), this);
+  auto* commandLayout = new QHBoxLayout(commandGroup);
+  commandList_ = new QComboBox(commandGroup);
+  commandList_->setObjectName(QStringLiteral("commandList"));
+  commandList_->setMaxVisibleItems(20);
+  for (const CatalogueEntry& entry : Catalogue()) commandList_->addItem(Q(entry.caption));
+  commandLayout->addWidget(commandList_, 1);
+  commandLayout->addWidget(makeButton(kExecuteButton, commandGroup));
+  commandColumn->addWidget(commandGroup);
+  middle->addLayout(commandColumn, 1);
+
+  auto* coastGroup = new QGroupBox(translated("滑行参数"), this);
+  addInputs(coastGroup, kCoastInputs);
+  middle->addWidget(coastGroup);
+  top->addLayout(middle);
+
+  auto* lower = new QHBoxLayout;
+  auto* flywheelGroup = new QGroupBox(QStringLiteral("飞轮组"), this);
+  auto* flywheelLayout = new QHBoxLayout(flywheelGroup);
+  for (int i = 0; i < kFlywheelCount; ++i) {
+    auto* box = new QCheckBox(QStringLiteral("飞轮%1").arg(i + 1), flywheelGroup);
+    box->setObjectName(box->text());
+    flywheels_[static_cast<std::size_t>(i)] = box;
+    flywheelLayout->addWidget(box);
+  }
+  lower->addWidget(flywheelGroup);
+
+  auto* toolsGroup = new QGroupBox(translated("工具"), this);
+  auto* toolsLayout = new QHBoxLayout(toolsGroup);
+  for (const ButtonSpec& spec : kToolsButtons) toolsLayout->addWidget(makeButton(spec, toolsGroup));
+  lower->addWidget(toolsGroup);
+  lower->addStretch(1);
+  top->addLayout(lower);
+
+  auto* statusRow = new QHBoxLayout;
+  statusRow->addWidget(new QLabel(QStringLiteral("状态:"), this));
+  statusText_ = new QLabel(QStringLiteral("-"), this);
+  statusText_->setObjectName(QStringLiteral("statusText"));
+  statusText_->setMinimumWidth(360);
+  statusText_->setFrameShape(QFrame::StyledPanel);
+  statusRow->addWidget(statusText_, 1);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("upgradeProgress"));
+  statusRow->addWidget(progress_, 1);
+  top->addLayout(statusRow);
+
+  auto* bottom = new QHBoxLayout;
+  for (const ButtonSpec& spec : kBottomButtons) bottom->addWidget(makeButton(spec, this));
+  bottom->addStretch(1);
+  logo_ = new QLabel(this);
+  logo_->setObjectName(QStringLiteral("logo"));
+  bottom->addWidget(logo_);
+  top->addLayout(bottom);
+}
+
+QPushButton* CRoltaDlg::Button(const char* text) const {
+  return findChild<QPushButton*>(QString::fromUtf8(text));
+}
+
+void CRoltaDlg::RestoreSelections() {
+  const std::optional<ConsoleSettings> stored = LoadSettings(settingsPath_);
+  settings_ = stored.value_or(kDefaultSettings);
+  // An index that passed the range check but lies beyond its list selects nothing.
+  auto select = [](QComboBox* list, int index) {
+    list->setCurrentIndex(index < list->count() ? index : -1);
+  };
+  select(speedList_, settings_.speedIndex);
+  select(portList_, settings_.portIndex);
+  select(commandList_, settings_.commandIndex);
+}
+
+void CRoltaDlg::ShowLogo() {
+  const std::string path = environment_.PicturePath();
+  QPixmap picture;
+  if (!path.empty() && QFileInfo::exists(QString::fromStdString(path))) {
+    picture.load(QString::fromStdString(path));
+  }
+  if (picture.isNull()) {
+    // The built-in logo.
+    picture = QPixmap(150, 40);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(29, 53, 87));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(picture.rect(), 6, 6);
+    painter.setPen(QColor(168, 218, 220));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPointSize(16);
+    painter.setFont(font);
+    painter.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("ROLTA"));
+  } else {
+    picture = picture.scaled(150, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  logo_->setPixmap(picture);
+}
+
+CommandInputs CRoltaDlg::ReadInputs() const {
+  CommandInputs inputs;
+  for (std::size_t i = 0; i < kCommandInputCount; ++i) inputs.texts[i] = inputs_[i]->text().toStdString();
+  for (std::size_t i = 0; i < static_cast<std::size_t>(kFlywheelCount); ++i) {
+    inputs.flywheels[i] = flywheels_[i]->isChecked();
+  }
+  return inputs;
+}
+
+void CRoltaDlg::ApplyInputsEnabled(const InputsEnabled& enabled) {
+  for (std::size_t i = 0; i < kCommandInputCount; ++i) inputs_[i]->setEnabled(enabled.inputs[i]);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(kFlywheelCount); ++i) {
+    flywheels_[i]->setEnabled(enabled.flywheels[i]);
+  }
+}
+
+void CRoltaDlg::OnConnect() {
+  const int port = portList_->currentIndex();
+  const std::uint32_t baud = BaudFromSpeedIndex(speedList_->currentIndex());
+  // Without a port there is nothing to open; the channel stays closed.
+  if (port >= 0 && static_cast<std::size_t>(port) < portNames_.size()) {
+    port_.Open(portNames_[static_cast<std::size_t>(port)], 8, 0, 0, baud);
+  }
+  Button("设置")->setEnabled(false);
+}
+
+void CRoltaDlg::OnCloseChannel() {
+  port_.Close();
+  executor_->StopLoop();
+  Button("设置")->setEnabled(true);
+}
+
+void CRoltaDlg::OnExit() {
+  if (about_) about_->deleteLater();
+  port_.Close();
+  executor_->StopLoop();
+  settings_.speedIndex = speedList_->currentIndex();
+  settings_.portIndex = portList_->currentIndex();
+  settings_.commandIndex = commandList_->currentIndex();
+  SaveSettings(settingsPath_, settings_);
+  done(QDialog::Accepted);
+}
+
+void CRoltaDlg::OnAbout() {
+  CAboutDlg box(environment_, this);
+  box.exec();
+}
+
+void CRoltaDlg::OnExecute() { executor_->OnExecute(commandList_->currentIndex(), ReadInputs()); }
+
+void CRoltaDlg::OnCommandSelChange() { ApplyInputsEnabled(InputsEnabledFor(commandList_->currentIndex())); }
+
+void CRoltaDlg::OnEmergencyStop() {
+  if (!port_.IsOpen()) {
+    MessageBoxes().Show(ChannelClosedMessage());
+    return;
+  }
+  executor_->SendShort(29);
+}
+
+void CRoltaDlg::OnVersionQuery() {
+  about_->SetControllerVersion(VersionQueryTexts(texts_));
+  // Sent without checking the channel: on a closed one it goes nowhere.
+  executor_->SendShort(4);
+  about_->BringUp();
+}
+
+void CRoltaDlg::OnCommNotify(std::uint32_t events) { receiver_.OnCommNotify(events); }
+
+void CRoltaDlg::SetStatusLine(const std::string& text) { statusText_->setText(QString::fromStdString(text)); }
+
+void CRoltaDlg::reject() {}
+
+void CRoltaDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // Stands in for the system menu the caption bar would carry.
+  QMenu menu(this);
+  menu.addAction(QStringLiteral("关于 ROLTA(&A)..."), this, &CRoltaDlg::OnAbout);
+  menu.exec(event->globalPos());
+}
+
+bool CRoltaDlg::IsCtrlHeld() const { return Keys().IsCtrlHeld(); }
+
+void CRoltaDlg::PauseAfterFrame() { Pump().SleepMilliseconds(1); }
+
+// The parameter record, calibration tables and channel map have no window
+// in this console yet; their frames end at the status line.
+void CRoltaDlg::OnParamRecordFrame(const std::uint8_t*) {}
+void CRoltaDlg::OnCalibFrame(const std::uint8_t*, std::size_t) {}
+void CRoltaDlg::OnChannelMapFrame(const std::uint8_t*) {}
+
+void CRoltaDlg::OnStatusFrame(const std::uint8_t* frame) {
+  DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
+}
+
+void CRoltaDlg::ShowControllerVersion(bool fromUpgradeProgram, double version) {
+  about_->SetControllerVersion(VersionAnswerTexts(texts_, fromUpgradeProgram, version));
+  about_->BringUp();
+}
+
+void CRoltaDlg::ShowLiveFrame(const ControllerStatus& status) {
+  const ReadoutUpdate update = PresentLiveFrame(status, texts_);
+  for (std::size_t i = 0; i < kReadoutCount; ++i) {
+    if (update[i].caption) readouts_[i].frame->setTitle(QString::fromStdString(*update[i].caption));
+    if (update[i].text) readouts_[i].display->SetText(*update[i].text);
+  }
+}
+
+MessageAnswer CRoltaDlg::ShowMessage(const MessageRequest& request) { return MessageBoxes().Show(request); }
+
+void CRoltaDlg::CloseChannelFromConsole() { OnCloseChannel(); }
+
+void CRoltaDlg::StartExternalProgram(const std::string& path) {
+  QProcess::startDetached(QString::fromStdString(path), {});
+}
+
+std::string CRoltaDlg::CurrentDirectory() const { return QDir::currentPath().toStdString(); }
+
+void CRoltaDlg::ShowChannelMapWindow() {}
+
+void CRoltaDlg::ProcessPendingEvents() { Pump().ProcessPendingEvents(); }
+
+void CRoltaDlg::SleepMilliseconds(int milliseconds) { Pump().SleepMilliseconds(milliseconds); }
+
+}  // namespace rolta

@@ -1,0 +1,45 @@
+// Test doubles for the console's window-system services: message boxes are
+// recorded and answered from a script, keys are held by the test.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "console/ui_services.h"
+
+namespace rolta::testing {
+
+class ScriptedMessageBoxes final : public MessageBoxService {
+ public:
+  ScriptedMessageBoxes();
+  ~ScriptedMessageBoxes() override;
+
+  // Answers the next box; unanswered boxes get Ok.
+  void Answer(MessageAnswer answer) { answers_.push_back(answer); }
+  // Runs while the box is "open" (e.g. to check the window state at that moment).
+  void OnShow(std::function<void(const MessageRequest&)> hook) { hook_ = std::move(hook); }
+
+  MessageAnswer Show(const MessageRequest& request) override;
+
+  const std::vector<MessageRequest>& Shown() const { return shown_; }
+  void Clear() { shown_.clear(); }
+
+ private:
+  std::deque<MessageAnswer> answers_;
+  std::vector<MessageRequest> shown_;
+  std::function<void(const MessageRequest&)> hook_;
+};
+
+class ScriptedKeys final : public KeyState {
+ public:
+  ScriptedKeys();
+  ~ScriptedKeys() override;
+  bool IsCtrlHeld() const override { return ctrl; }
+  bool IsEscapeHeld() const override { return escape; }
+  bool ctrl = false;
+  bool escape = false;
+};
+
+}  // namespace rolta::testing
