@@ -56,12 +56,23 @@ constexpr CommandLengthClass kCommandLengthTable[] = {
 struct ReplyLength {
   std::uint8_t frameType;
   std::size_t length;
+  ControllerFrameKind kind;
 };
 // Reply types that are not 24-byte status frames.
+constexpr ControllerFrameKind kParam = ControllerFrameKind::ParamRecord;
+constexpr ControllerFrameKind kCalib = ControllerFrameKind::CalibTable;
 constexpr ReplyLength kReplyLengths[] = {
-    {1, 101},  {5, 219},  {60, 90},  {61, 90},  {62, 90},  {63, 90},
-    {64, 90},  {65, 48},  {78, 170}, {120, 90}, {121, 90}, {122, 90},
+    {1, 101, kParam},  {5, 219, kCalib},  {60, 90, kCalib},  {61, 90, kCalib},
+    {62, 90, kCalib},  {63, 90, kCalib},  {64, 90, kCalib},  {65, 48, ControllerFrameKind::ChannelMap},
+    {78, 170, kCalib}, {120, 90, kCalib}, {121, 90, kCalib}, {122, 90, kCalib},
 };
+
+const ReplyLength* FindReply(std::uint8_t frameType) {
+  for (const ReplyLength& row : kReplyLengths) {
+    if (row.frameType == frameType) return &row;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -121,11 +132,23 @@ SharedCommandFrames& ProcessCommandFrames() {
 
 std::span<const CommandLengthClass> CommandLengthTable() { return kCommandLengthTable; }
 
-std::size_t ControllerFrameLength(std::uint8_t frameType) {
-  for (const ReplyLength& row : kReplyLengths) {
-    if (row.frameType == frameType) return row.length;
+std::size_t CommandFrameLength(std::uint8_t commandCode) {
+  for (const CommandLengthClass& row : kCommandLengthTable) {
+    for (std::uint8_t code : row.commandCodes) {
+      if (code == commandCode) return row.frameLength;
+    }
   }
-  return kStatusFrameLength;
+  return 0;
+}
+
+std::size_t ControllerFrameLength(std::uint8_t frameType) {
+  const ReplyLength* row = FindReply(frameType);
+  return row ? row->length : kStatusFrameLength;
+}
+
+ControllerFrameKind ControllerFrameKindOf(std::uint8_t frameType) {
+  const ReplyLength* row = FindReply(frameType);
+  return row ? row->kind : ControllerFrameKind::Status;
 }
 
 }  // namespace rolta

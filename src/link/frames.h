@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -98,8 +99,14 @@ class ProfileFrame : public FrameBuffer<22> {
  public:
   static constexpr int kValueCount = 4;
   // index 0..3: the first to fourth value.
-  void SetValue(int index, float value) { PutFloat32LE(&bytes_[6 + 4 * index], value); }
-  float Value(int index) const { return GetFloat32LE(&bytes_[6 + 4 * index]); }
+  void SetValue(int index, float value) {
+    assert(index >= 0 && index < kValueCount);
+    PutFloat32LE(&bytes_[6 + 4 * index], value);
+  }
+  float Value(int index) const {
+    assert(index >= 0 && index < kValueCount);
+    return GetFloat32LE(&bytes_[6 + 4 * index]);
+  }
 };
 
 // The buffers that live for the whole process and are shared by the command
@@ -118,9 +125,20 @@ struct CommandLengthClass {
   std::string_view sentBy;
 };
 std::span<const CommandLengthClass> CommandLengthTable();
+// Frame length the console sends a command byte with; 0 for a byte it never sends.
+std::size_t CommandFrameLength(std::uint8_t commandCode);
+
+// Which receiver a controller reply goes to, by its FrameType.
+enum class ControllerFrameKind : std::uint8_t {
+  ParamRecord,  // type 1
+  CalibTable,   // 5, 60-64, 78, 120-122
+  ChannelMap,   // 65
+  Status,       // every other type
+};
 
 // Frame length of a controller reply by its FrameType (every type has one).
 std::size_t ControllerFrameLength(std::uint8_t frameType);
+ControllerFrameKind ControllerFrameKindOf(std::uint8_t frameType);
 inline constexpr std::size_t kStatusFrameLength = 24;
 inline constexpr std::size_t kLongestControllerFrame = 219;
 
