@@ -38,8 +38,29 @@ class StatusFrameSinks {
   virtual void ShowLiveFrame(const ControllerStatus& status) = 0;
 };
 
+// What a status frame of a given type does after it was decoded.
+enum class StatusAction : std::uint8_t {
+  Nothing,       // the status line already said all there is
+  ShowLive,      // the readouts
+  ShowVersion,   // type 4
+  WaitReply,     // type 27: WaitReply, BlockStatus 555, then the readouts
+  StopReply,     // type 28: StopReply, BlockStatus 555, then the readouts
+  BlockAck,      // type 126: BlockStatus and AckedBlock, no readout changes
+};
+StatusAction StatusActionOf(std::uint8_t frameType);
+
+// Truncation toward zero that saturates instead of overflowing: NaN gives 0,
+// values beyond the int32 range give its nearest end.
+std::int32_t TruncateToInt32(float value);
+
 // Fills `status` from a 24-byte frame (checksum already verified) and acts by type:
 // version display, upgrade replies, readouts, or nothing.
+// The receive path calls this for every 24-byte frame with a good checksum,
+// after it set the status line. A console wires it as
+//   void OnStatusFrame(const std::uint8_t* frame) override {
+//     DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
+//   }
+// with the window implementing both FrameReceivers and StatusFrameSinks.
 void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status,
                        UpgradeReplies& replies, StatusFrameSinks& sinks);
 
