@@ -1,0 +1,234 @@
+// The segment display as painted: pixels at segment centres and rims, the
+// background around the cells, and when the control repaints.
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <QtTest/QtTest>
+
+#include <string>
+
+#include "widgets/ui/digistring.h"
+
+using rolta::CDigistring;
+
+namespace {
+
+const QColor kOn(0, 255, 0);
+const QColor kOff(0, 52, 0);
+const QColor kBackground(0, 0, 0);
+const QColor kOnPen(0, 191, 0);
+const QColor kOffPen(0, 39, 0);
+
+QImage Render(CDigistring& display) {
+  return display.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QColor At(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
+
+// Seven-segment interior points in cell units, segment i at index i.
+constexpr QPoint kSevenCentres[] = {{24, 7}, {7, 24}, {41, 24}, {24, 41}, {7, 58}, {41, 58}, {24, 75}};
+
+}  // namespace
+
+class DigistringTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void startsEmptyAndOpaque();
+  void segmentsLitByCharacter_data();
+  void segmentsLitByCharacter();
+  void twelvePointFiveDrawsItsDecimalPoint();
+  void areaOutsideTheCellsIsBackground();
+  void textWithoutDrawableCharactersShowsBackgroundOnly_data();
+  void textWithoutDrawableCharactersShowsBackgroundOnly();
+  void segmentRimUsesBlendedPen();
+  void lowerCaseIsShownAsCapitals();
+  void sameTextTwiceRepaintsOnce();
+  void cellsAreRebuiltOnlyAtTheNextPaint();
+  void sizeHintsKeepTheCellProportions();
+};
+
+void DigistringTest::startsEmptyAndOpaque() {
+  CDigistring display;
+  QCOMPARE(display.text(), std::string("EMPTY"));
+  QVERIFY(display.IsModified());
+  QVERIFY(display.testAttribute(Qt::WA_OpaquePaintEvent));
+  QVERIFY(!display.autoFillBackground());
+  display.SetText(static_cast<const char*>(nullptr));  // ignored, not a crash
+  QCOMPARE(display.text(), std::string("EMPTY"));
+}
+
+void DigistringTest::segmentsLitByCharacter_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("lit");  // '1' per seven-segment bit 0..6
+  QTest::newRow("8 lights every segment") << "8" << "1111111";
+  QTest::newRow("1 lights the right-hand bars") << "1" << "0010010";
+  QTest::newRow("minus lights the middle bar") << "-" << "0001000";
+  QTest::newRow("space is a dark digit") << " " << "0000000";
+  QTest::newRow("7 is top and right") << "7" << "1010010";
+}
+
+void DigistringTest::segmentsLitByCharacter() {
+  QFETCH(QString, text);
+  QFETCH(QString, lit);
+  CDigistring display;
+  display.resize(98, 166);  // exactly one digit cell at scale 2
+  display.SetText(text);
+  const QImage image = Render(display);
+  for (int i = 0; i < 7; ++i) {
+    const QPoint p = kSevenCentres[i] * 2;
+    QCOMPARE(At(image, p.x(), p.y()), lit[i] == '1' ? kOn : kOff);
+  }
+  // Between the upper bars and the middle bar there is only background.
+  QCOMPARE(At(image, 48, 48), kBackground);
+}
+
+void DigistringTest::twelvePointFiveDrawsItsDecimalPoint() {
+  CDigistring display;
+  display.resize(330, 166);  // 165 units at scale 2; cells at 0, 98, 196, 232
+  display.SetText("12.5");
+  const QImage image = Render(display);
+  // "1": right bars lit, left bars dim.
+  QCOMPARE(At(image, 82, 48), kOn);
+  QCOMPARE(At(image, 14, 48), kOff);
+  // "2": upper right lit, upper left dim, lower left lit.
+  QCOMPARE(At(image, 98 + 82, 48), kOn);
+  QCOMPARE(At(image, 98 + 14, 48), kOff);
+  QCOMPARE(At(image, 98 + 14, 116), kOn);
+  // Dot cell: the decimal point square (4,68)-(13,77) lit, the colon's dots dim.
+  QCOMPARE(At(image, 196 + 17, 145), kOn);
+  QCOMPARE(At(image, 196 + 17, 55), kOff);
+  QCOMPARE(At(image, 196 + 17, 109), kOff);
+  QCOMPARE(At(image, 196 + 2, 145), kBackground);
+  // "5": upper left lit, upper right dim, lower right lit.
+  QCOMPARE(At(image, 232 + 14, 48), kOn);
+  QCOMPARE(At(image, 232 + 82, 48), kOff);
+  QCOMPARE(At(image, 232 + 82, 116), kOn);
+}
+
+void DigistringTest::areaOutsideTheCellsIsBackground() {
+  CDigistring display;
+  display.resize(330, 300);  // scale 2, the string centred 67 pixels down
+  display.SetText("12.5");
+  const QImage image = Render(display);
+  QCOMPARE(At(image, 82, 48 + 67), kOn);
+  QCOMPARE(At(image, 82, 48), kBackground);
+  for (int x = 0; x < 330; x += 7) {
+    QCOMPARE(At(image, x, 30), kBackground);
+    QCOMPARE(At(image, x, 299), kBackground);
+  }
+
+  display.resize(200, 166);  // "1" alone: one cell 98 wide, centred at 51
+  display.SetText("1");
+  const QImage narrow = Render(display);
+  QCOMPARE(At(narrow, 51 + 82, 48), kOn);
+  for (int y = 0; y < 166; y += 5) {
+    QCOMPARE(At(narrow, 10, y), kBackground);
+    QCOMPARE(At(narrow, 190, y), kBackground);
+  }
+}
+
+void DigistringTest::textWithoutDrawableCharactersShowsBackgroundOnly_data() {
+  QTest::addColumn<QString>("text");
+  QTest::newRow("empty") << "";
+  QTest::newRow("percent and comma") << "%,%";
+  QTest::newRow("non-ASCII") << QString::fromUtf8("速度");
+}
+
+void DigistringTest::textWithoutDrawableCharactersShowsBackgroundOnly() {
+  QFETCH(QString, text);
+  CDigistring display;
+  display.resize(120, 60);
+  display.SetText(text);
+  const QImage image = Render(display);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (At(image, x, y) != kBackground) QFAIL(qPrintable(QString("pixel %1,%2 drawn").arg(x).arg(y)));
+    }
+  }
+}
+
+void DigistringTest::segmentRimUsesBlendedPen() {
+  CDigistring display;
+  display.resize(98, 166);
+  display.SetText("7");  // top bar lit, middle bar dim
+  const QImage image = Render(display);
+  // The top bar's upper edge runs along y = 8 from x = 10 to 86; its fill starts below.
+  QCOMPARE(At(image, 48, 8), kOnPen);
+  QCOMPARE(At(image, 48, 10), kOn);
+  QCOMPARE(At(image, 48, 7), kBackground);
+  // The middle bar's lower edge runs along y = 90 from x = 28 to 68.
+  QCOMPARE(At(image, 48, 90), kOffPen);
+  QCOMPARE(At(image, 48, 88), kOff);
+}
+
+void DigistringTest::lowerCaseIsShownAsCapitals() {
+  CDigistring lower;
+  CDigistring upper;
+  lower.resize(200, 83);
+  upper.resize(200, 83);
+  lower.SetText("k");
+  upper.SetText("K");
+  const QImage shown = Render(lower);
+  QCOMPARE(shown, Render(upper));
+  QCOMPARE(lower.text(), std::string("K"));
+  // At scale 1 in a 200-wide control the cell starts at 75.5. K lights the
+  // upper-left bar (interior 7,30) but not the top bar (24,7).
+  QCOMPARE(At(shown, 76 + 7, 30), kOn);
+  QCOMPARE(At(shown, 76 + 24, 7), kOff);
+}
+
+void DigistringTest::sameTextTwiceRepaintsOnce() {
+  CDigistring display;
+  display.resize(330, 83);
+  display.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&display));
+  QTRY_VERIFY(display.PaintCount() > 0);
+
+  int paints = display.PaintCount();
+  display.SetText("12.5");
+  QTRY_VERIFY(display.PaintCount() > paints);
+  QVERIFY(!display.IsModified());
+  paints = display.PaintCount();
+  const int rebuilds = display.RebuildCount();
+
+  display.SetText("12.5");
+  display.SetText(std::string("12.5"));
+  display.SetText(QStringLiteral("12.5"));
+  QVERIFY(!display.IsModified());
+  QTest::qWait(100);
+  QCOMPARE(display.PaintCount(), paints);
+  QCOMPARE(display.RebuildCount(), rebuilds);
+
+  display.SetText("12.6");
+  QVERIFY(display.IsModified());
+  QTRY_VERIFY(display.PaintCount() > paints);
+  QCOMPARE(display.RebuildCount(), rebuilds + 1);
+}
+
+void DigistringTest::cellsAreRebuiltOnlyAtTheNextPaint() {
+  CDigistring display;
+  display.resize(98, 166);
+  display.SetText("1");
+  display.SetText("2");
+  display.SetText("8");
+  QCOMPARE(display.RebuildCount(), 0);
+  const QImage first = Render(display);
+  QCOMPARE(display.RebuildCount(), 1);
+  QCOMPARE(At(first, 14, 48), kOn);  // the "8", not a stale "1"
+  Render(display);
+  QCOMPARE(display.RebuildCount(), 1);
+}
+
+void DigistringTest::sizeHintsKeepTheCellProportions() {
+  CDigistring display;
+  const QSize hint = display.sizeHint();
+  const QSize minimum = display.minimumSizeHint();
+  QVERIFY(hint.isValid() && minimum.isValid());
+  QVERIFY(minimum.width() <= hint.width() && minimum.height() <= hint.height());
+  // Several digit cells side by side: wider than high.
+  QVERIFY(hint.width() > 2 * hint.height());
+}
+
+QTEST_MAIN(DigistringTest)
+#include "digistring_test.moc"
