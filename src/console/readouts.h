@@ -1,0 +1,53 @@
+// What the four live readouts show for each status frame: per frame type a
+// caption and a display text for each readout, or "leave it as it is". The
+// texts are computed here; the window only applies them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "env/text_lookup.h"
+#include "link/status_frames.h"
+
+namespace rolta {
+
+// Left to right across the console window.
+enum ReadoutIndex : std::size_t {
+  kReadoutSpeed = 0,
+  kReadoutTorque = 1,
+  kReadoutVoltage = 2,
+  kReadoutDistance = 3,
+};
+inline constexpr std::size_t kReadoutCount = 4;
+
+// One readout's change: an empty optional leaves that caption or text as it was.
+struct ReadoutChange {
+  std::optional<std::string> caption;
+  std::optional<std::string> text;
+  bool operator==(const ReadoutChange&) const = default;
+};
+using ReadoutUpdate = std::array<ReadoutChange, kReadoutCount>;
+
+// Captions ("速度", "力矩", "电压", "里程", translated) and "0" on every display,
+// as the console starts.
+ReadoutUpdate InitialReadouts(const TextLookup& lookup);
+
+// The captions and texts a status frame of this type sets; all empty for a
+// type without a row (the version answer 4, the block acknowledgement 126, ...).
+ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup);
+
+// The frequency of type 35 scaled for display: prefix "M", "K" or " " and the
+// number text.
+struct ScaledFrequency {
+  std::string prefix;
+  std::string text;
+  bool operator==(const ScaledFrequency&) const = default;
+};
+ScaledFrequency ScaleKiloMega(float x);
+
+// printf "%.<precision>f" without the C locale's decimal separator.
+std::string FormatFixed(double value, int precision);
+
+}  // namespace rolta
