@@ -1,0 +1,307 @@
+#include "link/comm_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+namespace rolta {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The hand-shake wait: a missed acknowledgement delays the next notification
+// by at most this much.
+constexpr auto kHandshakeWait = 10ms;
+// Write time limit: a constant plus a per-byte allowance.
+constexpr auto kWriteTimeConstant = 2000ms;
+constexpr auto kWriteTimePerByte = 50ms;
+
+struct BaudCode {
+  std::uint32_t baud;
+  speed_t code;
+};
+// The rates the controller link runs at; the last one is also the fallback.
+constexpr BaudCode kBaudCodes[] = {
+    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+constexpr std::uint32_t kFallbackBaud = 115200;
+
+bool SpeedCode(std::uint32_t baud, speed_t& code) {
+  for (const BaudCode& entry : kBaudCodes) {
+    if (entry.baud == baud) {
+      code = entry.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Bytes waiting in the input queue, -1 when the device no longer answers
+// (after a hang-up every ioctl fails with EIO).
+int BytesWaiting(int fd) {
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) < 0) return -1;
+  return waiting;
+}
+
+void CloseQuietly(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+// ---- HandshakeEvent ------------------------------------------------------------
+
+void HandshakeEvent::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    signalled_ = true;
+  }
+  changed_.notify_all();
+}
+
+void HandshakeEvent::Reset() {
+  std::lock_guard lock(mutex_);
+  signalled_ = false;
+}
+
+bool HandshakeEvent::IsSet() const {
+  std::lock_guard lock(mutex_);
+  return signalled_;
+}
+
+bool HandshakeEvent::WaitFor(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return signalled_; });
+}
+
+// ---- Line settings -------------------------------------------------------------
+
+bool ConfigureLine(termios& line, const LineSettings& settings) {
+  tcflag_t size = 0;
+  switch (settings.byteSize) {
+    case 5: size = CS5; break;
+    case 6: size = CS6; break;
+    case 7: size = CS7; break;
+    case 8: size = CS8; break;
+    default: return false;
+  }
+  speed_t speed = 0;
+  if (!SpeedCode(settings.baudRate, speed)) return false;
+
+  // Codes outside the table keep what the device had before.
+  const tcflag_t deviceParity = line.c_cflag & (PARENB | PARODD | CMSPAR);
+  const tcflag_t deviceStop = line.c_cflag & CSTOPB;
+
+  // Binary line: no echo, no line editing, no character translation.
+  ::cfmakeraw(&line);
+  // No software flow control. Parity errors are neither checked nor marked:
+  // the byte arrives as received and the error is not reported.
+  line.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+  // No hardware flow control; ignore modem lines, enable the receiver.
+  line.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  line.c_cflag |= CLOCAL | CREAD | size;
+
+  switch (settings.parityCode) {
+    case 0: break;
+    case 1: line.c_cflag |= PARENB; break;
+    case 2: line.c_cflag |= PARENB | PARODD; break;
+    default: line.c_cflag |= deviceParity; break;
+  }
+  switch (settings.stopBitCode) {
+    // termios has no one-and-a-half stop bits; such a line runs with one.
+    case 0:
+    case 1: break;
+    case 2: line.c_cflag |= CSTOPB; break;
+    default: line.c_cflag |= deviceStop; break;
+  }
+
+  // Reads return at once with what has arrived.
+  line.c_cc[VMIN] = 0;
+  line.c_cc[VTIME] = 0;
+  // The usual XON/XOFF characters, although software flow control stays off.
+  line.c_cc[VSTART] = 0x11;
+  line.c_cc[VSTOP] = 0x13;
+
+  return ::cfsetispeed(&line, speed) == 0 && ::cfsetospeed(&line, speed) == 0;
+}
+
+// ---- CCommPort -----------------------------------------------------------------
+
+CCommPort::CCommPort() = default;
+
+CCommPort::~CCommPort() { Close(); }
+
+void CCommPort::SetNotifyCallback(NotifyCallback callback) {
+  auto shared = callback ? std::make_shared<const NotifyCallback>(std::move(callback)) : nullptr;
+  std::lock_guard lock(notifyMutex_);
+  notify_ = std::move(shared);
+}
+
+std::uint32_t CCommPort::SupportedBaudRate(std::uint32_t requested) {
+  speed_t unused = 0;
+  return SpeedCode(requested, unused) ? requested : kFallbackBaud;
+}
+
+std::string CCommPort::DevicePathForPortName(const std::string& portName) {
+  if (!portName.empty() && portName.front() == '/') return portName;
+  const char* dir = std::getenv(kDeviceDirVariable);
+  std::string path = (dir != nullptr && *dir != '\0') ? dir : "/dev";
+  return path + "/" + portName;
+}
+
+int CCommPort::Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
+                    std::uint32_t baudRate) {
+  if (isOpen_.load()) return 0;
+
+  LineSettings line;
+  line.byteSize = byteSize;
+  line.stopBitCode = stopBitCode;
+  line.parityCode = parityCode;
+  line.baudRate = SupportedBaudRate(baudRate);
+  const std::string path = DevicePathForPortName(portName);
+
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  // Nobody else may use the line while we hold it: the advisory lock keeps out
+  // other cooperating programs (and other channels of this process), TIOCEXCL
+  // refuses further opens of the terminal outright.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    CloseQuietly(fd);
+    return 0;
+  }
+  termios settings{};
+  if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &settings) != 0 ||
+      !ConfigureLine(settings, line) || ::tcsetattr(fd, TCSANOW, &settings) != 0) {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return 0;
+  }
+  int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd < 0) {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return 0;
+  }
+
+  fd_ = fd;
+  wakeFd_ = wakeFd;
+  line_ = line;
+  devicePath_ = path;
+  handshake_.Set();
+  isOpen_.store(true);
+  try {
+    monitor_ = std::thread(&CCommPort::MonitorThread, this);
+  } catch (const std::system_error&) {
+    isOpen_.store(false);
+    ::ioctl(fd_, TIOCNXCL);
+    CloseQuietly(fd_);
+    CloseQuietly(wakeFd_);
+    return 0;
+  }
+  return 1;
+}
+
+void CCommPort::Close() {
+  if (!isOpen_.load()) return;
+  isOpen_.store(false);
+  // Release the monitor from its hand-shake wait and from its poll.
+  handshake_.Set();
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+  if (monitor_.joinable()) monitor_.join();
+  // Let the next owner open the terminal; fails harmlessly after a hang-up.
+  ::ioctl(fd_, TIOCNXCL);
+  CloseQuietly(fd_);  // also drops the lock
+  CloseQuietly(wakeFd_);
+}
+
+void CCommPort::Notify(std::uint32_t events) {
+  std::shared_ptr<const NotifyCallback> notify;
+  {
+    std::lock_guard lock(notifyMutex_);
+    notify = notify_;
+  }
+  if (notify) (*notify)(events);
+}
+
+void CCommPort::MonitorThread() {
+  bool hungUp = false;
+  while (isOpen_.load()) {
+    const int waiting = BytesWaiting(fd_);
+    if (waiting < 0) return;  // device gone: silent until closed and opened again
+    if (waiting > 0) {
+      // At most one notification outstanding; a lost acknowledgement costs 10 ms.
+      handshake_.WaitFor(kHandshakeWait);
+      handshake_.Reset();
+      if (!isOpen_.load()) return;  // closed meanwhile: nothing left to read
+      Notify(kEventCharReceived);
+      // After a hang-up the port is no longer polled; pace the last
+      // notifications so a queue that does not drain cannot spin.
+      if (hungUp) std::this_thread::sleep_for(kHandshakeWait);
+      continue;
+    }
+    if (hungUp) return;
+
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) continue;  // Close: the loop condition ends the thread
+    // A hang-up keeps the port readable for ever; report what is still
+    // queued, then stop watching it.
+    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hungUp = true;
+  }
+}
+
+std::size_t CCommPort::Read(std::uint8_t* buffer, std::size_t max) {
+  if (fd_ < 0 || buffer == nullptr) return 0;
+  const int waiting = BytesWaiting(fd_);
+  if (waiting <= 0) return 0;
+  const auto available = static_cast<std::size_t>(waiting);
+  const std::size_t take = (max > 0 && max < available) ? max : available;
+  ssize_t got;
+  do {
+    got = ::read(fd_, buffer, take);
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+std::size_t CCommPort::Write(const std::uint8_t* bytes, std::size_t length) {
+  if (!isOpen_.load() || fd_ < 0 || bytes == nullptr || length == 0) return 0;
+  const auto deadline = std::chrono::steady_clock::now() + kWriteTimeConstant +
+                        kWriteTimePerByte * static_cast<long long>(length);
+  std::size_t written = 0;
+  while (written < length) {
+    const ssize_t sent = ::write(fd_, bytes + written, length - written);
+    if (sent > 0) {
+      written += static_cast<std::size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;  // EIO: line gone
+    // Output queue full: wait for room until the time limit.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd out{fd_, POLLOUT, 0};
+    const int ready = ::poll(&out, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+  }
+  return written;
+}
+
+}  // namespace rolta

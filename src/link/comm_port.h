@@ -1,0 +1,112 @@
+// The one serial channel of the console: a termios device opened exclusively,
+// a monitor thread that reports waiting bytes through a posted callback, a
+// non-blocking read and a write with a time limit.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "link/byte_channel.h"
+
+struct termios;
+
+namespace rolta {
+
+// Manual-reset event: stays signalled until Reset, releases every waiter.
+class HandshakeEvent {
+ public:
+  explicit HandshakeEvent(bool signalled = true) : signalled_(signalled) {}
+  HandshakeEvent(const HandshakeEvent&) = delete;
+  HandshakeEvent& operator=(const HandshakeEvent&) = delete;
+
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // True when signalled within the timeout; does not reset the event.
+  bool WaitFor(std::chrono::milliseconds timeout);
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool signalled_;
+};
+
+// Line settings as the console passes them to Open.
+struct LineSettings {
+  int byteSize = 8;        // data bits, 5..8
+  int stopBitCode = 0;     // 0 one, 1 one and a half, 2 two, other: keep the device's
+  int parityCode = 0;      // 0 none, 1 even, 2 odd, other: keep the device's
+  std::uint32_t baudRate = 115200;
+};
+
+// Rewrites a device's termios for a raw 8-bit line with the given settings and
+// no flow control. False for a byte size the line cannot carry or a baud rate
+// termios does not know; the termios is then unusable.
+bool ConfigureLine(termios& line, const LineSettings& settings);
+
+class CCommPort : public ByteChannel {
+ public:
+  // The event mask passed with every notification: characters received.
+  static constexpr std::uint32_t kEventCharReceived = 1;
+  // Overrides the folder of port names given without a leading '/' (normally /dev).
+  static constexpr const char* kDeviceDirVariable = "ROLTA_DEV_DIR";
+
+  using NotifyCallback = std::function<void(std::uint32_t events)>;
+
+  CCommPort();
+  ~CCommPort() override;
+  CCommPort(const CCommPort&) = delete;
+  CCommPort& operator=(const CCommPort&) = delete;
+
+  // Called from the monitor thread each time bytes wait; it must only post the
+  // event to the thread that owns the receive handler. May be set at any time.
+  void SetNotifyCallback(NotifyCallback callback);
+
+  // 1 on success, 0 when already open or the device cannot be opened,
+  // locked or configured.
+  int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
+           std::uint32_t baudRate);
+  void Close();
+
+  bool IsOpen() const override { return isOpen_.load(); }
+  std::size_t Read(std::uint8_t* buffer, std::size_t max) override;
+  std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
+  void AcknowledgeNotification() override { handshake_.Set(); }
+
+  // The settings of the last successful Open (the baud rate as configured).
+  std::uint32_t BaudRate() const { return line_.baudRate; }
+  int ByteSize() const { return line_.byteSize; }
+  int ParityCode() const { return line_.parityCode; }
+  int StopBitCode() const { return line_.stopBitCode; }
+  const std::string& DevicePath() const { return devicePath_; }
+
+  // 9600, 19200, 38400 and 57600 are kept; anything else runs at 115200.
+  static std::uint32_t SupportedBaudRate(std::uint32_t requested);
+  // "COM12" -> "/dev/COM12" (or $ROLTA_DEV_DIR/COM12); an absolute path is kept.
+  static std::string DevicePathForPortName(const std::string& portName);
+
+ private:
+  void MonitorThread();
+  void Notify(std::uint32_t events);
+
+  std::atomic<bool> isOpen_{false};
+  HandshakeEvent handshake_{true};
+  int fd_ = -1;
+  int wakeFd_ = -1;  // eventfd that Close signals to end the monitor's poll
+  std::thread monitor_;
+  LineSettings line_;
+  std::string devicePath_;
+
+  std::mutex notifyMutex_;
+  std::shared_ptr<const NotifyCallback> notify_;
+};
+
+}  // namespace rolta
