@@ -1,1 +1,50 @@
-int main() { return 0; }
+// qrx5000b-sim: the QRX5000B controller on a pseudo-terminal. Prints the
+// slave device path, then answers the console until SIGINT or SIGTERM (or
+// until the hangup fault has taken the line down).
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "controller_simulator.h"
+#include "sim_options.h"
+
+int main(int argc, char** argv) {
+  rolta::sim::SimulatorOptions options;
+  std::string error;
+  bool help = false;
+  if (!rolta::sim::ParseSimulatorArgs(argc, argv, options, &error, &help)) {
+    const std::string usage = rolta::sim::SimulatorUsage("qrx5000b-sim");
+    if (help) {
+      std::fputs(usage.c_str(), stdout);
+      return 0;
+    }
+    std::fprintf(stderr, "qrx5000b-sim: %s\n%s", error.c_str(), usage.c_str());
+    return 2;
+  }
+
+  // Block the stop signals before the simulator's thread exists, so only the
+  // wait below receives them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  rolta::sim::ControllerSimulator simulator(options);
+  if (!simulator.Start(&error)) {
+    std::fprintf(stderr, "qrx5000b-sim: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s\n", simulator.SlavePath().c_str());
+  std::fflush(stdout);
+
+  const timespec poll{0, 200 * 1000 * 1000};
+  while (simulator.IsRunning()) {
+    if (sigtimedwait(&stopSignals, nullptr, &poll) > 0) break;
+  }
+  simulator.Stop();
+  return 0;
+}

@@ -1,0 +1,824 @@
+#include "controller_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <numbers>
+
+#include "command_reader.h"
+#include "link/frames.h"
+
+namespace rolta::sim {
+
+// What a catalogue command does to the bench.
+enum class ControllerModel::Action : std::uint8_t {
+  Report,          // one frame, nothing changes
+  StopTest,        // 28
+  EmergencyStop,   // 29
+  Standby,         // 27: the controller waits (and leaves its upgrade program)
+  LoadFlywheel,    // 18: mask in byte 6
+  UnloadFlywheel,  // 19
+  LiftUp,
+  LiftDown,
+  MotorOn,
+  LargeMotorOn,
+  MotorOff,
+  ClearMileage,
+  Zero,
+  // Tests and measurements: status frames every period until stopped.
+  ConstantSpeed,    // set-point value = speed
+  ConstantForce,    // set-point value = force; the vehicle holds its speed
+  SpeedAndLoad,     // first value speed, second value load (kW)
+  SpeedAndLoad3rd,  // first value speed, third value load (kW)
+  ProfileSpeed,     // first value speed, no load
+  PowerScan,        // speed from first to second value under the third value's load; ends
+  Response,         // held at the first value, response times reported
+  RoadLoad,         // a driving cycle against F = a + b v + c v^2 (first three values)
+  Acceleration,     // full-throttle run to 60 km/h
+  CoastNoLoad,      // from the first to the second value, rollers only; ends
+  CoastForce,       // ... against the third value as force (daN); ends
+  CoastPower,       // ... against the third value as power (kW); ends
+  Measure,          // the readings of the readout, speed as it is
+};
+
+// How Value1..Value4 (and the special bytes) are filled.
+enum class ControllerModel::Readout : std::uint8_t {
+  Plain,           // force, speed, distance, 0
+  Drive,           // force, speed, distance, roller rpm
+  Fuel,            // force, speed, distance, fuel l/h
+  Engine,          // force, speed, distance, engine rpm
+  Coast,           // load force, speed, coast time, distance
+  Voltage,         // sensor volts, speed, distance
+  TorqueVoltage,   // force, speed, sensor volts
+  SpeedCheck,      // pulse frequency, speed, distance km, roller rpm
+  Mileage,         // 0, speed, distance
+  ZeroPoint,       // force, speed, zero point
+  Channels,        // four channel voltages
+  ChannelTorques,  // four channel forces
+  Environment,     // temperature, humidity, air pressure
+  Inputs,          // speed; five input states in bytes 17-21
+  Accel,           // speed, distance; AccelMilli 18-19, Revolutions 20-21
+  RoadLoad,        // force, speed, distance; AccelMilli 18-19
+  Response,        // response ms, speed, response s
+};
+
+struct ControllerModel::Behaviour {
+  std::uint8_t code;
+  Action action;
+  Readout readout;
+};
+
+namespace {
+
+using A = ControllerModel;  // for the table below
+
+constexpr double kBaseMassKg = 907.0;  // roller set inertia
+constexpr double kFlywheelMassKg[4] = {227.0, 454.0, 680.0, 907.0};
+constexpr double kIdleBrakeKmhPerS = 4.0;
+constexpr double kVehicleCruiseKmh = 40.0;
+constexpr double kMotorSpeedKmh = 30.0;
+constexpr double kLargeMotorSpeedKmh = 60.0;
+constexpr double kMaxSpeedKmh = 250.0;
+constexpr double kDoubleStopWindowMs = 1000.0;  // two stops this close: the upgrade asks
+constexpr std::size_t kMaxRomBlocks = 8192;
+constexpr std::size_t kBlockReplyRoom = 205;
+
+// Default channel map, as the controller leaves the factory.
+constexpr std::uint8_t kFactoryChannelMap[kChannelMapSize] = {
+    15, 3, 9, 0, 2, 4, 5, 6, 7, 8, 10, 12, 11, 14, 15, 14, 13, 12, 10, 11,
+    15, 7, 1, 2, 0, 1, 2, 3, 4, 0, 3,  2,  6,  4,  4,  10, 11, 0,  0,  0};
+
+constexpr CalibSlot kCalibSlots[] = {
+    // request, store, points, factory table
+    {62, 9, 10, 6, 1.0f, -40.0f, 24.0f},     // temperature: volts -> degC
+    {63, 10, 10, 6, 1.0f, 0.0f, 20.0f},      // humidity: volts -> %
+    {64, 11, 10, 6, 1.0f, 50.0f, 12.0f},     // air pressure: volts -> kPa
+    {61, 59, 10, 6, 500.0f, 0.0f, 0.02f},    // speed: Hz -> km/h
+    {60, 8, 10, 6, 1.0f, 0.0f, 400.0f},      // torque front left: volts -> daN
+    {120, 117, 10, 6, 1.0f, 0.0f, 400.0f},   // torque front right
+    {121, 118, 10, 6, 1.0f, 0.0f, 400.0f},   // torque rear left
+    {122, 119, 10, 6, 1.0f, 0.0f, 400.0f},   // torque rear right
+    {78, 77, 20, 9, 10.0f, 2.0f, 0.05f},     // losses: km/h -> daN
+};
+constexpr CalibSlot kVarTableSlot = {5, 6, 50, 8, 0.5f, 1.0f, 3.0f};
+
+constexpr ControllerModel::Behaviour kBehaviours[] = {
+    {16, A::Action::ConstantSpeed, A::Readout::Drive},
+    {17, A::Action::ConstantForce, A::Readout::Drive},
+    {18, A::Action::LoadFlywheel, A::Readout::Plain},
+    {19, A::Action::UnloadFlywheel, A::Readout::Plain},
+    {20, A::Action::ConstantForce, A::Readout::Drive},
+    {21, A::Action::CoastNoLoad, A::Readout::Coast},
+    {27, A::Action::Standby, A::Readout::Plain},
+    {28, A::Action::StopTest, A::Readout::Plain},
+    {29, A::Action::EmergencyStop, A::Readout::Plain},
+    {30, A::Action::LiftUp, A::Readout::Plain},
+    {31, A::Action::LiftDown, A::Readout::Plain},
+    {33, A::Action::Measure, A::Readout::Voltage},
+    {34, A::Action::Measure, A::Readout::TorqueVoltage},
+    {35, A::Action::Measure, A::Readout::SpeedCheck},
+    {36, A::Action::Measure, A::Readout::Mileage},
+    {37, A::Action::ConstantForce, A::Readout::Drive},
+    {38, A::Action::MotorOn, A::Readout::Drive},
+    {39, A::Action::MotorOff, A::Readout::Mileage},
+    {40, A::Action::Report, A::Readout::Plain},
+    {41, A::Action::Report, A::Readout::Plain},
+    {42, A::Action::Report, A::Readout::Inputs},
+    {43, A::Action::Measure, A::Readout::Engine},
+    {45, A::Action::ClearMileage, A::Readout::Mileage},
+    {49, A::Action::Report, A::Readout::Plain},
+    {50, A::Action::CoastPower, A::Readout::Coast},
+    {52, A::Action::SpeedAndLoad, A::Readout::Drive},
+    {53, A::Action::CoastForce, A::Readout::Coast},
+    {54, A::Action::CoastNoLoad, A::Readout::Coast},
+    {55, A::Action::Report, A::Readout::Plain},
+    {56, A::Action::Report, A::Readout::Plain},
+    {58, A::Action::Response, A::Readout::Response},
+    {66, A::Action::Measure, A::Readout::ChannelTorques},
+    {67, A::Action::ConstantForce, A::Readout::Fuel},
+    {68, A::Action::CoastPower, A::Readout::Coast},
+    {69, A::Action::ConstantSpeed, A::Readout::Fuel},
+    {70, A::Action::CoastPower, A::Readout::Coast},
+    {71, A::Action::CoastForce, A::Readout::Coast},
+    {73, A::Action::CoastPower, A::Readout::Coast},
+    {74, A::Action::CoastForce, A::Readout::Coast},
+    {75, A::Action::Acceleration, A::Readout::Accel},
+    {76, A::Action::RoadLoad, A::Readout::RoadLoad},
+    {79, A::Action::CoastNoLoad, A::Readout::Coast},
+    {80, A::Action::SpeedAndLoad, A::Readout::Drive},
+    {81, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {82, A::Action::SpeedAndLoad, A::Readout::Drive},
+    {83, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {84, A::Action::ConstantForce, A::Readout::Drive},
+    {85, A::Action::ConstantSpeed, A::Readout::Drive},
+    {86, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {87, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {88, A::Action::CoastPower, A::Readout::Coast},
+    {89, A::Action::PowerScan, A::Readout::Drive},
+    {90, A::Action::PowerScan, A::Readout::Drive},
+    {91, A::Action::ProfileSpeed, A::Readout::Drive},
+    {92, A::Action::SpeedAndLoad, A::Readout::Drive},
+    {93, A::Action::Report, A::Readout::Mileage},
+    {94, A::Action::Report, A::Readout::Mileage},
+    {95, A::Action::Zero, A::Readout::ZeroPoint},
+    {96, A::Action::Report, A::Readout::Environment},
+    {100, A::Action::Report, A::Readout::Environment},
+    {101, A::Action::Zero, A::Readout::ZeroPoint},
+    {102, A::Action::Report, A::Readout::Plain},
+    {103, A::Action::Report, A::Readout::Plain},
+    {104, A::Action::Report, A::Readout::Plain},
+    {105, A::Action::Report, A::Readout::Plain},
+    {106, A::Action::Report, A::Readout::Plain},
+    {107, A::Action::Zero, A::Readout::ZeroPoint},
+    {108, A::Action::Zero, A::Readout::ZeroPoint},
+    {110, A::Action::Measure, A::Readout::Voltage},
+    {111, A::Action::LargeMotorOn, A::Readout::Drive},
+    {112, A::Action::Measure, A::Readout::Voltage},
+    {113, A::Action::Measure, A::Readout::Voltage},
+    {114, A::Action::Measure, A::Readout::TorqueVoltage},
+    {115, A::Action::Measure, A::Readout::TorqueVoltage},
+    {116, A::Action::Measure, A::Readout::TorqueVoltage},
+    {123, A::Action::RoadLoad, A::Readout::RoadLoad},
+    {124, A::Action::ConstantSpeed, A::Readout::Engine},
+    {125, A::Action::Measure, A::Readout::Channels},
+    {127, A::Action::CoastPower, A::Readout::Coast},
+};
+
+// Command bytes whose answers are not 24-byte status frames.
+constexpr std::uint8_t kParamRequest = 1;
+constexpr std::uint8_t kParamWrite = 2;
+constexpr std::uint8_t kVersion = 4;
+constexpr std::uint8_t kBlockRead = 5;
+constexpr std::uint8_t kBlockStore = 6;
+constexpr std::uint8_t kChannelMapStore = 7;
+constexpr std::uint8_t kChannelMapRequest = 65;
+constexpr std::uint8_t kRomBlock = 126;
+constexpr std::uint8_t kStandby = 27;
+constexpr std::uint8_t kStop = 28;
+
+float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
+float ClampSpeed(float v) { return std::clamp(Finite(v), 0.0f, static_cast<float>(kMaxSpeedKmh)); }
+
+double Approach(double value, double target, double gain, double maxRate, double h) {
+  const double rate = std::clamp((target - value) * gain, -maxRate, maxRate);
+  const double next = value + rate * h;
+  // Never overshoot the target.
+  if ((target - value) * (target - next) < 0) return target;
+  return next;
+}
+
+// Rolling and bearing losses of the rollers, N.
+double ParasiticN(double kmh) { return kmh > 0.01 ? 40.0 + 1.2 * kmh : 0.0; }
+
+std::vector<std::uint8_t> FactoryTable(const CalibSlot& slot) {
+  std::vector<std::uint8_t> image(CalibImageSize(slot.capacity), 0);
+  PutUInt16LE(image.data(), static_cast<std::uint16_t>(slot.defaultCount));
+  for (std::size_t i = 0; i < static_cast<std::size_t>(slot.defaultCount); ++i) {
+    const float first = slot.firstStep * static_cast<float>(i);
+    PutFloat32LE(&image[2 + 4 * i], first);
+    PutFloat32LE(&image[2 + 4 * slot.capacity + 4 * i], slot.secondOffset + slot.secondSlope * first);
+  }
+  return image;
+}
+
+}  // namespace
+
+std::span<const CalibSlot> CalibSlots() { return kCalibSlots; }
+
+ControllerModel::ControllerModel(const ModelConfig& config)
+    : config_(config), rng_(config.seed), upgradeProgram_(config.startInUpgradeProgram) {
+  // The record uses frame offsets in its description; payload = frame - 6.
+  auto at = [this](std::size_t frameOffset) { return &params_[frameOffset - kPayloadOffset]; };
+  PutUInt16LE(at(10), static_cast<std::uint16_t>(config.firmwareVersionX100));
+  *at(12) = 0x21;  // hardware 2.1
+  *at(13) = 1;     // QRX
+  PutFloat32LE(at(14), 216.0f);
+  PutUInt16LE(at(18), 600);
+  *at(20) = 0;  // COM1
+  std::uint8_t divisor = 12;
+  for (int b : {9600, 19200, 38400, 57600, 115200}) {
+    if (config.baud == b) divisor = static_cast<std::uint8_t>(115200 / b);
+  }
+  *at(21) = divisor;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  *at(26) = static_cast<std::uint8_t>(local.tm_min);
+  *at(27) = static_cast<std::uint8_t>(local.tm_hour);
+  *at(29) = static_cast<std::uint8_t>(local.tm_sec);
+  PutUInt16LE(at(30), static_cast<std::uint16_t>(local.tm_year + 1900));
+  *at(32) = static_cast<std::uint8_t>(local.tm_mday);
+  *at(33) = static_cast<std::uint8_t>(local.tm_mon + 1);
+  *at(34) = 10;   // constant-load mode 1
+  *at(37) = 1;    // dynamic zero
+  *at(50) = 100;  // high-precision timer
+  *at(51) = 3;    // lift protection speed
+  *at(52) = 10;   // LugDown end speed
+  PutFloat32LE(at(53), 0.02f);
+  *at(57) = 10;
+  *at(58) = 10;
+  *at(59) = 5;
+  *at(60) = 10;  // KLOFT
+  *at(61) = 8;
+  *at(62) = 10;
+  *at(63) = 11;
+  *at(64) = 10;
+  *at(66) = 1;
+  *at(68) = 1;
+  *at(70) = 1;
+  *at(72) = 1;
+  *at(76) = 5;
+  *at(78) = 10;
+  *at(80) = 1;
+  *at(81) = 20;
+  *at(82) = 100;
+  *at(83) = 100;
+  *at(85) = 3;
+  *at(86) = 10;
+  *at(87) = 20;
+  *at(88) = 3;
+  *at(89) = 100;
+
+  std::copy(std::begin(kFactoryChannelMap), std::end(kFactoryChannelMap), channelMap_.begin());
+  for (const CalibSlot& slot : kCalibSlots) tables_.push_back(FactoryTable(slot));
+  varTable_ = FactoryTable(kVarTableSlot);
+}
+
+const ControllerModel::Behaviour* ControllerModel::FindBehaviour(std::uint8_t code) {
+  for (const Behaviour& b : kBehaviours) {
+    if (b.code == code) return &b;
+  }
+  return nullptr;
+}
+
+std::vector<std::uint8_t>* ControllerModel::TableForRequest(std::uint8_t code) {
+  for (std::size_t i = 0; i < std::size(kCalibSlots); ++i) {
+    if (kCalibSlots[i].requestCode == code) return &tables_[i];
+  }
+  return nullptr;
+}
+
+std::vector<std::uint8_t> ControllerModel::CalibImage(std::uint8_t requestCode) const {
+  if (requestCode == kVarTableSlot.requestCode) return varTable_;
+  for (std::size_t i = 0; i < std::size(kCalibSlots); ++i) {
+    if (kCalibSlots[i].requestCode == requestCode) return tables_[i];
+  }
+  return {};
+}
+
+std::int16_t ControllerModel::NextNumth() {
+  numth_ = static_cast<std::int16_t>(numth_ >= 32767 ? 1 : numth_ + 1);
+  return numth_;
+}
+
+float ControllerModel::Noise(double amplitude) {
+  std::uniform_real_distribution<double> d(-amplitude, amplitude);
+  return static_cast<float>(d(rng_));
+}
+
+Frame ControllerModel::Reply(std::uint8_t type, std::span<const std::uint8_t> payload,
+                             std::optional<std::int16_t> numth) {
+  const std::size_t length = ControllerFrameLength(type);
+  Frame f(length, 0);
+  f[0] = kSync1;
+  f[1] = kSync2;
+  f[kCommandCodeOffset] = type;
+  f[kPayloadLengthOffset] = static_cast<std::uint8_t>(length - kHeaderLength);
+  const std::size_t room = length - kHeaderLength - 2;
+  std::copy_n(payload.begin(), std::min(room, payload.size()), f.begin() + kPayloadOffset);
+  PutUInt16LE(&f[length - 2], static_cast<std::uint16_t>(numth ? *numth : NextNumth()));
+  StoreChecksum(f.data(), length);
+  return f;
+}
+
+Frame ControllerModel::Status(std::uint8_t type, float v1, float v2, float v3, float v4,
+                              std::optional<std::int16_t> numth) {
+  std::uint8_t payload[16];
+  PutFloat32LE(&payload[0], v1);
+  PutFloat32LE(&payload[4], v2);
+  PutFloat32LE(&payload[8], v3);
+  PutFloat32LE(&payload[12], v4);
+  // Long-reply types are never status frames; a rejection of one is a 24-byte
+  // frame only when its length class says so, which Reply handles.
+  return Reply(type, payload, numth);
+}
+
+double ControllerModel::Mass() const {
+  double m = kBaseMassKg;
+  for (int i = 0; i < 4; ++i) {
+    if (flywheels_ & (1u << i)) m += kFlywheelMassKg[i];
+  }
+  return m;
+}
+
+double ControllerModel::RollerDiameter() const {
+  const float size = GetFloat32LE(&params_[14 - kPayloadOffset]);
+  if (std::isfinite(size) && size > 50.0f && size < 2000.0f) return size / 1000.0;  // mm
+  return 0.216;
+}
+
+double ControllerModel::RollerRpm() const {
+  return speed_ / 3.6 / (std::numbers::pi * RollerDiameter()) * 60.0;
+}
+
+// The retarder's load force of the running test, daN.
+double ControllerModel::LoadForceDaN() const {
+  if (!run_.active) return 0.0;
+  auto fromPower = [this](float kw) {
+    const double v = std::max(speed_, 5.0);
+    return std::min(3600.0 * std::max(0.0f, kw) / v, 30000.0) / 10.0;
+  };
+  switch (run_.action) {
+    case Action::SpeedAndLoad:
+      return fromPower(run_.p[1]);
+    case Action::SpeedAndLoad3rd:
+    case Action::PowerScan:
+    case Action::CoastPower:
+      return fromPower(run_.p[2]);
+    case Action::CoastForce:
+      return std::clamp(run_.p[2], 0.0f, 3000.0f);
+    default:
+      return 0.0;
+  }
+}
+
+void ControllerModel::Advance(double seconds) {
+  if (!(seconds > 0)) return;
+  seconds = std::min(seconds, 3600.0);
+  while (seconds > 0) {
+    const double h = std::min(seconds, 0.01);
+    Step(h);
+    seconds -= h;
+  }
+}
+
+void ControllerModel::Step(double h) {
+  const double before = speed_;
+  const double m = Mass();
+  double holdForceDaN = ParasiticN(speed_) / 10.0;
+  bool finished = false;
+  if (run_.active) {
+    run_.elapsed += h;
+    const auto& p = run_.p;
+    switch (run_.action) {
+      case Action::ConstantSpeed:
+      case Action::SpeedAndLoad:
+      case Action::SpeedAndLoad3rd:
+      case Action::ProfileSpeed:
+      case Action::Response:
+        speed_ = Approach(speed_, ClampSpeed(p[0]), 1.5, 6.0, h);
+        break;
+      case Action::ConstantForce:
+        speed_ = Approach(speed_, kVehicleCruiseKmh, 1.0, 4.0, h);
+        holdForceDaN = std::clamp(Finite(p[0]), -5000.0f, 5000.0f);
+        break;
+      case Action::PowerScan: {
+        const double target = ClampSpeed(p[1]);
+        speed_ = Approach(speed_, target, 1e9, 1.0, h);
+        finished = speed_ == target;
+        break;
+      }
+      case Action::RoadLoad: {
+        const double t = run_.elapsed;
+        speed_ = 25.0 * (1.0 - std::cos(2.0 * std::numbers::pi * t / 40.0));
+        const double v = speed_;
+        holdForceDaN = Finite(p[0]) + Finite(p[1]) * v + Finite(p[2]) * v * v;
+        break;
+      }
+      case Action::Acceleration:
+        speed_ = std::min(60.0, speed_ + 4.32 * h);
+        break;
+      case Action::CoastNoLoad:
+      case Action::CoastForce:
+      case Action::CoastPower: {
+        const double forceN = LoadForceDaN() * 10.0 + ParasiticN(speed_);
+        speed_ -= 3.6 * forceN / m * h;
+        const double end = ClampSpeed(p[1]);
+        if (speed_ <= end) {
+          speed_ = end;
+          finished = true;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (!run_.active || run_.action == Action::Measure) {
+    if (motor_ != 0) {
+      speed_ = Approach(speed_, motor_ == 2 ? kLargeMotorSpeedKmh : kMotorSpeedKmh, 1.0, 5.0, h);
+    } else {
+      speed_ = std::max(0.0, speed_ - kIdleBrakeKmhPerS * h);
+    }
+  }
+  speed_ = std::clamp(speed_, 0.0, kMaxSpeedKmh);
+  distance_ += (before + speed_) / 2.0 / 3.6 * h;
+  accel_ = (speed_ - before) / 3.6 / h;
+  const bool coasting = run_.active && (run_.action == Action::CoastNoLoad ||
+                                        run_.action == Action::CoastForce ||
+                                        run_.action == Action::CoastPower);
+  double target = coasting ? LoadForceDaN() : holdForceDaN + LoadForceDaN();
+  if (run_.active && run_.action != Action::RoadLoad && !coasting && speed_ > 0.01)
+    target += m * accel_ / 10.0;  // the force that accelerates the rollers
+  if (speed_ <= 0.01 && !run_.active) target = 0;
+  forceDaN_ += (target - forceDaN_) * (1.0 - std::exp(-h / 0.3));
+  if (finished) {
+    pendingFinal_ = true;
+    finalType_ = run_.type;
+    finalReadout_ = run_.readout;
+    run_.active = false;
+  }
+}
+
+void ControllerModel::StartRun(const Behaviour& b, std::span<const std::uint8_t> frame) {
+  run_ = Run{};
+  run_.active = true;
+  run_.type = b.code;
+  run_.action = b.action;
+  run_.readout = b.readout;
+  pendingFinal_ = false;
+  if (frame.size() == SetpointFrame::kLength) {
+    run_.p[0] = Finite(GetFloat32LE(&frame[7]));
+  } else if (frame.size() == ProfileFrame::kLength) {
+    for (int i = 0; i < 4; ++i) run_.p[i] = Finite(GetFloat32LE(&frame[6 + 4 * i]));
+  }
+  switch (b.action) {
+    case Action::CoastNoLoad:
+    case Action::CoastForce:
+    case Action::CoastPower:
+      // The motor has brought the rollers up to the start speed; they are
+      // released here and coast from it.
+      motor_ = 0;
+      speed_ = ClampSpeed(run_.p[0]);
+      if (speed_ <= ClampSpeed(run_.p[1])) {
+        run_.active = false;
+        pendingFinal_ = true;
+        finalType_ = b.code;
+        finalReadout_ = b.readout;
+      }
+      break;
+    case Action::PowerScan:
+      speed_ = ClampSpeed(run_.p[0]);
+      break;
+    case Action::Acceleration:
+    case Action::RoadLoad:
+      speed_ = 0;
+      break;
+    default:
+      break;
+  }
+}
+
+void ControllerModel::StopRun() {
+  run_.active = false;
+  pendingFinal_ = false;
+}
+
+Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
+  const float v = static_cast<float>(speed_);
+  const float dist = static_cast<float>(distance_);
+  const float force = static_cast<float>(forceDaN_) + (speed_ > 0.01 ? Noise(0.2) : 0.0f);
+  switch (readout) {
+    case Readout::Plain:
+      return Status(type, force, v, dist, 0);
+    case Readout::Drive:
+      return Status(type, force, v, dist, static_cast<float>(RollerRpm()));
+    case Readout::Fuel: {
+      const double kw = std::abs(forceDaN_ * speed_ / 360.0);
+      return Status(type, force, v, dist, static_cast<float>(0.8 + 0.25 * kw) + Noise(0.02));
+    }
+    case Readout::Engine:
+      return Status(type, force, v, dist, static_cast<float>(750.0 + 32.0 * speed_) + Noise(3));
+    case Readout::Coast: {
+      const bool current = run_.active || pendingFinal_;
+      const float coastTime = current ? static_cast<float>(run_.elapsed) : 0.0f;
+      return Status(type, force, v, coastTime, dist);
+    }
+    case Readout::Voltage:
+      return Status(type, static_cast<float>(2.5 + 0.01 * speed_) + Noise(0.002), v, dist, 0);
+    case Readout::TorqueVoltage:
+      return Status(type, force, v, static_cast<float>(0.5 + 0.002 * forceDaN_) + Noise(0.002),
+                    0);
+    case Readout::SpeedCheck: {
+      const double rps = RollerRpm() / 60.0;
+      const double teeth = GetUInt16LE(&params_[18 - kPayloadOffset]);
+      return Status(type, static_cast<float>(rps * teeth), v, dist / 1000.0f,
+                    static_cast<float>(RollerRpm()));
+    }
+    case Readout::Mileage:
+      return Status(type, 0, v, dist, 0);
+    case Readout::ZeroPoint:
+      return Status(type, force, v, static_cast<float>(zeroPoint_), 0);
+    case Readout::Channels:
+      return Status(type, 1.0f + Noise(0.002), 1.5f + Noise(0.002), 2.0f + Noise(0.002),
+                    2.5f + Noise(0.002));
+    case Readout::ChannelTorques: {
+      const float quarter = static_cast<float>(forceDaN_ / 4.0);
+      return Status(type, quarter + Noise(0.1), quarter + Noise(0.1), quarter + Noise(0.1),
+                    quarter + Noise(0.1));
+    }
+    case Readout::Environment:
+      return Status(type, 20.0f + Noise(0.3), 50.0f + Noise(1.0), 101.3f + Noise(0.2), 0);
+    case Readout::Inputs: {
+      Frame f = Status(type, 0, v, 0, 0);
+      const std::uint8_t inputs[5] = {
+          static_cast<std::uint8_t>(liftUp_ ? 1 : 0),       // lift up limit
+          static_cast<std::uint8_t>(liftUp_ ? 0 : 1),       // lift down limit
+          0,                                                // remote control
+          static_cast<std::uint8_t>(speed_ > 0.5 ? 1 : 0),  // vehicle on the rollers
+          static_cast<std::uint8_t>(motor_ != 0 ? 1 : 0),   // motor contactor
+      };
+      std::copy(std::begin(inputs), std::end(inputs), f.begin() + 17);
+      StoreChecksum(f.data(), f.size());
+      return f;
+    }
+    case Readout::Accel: {
+      Frame f = Status(type, 0, v, dist, 0);
+      const double accelMilli = std::clamp(accel_ * 1000.0, -32768.0, 32767.0);
+      PutUInt16LE(&f[18], static_cast<std::uint16_t>(static_cast<std::int16_t>(accelMilli)));
+      const auto revolutions = static_cast<std::int64_t>(
+          distance_ / (std::numbers::pi * RollerDiameter()));
+      PutUInt16LE(&f[20], static_cast<std::uint16_t>(revolutions & 0x7FFF));
+      StoreChecksum(f.data(), f.size());
+      return f;
+    }
+    case Readout::RoadLoad: {
+      Frame f = Status(type, force, v, dist, 0);
+      const double accelMilli = std::clamp(accel_ * 1000.0, -32768.0, 32767.0);
+      PutUInt16LE(&f[18], static_cast<std::uint16_t>(static_cast<std::int16_t>(accelMilli)));
+      StoreChecksum(f.data(), f.size());
+      return f;
+    }
+    case Readout::Response: {
+      const float ms = 150.0f + Noise(10.0);
+      return Status(type, ms, v, ms / 1000.0f, 0);
+    }
+  }
+  return Status(type, force, v, dist, 0);
+}
+
+std::optional<Frame> ControllerModel::PeriodicFrame() {
+  if (run_.active) return StatusFor(run_.type, run_.readout);
+  if (pendingFinal_) {
+    // The closing frame reports the run's last values.
+    Frame f = StatusFor(finalType_, finalReadout_);
+    pendingFinal_ = false;
+    return f;
+  }
+  return std::nullopt;
+}
+
+std::vector<Frame> ControllerModel::HandleUnknown(std::span<const std::uint8_t> frame) {
+  if (frame.size() <= kCommandCodeOffset) return {};
+  const std::uint8_t code = frame[kCommandCodeOffset];
+  if (ControllerFrameLength(code) != kStatusFrameLength) return {};
+  return {Status(code, 0, static_cast<float>(speed_), 0, 0, kNumthRejected)};
+}
+
+std::vector<Frame> ControllerModel::HandleBadChecksum(std::span<const std::uint8_t> frame) {
+  // A corrupted firmware block is asked for again; other commands are lost.
+  if (frame.size() == 232 && frame[kCommandCodeOffset] == kRomBlock && ReadyForBlocks())
+    return {BlockAnswer(kBlockSendAgain, GetUInt16LE(&frame[8]), NextNumth())};
+  return {};
+}
+
+Frame ControllerModel::BlockAnswer(float status, float index, std::int16_t numth) {
+  return Status(kRomBlock, status, index, 0, 0, numth);
+}
+
+std::vector<Frame> ControllerModel::HandleUpgradeBlock(std::span<const std::uint8_t> frame) {
+  if (!ReadyForBlocks()) return {BlockAnswer(0, 0, kNumthRejected)};
+  upgradeProgram_ = true;
+  const std::size_t count = GetUInt16LE(&frame[6]);
+  const std::size_t index = GetUInt16LE(&frame[8]);
+  const std::size_t length = GetUInt16LE(&frame[10]);
+  const auto indexValue = static_cast<float>(index);
+  const bool valid = count >= 1 && count <= kMaxRomBlocks && index < count && length >= 1 &&
+                     length <= kRomBlockData && (length == kRomBlockData || index == count - 1);
+  if (!valid) return {BlockAnswer(kBlockSendAgain, indexValue, NextNumth())};
+
+  const bool anyReceived =
+      std::find(blockReceived_.begin(), blockReceived_.end(), true) != blockReceived_.end();
+  if (index == 0 && (count != blockCount_ || imageComplete_ || !anyReceived)) {
+    // The first block of a new upload.
+    blockCount_ = count;
+    blockReceived_.assign(count, false);
+    image_.assign(count * kRomBlockData, 0);
+    imageSize_ = 0;
+    imageComplete_ = false;
+  } else if (count != blockCount_ || blockReceived_.empty()) {
+    return {BlockAnswer(kBlockSendAgain, indexValue, NextNumth())};
+  } else if (imageComplete_) {
+    return {BlockAnswer(kBlockFinished, indexValue, NextNumth())};
+  }
+  if (image_.size() < count * kRomBlockData) image_.resize(count * kRomBlockData);
+  std::copy_n(frame.begin() + 12, length, image_.begin() + static_cast<std::ptrdiff_t>(index * kRomBlockData));
+  blockReceived_[index] = true;
+  if (index == count - 1) imageSize_ = index * kRomBlockData + length;
+  if (std::all_of(blockReceived_.begin(), blockReceived_.end(), [](bool b) { return b; })) {
+    image_.resize(imageSize_);
+    imageComplete_ = true;
+    ++imageGeneration_;
+  }
+  return {BlockAnswer(kBlockAccepted, indexValue, NextNumth())};
+}
+
+std::vector<Frame> ControllerModel::HandleCommand(std::span<const std::uint8_t> frame,
+                                                  double nowMs) {
+  if (frame.size() < kHeaderLength) return {};
+  const std::uint8_t code = frame[kCommandCodeOffset];
+  // Every field below is read at its fixed offset: only frames of the
+  // command's own length are taken.
+  if (const std::size_t expected = CommandFrameLength(code);
+      expected == 0 || frame.size() != expected) {
+    return HandleUnknown(frame);
+  }
+  const auto speed = static_cast<float>(speed_);
+
+  // The upgrade program knows only the upgrade dialogue and the version query.
+  if (upgradeProgram_ && code != kVersion && code != kStop && code != kStandby &&
+      code != kRomBlock) {
+    if (ControllerFrameLength(code) != kStatusFrameLength) return {};
+    return {Status(code, 0, 0, 0, 0, kNumthRejected)};
+  }
+  if (code != kVersion && code != kStop && code != kRomBlock) upgradeReady_ = false;
+
+  switch (code) {
+    case kVersion:
+      return {Status(kVersion, upgradeProgram_ ? kVersionFromUpgradeProgram : 0.0f,
+                     static_cast<float>(config_.firmwareVersionX100), 0, 0)};
+    case kParamRequest: {
+      std::array<std::uint8_t, kParamRecordSize> reply = params_;
+      std::fill_n(reply.begin(), 4, 0);  // write code: never kept
+      return {Reply(kParamRequest, reply)};
+    }
+    case kParamWrite:
+      // Bytes 0-3 are the console's date code, 4-7 the controller's own
+      // version and model: both stay the controller's.
+      std::copy(frame.begin() + kPayloadOffset + 8, frame.begin() + kPayloadOffset + kParamRecordSize,
+                params_.begin() + 8);
+      return {Status(kParamWrite, 0, speed, 0, 0, kNumthParamsWritten)};
+    case kChannelMapRequest:
+      return {Reply(kChannelMapRequest, channelMap_)};
+    case kChannelMapStore:
+      std::copy_n(frame.begin() + kPayloadOffset, kChannelMapSize, channelMap_.begin());
+      return {Status(kChannelMapStore, 0, speed, 0, 0)};
+    case kBlockRead: {
+      const float offsetValue = GetFloat32LE(&frame[6]);
+      const float lengthValue = GetFloat32LE(&frame[10]);
+      if (!std::isfinite(offsetValue) || !std::isfinite(lengthValue) || offsetValue < 0 ||
+          offsetValue >= static_cast<float>(kVarTableImageSize) || lengthValue < 1) {
+        return {Reply(kBlockRead, {}, kNumthRejected)};
+      }
+      const auto offset = static_cast<std::size_t>(offsetValue);
+      const std::size_t length = std::min({static_cast<std::size_t>(std::min(lengthValue, 1000.0f)),
+                                           kBlockReplyRoom, kVarTableImageSize - offset});
+      std::vector<std::uint8_t> payload(6 + length);
+      PutUInt16LE(&payload[0], static_cast<std::uint16_t>(kVarTableImageSize));
+      PutUInt16LE(&payload[2], static_cast<std::uint16_t>(offset));
+      PutUInt16LE(&payload[4], static_cast<std::uint16_t>(length));
+      std::copy_n(varTable_.begin() + static_cast<std::ptrdiff_t>(offset), length, payload.begin() + 6);
+      return {Reply(kBlockRead, payload)};
+    }
+    case kBlockStore: {
+      const std::int16_t total = GetInt16LE(&frame[6]);
+      const std::int16_t offset = GetInt16LE(&frame[8]);
+      const std::int16_t length = GetInt16LE(&frame[10]);
+      if (total != static_cast<std::int16_t>(kVarTableImageSize) || offset < 0 || length < 1 ||
+          static_cast<std::size_t>(length) > kBlockReplyRoom ||
+          static_cast<std::size_t>(offset) + static_cast<std::size_t>(length) > kVarTableImageSize) {
+        return {Status(kBlockStore, 0, speed, 0, 0, kNumthRejected)};
+      }
+      std::copy_n(frame.begin() + 12, length, varTable_.begin() + offset);
+      return {Status(kBlockStore, offset, length, 0, 0)};
+    }
+    case kRomBlock:
+      return HandleUpgradeBlock(frame);
+    default:
+      break;
+  }
+
+  for (std::size_t i = 0; i < std::size(kCalibSlots); ++i) {
+    const CalibSlot& slot = kCalibSlots[i];
+    if (code == slot.requestCode) return {Reply(code, tables_[i])};
+    if (code == slot.storeCode) {
+      const std::size_t size = CalibImageSize(slot.capacity);
+      if (frame.size() < kHeaderLength + size) break;
+      const std::int16_t count = GetInt16LE(&frame[kPayloadOffset]);
+      if (count < 0 || static_cast<std::size_t>(count) > slot.capacity)
+        return {Status(code, 0, speed, 0, 0, kNumthRejected)};
+      tables_[i].assign(frame.begin() + kPayloadOffset, frame.begin() + kPayloadOffset + size);
+      return {Status(code, count, speed, 0, 0)};
+    }
+  }
+
+  if (const Behaviour* b = FindBehaviour(code)) return HandleCatalogue(*b, frame, nowMs);
+  return HandleUnknown(frame);
+}
+
+std::vector<Frame> ControllerModel::HandleCatalogue(const Behaviour& b,
+                                                    std::span<const std::uint8_t> frame,
+                                                    double nowMs) {
+  switch (b.action) {
+    case Action::StopTest: {
+      const bool wasRunning = run_.active;
+      StopRun();
+      motor_ = 0;
+      // The upgrade repeats "stop" until the controller says it is ready for
+      // blocks; a stop repeated on a stopped bench is that request.
+      const bool upgradeAsks = !wasRunning && nowMs - lastStopMs_ <= kDoubleStopWindowMs;
+      lastStopMs_ = nowMs;
+      if (upgradeAsks || upgradeProgram_) upgradeReady_ = true;
+      const float v1 = upgradeReady_ ? kStopReadyForBlocks : static_cast<float>(forceDaN_);
+      return {Status(b.code, v1, static_cast<float>(speed_), static_cast<float>(distance_), 0)};
+    }
+    case Action::Standby:
+      StopRun();
+      upgradeReady_ = false;
+      upgradeProgram_ = false;
+      return {Status(b.code, kRunningAgain, static_cast<float>(speed_), 0, 0)};
+    case Action::EmergencyStop:
+      StopRun();
+      motor_ = 0;
+      break;
+    case Action::LoadFlywheel:
+      flywheels_ = frame.size() > 6 ? (frame[6] & 0x0F) : 0;
+      break;
+    case Action::UnloadFlywheel:
+      flywheels_ = 0;
+      break;
+    case Action::LiftUp:
+      liftUp_ = true;
+      break;
+    case Action::LiftDown:
+      liftUp_ = false;
+      break;
+    case Action::MotorOn:
+      motor_ = 1;
+      break;
+    case Action::LargeMotorOn:
+      motor_ = 2;
+      break;
+    case Action::MotorOff:
+      motor_ = 0;
+      break;
+    case Action::ClearMileage:
+      distance_ = 0;
+      break;
+    case Action::Zero:
+      zeroPoint_ = 2048.0 + Noise(3.0);
+      break;
+    case Action::Report:
+      break;
+    default:
+      StartRun(b, frame);
+      if (!run_.active && pendingFinal_) {
+        // A coast-down that is over before it starts: one closing frame.
+        return {*PeriodicFrame()};
+      }
+      return {StatusFor(b.code, b.readout)};
+  }
+  return {StatusFor(b.code, b.readout)};
+}
+
+}  // namespace rolta::sim

@@ -1,0 +1,162 @@
+// What the simulated QRX5000B controller knows and does: the bench physics
+// behind the status frames, the parameter record, the channel map, the
+// calibration tables and the firmware upgrade. No I/O and no clock: the
+// transport feeds it command frames and elapsed time and sends what it returns.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <span>
+#include <vector>
+
+namespace rolta::sim {
+
+using Frame = std::vector<std::uint8_t>;
+
+inline constexpr std::size_t kParamRecordSize = 93;
+inline constexpr std::size_t kChannelMapSize = 40;
+inline constexpr std::size_t kVarTableImageSize = 402;
+inline constexpr std::size_t kRomBlockData = 220;
+inline constexpr std::int16_t kNumthRejected = -6;
+inline constexpr std::int16_t kNumthParamsWritten = 102;
+
+// Firmware-upgrade answers in Value1 of the type-28, type-126 and type-27 frames.
+inline constexpr float kStopReadyForBlocks = 10.0f;
+inline constexpr float kBlockAccepted = 100.0f;
+inline constexpr float kBlockSendAgain = 101.0f;
+inline constexpr float kBlockFinished = 102.0f;
+inline constexpr float kRunningAgain = 100.0f;
+inline constexpr float kVersionFromUpgradeProgram = 100.0f;
+
+struct ModelConfig {
+  std::uint32_t seed = 1;
+  int firmwareVersionX100 = 734;
+  bool startInUpgradeProgram = false;
+  int baud = 0;  // shown in the parameter record's line speed when it is a standard rate
+};
+
+// One calibration table of the controller: which request reads it and which
+// store replaces it.
+struct CalibSlot {
+  std::uint8_t requestCode;
+  std::uint8_t storeCode;
+  std::size_t capacity;  // points
+  // Factory table: point i is (firstStep * i, secondOffset + secondSlope * first).
+  std::int16_t defaultCount;
+  float firstStep;
+  float secondOffset;
+  float secondSlope;
+};
+std::span<const CalibSlot> CalibSlots();
+inline std::size_t CalibImageSize(std::size_t capacity) { return 2 + 8 * capacity; }
+
+class ControllerModel {
+ public:
+  explicit ControllerModel(const ModelConfig& config = {});
+
+  // A command frame with a good checksum, received at nowMs (a monotonic
+  // clock in milliseconds): the frames to answer with, in order.
+  std::vector<Frame> HandleCommand(std::span<const std::uint8_t> frame, double nowMs);
+  // A well-formed frame with a command byte the controller does not know.
+  std::vector<Frame> HandleUnknown(std::span<const std::uint8_t> frame);
+  // A known command whose checksum failed.
+  std::vector<Frame> HandleBadChecksum(std::span<const std::uint8_t> frame);
+
+  // Moves the bench on by this many simulated seconds.
+  void Advance(double seconds);
+  // The status frame of the running test, or the closing frame of a test
+  // that just ended; nothing while idle. Called once per status period.
+  std::optional<Frame> PeriodicFrame();
+  bool TestRunning() const { return run_.active; }
+  std::uint8_t RunningType() const { return run_.active ? run_.type : 0; }
+  double Speed() const { return speed_; }
+
+  const std::array<std::uint8_t, kParamRecordSize>& ParamRecord() const { return params_; }
+  const std::array<std::uint8_t, kChannelMapSize>& ChannelMap() const { return channelMap_; }
+  // The image of the table read by this request code (5 for the 50-point table).
+  std::vector<std::uint8_t> CalibImage(std::uint8_t requestCode) const;
+
+  bool InUpgradeProgram() const { return upgradeProgram_; }
+  bool ReadyForBlocks() const { return upgradeReady_ || upgradeProgram_; }
+  // The bytes received so far; exact file length once complete.
+  const std::vector<std::uint8_t>& FirmwareImage() const { return image_; }
+  bool FirmwareComplete() const { return imageComplete_; }
+  // Counts completed images, so the transport knows when to write the file.
+  std::uint32_t FirmwareGeneration() const { return imageGeneration_; }
+
+  // The behaviour table of the catalogue commands (defined with the model).
+  enum class Action : std::uint8_t;
+  enum class Readout : std::uint8_t;
+  struct Behaviour;
+
+ private:
+  struct Run {
+    bool active = false;
+    std::uint8_t type = 0;
+    Action action{};
+    Readout readout{};
+    std::array<float, 4> p{};
+    double elapsed = 0;
+  };
+
+  static const Behaviour* FindBehaviour(std::uint8_t code);
+  std::vector<Frame> HandleCatalogue(const Behaviour& b, std::span<const std::uint8_t> frame,
+                                     double nowMs);
+  std::vector<Frame> HandleUpgradeBlock(std::span<const std::uint8_t> frame);
+  Frame BlockAnswer(float status, float index, std::int16_t numth);
+  void StartRun(const Behaviour& b, std::span<const std::uint8_t> frame);
+  void StopRun();
+  void Step(double h);
+  double Mass() const;
+  double RollerDiameter() const;
+  double RollerRpm() const;
+  double LoadForceDaN() const;
+  Frame StatusFor(std::uint8_t type, Readout readout);
+  Frame Status(std::uint8_t type, float v1, float v2, float v3, float v4,
+               std::optional<std::int16_t> numth = std::nullopt);
+  Frame Reply(std::uint8_t type, std::span<const std::uint8_t> payload,
+              std::optional<std::int16_t> numth = std::nullopt);
+  std::int16_t NextNumth();
+  float Noise(double amplitude);
+  std::vector<std::uint8_t>* TableForRequest(std::uint8_t code);
+
+  ModelConfig config_;
+  std::mt19937 rng_;
+  std::int16_t numth_ = 0;
+
+  // Bench.
+  Run run_;
+  bool pendingFinal_ = false;
+  std::uint8_t finalType_ = 0;
+  Readout finalReadout_{};
+  double speed_ = 0;      // km/h
+  double distance_ = 0;   // m
+  double forceDaN_ = 0;   // measured force
+  double accel_ = 0;      // m/s^2
+  std::uint8_t flywheels_ = 0;
+  bool liftUp_ = false;
+  int motor_ = 0;  // 0 off, 1 motoring motor, 2 large motoring
+  double zeroPoint_ = 2048;
+
+  // Stored data.
+  std::array<std::uint8_t, kParamRecordSize> params_{};
+  std::array<std::uint8_t, kChannelMapSize> channelMap_{};
+  std::vector<std::vector<std::uint8_t>> tables_;  // by CalibSlots() index
+  std::vector<std::uint8_t> varTable_;
+
+  // Firmware upgrade.
+  double lastStopMs_ = -1e18;
+  bool upgradeReady_ = false;
+  bool upgradeProgram_ = false;
+  std::vector<std::uint8_t> image_;
+  std::vector<bool> blockReceived_;
+  std::size_t blockCount_ = 0;
+  std::size_t imageSize_ = 0;
+  bool imageComplete_ = false;
+  std::uint32_t imageGeneration_ = 0;
+};
+
+}  // namespace rolta::sim

@@ -1,0 +1,158 @@
+#include "sim_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace rolta::sim {
+namespace {
+
+bool ParseLong(std::string_view text, long min, long max, long& out) {
+  if (text.empty()) return false;
+  const std::string copy(text);
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(copy.c_str(), &end, 10);
+  if (errno != 0 || end == copy.c_str() || *end != '\0') return false;
+  if (value < min || value > max) return false;
+  out = value;
+  return true;
+}
+
+bool ParseDouble(std::string_view text, double min, double max, double& out) {
+  if (text.empty()) return false;
+  const std::string copy(text);
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(copy.c_str(), &end);
+  if (errno != 0 || end == copy.c_str() || *end != '\0' || !std::isfinite(value)) return false;
+  if (value < min || value > max) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+std::optional<SimFault> SimFaultFromName(std::string_view name) {
+  for (const SimFaultName& row : kSimFaultNames) {
+    if (row.name == name) return row.fault;
+  }
+  return std::nullopt;
+}
+
+std::string_view NameOf(SimFault fault) {
+  for (const SimFaultName& row : kSimFaultNames) {
+    if (row.fault == fault) return row.name;
+  }
+  return "?";
+}
+
+std::string SimulatorUsage(std::string_view program) {
+  std::string names;
+  for (const SimFaultName& row : kSimFaultNames) {
+    if (!names.empty()) names += ", ";
+    names += row.name;
+  }
+  std::string text;
+  text += "Usage: ";
+  text += program;
+  text +=
+      " [options]\n"
+      "Simulates the QRX5000B controller on a pseudo-terminal and prints the\n"
+      "slave device path on the first line of standard output.\n"
+      "\n"
+      "  --link PATH        also make PATH a symbolic link to the slave device\n"
+      "  --baud N           pace bytes as a line of N baud (9600..115200, 10 bits a byte)\n"
+      "  --period MS        status period while a test runs (1..10000, default 100)\n"
+      "  --speedup F        run the bench physics F times faster (0.01..1000, default 1)\n"
+      "  --fault NAME[:MS]  inject a fault; repeatable. Names: ";
+  text += names;
+  text +=
+      "\n"
+      "                     hangup:MS goes dead MS ms after start, plain hangup after\n"
+      "                     the first command\n"
+      "  --seed N           seed of noise and fault randomness (default 1)\n"
+      "  --image-out PATH   write the received firmware image to PATH\n"
+      "  --upgrade-program  start as the controller's upgrade program\n"
+      "  --version-x100 N   firmware version answered, times 100 (default 734)\n"
+      "  --verbose          log every received command to standard error\n"
+      "  --help             show this text\n";
+  return text;
+}
+
+bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
+                        std::string* error, bool* helpRequested) {
+  auto fail = [&](std::string message) {
+    if (error) *error = std::move(message);
+    return false;
+  };
+  if (helpRequested) *helpRequested = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i] ? argv[i] : "";
+    auto value = [&](std::string_view& out) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string_view v;
+    long number = 0;
+    if (arg == "--help" || arg == "-h") {
+      if (helpRequested) *helpRequested = true;
+      if (error) error->clear();
+      return false;
+    } else if (arg == "--verbose" || arg == "-v") {
+      options.verbose = true;
+    } else if (arg == "--upgrade-program") {
+      options.startInUpgradeProgram = true;
+    } else if (arg == "--link") {
+      if (!value(v) || v.empty()) return fail("--link needs a path");
+      options.linkPath = std::string(v);
+    } else if (arg == "--image-out") {
+      if (!value(v) || v.empty()) return fail("--image-out needs a path");
+      options.imageOutPath = std::string(v);
+    } else if (arg == "--baud") {
+      if (!value(v) || !ParseLong(v, 9600, 115200, number))
+        return fail("--baud needs a number from 9600 to 115200");
+      options.baud = static_cast<int>(number);
+    } else if (arg == "--period") {
+      if (!value(v) || !ParseLong(v, 1, 10000, number))
+        return fail("--period needs milliseconds from 1 to 10000");
+      options.periodMs = static_cast<int>(number);
+    } else if (arg == "--seed") {
+      if (!value(v) || !ParseLong(v, 0, std::numeric_limits<std::uint32_t>::max(), number))
+        return fail("--seed needs a non-negative number");
+      options.seed = static_cast<std::uint32_t>(number);
+    } else if (arg == "--version-x100") {
+      if (!value(v) || !ParseLong(v, 0, 65535, number))
+        return fail("--version-x100 needs a number from 0 to 65535");
+      options.firmwareVersionX100 = static_cast<int>(number);
+    } else if (arg == "--speedup") {
+      double scale = 0;
+      if (!value(v) || !ParseDouble(v, 0.01, 1000.0, scale))
+        return fail("--speedup needs a factor from 0.01 to 1000");
+      options.timeScale = scale;
+    } else if (arg == "--fault") {
+      if (!value(v)) return fail("--fault needs a name");
+      std::string_view name = v;
+      std::string_view argument;
+      if (const auto colon = v.find(':'); colon != std::string_view::npos) {
+        name = v.substr(0, colon);
+        argument = v.substr(colon + 1);
+      }
+      const std::optional<SimFault> fault = SimFaultFromName(name);
+      if (!fault) return fail("unknown fault '" + std::string(name) + "'");
+      if (!argument.empty() || v.find(':') != std::string_view::npos) {
+        if (*fault != SimFault::Hangup || !ParseLong(argument, 1, 86400000, number))
+          return fail("fault '" + std::string(v) + "': only hangup takes :MS (1 or more)");
+        options.hangupAfterMs = static_cast<int>(number);
+      }
+      options.faults.Add(*fault);
+    } else {
+      return fail("unknown option '" + std::string(arg) + "'");
+    }
+  }
+  return true;
+}
+
+}  // namespace rolta::sim

@@ -1,0 +1,81 @@
+// Settings of the controller simulator, shared by the program's command line
+// and by tests that run the simulator inside their own process.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rolta::sim {
+
+// Every way the simulator can misbehave, chosen by name (--fault NAME).
+enum class SimFault : std::uint8_t {
+  Reject,       // every answer carries Numth -6
+  BadChecksum,  // every answer carries a wrong checksum
+  Truncated,    // every answer is cut short
+  Garbage,      // random bytes (never 55 or AA) go out before every answer
+  Silence,      // commands are read and logged, nothing is answered
+  Hangup,       // the line goes dead: after hangupAfterMs, or after the first command
+};
+
+struct SimFaultName {
+  SimFault fault;
+  std::string_view name;
+};
+// The one list of fault names.
+inline constexpr SimFaultName kSimFaultNames[] = {
+    {SimFault::Reject, "reject"},         {SimFault::BadChecksum, "bad-checksum"},
+    {SimFault::Truncated, "truncated"},   {SimFault::Garbage, "garbage"},
+    {SimFault::Silence, "silence"},       {SimFault::Hangup, "hangup"},
+};
+
+std::optional<SimFault> SimFaultFromName(std::string_view name);
+std::string_view NameOf(SimFault fault);
+
+// A set of faults as bits, copyable between threads as one integer.
+class FaultSet {
+ public:
+  FaultSet() = default;
+  FaultSet(std::initializer_list<SimFault> faults) {
+    for (SimFault f : faults) Add(f);
+  }
+  void Add(SimFault f) { bits_ |= Bit(f); }
+  void Remove(SimFault f) { bits_ &= static_cast<std::uint32_t>(~Bit(f)); }
+  bool Has(SimFault f) const { return (bits_ & Bit(f)) != 0; }
+  bool Empty() const { return bits_ == 0; }
+  std::uint32_t Bits() const { return bits_; }
+  static FaultSet FromBits(std::uint32_t bits) {
+    FaultSet s;
+    s.bits_ = bits;
+    return s;
+  }
+
+ private:
+  static std::uint32_t Bit(SimFault f) { return 1u << static_cast<unsigned>(f); }
+  std::uint32_t bits_ = 0;
+};
+
+struct SimulatorOptions {
+  std::string linkPath;        // stable symlink to the slave side; empty: none
+  int baud = 0;                // 0: no byte timing; else 10 bits per byte at this rate
+  int periodMs = 100;          // status period while a test runs
+  FaultSet faults;
+  int hangupAfterMs = 0;       // with Hangup: >0 after this long, 0 after the first command
+  std::uint32_t seed = 1;      // noise and fault randomness
+  std::string imageOutPath;    // firmware image written here when complete and at stop
+  bool verbose = false;        // log received commands to stderr
+  double timeScale = 1.0;      // simulated seconds per real second (bench physics)
+  bool startInUpgradeProgram = false;  // answer as the controller's upgrade program
+  int firmwareVersionX100 = 734;       // version answer, 7.34
+};
+
+// Parses argv[1..]. On failure returns false with a message in *error;
+// --help returns false with an empty message and sets *helpRequested.
+bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
+                        std::string* error, bool* helpRequested = nullptr);
+std::string SimulatorUsage(std::string_view program);
+
+}  // namespace rolta::sim
