@@ -77,6 +77,8 @@ class CCommPort : public ByteChannel {
   void Close();
 
   bool IsOpen() const override { return isOpen_.load(); }
+  // With max 0 the buffer must hold everything waiting (a terminal queues at
+  // most a few kilobytes for reading; the console passes 40960).
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override;
   std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
   void AcknowledgeNotification() override { handshake_.Set(); }
