@@ -5,13 +5,14 @@
 namespace rolta {
 namespace {
 
+// Every byte except offsets 4-5, modulo 65536. Summed in 32 bits and wrapped
+// once at the end, which gives the same low 16 bits as wrapping at each step.
 std::uint16_t SumWithoutChecksum(const std::uint8_t* frame, std::size_t length) {
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (i == kChecksumOffset || i == kChecksumOffset + 1) continue;
-    sum = static_cast<std::uint16_t>(sum + frame[i]);
-  }
-  return sum;
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < length; ++i) sum += frame[i];
+  if (length > kChecksumOffset) sum -= frame[kChecksumOffset];
+  if (length > kChecksumOffset + 1) sum -= frame[kChecksumOffset + 1];
+  return static_cast<std::uint16_t>(sum);
 }
 
 constexpr std::uint8_t kShortCatalogueCodes[] = {

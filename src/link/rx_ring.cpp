@@ -1,7 +1,7 @@
 #include "link/rx_ring.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "env/text_lookup.h"
@@ -34,10 +34,14 @@ void RxRing::Consume(std::uint32_t count) {
 
 std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, std::int16_t numth) {
   if (numth == kRejectedNumth) return lookup.Lookup(kInvalidCommandText);
-  char text[48];
-  std::snprintf(text, sizeof text, "Numth: %ld %d", static_cast<long>(numth),
-                static_cast<int>(static_cast<std::int8_t>(frameType)));
-  return text;
+  // "Numth: %ld %d" of Numth and the type as a signed byte; digits by hand
+  // because this runs for every frame.
+  char text[32] = "Numth: ";
+  char* end = text + sizeof text;
+  char* at = std::to_chars(text + 7, end, static_cast<long>(numth)).ptr;
+  *at++ = ' ';
+  at = std::to_chars(at, end, static_cast<int>(static_cast<std::int8_t>(frameType))).ptr;
+  return std::string(text, at);
 }
 
 FrameReceiver::FrameReceiver(ByteChannel& channel, const TextLookup& lookup,
