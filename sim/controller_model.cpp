@@ -462,12 +462,14 @@ void ControllerModel::Step(double h) {
     target += m * accel_ / 10.0;  // the force that accelerates the rollers
   if (speed_ <= 0.01 && !run_.active) target = 0;
   forceDaN_ += (target - forceDaN_) * (1.0 - std::exp(-h / 0.3));
-  if (finished) {
-    pendingFinal_ = true;
-    finalType_ = run_.type;
-    finalReadout_ = run_.readout;
-    run_.active = false;
-  }
+  if (finished) FinishRun();
+}
+
+void ControllerModel::FinishRun() {
+  // The closing frame carries the values at the end point, whatever the
+  // rollers do afterwards.
+  finalFrame_ = StatusFor(run_.type, run_.readout);
+  run_.active = false;
 }
 
 void ControllerModel::StartRun(const Behaviour& b, std::span<const std::uint8_t> frame) {
@@ -476,7 +478,7 @@ void ControllerModel::StartRun(const Behaviour& b, std::span<const std::uint8_t>
   run_.type = b.code;
   run_.action = b.action;
   run_.readout = b.readout;
-  pendingFinal_ = false;
+  finalFrame_.reset();
   if (frame.size() == SetpointFrame::kLength) {
     run_.p[0] = Finite(GetFloat32LE(&frame[7]));
   } else if (frame.size() == ProfileFrame::kLength) {
@@ -490,12 +492,7 @@ void ControllerModel::StartRun(const Behaviour& b, std::span<const std::uint8_t>
       // released here and coast from it.
       motor_ = 0;
       speed_ = ClampSpeed(run_.p[0]);
-      if (speed_ <= ClampSpeed(run_.p[1])) {
-        run_.active = false;
-        pendingFinal_ = true;
-        finalType_ = b.code;
-        finalReadout_ = b.readout;
-      }
+      if (speed_ <= ClampSpeed(run_.p[1])) FinishRun();
       break;
     case Action::PowerScan:
       speed_ = ClampSpeed(run_.p[0]);
@@ -511,7 +508,7 @@ void ControllerModel::StartRun(const Behaviour& b, std::span<const std::uint8_t>
 
 void ControllerModel::StopRun() {
   run_.active = false;
-  pendingFinal_ = false;
+  finalFrame_.reset();
 }
 
 Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
@@ -530,8 +527,7 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
     case Readout::Engine:
       return Status(type, force, v, dist, static_cast<float>(750.0 + 32.0 * speed_) + Noise(3));
     case Readout::Coast: {
-      const bool current = run_.active || pendingFinal_;
-      const float coastTime = current ? static_cast<float>(run_.elapsed) : 0.0f;
+      const float coastTime = run_.active ? static_cast<float>(run_.elapsed) : 0.0f;
       return Status(type, force, v, coastTime, dist);
     }
     case Readout::Voltage:
@@ -599,13 +595,9 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
 
 std::optional<Frame> ControllerModel::PeriodicFrame() {
   if (run_.active) return StatusFor(run_.type, run_.readout);
-  if (pendingFinal_) {
-    // The closing frame reports the run's last values.
-    Frame f = StatusFor(finalType_, finalReadout_);
-    pendingFinal_ = false;
-    return f;
-  }
-  return std::nullopt;
+  std::optional<Frame> f = std::move(finalFrame_);
+  finalFrame_.reset();
+  return f;
 }
 
 std::vector<Frame> ControllerModel::HandleUnknown(std::span<const std::uint8_t> frame) {
@@ -812,7 +804,7 @@ std::vector<Frame> ControllerModel::HandleCatalogue(const Behaviour& b,
       break;
     default:
       StartRun(b, frame);
-      if (!run_.active && pendingFinal_) {
+      if (!run_.active && finalFrame_) {
         // A coast-down that is over before it starts: one closing frame.
         return {*PeriodicFrame()};
       }

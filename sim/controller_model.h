@@ -109,6 +109,7 @@ class ControllerModel {
   Frame BlockAnswer(float status, float index, std::int16_t numth);
   void StartRun(const Behaviour& b, std::span<const std::uint8_t> frame);
   void StopRun();
+  void FinishRun();
   void Step(double h);
   double Mass() const;
   double RollerDiameter() const;
@@ -129,9 +130,7 @@ class ControllerModel {
 
   // Bench.
   Run run_;
-  bool pendingFinal_ = false;
-  std::uint8_t finalType_ = 0;
-  Readout finalReadout_{};
+  std::optional<Frame> finalFrame_;  // the closing frame of a run that ended
   double speed_ = 0;      // km/h
   double distance_ = 0;   // m
   double forceDaN_ = 0;   // measured force

@@ -153,10 +153,10 @@ double ControllerSimulator::MillisSinceStart(Clock::time_point t) const {
 
 void ControllerSimulator::HangUp() {
   // As an unplugged adapter: the device goes away at once, mid-frame or not.
+  hungUp_.store(true);
   if (master_ >= 0) close(master_);
   if (keeper_ >= 0) close(keeper_);
   master_ = keeper_ = -1;
-  hungUp_.store(true);
   if (options_.verbose) std::fprintf(stderr, "qrx5000b-sim: line hung up\n");
 }
 
