@@ -26,17 +26,17 @@ enum class Source : std::uint8_t {
   Frequency,    // the number text of ScaleKiloMega(V1)
 };
 
-struct CaptionSpec {
+struct CaptionRule {
   CaptionKind kind = CaptionKind::Keep;
   std::string_view text;
 };
-struct TextSpec {
+struct TextRule {
   Source source = Source::Keep;
   int precision = 0;  // "%.<precision>f" for the float sources
 };
 struct Cell {
-  CaptionSpec caption;
-  TextSpec text;
+  CaptionRule caption;
+  TextRule text;
 };
 
 struct TypeList {
@@ -70,19 +70,19 @@ constexpr TypeList Types(T... types) {
   return {{static_cast<std::uint8_t>(types)...}, sizeof...(T)};
 }
 
-constexpr CaptionSpec T(std::string_view text) { return {CaptionKind::Translated, text}; }
-constexpr CaptionSpec kKeepCaption{};
-constexpr CaptionSpec kIoCaption{CaptionKind::Untranslated, "IO"};
-constexpr CaptionSpec kFrequencyCaption{CaptionKind::Frequency, {}};
-constexpr CaptionSpec kSpeedPerFuelCaption{CaptionKind::SpeedPerFuel, {}};
+constexpr CaptionRule T(std::string_view text) { return {CaptionKind::Translated, text}; }
+constexpr CaptionRule kKeepCaption{};
+constexpr CaptionRule kIoCaption{CaptionKind::Untranslated, "IO"};
+constexpr CaptionRule kFrequencyCaption{CaptionKind::Frequency, {}};
+constexpr CaptionRule kSpeedPerFuelCaption{CaptionKind::SpeedPerFuel, {}};
 
-constexpr TextSpec F1(Source source) { return {source, 1}; }
-constexpr TextSpec F2(Source source) { return {source, 2}; }
-constexpr TextSpec F3(Source source) { return {source, 3}; }
-constexpr TextSpec kKeepText{};
-constexpr TextSpec kRevolutions{Source::Revolutions, 0};
-constexpr TextSpec kIoNumber{Source::IoNumber, 0};
-constexpr TextSpec kFrequencyText{Source::Frequency, 0};
+constexpr TextRule F1(Source source) { return {source, 1}; }
+constexpr TextRule F2(Source source) { return {source, 2}; }
+constexpr TextRule F3(Source source) { return {source, 3}; }
+constexpr TextRule kKeepText{};
+constexpr TextRule kRevolutions{Source::Revolutions, 0};
+constexpr TextRule kIoNumber{Source::IoNumber, 0};
+constexpr TextRule kFrequencyText{Source::Frequency, 0};
 
 constexpr Cell kKeep{kKeepCaption, kKeepText};
 
@@ -193,16 +193,16 @@ DerivedValues Derive(const ControllerStatus& status) {
   return derived;
 }
 
-std::string FormatValue(const TextSpec& spec, const ControllerStatus& status,
+std::string FormatValue(const TextRule& rule, const ControllerStatus& status,
                         const DerivedValues& derived, const ScaledFrequency& frequency) {
-  switch (spec.source) {
-    case Source::V1: return FormatFixed(status.Value1, spec.precision);
-    case Source::V2: return FormatFixed(status.Value2, spec.precision);
-    case Source::V3: return FormatFixed(status.Value3, spec.precision);
-    case Source::V4: return FormatFixed(status.Value4, spec.precision);
-    case Source::P: return FormatFixed(derived.p, spec.precision);
-    case Source::P1: return FormatFixed(derived.p1, spec.precision);
-    case Source::A: return FormatFixed(derived.a, spec.precision);
+  switch (rule.source) {
+    case Source::V1: return FormatFixed(status.Value1, rule.precision);
+    case Source::V2: return FormatFixed(status.Value2, rule.precision);
+    case Source::V3: return FormatFixed(status.Value3, rule.precision);
+    case Source::V4: return FormatFixed(status.Value4, rule.precision);
+    case Source::P: return FormatFixed(derived.p, rule.precision);
+    case Source::P1: return FormatFixed(derived.p1, rule.precision);
+    case Source::A: return FormatFixed(derived.a, rule.precision);
     case Source::Revolutions: return FormatInt(status.Revolutions);
     case Source::IoNumber: return FormatInt(status.IoNumber(), 5);
     case Source::Frequency: return frequency.text;
@@ -211,11 +211,11 @@ std::string FormatValue(const TextSpec& spec, const ControllerStatus& status,
   return {};
 }
 
-std::string FormatCaption(const CaptionSpec& spec, const TextLookup& lookup,
+std::string FormatCaption(const CaptionRule& rule, const TextLookup& lookup,
                           const ScaledFrequency& frequency) {
-  switch (spec.kind) {
-    case CaptionKind::Translated: return lookup.Lookup(spec.text);
-    case CaptionKind::Untranslated: return std::string(spec.text);
+  switch (rule.kind) {
+    case CaptionKind::Translated: return lookup.Lookup(rule.text);
+    case CaptionKind::Untranslated: return std::string(rule.text);
     case CaptionKind::Frequency: return lookup.Lookup("频率") + "(" + frequency.prefix + "Hz)";
     case CaptionKind::SpeedPerFuel: return lookup.Lookup("转速") + "/" + lookup.Lookup("油耗");
     case CaptionKind::Keep: break;
