@@ -64,22 +64,41 @@ std::uint8_t* FrameReceiver::BufferFor(std::uint8_t frameType) {
   return classBuffers_[classOfType_[frameType]].data();
 }
 
+std::size_t FrameReceiver::ReadIntoRing() {
+  // Never read more than the ring can take: what does not fit stays in the
+  // driver's queue for the next notification instead of overwriting unread
+  // bytes.
+  const std::uint32_t room = ring_.Room();
+  if (room == 0) return 0;
+  const std::size_t got = std::min<std::size_t>(channel_.Read(ring_.ReadBuffer(), room), room);
+  return ring_.Append(ring_.ReadBuffer(), got);
+}
+
 void FrameReceiver::OnCommNotify(std::uint32_t events) {
-  if (channel_.IsOpen() && (events & kCharactersReceived) != 0) {
-    // Never read more than the ring can take: what does not fit stays in the
-    // driver's queue for the next notification instead of overwriting unread
-    // bytes. A full ring reads nothing but is still scanned, so a frame held
-    // at the tail (Ctrl down on a bad parameter record) can move on later.
-    const std::uint32_t room = ring_.Room();
-    std::size_t got = 0;
-    if (room > 0) {
-      got = channel_.Read(ring_.ReadBuffer(), room);
-      got = std::min<std::size_t>(got, room);
-      ring_.Append(ring_.ReadBuffer(), got);
-    }
-    if ((got > 0 || room == 0) &&
-        ring_.Available() >= static_cast<std::uint32_t>(std::max(expectedLength_, 0))) {
-      Scan();
+  const bool characters = channel_.IsOpen() && (events & kCharactersReceived) != 0;
+  if (scanning_) {
+    // A receiver ran a nested event loop and this notification came in
+    // through it. Appending is safe (the scan only looks between the tail and
+    // the head it started with); the scan that is running looks at the new
+    // bytes once it is done.
+    if (characters && ReadIntoRing() > 0) bytesArrivedDuringScan_ = true;
+    channel_.AcknowledgeNotification();
+    return;
+  }
+  if (characters) {
+    const bool full = ring_.Room() == 0;
+    // A full ring reads nothing but is still scanned, so a frame held at the
+    // tail (Ctrl down on a bad parameter record) can move on later.
+    bool scan = ReadIntoRing() > 0 || full;
+    while (scan) {
+      scan = false;
+      if (ring_.Available() >= static_cast<std::uint32_t>(std::max(expectedLength_, 0))) {
+        scanning_ = true;
+        Scan();
+        scanning_ = false;
+        scan = bytesArrivedDuringScan_;
+        bytesArrivedDuringScan_ = false;
+      }
     }
   }
   channel_.AcknowledgeNotification();

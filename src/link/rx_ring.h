@@ -91,7 +91,9 @@ class FrameReceiver {
   FrameReceiver(ByteChannel& channel, const TextLookup& lookup, FrameReceivers& receivers);
 
   // One bytes-waiting notification; bit 0 of `events` means characters arrived.
-  // Always acknowledges the notification before it returns.
+  // Always acknowledges the notification before it returns. One that comes
+  // in from inside a receiver only stores the bytes; the running scan takes
+  // them when it is done.
   void OnCommNotify(std::uint32_t events);
 
   // Empties the ring (head = tail = 0).
@@ -104,6 +106,7 @@ class FrameReceiver {
   static constexpr std::uint32_t kCharactersReceived = 1;
 
  private:
+  std::size_t ReadIntoRing();
   std::uint8_t* BufferFor(std::uint8_t frameType);
   void Scan();
   void Dispatch(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length);
@@ -114,6 +117,8 @@ class FrameReceiver {
   RxRing ring_;
   std::int32_t expectedLength_ = 0;
   ReceiveCounters counters_;
+  bool scanning_ = false;
+  bool bytesArrivedDuringScan_ = false;
 
   // One frame buffer per length class of the reply length table, and the
   // class of every type.

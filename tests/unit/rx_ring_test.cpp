@@ -318,6 +318,38 @@ TEST_F(RxRingTest, EveryNotificationIsAcknowledged) {
   EXPECT_EQ(receivers.statusLines.size(), 1u);
 }
 
+// A receiver that pumps events (a message box, say) lets the next
+// notification in while the first is still scanning.
+TEST_F(RxRingTest, NotificationFromInsideAReceiverIsScannedAfterTheRunningScan) {
+  const Bytes a = MakeFrame(16, 1), b = MakeFrame(16, 2), c = MakeFrame(16, 3);
+  class Pumping : public RecordingReceivers {
+   public:
+    FrameReceiver* receiver = nullptr;
+    test::MemoryChannel* channel = nullptr;
+    Bytes arriving;
+    void OnStatusFrame(const std::uint8_t* frame) override {
+      RecordingReceivers::OnStatusFrame(frame);
+      channel->Queue(arriving);
+      arriving.clear();
+      receiver->OnCommNotify(1);
+    }
+  } pumping;
+  FrameReceiver nested(channel, lookup, pumping);
+  pumping.receiver = &nested;
+  pumping.channel = &channel;
+  pumping.arriving = c;
+  channel.Queue(Concat({a, b}));
+  nested.OnCommNotify(1);
+  ASSERT_EQ(pumping.dispatched.size(), 3u);
+  EXPECT_EQ(pumping.dispatched[0].frame, a);
+  EXPECT_EQ(pumping.dispatched[1].frame, b);
+  EXPECT_EQ(pumping.dispatched[2].frame, c);
+  EXPECT_EQ(pumping.StatusLine(), "Numth: 3 16");
+  EXPECT_EQ(channel.Pending(), 0u);
+  EXPECT_EQ(nested.Ring().Available(), 0u);
+  EXPECT_EQ(channel.Acknowledgements(), 4);  // the outer one and three nested
+}
+
 TEST_F(RxRingTest, ResetEmptiesTheRing) {
   Deliver({0x55, 0xAA, 0x10});
   EXPECT_EQ(receiver.Ring().Available(), 3u);
