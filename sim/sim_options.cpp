@@ -66,7 +66,8 @@ std::string SimulatorUsage(std::string_view program) {
       "  --baud N           pace bytes as a line of N baud (9600..115200, 10 bits a byte)\n"
       "  --period MS        status period while a test runs (1..10000, default 100)\n"
       "  --speedup F        run the bench physics F times faster (0.01..1000, default 1)\n"
-      "  --fault NAME[:MS]  inject a fault; repeatable. Names: ";
+      "  --fault NAME[:MS]  inject a fault; repeatable. NAME is one of\n"
+      "                     ";
   text += names;
   text +=
       "\n"

@@ -3,7 +3,9 @@
 // from the line.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -784,6 +787,88 @@ TEST_F(SimFaultTest, HangupAfterATimeNeedsNoCommand) {
   Begin(options);
   EXPECT_TRUE(SeesHangup(line_->Fd(), 2s));
   EXPECT_TRUE(sim_->HungUp());
+}
+
+// --- the program ---------------------------------------------------------------
+
+TEST(SimProgram, PrintsItsPortAnswersAndEndsOnTerm) {
+  const std::string program = std::string(ROLTA_BIN_DIR) + "/qrx5000b-sim";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execl(program.c_str(), program.c_str(), "--period", "10", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string path;
+  char c;
+  pollfd p{out[0], POLLIN, 0};
+  while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') path += c;
+  close(out[0]);
+  EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  {
+    Line line(path);
+    ASSERT_TRUE(line.IsOpen());
+    line.SendShort(4);
+    std::optional<Bytes> answer = line.WaitForType(4);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(Decode(*answer).v2, 734.0f);
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// --- noise straight into the controller ------------------------------------------
+
+TEST(SimNoise, RandomLineNoiseOnlyEverYieldsWellFormedCommandsAndAnswers) {
+  std::mt19937 rng(42);
+  std::uniform_int_distribution<int> byte(0, 255);
+  CommandReader reader;
+  ControllerModel model;
+  std::size_t answered = 0;
+  for (int round = 0; round < 4000; ++round) {
+    Bytes chunk(static_cast<std::size_t>(byte(rng) % 64));
+    for (auto& b : chunk) b = static_cast<std::uint8_t>(byte(rng));
+    // Sync pairs and real frames among the noise, so every path is taken.
+    if (round % 3 == 0) chunk.insert(chunk.begin(), {0x55, 0xAA});
+    if (round % 7 == 0) {
+      ShortFrame f;
+      f.SetCommand(static_cast<std::uint8_t>(byte(rng)));
+      const auto sealed = f.Seal();
+      chunk.insert(chunk.end(), sealed.begin(), sealed.end());
+    }
+    reader.Feed(chunk.data(), chunk.size());
+    if (round % 50 == 0) reader.DropStalledByte();
+    while (std::optional<ReaderEvent> e = reader.Next()) {
+      std::vector<Frame> answers;
+      if (e->kind == ReaderEvent::Kind::Command) {
+        EXPECT_EQ(e->frame.size(), CommandFrameLength(e->frame[2]));
+        EXPECT_EQ(VerifyChecksum(e->frame.data(), e->frame.size()), 0);
+        answers = model.HandleCommand(e->frame, round * 10.0);
+      } else if (e->kind == ReaderEvent::Kind::Unknown) {
+        answers = model.HandleUnknown(e->frame);
+      } else {
+        answers = model.HandleBadChecksum(e->frame);
+      }
+      model.Advance(0.05);
+      if (std::optional<Frame> f = model.PeriodicFrame()) answers.push_back(*f);
+      for (const Frame& a : answers) {
+        ++answered;
+        ASSERT_EQ(a.size(), ControllerFrameLength(a[2]));
+        EXPECT_EQ(VerifyChecksum(a.data(), a.size()), 0);
+      }
+    }
+  }
+  EXPECT_GT(answered, 100u);
+  EXPECT_GT(reader.Counters().skippedBytes, 0u);
 }
 
 // --- options -----------------------------------------------------------------
