@@ -55,8 +55,6 @@ constexpr ButtonSpec kBottomButtons[] = {
     {"退出", "退出ROLTA", &CRoltaDlg::OnExit},
 };
 
-constexpr const char* kReadoutCaptions[CRoltaDlg::kReadoutCount] = {"速度", "力矩", "电压", "里程"};
-
 struct InputSpec {
   CommandInput input;
   const char* label;
@@ -74,6 +72,20 @@ constexpr InputSpec kCoastInputs[] = {
     {CommandInput::EndLoad, "结束负荷"},
 };
 
+// Where each input field's text goes in the command's inputs.
+struct TextInputField {
+  CommandInput input;
+  std::string CommandInputs::*text;
+};
+constexpr TextInputField kTextInputFields[] = {
+    {CommandInput::ParamA, &CommandInputs::ParamA},         {CommandInput::ParamB, &CommandInputs::ParamB},
+    {CommandInput::ParamM, &CommandInputs::ParamM},         {CommandInput::ParamC, &CommandInputs::ParamC},
+    {CommandInput::StartSpeed, &CommandInputs::StartSpeed}, {CommandInput::EndSpeed, &CommandInputs::EndSpeed},
+    {CommandInput::StartLoad, &CommandInputs::StartLoad},   {CommandInput::EndLoad, &CommandInputs::EndLoad},
+};
+constexpr CommandInput kFlywheelInputs[] = {CommandInput::Flywheel1, CommandInput::Flywheel2,
+                                            CommandInput::Flywheel3, CommandInput::Flywheel4};
+
 }  // namespace
 
 CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
@@ -81,7 +93,8 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
       environment_(environment),
       texts_(environment.Texts()),
       receiver_(port_, texts_, *this),
-      executor_(std::make_unique<CommandExecutor>(port_, ProcessCommandFrames(), texts_, *this)),
+      executor_(std::make_unique<CommandExecutor>(port_, ProcessCommandFrames(), texts_,
+                                                  static_cast<ConsoleHost&>(*this))),
       settingsPath_(SettingsFilePath()) {
   setWindowTitle(Q(kConsoleTitle));
   // Notifications come from the monitor thread; the receive handler runs here.
@@ -92,13 +105,12 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
 
   BuildLayout();
 
-  for (QCheckBox* box : flywheels_) box->setEnabled(false);
   progress_->setRange(0, 102);
   progress_->setValue(0);
   progress_->hide();
   progress_->setEnabled(false);
-  for (std::size_t i = 0; i < kReadoutCount; ++i) readouts_[i].display->SetText("0");
-  ApplyInputsEnabled(InputsEnabled{});
+  ApplyReadouts(InitialReadouts(texts_));
+  ApplyInputsEnabled(InputSet{});
 
   portNames_ = environment_.SerialPortNames();
   for (const std::string& name : portNames_) portList_->addItem(QString::fromStdString(name));
@@ -141,7 +153,7 @@ void CRoltaDlg::BuildLayout() {
 
   auto* readoutRow = new QHBoxLayout;
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
-    auto* frame = new QGroupBox(translated(kReadoutCaptions[i]), this);
+    auto* frame = new QGroupBox(this);
     auto* display = new CDigistring(frame);
     display->setMinimumSize(200, 64);
     auto* frameLayout = new QVBoxLayout(frame);
@@ -189,7 +201,7 @@ void CRoltaDlg::BuildLayout() {
   commandList_ = new QComboBox(commandGroup);
   commandList_->setObjectName(QStringLiteral("commandList"));
   commandList_->setMaxVisibleItems(20);
-  for (const CatalogueEntry& entry : Catalogue()) commandList_->addItem(Q(entry.caption));
+  for (const CatalogueRow& row : CommandCatalogue()) commandList_->addItem(Q(row.caption));
   commandLayout->addWidget(commandList_, 1);
   commandLayout->addWidget(makeButton(kExecuteButton, commandGroup));
   commandColumn->addWidget(commandGroup);
@@ -203,10 +215,10 @@ void CRoltaDlg::BuildLayout() {
   auto* lower = new QHBoxLayout;
   auto* flywheelGroup = new QGroupBox(QStringLiteral("飞轮组"), this);
   auto* flywheelLayout = new QHBoxLayout(flywheelGroup);
-  for (int i = 0; i < kFlywheelCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFlywheelInputs); ++i) {
     auto* box = new QCheckBox(QStringLiteral("飞轮%1").arg(i + 1), flywheelGroup);
     box->setObjectName(box->text());
-    flywheels_[static_cast<std::size_t>(i)] = box;
+    inputs_[static_cast<std::size_t>(kFlywheelInputs[i])] = box;
     flywheelLayout->addWidget(box);
   }
   lower->addWidget(flywheelGroup);
@@ -282,19 +294,31 @@ void CRoltaDlg::ShowLogo() {
   logo_->setPixmap(picture);
 }
 
+QLineEdit* CRoltaDlg::Edit(CommandInput input) const { return qobject_cast<QLineEdit*>(Input(input)); }
+
+QCheckBox* CRoltaDlg::Flywheel(int index) const {
+  return qobject_cast<QCheckBox*>(Input(kFlywheelInputs[static_cast<std::size_t>(index)]));
+}
+
 CommandInputs CRoltaDlg::ReadInputs() const {
   CommandInputs inputs;
-  for (std::size_t i = 0; i < kCommandInputCount; ++i) inputs.texts[i] = inputs_[i]->text().toStdString();
-  for (std::size_t i = 0; i < static_cast<std::size_t>(kFlywheelCount); ++i) {
-    inputs.flywheels[i] = flywheels_[i]->isChecked();
+  for (const TextInputField& field : kTextInputFields) inputs.*field.text = Edit(field.input)->text().toStdString();
+  for (std::size_t i = 0; i < inputs.Flywheels.size(); ++i) {
+    inputs.Flywheels[i] = Flywheel(static_cast<int>(i))->isChecked();
   }
   return inputs;
 }
 
-void CRoltaDlg::ApplyInputsEnabled(const InputsEnabled& enabled) {
-  for (std::size_t i = 0; i < kCommandInputCount; ++i) inputs_[i]->setEnabled(enabled.inputs[i]);
-  for (std::size_t i = 0; i < static_cast<std::size_t>(kFlywheelCount); ++i) {
-    flywheels_[i]->setEnabled(enabled.flywheels[i]);
+void CRoltaDlg::ApplyInputsEnabled(InputSet enabled) {
+  for (std::size_t i = 0; i < kCommandInputCount; ++i) {
+    inputs_[i]->setEnabled(enabled.Has(static_cast<CommandInput>(i)));
+  }
+}
+
+void CRoltaDlg::ApplyReadouts(const ReadoutUpdate& update) {
+  for (std::size_t i = 0; i < kReadoutCount; ++i) {
+    if (update[i].caption) readouts_[i].frame->setTitle(QString::fromStdString(*update[i].caption));
+    if (update[i].text) readouts_[i].display->SetText(*update[i].text);
   }
 }
 
@@ -310,14 +334,14 @@ void CRoltaDlg::OnConnect() {
 
 void CRoltaDlg::OnCloseChannel() {
   port_.Close();
-  executor_->StopLoop();
+  executor_->RequestLoopStop();
   Button("设置")->setEnabled(true);
 }
 
 void CRoltaDlg::OnExit() {
   if (about_) about_->deleteLater();
   port_.Close();
-  executor_->StopLoop();
+  executor_->RequestLoopStop();
   settings_.speedIndex = speedList_->currentIndex();
   settings_.portIndex = portList_->currentIndex();
   settings_.commandIndex = commandList_->currentIndex();
@@ -383,13 +407,7 @@ void CRoltaDlg::ShowControllerVersion(bool fromUpgradeProgram, double version) {
   about_->BringUp();
 }
 
-void CRoltaDlg::ShowLiveFrame(const ControllerStatus& status) {
-  const ReadoutUpdate update = PresentLiveFrame(status, texts_);
-  for (std::size_t i = 0; i < kReadoutCount; ++i) {
-    if (update[i].caption) readouts_[i].frame->setTitle(QString::fromStdString(*update[i].caption));
-    if (update[i].text) readouts_[i].display->SetText(*update[i].text);
-  }
-}
+void CRoltaDlg::ShowLiveFrame(const ControllerStatus& status) { ApplyReadouts(PresentLiveFrame(status, texts_)); }
 
 MessageAnswer CRoltaDlg::ShowMessage(const MessageRequest& request) { return MessageBoxes().Show(request); }
 

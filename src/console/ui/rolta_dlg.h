@@ -4,12 +4,15 @@
 #include <array>
 #include <memory>
 
+#include "console/catalogue.h"
 #include "console/command_executor.h"
 #include "console/console_settings.h"
+#include "console/ui/about_dlg.h"
 #include "console/ui/bk_dialog.h"
 #include "link/comm_port.h"
 #include "link/rx_ring.h"
 #include "link/status_frames.h"
+#include "console/readouts.h"
 
 class QCheckBox;
 class QComboBox;
@@ -21,7 +24,6 @@ class QPushButton;
 
 namespace rolta {
 
-class CAboutDlg;
 class CDigistring;
 class ConsoleEnvironment;
 
@@ -38,7 +40,6 @@ class CRoltaDlg : public CBkDialog,
     QGroupBox* frame;
     CDigistring* display;
   };
-  static constexpr int kReadoutCount = 4;
 
   explicit CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent = nullptr);
   ~CRoltaDlg() override;
@@ -70,8 +71,10 @@ class CRoltaDlg : public CBkDialog,
   QComboBox* SpeedList() const { return speedList_; }
   QComboBox* CommandList() const { return commandList_; }
   QPushButton* Button(const char* text) const;
-  QLineEdit* Input(CommandInput input) const { return inputs_[static_cast<std::size_t>(input)]; }
-  QCheckBox* Flywheel(int index) const { return flywheels_[static_cast<std::size_t>(index)]; }
+  // The input field or check box of a command input.
+  QWidget* Input(CommandInput input) const { return inputs_[static_cast<std::size_t>(input)]; }
+  QLineEdit* Edit(CommandInput input) const;
+  QCheckBox* Flywheel(int index) const;
 
  protected:
   void reject() override;  // Escape does not close the console
@@ -83,7 +86,8 @@ class CRoltaDlg : public CBkDialog,
   void RestoreSelections();
   void ShowLogo();
   CommandInputs ReadInputs() const;
-  void ApplyInputsEnabled(const InputsEnabled& enabled);
+  void ApplyInputsEnabled(InputSet enabled);
+  void ApplyReadouts(const ReadoutUpdate& update);
 
   // FrameReceivers
   bool IsCtrlHeld() const override;
@@ -116,8 +120,7 @@ class CRoltaDlg : public CBkDialog,
   std::vector<std::string> portNames_;
 
   std::array<Readout, kReadoutCount> readouts_{};
-  std::array<QLineEdit*, kCommandInputCount> inputs_{};
-  std::array<QCheckBox*, kFlywheelCount> flywheels_{};
+  std::array<QWidget*, kCommandInputCount> inputs_{};
   QComboBox* portList_ = nullptr;
   QComboBox* speedList_ = nullptr;
   QComboBox* commandList_ = nullptr;
