@@ -355,6 +355,54 @@ class ConsoleWindowTest : public QObject {
     console.Button("关闭")->click();
   }
 
+  void exitDuringTheRepeatLoopEndsTheLoopAndTheConsole() {
+    test::PtyPair pty;
+    FakeEnvironment environment({pty.SlavePath()});
+    CRoltaDlg console(environment);
+    console.Button("设置")->click();
+    console.CommandList()->setCurrentIndex(14);  // 停止测试, a short command to repeat
+    console.Button("执行")->click();
+    console.CommandList()->setCurrentIndex(34);  // 通讯测试LOOP
+    bool loopWasRunning = false;
+    QTimer::singleShot(350, [&] {
+      loopWasRunning = console.Executor().InRepeatLoop();
+      console.Button("退出")->click();
+    });
+    console.Button("执行")->click();  // returns once the loop has ended
+    QVERIFY(loopWasRunning);
+    QVERIFY(!console.Executor().InRepeatLoop());
+    QVERIFY(!console.Port().IsOpen());
+    QCOMPARE(console.result(), int(QDialog::Accepted));
+    // 14 once, then 28 repeated while the loop ran.
+    const auto sent = pty.ReceiveFor(std::chrono::milliseconds(100));
+    QVERIFY(sent.size() >= 12);
+    QCOMPARE(sent.size() % 6, std::size_t{0});
+    for (std::size_t at = 0; at < sent.size(); at += 6) QCOMPARE(int(sent[at + 2]), 28);
+  }
+
+  void aPictureNamedByTheEnvironmentReplacesTheLogo() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("logo.png"));
+    QImage picture(300, 80, QImage::Format_RGB32);
+    picture.fill(QColor(200, 10, 10));
+    QVERIFY(picture.save(path));
+    FakeEnvironment environment(PortNames(1));
+    environment.picture = path.toStdString();
+    CRoltaDlg console(environment);
+    auto* logo = console.findChild<QLabel*>(QStringLiteral("logo"));
+    QVERIFY(logo != nullptr);
+    const QImage shown = logo->pixmap().toImage();
+    QVERIFY(!shown.isNull());
+    QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(200, 10, 10));
+
+    FakeEnvironment missingPicture(PortNames(1));
+    missingPicture.picture = folder.filePath(QStringLiteral("none.png")).toStdString();
+    CRoltaDlg builtIn(missingPicture);
+    const QImage builtInLogo = builtIn.findChild<QLabel*>(QStringLiteral("logo"))->pixmap().toImage();
+    QVERIFY(!builtInLogo.isNull());
+    QVERIFY(builtInLogo.pixelColor(builtInLogo.width() / 2, 2) != QColor(200, 10, 10));
+  }
+
  private:
   std::unique_ptr<QTemporaryDir> configDir_;
   std::filesystem::path settingsPath_;
