@@ -1,0 +1,281 @@
+// What one live status frame costs the console window: the frame comes in on
+// a pseudo-terminal, goes through the window's receive handler (ring, sync,
+// checksum, status line, decoder, readout row) and all four segment displays
+// are repainted. The line brings at most 480 status frames a second (115200
+// baud, 24 bytes each); "cpu%@480" is the share of one core that rate costs.
+//
+//   ui_LiveFrameRepaint      the window thread's work per frame: the receive
+//                            handler called for the waiting bytes, then the
+//                            four repaints. The 1 ms pause after each frame
+//                            is idle time and is left out.
+//   ui_LiveFrameThroughLine  the whole road: the channel's monitor thread sees
+//                            the bytes and posts the notification, the event
+//                            loop runs the handler (with its real 1 ms pause),
+//                            then the repaints. CPU is the whole process's.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "../tests/support/qt/fake_environment.h"
+#include "console/ui/qt_services.h"
+#include "console/ui/rolta_dlg.h"
+#include "link/frames.h"
+#include "widgets/ui/digistring.h"
+
+namespace {
+
+using namespace rolta;
+
+double CpuSeconds(clockid_t clock) {
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// The far end of the line: a pseudo-terminal whose slave the console opens.
+class PtyLine {
+ public:
+  PtyLine() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    char name[128] = {};
+    if (ptsname_r(master_, name, sizeof name) != 0) return;
+    slavePath_ = name;
+    // Held open so the line stays up; only polled, never read.
+    watch_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  }
+  ~PtyLine() {
+    if (watch_ >= 0) close(watch_);
+    if (master_ >= 0) close(master_);
+  }
+  bool Ok() const { return master_ >= 0 && watch_ >= 0; }
+  const std::string& SlavePath() const { return slavePath_; }
+
+  bool Send(const std::uint8_t* bytes, std::size_t n) {
+    return write(master_, bytes, n) == static_cast<ssize_t>(n);
+  }
+  // Until the console side has bytes to read.
+  bool WaitReadable(int timeoutMs) {
+    pollfd fd{watch_, POLLIN, 0};
+    return poll(&fd, 1, timeoutMs) == 1;
+  }
+
+ private:
+  int master_ = -1;
+  int watch_ = -1;
+  std::string slavePath_;
+};
+
+// What changes from one type-16 status frame to the next.
+enum class Changes : int {
+  Everything = 0,  // all four values and Numth: four displays and the status line repaint
+  NumthOnly = 1,   // only the status line repaints
+  Nothing = 2,     // the same frame again: nothing repaints
+};
+
+class StatusFrames {
+ public:
+  explicit StatusFrames(Changes changes = Changes::Everything) : changes_(changes) {}
+  const std::uint8_t* Next() {
+    if (changes_ != Changes::Nothing) ++n_;
+    const float step = changes_ == Changes::Everything ? static_cast<float>(n_ % 20000) : 1.0f;
+    frame_[0] = 0x55;
+    frame_[1] = 0xAA;
+    frame_[2] = 16;
+    frame_[3] = 0x10;
+    PutFloat32LE(&frame_[6], 100.0f + 0.1f * step);   // force
+    PutFloat32LE(&frame_[10], 0.01f * step);          // speed
+    PutFloat32LE(&frame_[14], 0.1f * step);           // parameter
+    PutFloat32LE(&frame_[18], 2000.0f + 0.1f * step);  // roller rpm
+    PutUInt16LE(&frame_[22], static_cast<std::uint16_t>(n_ & 0x7FFF));
+    StoreChecksum(frame_, sizeof frame_);
+    return frame_;
+  }
+  static constexpr std::size_t kLength = 24;
+
+ private:
+  Changes changes_;
+  std::uint8_t frame_[kLength] = {};
+  std::uint32_t n_ = 1;
+};
+
+// The console window, shown offscreen and connected to the line.
+struct ConnectedConsole {
+  PtyLine line;
+  std::unique_ptr<testing::FakeEnvironment> environment;
+  std::unique_ptr<CRoltaDlg> console;
+
+  bool Start() {
+    if (!line.Ok()) return false;
+    environment = std::make_unique<testing::FakeEnvironment>(std::vector<std::string>{line.SlavePath()});
+    console = std::make_unique<CRoltaDlg>(*environment);
+    console->show();
+    QCoreApplication::processEvents();
+    console->PortList()->setCurrentIndex(0);
+    console->OnConnect();
+    return console->Port().IsOpen();
+  }
+  // Paints what the frame invalidated, as the event loop does next: the four
+  // displays (each text changed) and the status line, once each.
+  void Repaint() { QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest); }
+  int Paints() const {
+    int paints = 0;
+    for (const CRoltaDlg::Readout& r : console->Readouts()) paints += r.display->PaintCount();
+    return paints;
+  }
+  ~ConnectedConsole() {
+    if (console) console->OnCloseChannel();
+  }
+};
+
+class NoPause final : public EventPump {
+ public:
+  void ProcessPendingEvents() override { QCoreApplication::processEvents(); }
+  void SleepMilliseconds(int) override {}
+};
+
+void Report(benchmark::State& state, double cpuSeconds, std::int64_t frames, int paints) {
+  const double perFrame = frames > 0 ? cpuSeconds / static_cast<double>(frames) : 0.0;
+  state.counters["cpu_us/frame"] = perFrame * 1e6;
+  state.counters["cpu%@480"] = perFrame * 480.0 * 100.0;
+  state.counters["paints/frame"] = frames > 0 ? static_cast<double>(paints) / static_cast<double>(frames) : 0.0;
+}
+
+void ui_LiveFrameRepaint(benchmark::State& state) {
+  NoPause noPause;
+  InstallEventPump(&noPause);
+  ConnectedConsole rig;
+  if (!rig.Start()) {
+    state.SkipWithError("could not connect the console to a pseudo-terminal");
+    InstallEventPump(nullptr);
+    return;
+  }
+  StatusFrames frames(static_cast<Changes>(state.range(0)));
+  const int paintsBefore = rig.Paints();
+  const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+  for (auto _ : state) {
+    rig.line.Send(frames.Next(), StatusFrames::kLength);
+    if (!rig.line.WaitReadable(1000)) {
+      state.SkipWithError("the frame did not reach the console side");
+      break;
+    }
+    rig.console->OnCommNotify(CCommPort::kEventCharReceived);
+    rig.Repaint();
+    // The monitor thread's notification for these bytes: it finds them read.
+    QCoreApplication::processEvents();
+  }
+  const double cpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+  Report(state, cpu, state.iterations(), rig.Paints() - paintsBefore);
+  state.SetLabel(rig.console->StatusText()->text().toStdString());
+  InstallEventPump(nullptr);
+}
+// Argument: what changes per frame (Changes); 0 is the live case.
+BENCHMARK(ui_LiveFrameRepaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+void ui_LiveFrameThroughLine(benchmark::State& state) {
+  ConnectedConsole rig;
+  if (!rig.Start()) {
+    state.SkipWithError("could not connect the console to a pseudo-terminal");
+    return;
+  }
+  // Lets the wait below look at the clock even if a notification were lost.
+  QTimer tick;
+  tick.start(50);
+  StatusFrames frames;
+  const CDigistring& speed = *rig.console->Readouts()[0].display;
+  const int paintsBefore = rig.Paints();
+  const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+  for (auto _ : state) {
+    const std::uint8_t* frame = frames.Next();
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%.2f", static_cast<double>(GetFloat32LE(frame + 10)));
+    rig.line.Send(frame, StatusFrames::kLength);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (speed.text() != expected) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        state.SkipWithError("the frame was not shown within 1 s");
+        break;
+      }
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    rig.Repaint();
+  }
+  const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
+  Report(state, cpu, state.iterations(), rig.Paints() - paintsBefore);
+  state.SetLabel(rig.console->StatusText()->text().toStdString());
+}
+BENCHMARK(ui_LiveFrameThroughLine)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime();
+
+// One segment display on its own, at the size the console gives it, painted
+// with a new readout text each time: the share of the frame cost above that
+// the four displays take.
+void ui_DigistringPaint(benchmark::State& state) {
+  ConnectedConsole rig;
+  if (!rig.Start()) {
+    state.SkipWithError("could not connect the console to a pseudo-terminal");
+    return;
+  }
+  const QSize size = rig.console->Readouts()[0].display->size();
+  CDigistring display;
+  display.resize(size);
+  display.show();
+  QCoreApplication::processEvents();
+  StatusFrames frames;
+  const int paintsBefore = display.PaintCount();
+  const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+  char text[32];
+  for (auto _ : state) {
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(GetFloat32LE(frames.Next() + 10)));
+    display.SetText(text);
+    display.repaint();
+  }
+  const double cpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+  Report(state, cpu, state.iterations(), display.PaintCount() - paintsBefore);
+  state.SetLabel(std::to_string(size.width()) + "x" + std::to_string(size.height()) + " px");
+}
+BENCHMARK(ui_DigistringPaint)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The window reads its settings file at start; keep the user's out of it.
+  char scratch[] = "/tmp/rolta-ui-bench-XXXXXX";
+  const char* dir = mkdtemp(scratch);
+  if (dir) {
+    qputenv("XDG_CONFIG_HOME", dir);
+    qputenv("XDG_STATE_HOME", dir);
+  }
+  int code = 0;
+  {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+      code = 1;
+    } else {
+      benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+  }
+  if (dir) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  return code;
+}
