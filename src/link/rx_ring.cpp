@@ -36,11 +36,11 @@ std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, st
   if (numth == kRejectedNumth) return lookup.Lookup(kInvalidCommandText);
   // "Numth: %ld %d" of Numth and the type as a signed byte; digits by hand
   // because this runs for every frame.
+  // A signed 16-bit number takes at most 6 characters, a signed byte 4.
   char text[32] = "Numth: ";
-  char* end = text + sizeof text;
-  char* at = std::to_chars(text + 7, end, static_cast<long>(numth)).ptr;
+  char* at = std::to_chars(text + 7, text + 14, static_cast<long>(numth)).ptr;
   *at++ = ' ';
-  at = std::to_chars(at, end, static_cast<int>(static_cast<std::int8_t>(frameType))).ptr;
+  at = std::to_chars(at, at + 4, static_cast<int>(static_cast<std::int8_t>(frameType))).ptr;
   return std::string(text, at);
 }
 
