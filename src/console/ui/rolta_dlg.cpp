@@ -234,8 +234,14 @@ void CRoltaDlg::BuildLayout() {
   statusRow->addWidget(new QLabel(QStringLiteral("状态:"), this));
   statusText_ = new QLabel(QStringLiteral("-"), this);
   statusText_->setObjectName(QStringLiteral("statusText"));
-  statusText_->setMinimumWidth(360);
+  statusText_->setFixedSize(460, statusText_->sizeHint().height());
   statusText_->setFrameShape(QFrame::StyledPanel);
+  // It changes with every frame: an opaque label repaints alone, without the
+  // window's background behind it.
+  statusText_->setAutoFillBackground(true);
+  QPalette statusPalette = statusText_->palette();
+  statusPalette.setColor(QPalette::Window, QColor(236, 241, 248));
+  statusText_->setPalette(statusPalette);
   statusRow->addWidget(statusText_, 1);
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("upgradeProgress"));
