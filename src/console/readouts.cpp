@@ -1,8 +1,12 @@
 #include "console/readouts.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <string_view>
 
 namespace rolta {
@@ -160,21 +164,207 @@ constexpr bool TypesAreUnique() {
 }
 static_assert(TypesAreUnique());
 
-const PresentationRow* FindRow(std::uint8_t type) {
-  for (const PresentationRow& row : kPresentation) {
-    if (row.types.Contains(type)) return &row;
+// Row of each frame type, built from kPresentation so the table stays the one
+// place that says which type shows what.
+constexpr std::uint8_t kNoRow = 0xFF;
+static_assert(std::size(kPresentation) < kNoRow);
+constexpr std::array<std::uint8_t, 256> kRowOfType = [] {
+  std::array<std::uint8_t, 256> rowOf{};
+  rowOf.fill(kNoRow);
+  for (std::size_t r = 0; r < std::size(kPresentation); ++r) {
+    const TypeList& types = kPresentation[r].types;
+    for (std::size_t i = 0; i < types.count; ++i) {
+      rowOf[types.types[i]] = static_cast<std::uint8_t>(r);
+    }
   }
-  return nullptr;
+  return rowOf;
+}();
+
+const PresentationRow* FindRow(std::uint8_t type) {
+  const std::uint8_t row = kRowOfType[type];
+  return row == kNoRow ? nullptr : &kPresentation[row];
 }
 
-// printf "%d" / "%05d": zeros go between the sign and the digits.
-std::string FormatInt(int value, std::size_t zeroPadWidth = 0) {
-  char buffer[16];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  std::string text(buffer, result.ptr);
-  const std::size_t signLength = value < 0 ? 1 : 0;
-  if (text.size() < zeroPadWidth) text.insert(signLength, zeroPadWidth - text.size(), '0');
-  return text;
+// Room for any fixed text of a double at the precisions used here: DBL_MAX has
+// 309 digits before the point.
+constexpr std::size_t kTextBufferSize = 400;
+
+// Exact "%.<precision>f" for |value| < 1e15 and precision 0..4, which covers
+// every reading a controller sends: value = mantissa * 2^exponent exactly, so
+// value * 10^precision is mantissa * 10^precision shifted right, rounded half
+// to even on the bits shifted out, as printf rounds the exact binary value.
+// Below 1e15 the rounded result stays below 10^19, so it fits 64 bits;
+// mantissa * 10^4 < 2^67 fits 128.
+constexpr double kExactLimit = 1e15;
+constexpr int kExactMaxPrecision = 4;
+
+// 10^0 .. 10^19.
+constexpr std::array<std::uint64_t, 20> kPow10 = [] {
+  std::array<std::uint64_t, 20> powers{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& p : powers) {
+    p = power;
+    power *= 10;
+  }
+  return powers;
+}();
+
+// Decimal digits of value, 0 for 0: from the bit length (1233 / 4096 is just
+// above log10(2)) and one comparison, without a loop.
+int DecimalDigits(std::uint64_t value) {
+  const int guess = (std::bit_width(value) * 1233) >> 12;
+  return guess + (value >= kPow10[static_cast<std::size_t>(guess)] ? 1 : 0);
+}
+
+// "00" "01" ... "99".
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+void WritePair(char* at, std::uint64_t twoDigits) {
+  std::memcpy(at, &kDigitPairs[static_cast<std::size_t>(twoDigits) * 2], 2);
+}
+
+// The lowest `count` decimal digits of value, zero-padded, written so that
+// they end at `end`. Four digits per step: one multiply-divide carries from
+// step to step and the two pairs of a step do not depend on each other, so
+// the digits do not wait on a chain of divisions by ten.
+void WriteDigitsBackward(char* end, std::uint64_t value, int count) {
+  for (; count >= 4; count -= 4) {
+    const std::uint64_t group = value % 10000;
+    value /= 10000;
+    end -= 4;
+    WritePair(end, group / 100);
+    WritePair(end + 2, group % 100);
+  }
+  if (count >= 2) {
+    end -= 2;
+    WritePair(end, value % 100);
+    value /= 100;
+    count -= 2;
+  }
+  if (count == 1) *--end = static_cast<char>('0' + value % 10);
+}
+
+// Digits before and after the point; constant divisors, so no division
+// instruction.
+struct FixedDigits {
+  std::uint64_t whole;
+  std::uint64_t fraction;
+};
+FixedDigits SplitAtPoint(std::uint64_t scaled, int precision) {
+  switch (precision) {
+    case 1: return {scaled / 10, scaled % 10};
+    case 2: return {scaled / 100, scaled % 100};
+    case 3: return {scaled / 1000, scaled % 1000};
+    case 4: return {scaled / 10000, scaled % 10000};
+    default: return {scaled, 0};
+  }
+}
+
+// scaled / 2^shift rounded half to even on the bits shifted out; shift is at
+// least 1 and below the width of U.
+template <typename U>
+std::uint64_t RoundHalfEvenShifted(U scaled, int shift) {
+  const U quotient = scaled >> shift;
+  const U rest = scaled - (quotient << shift);
+  const U half = U{1} << (shift - 1);
+  const bool up = rest > half || (rest == half && (quotient & 1) != 0);
+  return static_cast<std::uint64_t>(quotient) + (up ? 1 : 0);
+}
+
+// Exact "%.<precision>f" for |value| < 1e15 and precision 0..4 into
+// [first, last); nullptr if it does not fit.
+char* WriteExactFixed(char* first, char* last, double value, int precision) {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const bool negative = (bits >> 63) != 0;
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+  int exponent = -1074;  // subnormal
+  if (biased != 0) {
+    mantissa |= std::uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  const std::uint64_t scale = kPow10[static_cast<std::size_t>(precision)];
+  std::uint64_t rounded = 0;
+  if (mantissa != 0) {
+    // Without its trailing zero bits the mantissa of a value that came from a
+    // float has at most 24 bits, so the product fits 64 bits.
+    const int zeros = std::countr_zero(mantissa);
+    mantissa >>= zeros;
+    exponent += zeros;
+    if (exponent >= 0) {
+      rounded = (mantissa << exponent) * scale;  // a whole number below 1e15
+    } else if (-exponent < 64 && mantissa < (std::uint64_t{1} << 50)) {
+      rounded = RoundHalfEvenShifted(mantissa * scale, -exponent);
+    } else if (-exponent < 128) {
+      rounded = RoundHalfEvenShifted(static_cast<unsigned __int128>(mantissa) * scale, -exponent);
+    }
+    // From 128 bits on the product (below 2^67) is under half a unit: 0.
+  }
+
+  // At least one digit before the point. printf keeps the sign of a negative
+  // value that rounds to zero, and of -0.0.
+  const FixedDigits digits = SplitAtPoint(rounded, precision);
+  const int whole = std::max(DecimalDigits(digits.whole), 1);
+  const int length = (negative ? 1 : 0) + whole + (precision > 0 ? 1 + precision : 0);
+  if (length > last - first) return nullptr;
+  char* const end = first + length;
+  char* wholeEnd = end;
+  if (precision > 0) {
+    WriteDigitsBackward(end, digits.fraction, precision);
+    wholeEnd = end - precision - 1;
+    *wholeEnd = '.';
+  }
+  WriteDigitsBackward(wholeEnd, digits.whole, whole);
+  if (negative) *first = '-';
+  return end;
+}
+
+// "%.<precision>f" of value into [first, last); nullptr if it does not fit.
+char* WriteFixed(char* first, char* last, double value, int precision) {
+  if (precision >= 0 && precision <= kExactMaxPrecision && std::fabs(value) < kExactLimit) {
+    return WriteExactFixed(first, last, value, precision);
+  }
+  // NaN, infinities, huge values and other precisions.
+  const auto result = std::to_chars(first, last, value, std::chars_format::fixed, precision);
+  return result.ec == std::errc{} ? result.ptr : nullptr;
+}
+
+// printf "%d" / "%0<width>d" into [first, last); nullptr if it does not fit.
+// Zeros go between the sign and the digits; the width counts the sign.
+char* WriteInt(char* first, char* last, int value, int zeroPadWidth = 0) {
+  const bool negative = value < 0;
+  const auto bits = static_cast<std::uint64_t>(static_cast<std::int64_t>(value));
+  const std::uint64_t magnitude = negative ? std::uint64_t{0} - bits : bits;
+  const int digits = std::max({DecimalDigits(magnitude), zeroPadWidth - (negative ? 1 : 0), 1});
+  const int length = (negative ? 1 : 0) + digits;
+  if (length > last - first) return nullptr;
+  WriteDigitsBackward(first + length, magnitude, digits);
+  if (negative) *first = '-';
+  return first + length;
+}
+
+// ScaleKiloMega's text into [first, last); returns the prefix and the text's end.
+struct ScaledFrequencyEnd {
+  char prefix;
+  char* end;
+};
+ScaledFrequencyEnd WriteScaledFrequency(char* first, char* last, float x) {
+  const double kilo = x / 1000.0;
+  const double mega = x / 1000000.0;
+  // Quotients of a float stay within the float range, so the narrowing is exact
+  // rounding and never overflows.
+  if (kilo >= 1.0 && mega >= 1.0) {
+    return {'M', WriteFixed(first, last, static_cast<float>(mega), 4)};
+  }
+  if (kilo >= 1.0) return {'K', WriteFixed(first, last, static_cast<float>(kilo), 3)};
+  return {' ', WriteFixed(first, last, x, 2)};
 }
 
 struct DerivedValues {
@@ -193,55 +383,106 @@ DerivedValues Derive(const ControllerStatus& status) {
   return derived;
 }
 
-std::string FormatValue(const TextRule& rule, const ControllerStatus& status,
-                        const DerivedValues& derived, const ScaledFrequency& frequency) {
+// The frequency of type 35, scaled once per frame for its caption and its text.
+struct FrequencyText {
+  char prefix = ' ';
+  char text[kTextBufferSize];
+  const char* end = text;
+};
+
+// Writes the text of a cell's value into [first, last) and returns its end
+// (nullptr if it does not fit).
+const char* WriteValue(char* first, char* last, const TextRule& rule,
+                       const ControllerStatus& status, const DerivedValues& derived,
+                       const FrequencyText& frequency) {
   switch (rule.source) {
-    case Source::V1: return FormatFixed(status.Value1, rule.precision);
-    case Source::V2: return FormatFixed(status.Value2, rule.precision);
-    case Source::V3: return FormatFixed(status.Value3, rule.precision);
-    case Source::V4: return FormatFixed(status.Value4, rule.precision);
-    case Source::P: return FormatFixed(derived.p, rule.precision);
-    case Source::P1: return FormatFixed(derived.p1, rule.precision);
-    case Source::A: return FormatFixed(derived.a, rule.precision);
-    case Source::Revolutions: return FormatInt(status.Revolutions);
-    case Source::IoNumber: return FormatInt(status.IoNumber(), 5);
-    case Source::Frequency: return frequency.text;
+    case Source::V1: return WriteFixed(first, last, status.Value1, rule.precision);
+    case Source::V2: return WriteFixed(first, last, status.Value2, rule.precision);
+    case Source::V3: return WriteFixed(first, last, status.Value3, rule.precision);
+    case Source::V4: return WriteFixed(first, last, status.Value4, rule.precision);
+    case Source::P: return WriteFixed(first, last, derived.p, rule.precision);
+    case Source::P1: return WriteFixed(first, last, derived.p1, rule.precision);
+    case Source::A: return WriteFixed(first, last, derived.a, rule.precision);
+    case Source::Revolutions: return WriteInt(first, last, status.Revolutions);
+    case Source::IoNumber: return WriteInt(first, last, status.IoNumber(), 5);
+    case Source::Frequency:
+      if (frequency.end == nullptr || last - first < frequency.end - frequency.text) return nullptr;
+      return std::copy(frequency.text, frequency.end, first);
     case Source::Keep: break;
   }
-  return {};
+  return first;
 }
 
-std::string FormatCaption(const CaptionRule& rule, const TextLookup& lookup,
-                          const ScaledFrequency& frequency) {
+std::string MakeCaption(const CaptionRule& rule, const TextLookup& lookup,
+                        const FrequencyText& frequency) {
   switch (rule.kind) {
     case CaptionKind::Translated: return lookup.Lookup(rule.text);
     case CaptionKind::Untranslated: return std::string(rule.text);
-    case CaptionKind::Frequency: return lookup.Lookup("频率") + "(" + frequency.prefix + "Hz)";
-    case CaptionKind::SpeedPerFuel: return lookup.Lookup("转速") + "/" + lookup.Lookup("油耗");
+    case CaptionKind::Frequency: {
+      std::string caption = lookup.Lookup("频率");
+      caption += '(';
+      caption += frequency.prefix;
+      caption += "Hz)";
+      return caption;
+    }
+    case CaptionKind::SpeedPerFuel: {
+      std::string caption = lookup.Lookup("转速");
+      caption += '/';
+      caption += lookup.Lookup("油耗");
+      return caption;
+    }
     case CaptionKind::Keep: break;
   }
   return {};
 }
 
+// An empty text for one that did not fit, as before.
+std::string TextOf(const char* first, const char* end) {
+  return end == nullptr ? std::string() : std::string(first, end);
+}
+
+// Builds a cell's caption where the optional keeps it: the optional constructs
+// its string from this conversion, so the looked-up string is made in place
+// instead of being made and then moved.
+struct CaptionOf {
+  const CaptionRule& rule;
+  const TextLookup& lookup;
+  const FrequencyText& frequency;
+  operator std::string() const { return MakeCaption(rule, lookup, frequency); }
+};
+
+// Characters a std::string holds without allocating (libstdc++; elsewhere at
+// least as many), and enough for every ordinary reading.
+constexpr std::size_t kInlineRoom = 15;
+constexpr char kBlank[kInlineRoom] = {};
+
+// Sets `text` to what `write(first, last)` writes; `write` returns the end, or
+// nullptr when the text does not fit. The string is sized to its inline room by
+// a fixed-size copy, written in place and cut to length: no intermediate
+// buffer and no memcpy call per text, which is most of a readout's cost.
+template <typename Write>
+void SetText(std::optional<std::string>& text, Write write) {
+  std::string& inlineText = text.emplace(kBlank, kInlineRoom);
+  char* const first = inlineText.data();
+  if (const char* end = write(first, first + kInlineRoom)) {
+    inlineText.resize(static_cast<std::size_t>(end - first));
+    return;
+  }
+  char wide[kTextBufferSize];
+  inlineText = TextOf(wide, write(wide, wide + sizeof wide));
+}
+
 }  // namespace
 
 std::string FormatFixed(double value, int precision) {
-  // Wide enough for DBL_MAX with every digit before the point.
-  char buffer[400];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
-  if (result.ec != std::errc{}) return {};
-  return std::string(buffer, result.ptr);
+  char buffer[kTextBufferSize];
+  return TextOf(buffer, WriteFixed(buffer, buffer + sizeof buffer, value, precision));
 }
 
 ScaledFrequency ScaleKiloMega(float x) {
-  const double kilo = x / 1000.0;
-  const double mega = x / 1000000.0;
-  // Quotients of a float stay within the float range, so the narrowing is exact
-  // rounding and never overflows.
-  if (kilo >= 1.0 && mega >= 1.0) return {"M", FormatFixed(static_cast<float>(mega), 4)};
-  if (kilo >= 1.0) return {"K", FormatFixed(static_cast<float>(kilo), 3)};
-  return {" ", FormatFixed(x, 2)};
+  char buffer[kTextBufferSize];
+  const ScaledFrequencyEnd scaled = WriteScaledFrequency(buffer, buffer + sizeof buffer, x);
+  return {std::string(1, scaled.prefix), TextOf(buffer, scaled.end)};
 }
 
 ReadoutUpdate InitialReadouts(const TextLookup& lookup) {
@@ -259,15 +500,22 @@ ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup&
   if (row == nullptr) return update;
 
   const DerivedValues derived = Derive(status);
-  const ScaledFrequency frequency =
-      row->UsesFrequency() ? ScaleKiloMega(status.Value1) : ScaledFrequency{};
+  FrequencyText frequency;
+  if (row->UsesFrequency()) {
+    const ScaledFrequencyEnd scaled = WriteScaledFrequency(
+        frequency.text, frequency.text + sizeof frequency.text, status.Value1);
+    frequency.prefix = scaled.prefix;
+    frequency.end = scaled.end;
+  }
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
     const Cell& cell = row->cells[i];
     if (cell.caption.kind != CaptionKind::Keep) {
-      update[i].caption = FormatCaption(cell.caption, lookup, frequency);
+      update[i].caption.emplace(CaptionOf{cell.caption, lookup, frequency});
     }
     if (cell.text.source != Source::Keep) {
-      update[i].text = FormatValue(cell.text, status, derived, frequency);
+      SetText(update[i].text, [&](char* first, char* last) {
+        return WriteValue(first, last, cell.text, status, derived, frequency);
+      });
     }
   }
   return update;

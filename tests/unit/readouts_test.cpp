@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <clocale>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -280,6 +284,92 @@ TEST(PresentLiveFrame, LoadIsTruncatedTowardZeroToOneDecimal) {
   constexpr float kMax = std::numeric_limits<float>::max();
   EXPECT_EQ(load(kMax, kMax), "inf");
   EXPECT_NE(load(std::numeric_limits<float>::quiet_NaN(), 1).find("nan"), std::string::npos);
+}
+
+// printf itself, the reference every readout text must match byte for byte.
+std::string Printf(const char* format, auto... values) {
+  char text[512];
+  const int length = std::snprintf(text, sizeof text, format, values...);
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+// Exhaustive over the shapes a double can take: the texts agree with printf
+// for random bit patterns (every exponent, subnormals, NaN, infinities), for
+// values that came from floats as the controller's do, and for halfway cases
+// where round-half-even on the exact binary value decides.
+TEST(FormatFixed, AgreesWithPrintfForAnyValue) {
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.375, -0.125, 0.05,
+                                0.0005, 0.00005, 1.0005, 2.675, 1.25, -1.25, 999.995,
+                                9.99995, 99999.99995, 0.999949999, 1e15, -1e15,
+                                std::nextafter(1e15, 0.0), std::nextafter(-1e15, 0.0),
+                                std::nextafter(1e15, 2e15), 4503599627370495.5,
+                                9007199254740993.0, 1e19, 1.8446744073709552e19, 1e300,
+                                std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN(),
+                                -std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<float>::max(),
+                                std::numeric_limits<float>::denorm_min()};
+  // n + 1/2 at every precision: exact binary ties only where the fraction is a
+  // multiple of a power of two.
+  for (int n = -2000; n <= 2000; ++n) values.push_back(n / 8.0 + 1.0 / 16.0);
+  std::mt19937_64 random(20240611);
+  for (int i = 0; i < 40000; ++i) {
+    values.push_back(std::bit_cast<double>(random()));
+    values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
+    // Readings of ordinary size, from a float and from a double.
+    const double reading = std::ldexp(static_cast<double>(random() % 2000000) - 1000000.0,
+                                      static_cast<int>(random() % 40) - 30);
+    values.push_back(reading);
+    values.push_back(static_cast<float>(reading));
+    // Full 53-bit mantissas at any size up to and past 1e15.
+    values.push_back(std::ldexp(std::bit_cast<double>((random() >> 12) | 0x3FF0000000000000),
+                                static_cast<int>(random() % 120) - 60));
+  }
+  int failures = 0;
+  for (double value : values) {
+    for (int precision = 0; precision <= 6; ++precision) {
+      const std::string expected = Printf("%.*f", precision, value);
+      if (FormatFixed(value, precision) != expected && ++failures <= 10) {
+        ADD_FAILURE() << "%." << precision << "f of " << std::hexfloat << value << ": got "
+                      << FormatFixed(value, precision) << ", printf " << expected;
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+// The integer texts ("%d" revolutions, "%05d" input states) and the
+// acceleration ("%.3f" of AccelMilli / 1000) over every 16-bit value, through
+// the readouts as the frames carry them.
+TEST(PresentLiveFrame, IntegerFieldTextsAgreeWithPrintf) {
+  const MarkingLookup lookup;
+  for (int raw = 0; raw <= 0xFFFF; ++raw) {
+    const auto low = static_cast<std::uint8_t>(raw & 0xFF);
+    const auto high = static_cast<std::uint8_t>(raw >> 8);
+    const auto signedValue = static_cast<std::int16_t>(raw);
+    const ReadoutUpdate update = PresentLiveFrame(StatusFrameBytes(75).Byte(18, low).Byte(19, high)
+                                                      .Byte(20, low).Byte(21, high).Decode(),
+                                                  lookup);
+    ASSERT_EQ(update[kReadoutVoltage].text, Printf("%d", signedValue)) << raw;
+    ASSERT_EQ(update[kReadoutTorque].text, Printf("%.3f", signedValue / 1000.0)) << raw;
+  }
+  std::mt19937 random(42);
+  for (int i = 0; i < 20000; ++i) {
+    StatusFrameBytes frame(42);
+    int number = 0;
+    for (std::size_t offset = 17; offset <= 21; ++offset) {
+      // Mostly 0 and 1 as the controller sends them; any byte must still work.
+      const auto state = static_cast<std::uint8_t>(i % 2 == 0 ? random() % 2 : random() % 256);
+      frame.Byte(offset, state);
+      number = number * 10 + state;
+    }
+    ASSERT_EQ(PresentLiveFrame(frame.Decode(), lookup)[kReadoutSpeed].text, Printf("%05d", number));
+  }
 }
 
 TEST(FormatFixed, IgnoresTheNumericLocale) {
