@@ -208,36 +208,42 @@ SegmentPoint MapDigiPoint(const DigiRect& rect, int cell_width, SegmentPoint p) 
 
 std::vector<DigiCellPixels> LayoutDigiCells(const DigiCharList& cells, int cw, int ch) {
   std::vector<DigiCellPixels> laid_out;
+  LayoutDigiCells(cells, cw, ch, laid_out);
+  return laid_out;
+}
+
+void LayoutDigiCells(const DigiCharList& cells, int cw, int ch, std::vector<DigiCellPixels>& out) {
   int total_width = 0;
   for (const auto& cell : cells) total_width += cell->Width();
   // Nothing to scale against: a text without drawable characters shows only
   // the background, and so does a control without area.
-  if (total_width <= 0 || cw <= 0 || ch <= 0) return laid_out;
+  if (total_width <= 0 || cw <= 0 || ch <= 0) {
+    out.clear();
+    return;
+  }
 
   const double s = std::min(static_cast<double>(cw) / total_width,
                             static_cast<double>(ch) / kDigiCellHeight);
   double x = (cw - total_width * s) / 2;
   const double y0 = (ch - kDigiCellHeight * s) / 2;
 
-  laid_out.reserve(cells.size());
-  for (const auto& cell : cells) {
-    DigiCellPixels pixels;
-    pixels.rect = {x, y0, x + cell->Width() * s, y0 + kDigiCellHeight * s};
-    const auto& segments = cell->Segments();
-    pixels.segments.reserve(segments.size());
+  out.resize(cells.size());
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    const CDigiChar& cell = *cells[c];
+    DigiCellPixels& pixels = out[c];
+    pixels.rect = {x, y0, x + cell.Width() * s, y0 + kDigiCellHeight * s};
+    const auto& segments = cell.Segments();
+    pixels.segments.resize(segments.size());
     for (std::size_t i = 0; i < segments.size(); ++i) {
-      DigiSegmentPixels segment;
-      segment.lit = cell->IsLit(static_cast<int>(i));
-      segment.polygon.points.reserve(segments[i].points.size());
+      DigiSegmentPixels& segment = pixels.segments[i];
+      segment.lit = cell.IsLit(static_cast<int>(i));
+      segment.polygon.points.clear();
       for (const SegmentPoint& p : segments[i].points) {
-        segment.polygon.points.push_back(MapDigiPoint(pixels.rect, cell->Width(), p));
+        segment.polygon.points.push_back(MapDigiPoint(pixels.rect, cell.Width(), p));
       }
-      pixels.segments.push_back(std::move(segment));
     }
-    laid_out.push_back(std::move(pixels));
-    x += cell->Width() * s;
+    x += cell.Width() * s;
   }
-  return laid_out;
 }
 
 std::vector<DigiCellPixels> LayoutDigiText(std::string_view text, int cw, int ch) {

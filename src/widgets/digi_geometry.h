@@ -132,6 +132,7 @@ struct DigiPalette {
   DigiColour on_brush;
   DigiColour off_pen;
   DigiColour on_pen;
+  friend bool operator==(const DigiPalette&, const DigiPalette&) = default;
 };
 DigiPalette MakeDigiPalette(DigiColour off, DigiColour on, DigiColour background);
 
@@ -158,6 +159,9 @@ struct DigiCellPixels {
 // Places the cells side by side, scaled uniformly to fit cw x ch pixels and
 // centred in it. No cells (or no area) gives nothing to draw.
 std::vector<DigiCellPixels> LayoutDigiCells(const DigiCharList& cells, int cw, int ch);
+// Same, into out, reusing the room its cells and polygons already have so a
+// repaint of a similar text allocates nothing.
+void LayoutDigiCells(const DigiCharList& cells, int cw, int ch, std::vector<DigiCellPixels>& out);
 // Same for a text as the display shows it (upper-cased, undrawable bytes dropped).
 std::vector<DigiCellPixels> LayoutDigiText(std::string_view text, int cw, int ch);
 

@@ -2,10 +2,14 @@
 // background around the cells, and when the control repaints.
 #include <QColor>
 #include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
 #include <QString>
 #include <QtTest/QtTest>
 
 #include <string>
+#include <vector>
 
 #include "widgets/ui/digistring.h"
 
@@ -24,6 +28,58 @@ QImage Render(CDigistring& display) {
 }
 
 QColor At(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
+
+// The display drawn the plain way, every segment straight onto one image: the
+// background, then each polygon filled with its brush and outlined with the
+// 1-pixel blended pen, no antialiasing.
+QImage DrawDirectly(const std::string& text, QSize size) {
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(kBackground);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  for (const rolta::DigiCellPixels& cell : rolta::LayoutDigiText(text, size.width(), size.height())) {
+    for (const rolta::DigiSegmentPixels& segment : cell.segments) {
+      QPainterPath path;
+      for (const rolta::SegmentPoint& p : segment.polygon.points) {
+        if (p.kind == rolta::SegmentPoint::Kind::MoveTo) {
+          path.moveTo(p.x, p.y);
+        } else {
+          path.lineTo(p.x, p.y);
+        }
+      }
+      path.closeSubpath();
+      QPen pen(segment.lit ? kOnPen : kOffPen);
+      pen.setWidth(1);
+      painter.setPen(pen);
+      painter.setBrush(segment.lit ? kOn : kOff);
+      painter.drawPath(path);
+    }
+  }
+  return image;
+}
+
+// Empty when the display shows what DrawDirectly draws, else where it differs.
+QString Mismatch(CDigistring& display, const std::string& text) {
+  display.SetText(text.c_str());
+  const QImage shown = Render(display);
+  const QImage expected = DrawDirectly(text, display.size());
+  if (shown.size() != expected.size()) return QStringLiteral("image size differs");
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x) {
+      if (shown.pixel(x, y) != expected.pixel(x, y)) {
+        return QString("\"%1\" in %2x%3: pixel %4,%5 is %6, drawn directly %7")
+            .arg(QString::fromStdString(text))
+            .arg(shown.width())
+            .arg(shown.height())
+            .arg(x)
+            .arg(y)
+            .arg(QColor(shown.pixel(x, y)).name())
+            .arg(QColor(expected.pixel(x, y)).name());
+      }
+    }
+  }
+  return {};
+}
 
 // Seven-segment interior points in cell units, segment i at index i.
 constexpr QPoint kSevenCentres[] = {{24, 7}, {7, 24}, {41, 24}, {24, 41}, {7, 58}, {41, 58}, {24, 75}};
@@ -46,6 +102,8 @@ class DigistringTest : public QObject {
   void sameTextTwiceRepaintsOnce();
   void cellsAreRebuiltOnlyAtTheNextPaint();
   void sizeHintsKeepTheCellProportions();
+  void reusedCellsGiveTheSamePixelsAsDrawingDirectly();
+  void boundedCellCacheKeepsThePixels();
 };
 
 void DigistringTest::startsEmptyAndOpaque() {
@@ -228,6 +286,57 @@ void DigistringTest::sizeHintsKeepTheCellProportions() {
   QVERIFY(minimum.width() <= hint.width() && minimum.height() <= hint.height());
   // Several digit cells side by side: wider than high.
   QVERIFY(hint.width() > 2 * hint.height());
+}
+
+void DigistringTest::reusedCellsGiveTheSamePixelsAsDrawingDirectly() {
+  // Readout-like texts, every character kind, lengths that put the same
+  // character at many different sub-pixel positions.
+  const std::vector<std::string> texts = {
+      "0", "8", "12.5", "12.6", "-1234.56", "0.000", "00042", "00043", "2001.7", "2001.8",
+      "12:34", "8.8.8.8", "ABCDEFG", "HIJKLMN", "OPQRSTU", "VWXYZ*+", "hello world", " 1 -",
+      "99999999999", "3.14159", ":.:.:", "EMPTY"};
+  // Whole and fractional scales, odd sizes, controls limited by width and by
+  // height, and ones so small that points fall on the last row or column.
+  const std::vector<QSize> sizes = {
+      {200, 64}, {201, 64}, {199, 65}, {98, 166}, {330, 83}, {333, 97}, {413, 250},
+      {1000, 83}, {57, 40}, {123, 45}, {20, 40}, {20, 11}, {7, 5}, {3, 2}, {1, 1}};
+  CDigistring display;
+  for (const QSize& size : sizes) {
+    display.resize(size);
+    // Twice: the first pass draws new cells, the second reuses them.
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const std::string& text : texts) {
+        const QString mismatch = Mismatch(display, text);
+        if (!mismatch.isEmpty()) QFAIL(qPrintable(mismatch));
+      }
+    }
+  }
+}
+
+void DigistringTest::boundedCellCacheKeepsThePixels() {
+  CDigistring display;
+  // A scale of 101/83 puts the cells of texts of different lengths at
+  // different sub-pixel positions; every drawable character at many of them
+  // is more distinct cells than the cache keeps.
+  display.resize(997, 101);
+  const std::string glyphs = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-*+";
+  bool emptied = false;
+  int last = 0;
+  for (int length = 1; length <= 12; ++length) {
+    for (std::size_t first = 0; first < glyphs.size(); ++first) {
+      std::string text;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(length); ++i) {
+        text += glyphs[(first + 7 * i) % glyphs.size()];
+      }
+      const QString mismatch = Mismatch(display, text);
+      if (!mismatch.isEmpty()) QFAIL(qPrintable(mismatch));
+      const int count = display.CachedCellCount();
+      QVERIFY(count <= CDigistring::kMaxCachedCells);
+      if (count < last) emptied = true;
+      last = count;
+    }
+  }
+  QVERIFY(emptied);
 }
 
 QTEST_MAIN(DigistringTest)
