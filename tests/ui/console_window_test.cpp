@@ -23,7 +23,7 @@
 
 using namespace rolta;
 using rolta::testing::FakeEnvironment;
-using rolta::testing::MarkingLookup;
+using rolta::test::MarkingLookup;
 using rolta::testing::ScriptedMessageBoxes;
 
 namespace {
@@ -218,14 +218,14 @@ class ConsoleWindowTest : public QObject {
     MarkingLookup marking;
     FakeEnvironment environment(PortNames(1), &marking);
     CRoltaDlg console(environment);
-    QCOMPARE(console.Button("设置")->text(), QStringLiteral("‹设置›"));
+    QCOMPARE(console.Button("设置")->text(), QStringLiteral("<设置>"));
     QCOMPARE(console.Button("设置")->toolTip(), QStringLiteral("启动通讯"));
     QCOMPARE(console.Button("退出")->toolTip(), QStringLiteral("退出ROLTA"));
     QCOMPARE(console.Button("执行")->toolTip(), QStringLiteral("执行当前指令"));
     QStringList groups;
     for (QGroupBox* box : console.findChildren<QGroupBox*>()) groups << box->title();
     for (const char* title : {"速度", "力矩", "电压", "里程", "控制参数", "通讯设置", "指令区", "滑行参数", "工具"}) {
-      QVERIFY2(groups.contains(QStringLiteral("‹%1›").arg(QString::fromUtf8(title))), title);
+      QVERIFY2(groups.contains(QStringLiteral("<%1>").arg(QString::fromUtf8(title))), title);
     }
     QVERIFY(groups.contains(QStringLiteral("飞轮组")));
     QStringList labels;

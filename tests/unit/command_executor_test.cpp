@@ -1,4 +1,5 @@
 #include "console/command_executor.h"
+#include "marking_lookup.h"
 
 #include <gtest/gtest.h>
 
@@ -59,13 +60,7 @@ std::vector<std::string> Written(const test::MemoryChannel& channel) {
   return frames;
 }
 
-// Shows every translated text in angle brackets.
-class MarkingLookup final : public TextLookup {
- public:
-  std::string Lookup(std::string_view text) const override {
-    return "<" + std::string(text) + ">";
-  }
-};
+using test::MarkingLookup;
 
 class ScriptedHost final : public ConsoleHost {
  public:

@@ -1,15 +1,12 @@
 #include "console/console_texts.h"
+#include "marking_lookup.h"
 
 #include <gtest/gtest.h>
 
 namespace rolta {
 namespace {
 
-// Marks every looked-up text so a test sees which texts were translated.
-class MarkingLookup final : public TextLookup {
- public:
-  std::string Lookup(std::string_view text) const override { return "<" + std::string(text) + ">"; }
-};
+using test::MarkingLookup;
 
 TEST(ConsoleTextsTest, AboutVersionLineDropsSpacesAndTurnsCommasIntoDots) {
   EXPECT_EQ(AboutVersionLine("3, 7, 4, 0"), "ROLTA Version 3.7.4.0 (10点标定) for Win2000/NT/XP");

@@ -1,4 +1,5 @@
 #include "console/readouts.h"
+#include "marking_lookup.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +21,7 @@
 namespace rolta {
 namespace {
 
-// Shows every translated text in angle brackets.
-class MarkingLookup final : public TextLookup {
- public:
-  std::string Lookup(std::string_view text) const override {
-    return "<" + std::string(text) + ">";
-  }
-};
+using test::MarkingLookup;
 
 class CapturingSinks final : public StatusFrameSinks {
  public:

@@ -1,4 +1,5 @@
 #include "link/rx_ring.h"
+#include "marking_lookup.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Marks every looked-up text, so a test sees that the lookup was used.
-class MarkingLookup : public TextLookup {
- public:
-  std::string Lookup(std::string_view text) const override {
-    return "<" + std::string(text) + ">";
-  }
-};
+using test::MarkingLookup;
 
 const std::string kMismatch = "<ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息>";
 const std::string kInvalid = "<无效指令>";

@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "console/console_environment.h"
+#include "marking_lookup.h"
 
 namespace rolta::testing {
-
-// Wraps every looked-up text in ‹›, so a test sees what was translated.
-class MarkingLookup final : public TextLookup {
- public:
-  std::string Lookup(std::string_view text) const override { return "‹" + std::string(text) + "›"; }
-};
 
 class FakeEnvironment final : public ConsoleEnvironment {
  public:
