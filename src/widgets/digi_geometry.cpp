@@ -112,10 +112,23 @@ constexpr DigiGlyph kCharacterSet[] = {
     {'Z', DigiCellKind::FourteenSegment, 0x240C},
 };
 
+void ReflectOutlineInto(Outline outline, DigiReflect how, SegmentShape& shape) {
+  const bool mirror = how == DigiReflect::Mirror || how == DigiReflect::Turn;
+  const bool flip = how == DigiReflect::Flip || how == DigiReflect::Turn;
+  shape.points.clear();
+  for (const auto& [x, y] : outline) {
+    shape.points.push_back({mirror ? kDigiMirrorAxis - x : x, flip ? kDigiFlipAxis - y : y,
+                            shape.points.empty() ? SegmentPoint::Kind::MoveTo
+                                                 : SegmentPoint::Kind::LineTo});
+  }
+}
+
+// Rebuilds the shapes in the room out already has.
 void BuildShapes(std::span<const SegmentRecipe> recipes, std::vector<SegmentShape>& out) {
-  out.clear();
-  out.reserve(recipes.size());
-  for (const SegmentRecipe& recipe : recipes) out.push_back(ReflectOutline(recipe.outline, recipe.reflect));
+  out.resize(recipes.size());
+  for (std::size_t i = 0; i < recipes.size(); ++i) {
+    ReflectOutlineInto(recipes[i].outline, recipes[i].reflect, out[i]);
+  }
 }
 
 std::unique_ptr<CDigiChar> MakeCell(DigiCellKind kind) {
@@ -125,6 +138,15 @@ std::unique_ptr<CDigiChar> MakeCell(DigiCellKind kind) {
     case DigiCellKind::ColonDot: return std::make_unique<CDigiColonDotChar>();
   }
   return nullptr;
+}
+
+bool IsCellOfKind(const CDigiChar& cell, DigiCellKind kind) {
+  switch (kind) {
+    case DigiCellKind::SevenSegment: return dynamic_cast<const CDigi7Segment*>(&cell) != nullptr;
+    case DigiCellKind::FourteenSegment: return dynamic_cast<const CDigi14Segment*>(&cell) != nullptr;
+    case DigiCellKind::ColonDot: return dynamic_cast<const CDigiColonDotChar*>(&cell) != nullptr;
+  }
+  return false;
 }
 
 std::uint8_t BlendComponent(std::uint8_t segment, std::uint8_t background) {
@@ -150,15 +172,8 @@ void CDigiColonDotChar::SetElementData(std::uint16_t mask) {
 }
 
 SegmentShape ReflectOutline(std::span<const std::pair<int, int>> outline, DigiReflect how) {
-  const bool mirror = how == DigiReflect::Mirror || how == DigiReflect::Turn;
-  const bool flip = how == DigiReflect::Flip || how == DigiReflect::Turn;
   SegmentShape shape;
-  shape.points.reserve(outline.size());
-  for (const auto& [x, y] : outline) {
-    shape.points.push_back({mirror ? kDigiMirrorAxis - x : x, flip ? kDigiFlipAxis - y : y,
-                            shape.points.empty() ? SegmentPoint::Kind::MoveTo
-                                                 : SegmentPoint::Kind::LineTo});
-  }
+  ReflectOutlineInto(outline, how, shape);
   return shape;
 }
 
@@ -179,16 +194,26 @@ void UpperCaseDigiText(std::string& text) {
 }
 
 DigiCharList BuildDigiChars(std::string& text) {
-  UpperCaseDigiText(text);
   DigiCharList cells;
+  BuildDigiChars(text, cells);
+  return cells;
+}
+
+void BuildDigiChars(std::string& text, DigiCharList& cells) {
+  UpperCaseDigiText(text);
+  std::size_t count = 0;
   for (char c : text) {
     const DigiGlyph* glyph = FindDigiGlyph(static_cast<unsigned char>(c));
     if (glyph == nullptr) continue;  // not drawable: takes no cell
-    std::unique_ptr<CDigiChar> cell = MakeCell(glyph->kind);
-    cell->SetElementData(glyph->mask);
-    cells.push_back(std::move(cell));
+    if (count == cells.size()) {
+      cells.push_back(MakeCell(glyph->kind));
+    } else if (!IsCellOfKind(*cells[count], glyph->kind)) {
+      cells[count] = MakeCell(glyph->kind);
+    }
+    cells[count]->SetElementData(glyph->mask);
+    ++count;
   }
-  return cells;
+  cells.resize(count);
 }
 
 DigiColour BlendPenColour(DigiColour segment, DigiColour background) {
@@ -207,42 +232,42 @@ SegmentPoint MapDigiPoint(const DigiRect& rect, int cell_width, SegmentPoint p) 
 }
 
 std::vector<DigiCellPixels> LayoutDigiCells(const DigiCharList& cells, int cw, int ch) {
-  std::vector<DigiCellPixels> laid_out;
-  LayoutDigiCells(cells, cw, ch, laid_out);
+  std::vector<DigiRect> rects;
+  LayoutDigiRects(cells, cw, ch, rects);
+  std::vector<DigiCellPixels> laid_out(rects.size());
+  for (std::size_t i = 0; i < rects.size(); ++i) MapDigiCell(*cells[i], rects[i], laid_out[i]);
   return laid_out;
 }
 
-void LayoutDigiCells(const DigiCharList& cells, int cw, int ch, std::vector<DigiCellPixels>& out) {
+void LayoutDigiRects(const DigiCharList& cells, int cw, int ch, std::vector<DigiRect>& out) {
+  out.clear();
   int total_width = 0;
   for (const auto& cell : cells) total_width += cell->Width();
   // Nothing to scale against: a text without drawable characters shows only
   // the background, and so does a control without area.
-  if (total_width <= 0 || cw <= 0 || ch <= 0) {
-    out.clear();
-    return;
-  }
+  if (total_width <= 0 || cw <= 0 || ch <= 0) return;
 
   const double s = std::min(static_cast<double>(cw) / total_width,
                             static_cast<double>(ch) / kDigiCellHeight);
   double x = (cw - total_width * s) / 2;
   const double y0 = (ch - kDigiCellHeight * s) / 2;
+  for (const auto& cell : cells) {
+    out.push_back({x, y0, x + cell->Width() * s, y0 + kDigiCellHeight * s});
+    x += cell->Width() * s;
+  }
+}
 
-  out.resize(cells.size());
-  for (std::size_t c = 0; c < cells.size(); ++c) {
-    const CDigiChar& cell = *cells[c];
-    DigiCellPixels& pixels = out[c];
-    pixels.rect = {x, y0, x + cell.Width() * s, y0 + kDigiCellHeight * s};
-    const auto& segments = cell.Segments();
-    pixels.segments.resize(segments.size());
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-      DigiSegmentPixels& segment = pixels.segments[i];
-      segment.lit = cell.IsLit(static_cast<int>(i));
-      segment.polygon.points.clear();
-      for (const SegmentPoint& p : segments[i].points) {
-        segment.polygon.points.push_back(MapDigiPoint(pixels.rect, cell.Width(), p));
-      }
+void MapDigiCell(const CDigiChar& cell, const DigiRect& rect, DigiCellPixels& out) {
+  out.rect = rect;
+  const auto& segments = cell.Segments();
+  out.segments.resize(segments.size());
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    DigiSegmentPixels& segment = out.segments[i];
+    segment.lit = cell.IsLit(static_cast<int>(i));
+    segment.polygon.points.clear();
+    for (const SegmentPoint& p : segments[i].points) {
+      segment.polygon.points.push_back(MapDigiPoint(rect, cell.Width(), p));
     }
-    x += cell.Width() * s;
   }
 }
 

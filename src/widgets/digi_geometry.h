@@ -110,6 +110,9 @@ using DigiCharList = std::vector<std::unique_ptr<CDigiChar>>;
 
 // Upper-cases text in place, then makes one cell per drawable byte in order.
 DigiCharList BuildDigiChars(std::string& text);
+// Same, into cells. A cell already there of the kind a position needs is set
+// up again in place rather than made anew, so a repaint allocates nothing.
+void BuildDigiChars(std::string& text, DigiCharList& cells);
 
 struct DigiColour {
   std::uint8_t r = 0;
@@ -159,9 +162,13 @@ struct DigiCellPixels {
 // Places the cells side by side, scaled uniformly to fit cw x ch pixels and
 // centred in it. No cells (or no area) gives nothing to draw.
 std::vector<DigiCellPixels> LayoutDigiCells(const DigiCharList& cells, int cw, int ch);
-// Same, into out, reusing the room its cells and polygons already have so a
-// repaint of a similar text allocates nothing.
-void LayoutDigiCells(const DigiCharList& cells, int cw, int ch, std::vector<DigiCellPixels>& out);
+// The first step of that: only each cell's rectangle, into out (one per cell,
+// or none).
+void LayoutDigiRects(const DigiCharList& cells, int cw, int ch, std::vector<DigiRect>& out);
+// The second: one cell's segments in pixels when it is drawn into rect. The
+// result depends on nothing else, so equal cells in equal rectangles give
+// equal pixels.
+void MapDigiCell(const CDigiChar& cell, const DigiRect& rect, DigiCellPixels& out);
 // Same for a text as the display shows it (upper-cased, undrawable bytes dropped).
 std::vector<DigiCellPixels> LayoutDigiText(std::string_view text, int cw, int ch);
 

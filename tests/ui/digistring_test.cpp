@@ -104,6 +104,7 @@ class DigistringTest : public QObject {
   void sizeHintsKeepTheCellProportions();
   void reusedCellsGiveTheSamePixelsAsDrawingDirectly();
   void boundedCellCacheKeepsThePixels();
+  void everySizeGivesTheSamePixelsAsDrawingDirectly();
 };
 
 void DigistringTest::startsEmptyAndOpaque() {
@@ -337,6 +338,21 @@ void DigistringTest::boundedCellCacheKeepsThePixels() {
     }
   }
   QVERIFY(emptied);
+}
+
+void DigistringTest::everySizeGivesTheSamePixelsAsDrawingDirectly() {
+  // A sweep of sizes: scales from a few hundredths to above one, each cell
+  // at a different fraction of a pixel, limited by width and by height.
+  CDigistring display;
+  for (int width = 30; width <= 420; width += 39) {
+    for (int height = 9; height <= 140; height += 13) {
+      display.resize(width, height);
+      for (const char* text : {"-1234.56", "8.8:8", "WXYZ 0"}) {
+        const QString mismatch = Mismatch(display, text);
+        if (!mismatch.isEmpty()) QFAIL(qPrintable(mismatch));
+      }
+    }
+  }
 }
 
 QTEST_MAIN(DigistringTest)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace rolta {
@@ -250,6 +251,26 @@ TEST(DigiGeometry, SettingElementDataAgainReplacesRatherThanAppends) {
   cell.SetElementData(0x7F);
   EXPECT_EQ(cell.Segments().size(), 7u);
   EXPECT_EQ(cell.Mask(), 0x7F);
+}
+
+TEST(DigiGeometry, RebuildingIntoAnEarlierListGivesTheCellsOfTheNewText) {
+  // Kinds change at some positions, stay at others; the list grows and shrinks.
+  const char* const texts[] = {"8.8", "A:1-", "12.34", "", "WXYZ*+", "k", "-0.5:"};
+  DigiCharList reused;
+  for (const char* text : texts) {
+    std::string for_reused = text;
+    std::string for_fresh = text;
+    BuildDigiChars(for_reused, reused);
+    const DigiCharList fresh = BuildDigiChars(for_fresh);
+    EXPECT_EQ(for_reused, for_fresh);
+    ASSERT_EQ(reused.size(), fresh.size()) << text;
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+      EXPECT_EQ(typeid(*reused[i]), typeid(*fresh[i])) << text << " cell " << i;
+      EXPECT_EQ(reused[i]->Mask(), fresh[i]->Mask()) << text << " cell " << i;
+      EXPECT_EQ(reused[i]->Width(), fresh[i]->Width()) << text << " cell " << i;
+      EXPECT_EQ(reused[i]->Segments(), fresh[i]->Segments()) << text << " cell " << i;
+    }
+  }
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPen>
 #include <QString>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -22,7 +24,8 @@ constexpr double kMinimumScale = 0.3;
 
 QColor ToQColor(DigiColour c) { return QColor(c.r, c.g, c.b); }
 
-// Blank pixels around a cached cell's points.
+// Room around a cell's points in its image: the 1-pixel pen can set a pixel
+// one beyond an end point (below a steep edge's lowest point, for one).
 constexpr int kCellMargin = 1;
 
 QSize ScaledCellArea(double scale) {
@@ -44,29 +47,62 @@ void DrawDigiCell(QPainter& painter, const DigiCellPixels& cell, QPoint shift,
   on_pen.setWidth(1);
 
   for (const DigiSegmentPixels& segment : cell.segments) {
-    QPainterPath path;
+    // Each outline is one closed polygon (a move-to, then line-tos); drawn
+    // as such it gives the same pixels as a path and costs less.
+    QVarLengthArray<QPoint, 8> corners;
     for (const SegmentPoint& p : segment.polygon.points) {
-      if (p.kind == SegmentPoint::Kind::MoveTo) {
-        path.moveTo(p.x + shift.x(), p.y + shift.y());
-      } else {
-        path.lineTo(p.x + shift.x(), p.y + shift.y());
-      }
+      corners.append(QPoint(p.x + shift.x(), p.y + shift.y()));
     }
-    path.closeSubpath();
     painter.setPen(segment.lit ? on_pen : off_pen);
     painter.setBrush(segment.lit ? on_brush : off_brush);
-    painter.drawPath(path);
+    painter.drawPolygon(corners.constData(), static_cast<int>(corners.size()));
   }
 }
 
-// FNV-1a over the key's values.
-std::uint64_t HashKey(const std::vector<int>& key) {
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (int v : key) {
-    hash ^= static_cast<std::uint32_t>(v);
-    hash *= 1099511628211ULL;
+// The pixels a cell can touch: its points and the margin. Empty for a cell
+// without points.
+QRect CellBounds(const DigiCellPixels& cell) {
+  int left = std::numeric_limits<int>::max();
+  int top = std::numeric_limits<int>::max();
+  int right = std::numeric_limits<int>::min();
+  int bottom = std::numeric_limits<int>::min();
+  for (const DigiSegmentPixels& segment : cell.segments) {
+    for (const SegmentPoint& p : segment.polygon.points) {
+      left = std::min(left, p.x);
+      top = std::min(top, p.y);
+      right = std::max(right, p.x);
+      bottom = std::max(bottom, p.y);
+    }
   }
-  return hash;
+  if (left > right) return {};
+  return QRect(QPoint(left - kCellMargin, top - kCellMargin),
+               QPoint(right + kCellMargin, bottom + kCellMargin));
+}
+
+// Copies cell (RGB32 like the surface) with its top-left corner at at, cut
+// to the surface.
+void CopyOpaque(const QImage& cell, QPoint at, QImage& surface) {
+  const QRect target = QRect(at, cell.size()).intersected(surface.rect());
+  if (target.isEmpty()) return;
+  uchar* const bits = surface.bits();
+  const qsizetype stride = surface.bytesPerLine();
+  const std::size_t row_bytes = static_cast<std::size_t>(target.width()) * sizeof(QRgb);
+  for (int y = target.top(); y <= target.bottom(); ++y) {
+    std::memcpy(bits + y * stride + target.left() * qsizetype{sizeof(QRgb)},
+                cell.constScanLine(y - at.y()) + (target.left() - at.x()) * qsizetype{sizeof(QRgb)},
+                row_bytes);
+  }
+}
+
+// Sets area of the (RGB32) surface to colour, cut to the surface.
+void FillOpaque(QImage& surface, const QRect& area, QColor colour) {
+  const QRect target = area.intersected(surface.rect());
+  if (target.isEmpty()) return;
+  const QRgb pixel = colour.rgb();
+  for (int y = target.top(); y <= target.bottom(); ++y) {
+    QRgb* row = reinterpret_cast<QRgb*>(surface.scanLine(y)) + target.left();
+    std::fill_n(row, target.width(), pixel);
+  }
 }
 
 }  // namespace
@@ -100,9 +136,23 @@ QSize CDigistring::sizeHint() const { return ScaledCellArea(kHintScale); }
 QSize CDigistring::minimumSizeHint() const { return ScaledCellArea(kMinimumScale); }
 
 void CDigistring::RebuildCells() {
-  characters_ = BuildDigiChars(text_);
+  BuildDigiChars(text_, characters_);
   modified_ = false;
   ++rebuild_count_;
+}
+
+std::size_t CDigistring::CellKeyHash::operator()(const CellKey& key) const {
+  // FNV-1a over the fields.
+  std::uint64_t hash = 14695981039346656037ULL;
+  const auto mix = [&hash](std::uint64_t v) {
+    hash ^= v;
+    hash *= 1099511628211ULL;
+  };
+  mix(static_cast<std::uint64_t>(key.width));
+  mix(static_cast<std::uint64_t>(key.segment_count));
+  mix(key.mask);
+  for (std::uint64_t bits : key.rect) mix(bits);
+  return static_cast<std::size_t>(hash);
 }
 
 void CDigistring::ClearCellCache() {
@@ -110,64 +160,88 @@ void CDigistring::ClearCellCache() {
   cached_bytes_ = 0;
 }
 
-void CDigistring::CompositeCell(QPainter& painter, const DigiCellPixels& cell,
-                                const DigiPalette& palette) {
-  // A cell's pixels follow from its polygons alone; moved by whole pixels they
-  // draw the same pixels moved. So the polygons relative to their own top-left
-  // corner, with the lit flags, say exactly which image this cell is.
-  int left = std::numeric_limits<int>::max();
-  int top = std::numeric_limits<int>::max();
-  int right = std::numeric_limits<int>::min();
-  int bottom = std::numeric_limits<int>::min();
-  for (const DigiSegmentPixels& segment : cell.segments) {
-    for (const SegmentPoint& p : segment.polygon.points) {
-      left = std::min(left, p.x);
-      top = std::min(top, p.y);
-      right = std::max(right, p.x);
-      bottom = std::max(bottom, p.y);
-    }
-  }
-  if (left > right) return;  // no points: nothing to draw
-  // The image starts one pixel before the leftmost point and ends one after
-  // the rightmost, so nothing the pen puts on an end point is cut off.
-  const QPoint origin(left - kCellMargin, top - kCellMargin);
+const CDigistring::CachedCell& CDigistring::FindOrDrawCell(const CDigiChar& cell,
+                                                           const DigiRect& rect,
+                                                           const DigiPalette& palette) {
+  const CellKey key{cell.Width(),
+                    cell.SegmentCount(),
+                    cell.Mask(),
+                    {std::bit_cast<std::uint64_t>(rect.left), std::bit_cast<std::uint64_t>(rect.top),
+                     std::bit_cast<std::uint64_t>(rect.right),
+                     std::bit_cast<std::uint64_t>(rect.bottom)}};
+  if (const auto it = cell_cache_.find(key); it != cell_cache_.end()) return it->second;
 
-  std::vector<int>& key = key_scratch_;
-  key.clear();
-  for (const DigiSegmentPixels& segment : cell.segments) {
-    key.push_back(segment.lit ? 1 : 0);
-    key.push_back(static_cast<int>(segment.polygon.points.size()));
-    for (const SegmentPoint& p : segment.polygon.points) {
-      key.push_back(p.x - origin.x());
-      key.push_back(p.y - origin.y());
-    }
-  }
-  const std::uint64_t hash = HashKey(key);
-
-  auto [first, last] = cell_cache_.equal_range(hash);
-  for (auto it = first; it != last; ++it) {
-    if (it->second.key == key) {
-      painter.drawImage(origin, it->second.image);
-      return;
-    }
+  CachedCell drawn;
+  drawn.id = next_cell_id_++;
+  MapDigiCell(cell, rect, scratch_pixels_);
+  drawn.bounds = CellBounds(scratch_pixels_);
+  if (!drawn.bounds.isEmpty()) {
+    drawn.image = QImage(drawn.bounds.size(), QImage::Format_RGB32);
+    drawn.image.fill(ToQColor(palette.background));
+    QPainter painter(&drawn.image);
+    DrawDigiCell(painter, scratch_pixels_, -drawn.bounds.topLeft(), palette);
   }
 
-  QImage image(right - left + 1 + 2 * kCellMargin, bottom - top + 1 + 2 * kCellMargin,
-               QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  {
-    QPainter cell_painter(&image);
-    DrawDigiCell(cell_painter, cell, -origin, palette);
-  }
-  painter.drawImage(origin, image);
-
-  const std::size_t bytes = static_cast<std::size_t>(image.sizeInBytes());
+  const std::size_t bytes = static_cast<std::size_t>(drawn.image.sizeInBytes());
   if (static_cast<int>(cell_cache_.size()) >= kMaxCachedCells ||
       cached_bytes_ + bytes > kMaxCachedBytes) {
     ClearCellCache();
   }
   cached_bytes_ += bytes;
-  cell_cache_.emplace(hash, CachedCell{key, std::move(image)});
+  return cell_cache_.emplace(key, std::move(drawn)).first->second;
+}
+
+void CDigistring::PaintCells(const DigiPalette& palette) {
+  // Copies of the cached cells (images are shared, not copied), so emptying
+  // the cache halfway through cannot pull one away.
+  frame_.clear();
+  // Cells run left to right; when each one's box starts after the previous
+  // one's ends, no two cells share a pixel and each box can be copied whole.
+  bool apart = true;
+  int previous_right = std::numeric_limits<int>::min();
+  for (std::size_t i = 0; i < rects_.size(); ++i) {
+    frame_.push_back(FindOrDrawCell(*characters_[i], rects_[i], palette));
+    const QRect& bounds = frame_.back().bounds;
+    if (bounds.isEmpty()) continue;
+    if (bounds.left() <= previous_right) apart = false;
+    previous_right = bounds.right();
+  }
+
+  const QColor background = ToQColor(palette.background);
+  if (!apart) {
+    // So small that neighbouring cells share pixels: each is drawn over the
+    // one before, straight onto the surface.
+    surface_.fill(background);
+    QPainter painter(&surface_);
+    for (std::size_t i = 0; i < rects_.size(); ++i) {
+      MapDigiCell(*characters_[i], rects_[i], scratch_pixels_);
+      DrawDigiCell(painter, scratch_pixels_, QPoint(0, 0), palette);
+    }
+    surface_valid_ = false;
+    frame_.clear();
+    return;
+  }
+
+  if (!surface_valid_) {
+    surface_.fill(background);
+    shown_.clear();
+  }
+  // A cell still shown at the same place stays; the boxes of the others go
+  // back to background before the new cells are copied in. Boxes within one
+  // paint never overlap, so neither step touches a cell that stays.
+  const auto stays = [this](std::size_t i) {
+    return i < shown_.size() && i < frame_.size() && shown_[i].id == frame_[i].id;
+  };
+  for (std::size_t i = 0; i < shown_.size(); ++i) {
+    if (!stays(i)) FillOpaque(surface_, shown_[i].bounds, background);
+  }
+  for (std::size_t i = 0; i < frame_.size(); ++i) {
+    if (!stays(i)) CopyOpaque(frame_[i].image, frame_[i].bounds.topLeft(), surface_);
+  }
+  shown_.resize(frame_.size());
+  for (std::size_t i = 0; i < frame_.size(); ++i) shown_[i] = {frame_[i].id, frame_[i].bounds};
+  surface_valid_ = true;
+  frame_.clear();
 }
 
 void CDigistring::paintEvent(QPaintEvent*) {
@@ -183,24 +257,21 @@ void CDigistring::paintEvent(QPaintEvent*) {
       MakeDigiPalette(off_colour_, on_colour_, background_colour_);
   if (surface_.width() != cw || surface_.height() != ch) {
     surface_ = QImage(cw, ch, QImage::Format_RGB32);
-    // Every cell's position within its pixel changes with the scale.
+    surface_valid_ = false;
+    // Every cell's rectangle changes with the size.
     ClearCellCache();
   }
   if (!(palette == cache_palette_)) {
+    surface_valid_ = false;
     ClearCellCache();
     cache_palette_ = palette;
   }
   // Painted at one image pixel per unit; the ratio is only for the screen.
   surface_.setDevicePixelRatio(1.0);
-  surface_.fill(ToQColor(palette.background));
 
   if (modified_) RebuildCells();
-  LayoutDigiCells(characters_, cw, ch, layout_);
-
-  {
-    QPainter painter(&surface_);
-    for (const DigiCellPixels& cell : layout_) CompositeCell(painter, cell, palette);
-  }
+  LayoutDigiRects(characters_, cw, ch, rects_);
+  PaintCells(palette);
 
   surface_.setDevicePixelRatio(ratio);
   QPainter screen(this);

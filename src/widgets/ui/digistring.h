@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QWidget>
 
 #include <cstddef>
@@ -43,7 +44,7 @@ class CDigistring : public QWidget {
   int PaintCount() const { return paint_count_; }
   int RebuildCount() const { return rebuild_count_; }
 
-  // Cells rendered once and kept for reuse (see paintEvent).
+  // Cells drawn once and kept for the paints that show them again.
   int CachedCellCount() const { return static_cast<int>(cell_cache_.size()); }
   // The cache is emptied before it grows beyond this many cells or bytes.
   static constexpr int kMaxCachedCells = 256;
@@ -57,15 +58,30 @@ class CDigistring : public QWidget {
 
  private:
   void RebuildCells();
-  // Puts one laid-out cell onto the painter's surface, from the cache when
-  // the same cell was drawn before at the same sub-pixel position.
-  void CompositeCell(QPainter& painter, const DigiCellPixels& cell, const DigiPalette& palette);
-  void ClearCellCache();
 
-  struct CachedCell {
-    std::vector<int> key;  // lit flags and polygons relative to the image
-    QImage image;          // transparent but for the segments
+  // One cell as drawn: its kind and mask in an exact rectangle give exactly
+  // the same pixels every time, so that is all that names it.
+  struct CellKey {
+    int width = 0;
+    int segment_count = 0;
+    std::uint16_t mask = 0;
+    std::uint64_t rect[4] = {};  // left, top, right, bottom, bit for bit
+    friend bool operator==(const CellKey&, const CellKey&) = default;
   };
+  struct CellKeyHash {
+    std::size_t operator()(const CellKey& key) const;
+  };
+  struct CachedCell {
+    std::uint64_t id = 0;  // never reused, unlike addresses
+    QRect bounds;          // on the surface; empty when the cell draws nothing
+    QImage image;          // the cell over bounds on the background
+  };
+
+  // Puts the cells into rects_ onto surface_.
+  void PaintCells(const DigiPalette& palette);
+  const CachedCell& FindOrDrawCell(const CDigiChar& cell, const DigiRect& rect,
+                                   const DigiPalette& palette);
+  void ClearCellCache();
 
   std::string text_ = "EMPTY";
   DigiCharList characters_;
@@ -76,13 +92,22 @@ class CDigistring : public QWidget {
   int paint_count_ = 0;
   int rebuild_count_ = 0;
 
-  // Kept between paints so a repaint reallocates nothing.
+  // Kept between paints so a repaint allocates nothing and redraws only the
+  // cells that changed.
   QImage surface_;
-  std::vector<DigiCellPixels> layout_;
-  std::vector<int> key_scratch_;
-  // Keyed by a hash of CachedCell::key; equal hashes are told apart by the key.
-  std::unordered_multimap<std::uint64_t, CachedCell> cell_cache_;
+  // surface_ is the background with exactly shown_ on it.
+  bool surface_valid_ = false;
+  struct ShownCell {
+    std::uint64_t id = 0;
+    QRect bounds;
+  };
+  std::vector<ShownCell> shown_;
+  std::vector<DigiRect> rects_;
+  std::vector<CachedCell> frame_;  // this paint's cells, in order
+  DigiCellPixels scratch_pixels_;
+  std::unordered_map<CellKey, CachedCell, CellKeyHash> cell_cache_;
   std::size_t cached_bytes_ = 0;
+  std::uint64_t next_cell_id_ = 1;
   DigiPalette cache_palette_{};
 };
 
