@@ -32,7 +32,7 @@
 #include <memory>
 #include <string>
 
-#include "../tests/support/qt/fake_environment.h"
+#include "fake_environment.h"
 #include "console/ui/qt_services.h"
 #include "console/ui/rolta_dlg.h"
 #include "link/frames.h"

@@ -24,6 +24,7 @@
 #include "console/readouts.h"
 #include "console/ui/about_dlg.h"
 #include "console/ui/qt_services.h"
+#include "console/ui/status_line.h"
 #include "widgets/ui/digistring.h"
 
 namespace rolta {
@@ -232,16 +233,9 @@ void CRoltaDlg::BuildLayout() {
 
   auto* statusRow = new QHBoxLayout;
   statusRow->addWidget(new QLabel(QStringLiteral("状态:"), this));
-  statusText_ = new QLabel(QStringLiteral("-"), this);
+  statusText_ = new CStatusLine(this);
   statusText_->setObjectName(QStringLiteral("statusText"));
-  statusText_->setFixedSize(460, statusText_->sizeHint().height());
-  statusText_->setFrameShape(QFrame::StyledPanel);
-  // It changes with every frame: an opaque label repaints alone, without the
-  // window's background behind it.
-  statusText_->setAutoFillBackground(true);
-  QPalette statusPalette = statusText_->palette();
-  statusPalette.setColor(QPalette::Window, QColor(236, 241, 248));
-  statusText_->setPalette(statusPalette);
+  statusText_->setText(QStringLiteral("-"));
   statusRow->addWidget(statusText_, 1);
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("upgradeProgress"));

@@ -9,6 +9,7 @@
 #include "console/console_settings.h"
 #include "console/ui/about_dlg.h"
 #include "console/ui/bk_dialog.h"
+#include "console/ui/status_line.h"
 #include "link/comm_port.h"
 #include "link/rx_ring.h"
 #include "link/status_frames.h"
@@ -25,6 +26,7 @@ class QPushButton;
 namespace rolta {
 
 class CDigistring;
+
 class ConsoleEnvironment;
 
 // The main console window "QRX5000B控制器": port and speed, the command list
@@ -65,7 +67,7 @@ class CRoltaDlg : public CBkDialog,
   const std::filesystem::path& SettingsPath() const { return settingsPath_; }
   const std::array<Readout, kReadoutCount>& Readouts() const { return readouts_; }
   CAboutDlg* AboutBox() const { return about_; }
-  QLabel* StatusText() const { return statusText_; }
+  CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
   QComboBox* PortList() const { return portList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -124,7 +126,7 @@ class CRoltaDlg : public CBkDialog,
   QComboBox* portList_ = nullptr;
   QComboBox* speedList_ = nullptr;
   QComboBox* commandList_ = nullptr;
-  QLabel* statusText_ = nullptr;
+  CStatusLine* statusText_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* logo_ = nullptr;
   QPointer<CAboutDlg> about_;
