@@ -36,6 +36,7 @@
 #include "console/ui/qt_services.h"
 #include "console/ui/rolta_dlg.h"
 #include "link/frames.h"
+#include "link/status_frames.h"
 #include "widgets/ui/digistring.h"
 
 namespace {
@@ -187,6 +188,35 @@ void ui_LiveFrameRepaint(benchmark::State& state) {
 }
 // Argument: what changes per frame (Changes); 0 is the live case.
 BENCHMARK(ui_LiveFrameRepaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// Only the readouts: one decoded frame of type 16 shown on the four displays
+// (captions and texts) and their repaint, without the line and the status text.
+void ui_ShowLiveFrameRepaint(benchmark::State& state) {
+  ConnectedConsole rig;
+  if (!rig.Start()) {
+    state.SkipWithError("could not connect the console to a pseudo-terminal");
+    return;
+  }
+  StatusFrames frames;
+  ControllerStatus status;
+  UpgradeReplies replies;
+  struct Sink final : StatusFrameSinks {
+    CRoltaDlg* console;
+    void ShowControllerVersion(bool, double) override {}
+    void ShowLiveFrame(const ControllerStatus& decoded) override { console->ShowLiveFrame(decoded); }
+  } sink;
+  sink.console = rig.console.get();
+  const int paintsBefore = rig.Paints();
+  const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+  for (auto _ : state) {
+    DecodeStatusFrame(frames.Next(), status, replies, sink);
+    rig.Repaint();
+  }
+  const double cpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+  Report(state, cpu, state.iterations(), rig.Paints() - paintsBefore);
+  state.SetLabel(rig.console->Readouts()[0].display->text());
+}
+BENCHMARK(ui_ShowLiveFrameRepaint)->Unit(benchmark::kMicrosecond);
 
 void ui_LiveFrameThroughLine(benchmark::State& state) {
   ConnectedConsole rig;

@@ -59,6 +59,8 @@ class CRoltaDlg : public CBkDialog,
   void OnCommNotify(std::uint32_t events);
 
   void SetStatusLine(const std::string& text) override;
+  // A decoded status frame onto the four readouts.
+  void ShowLiveFrame(const ControllerStatus& status) override;
 
   // For tests and the other windows.
   CCommPort& Port() { return port_; }
@@ -100,7 +102,6 @@ class CRoltaDlg : public CBkDialog,
   void OnStatusFrame(const std::uint8_t* frame) override;
   // StatusFrameSinks
   void ShowControllerVersion(bool fromUpgradeProgram, double version) override;
-  void ShowLiveFrame(const ControllerStatus& status) override;
   // ConsoleHost
   MessageAnswer ShowMessage(const MessageRequest& request) override;
   void CloseChannelFromConsole() override;
