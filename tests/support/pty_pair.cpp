@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <system_error>
 
@@ -87,12 +88,12 @@ bool PtyPair::Send(std::string_view text, std::chrono::milliseconds timeout) {
   return Send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), timeout);
 }
 
-std::vector<std::uint8_t> PtyPair::ReceiveExactly(std::size_t n, std::chrono::milliseconds timeout) {
+std::vector<std::uint8_t> PtyPair::ReceiveUntil(std::size_t limit, std::chrono::milliseconds timeout) {
   std::vector<std::uint8_t> got;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::uint8_t chunk[4096];
-  while (masterFd_ >= 0 && got.size() < n) {
-    const std::size_t want = std::min(sizeof chunk, n - got.size());
+  while (masterFd_ >= 0 && got.size() < limit) {
+    const std::size_t want = std::min(sizeof chunk, limit - got.size());
     const ssize_t r = ::read(masterFd_, chunk, want);
     if (r > 0) {
       got.insert(got.end(), chunk, chunk + r);
@@ -106,22 +107,12 @@ std::vector<std::uint8_t> PtyPair::ReceiveExactly(std::size_t n, std::chrono::mi
   return got;
 }
 
+std::vector<std::uint8_t> PtyPair::ReceiveExactly(std::size_t n, std::chrono::milliseconds timeout) {
+  return ReceiveUntil(n, timeout);
+}
+
 std::vector<std::uint8_t> PtyPair::ReceiveFor(std::chrono::milliseconds duration) {
-  std::vector<std::uint8_t> got;
-  const auto deadline = std::chrono::steady_clock::now() + duration;
-  std::uint8_t chunk[4096];
-  while (masterFd_ >= 0) {
-    const ssize_t r = ::read(masterFd_, chunk, sizeof chunk);
-    if (r > 0) {
-      got.insert(got.end(), chunk, chunk + r);
-      continue;
-    }
-    if (r == 0 || (errno != EAGAIN && errno != EINTR)) break;
-    pollfd in{masterFd_, POLLIN, 0};
-    const int wait = RemainingMs(deadline);
-    if (wait == 0 || ::poll(&in, 1, wait) < 0) break;
-  }
-  return got;
+  return ReceiveUntil(std::numeric_limits<std::size_t>::max(), duration);
 }
 
 void PtyPair::CloseMaster() {

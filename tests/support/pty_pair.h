@@ -50,6 +50,9 @@ class PtyPair {
   void CloseMaster();
 
  private:
+  // Reads until `limit` bytes came or the time is up.
+  std::vector<std::uint8_t> ReceiveUntil(std::size_t limit, std::chrono::milliseconds timeout);
+
   int masterFd_ = -1;
   // Kept open so the master never reads EIO while the console has the slave
   // closed (before its first open, between a close and the next open). It is
