@@ -36,19 +36,19 @@ QString Q(std::string_view text) {
 
 // The console's buttons: text (translated at start), tooltip (as it stands)
 // and handler; a null handler belongs to a window this console does not have.
-struct ButtonSpec {
+struct ButtonRow {
   const char* text;
   const char* tooltip;
   void (CRoltaDlg::*handler)();
 };
-constexpr ButtonSpec kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect};
-constexpr ButtonSpec kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel};
-constexpr ButtonSpec kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute};
-constexpr ButtonSpec kToolsButtons[] = {
+constexpr ButtonRow kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect};
+constexpr ButtonRow kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel};
+constexpr ButtonRow kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute};
+constexpr ButtonRow kToolsButtons[] = {
     {"工具", "其它工具", nullptr},
     {"帮助", "操作提示", nullptr},
 };
-constexpr ButtonSpec kBottomButtons[] = {
+constexpr ButtonRow kBottomButtons[] = {
     {"版本", "版本说明", &CRoltaDlg::OnVersionQuery},
     {"升级", "控制器升级", nullptr},
     {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop},
@@ -56,17 +56,17 @@ constexpr ButtonSpec kBottomButtons[] = {
     {"退出", "退出ROLTA", &CRoltaDlg::OnExit},
 };
 
-struct InputSpec {
+struct InputRow {
   CommandInput input;
   const char* label;
 };
-constexpr InputSpec kControlInputs[] = {
+constexpr InputRow kControlInputs[] = {
     {CommandInput::ParamA, "恒速/恒功速度/a"},
     {CommandInput::ParamB, "恒力/加载/b"},
     {CommandInput::ParamM, "设定负荷/m"},
     {CommandInput::ParamC, "速度间隔L/c"},
 };
-constexpr InputSpec kCoastInputs[] = {
+constexpr InputRow kCoastInputs[] = {
     {CommandInput::StartSpeed, "起始速度"},
     {CommandInput::EndSpeed, "结束速度/间隔H"},
     {CommandInput::StartLoad, "起始负荷"},
@@ -136,12 +136,12 @@ CRoltaDlg::~CRoltaDlg() {
 
 void CRoltaDlg::BuildLayout() {
   auto translated = [this](const char* text) { return QString::fromStdString(texts_.Lookup(text)); };
-  auto makeButton = [&](const ButtonSpec& spec, QWidget* owner) {
-    auto* button = new QPushButton(translated(spec.text), owner);
-    button->setObjectName(QString::fromUtf8(spec.text));
-    button->setToolTip(QString::fromUtf8(spec.tooltip));
+  auto makeButton = [&](const ButtonRow& row, QWidget* owner) {
+    auto* button = new QPushButton(translated(row.text), owner);
+    button->setObjectName(QString::fromUtf8(row.text));
+    button->setToolTip(QString::fromUtf8(row.tooltip));
     button->setAutoDefault(false);
-    if (spec.handler) connect(button, &QPushButton::clicked, this, spec.handler);
+    if (row.handler) connect(button, &QPushButton::clicked, this, row.handler);
     return button;
   };
 
@@ -165,16 +165,16 @@ void CRoltaDlg::BuildLayout() {
   top->addLayout(readoutRow);
 
   auto* middle = new QHBoxLayout;
-  auto addInputs = [&](QGroupBox* group, const auto& specs) {
+  auto addInputs = [&](QGroupBox* group, const auto& fields) {
     auto* grid = new QGridLayout(group);
-    int row = 0;
-    for (const InputSpec& spec : specs) {
+    int line = 0;
+    for (const InputRow& field : fields) {
       auto* edit = new QLineEdit(group);
-      edit->setObjectName(QString::fromUtf8(spec.label));
-      grid->addWidget(new QLabel(QString::fromUtf8(spec.label), group), row, 0);
-      grid->addWidget(edit, row, 1);
-      inputs_[static_cast<std::size_t>(spec.input)] = edit;
-      ++row;
+      edit->setObjectName(QString::fromUtf8(field.label));
+      grid->addWidget(new QLabel(QString::fromUtf8(field.label), group), line, 0);
+      grid->addWidget(edit, line, 1);
+      inputs_[static_cast<std::size_t>(field.input)] = edit;
+      ++line;
     }
     return grid;
   };
@@ -226,7 +226,7 @@ void CRoltaDlg::BuildLayout() {
 
   auto* toolsGroup = new QGroupBox(translated("工具"), this);
   auto* toolsLayout = new QHBoxLayout(toolsGroup);
-  for (const ButtonSpec& spec : kToolsButtons) toolsLayout->addWidget(makeButton(spec, toolsGroup));
+  for (const ButtonRow& row : kToolsButtons) toolsLayout->addWidget(makeButton(row, toolsGroup));
   lower->addWidget(toolsGroup);
   lower->addStretch(1);
   top->addLayout(lower);
@@ -243,7 +243,7 @@ void CRoltaDlg::BuildLayout() {
   top->addLayout(statusRow);
 
   auto* bottom = new QHBoxLayout;
-  for (const ButtonSpec& spec : kBottomButtons) bottom->addWidget(makeButton(spec, this));
+  for (const ButtonRow& row : kBottomButtons) bottom->addWidget(makeButton(row, this));
   bottom->addStretch(1);
   logo_ = new QLabel(this);
   logo_->setObjectName(QStringLiteral("logo"));
