@@ -462,7 +462,10 @@ constexpr char kBlank[kInlineRoom] = {};
 // buffer and no memcpy call per text, which is most of a readout's cost.
 template <typename Write>
 void SetText(std::optional<std::string>& text, Write write) {
-  std::string& inlineText = text.emplace(kBlank, kInlineRoom);
+  // A string kept from an earlier frame is reused as it is; its inline room
+  // is at least kInlineRoom.
+  std::string& inlineText = text ? *text : text.emplace(kBlank, kInlineRoom);
+  inlineText.resize(kInlineRoom);
   char* const first = inlineText.data();
   if (const char* end = write(first, first + kInlineRoom)) {
     inlineText.resize(static_cast<std::size_t>(end - first));
@@ -496,8 +499,16 @@ ReadoutUpdate InitialReadouts(const TextLookup& lookup) {
 
 ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup) {
   ReadoutUpdate update;
+  PresentLiveFrame(status, lookup, update);
+  return update;
+}
+
+void PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup, ReadoutUpdate& update) {
   const PresentationRow* row = FindRow(status.FrameType);
-  if (row == nullptr) return update;
+  if (row == nullptr) {
+    for (ReadoutChange& change : update) change = {};
+    return;
+  }
 
   const DerivedValues derived = Derive(status);
   FrequencyText frequency;
@@ -509,16 +520,21 @@ ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup&
   }
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
     const Cell& cell = row->cells[i];
-    if (cell.caption.kind != CaptionKind::Keep) {
+    if (cell.caption.kind == CaptionKind::Keep) {
+      update[i].caption.reset();
+    } else if (update[i].caption) {
+      *update[i].caption = MakeCaption(cell.caption, lookup, frequency);
+    } else {
       update[i].caption.emplace(CaptionOf{cell.caption, lookup, frequency});
     }
-    if (cell.text.source != Source::Keep) {
+    if (cell.text.source == Source::Keep) {
+      update[i].text.reset();
+    } else {
       SetText(update[i].text, [&](char* first, char* last) {
         return WriteValue(first, last, cell.text, status, derived, frequency);
       });
     }
   }
-  return update;
 }
 
 }  // namespace rolta

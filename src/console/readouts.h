@@ -37,6 +37,9 @@ ReadoutUpdate InitialReadouts(const TextLookup& lookup);
 // The captions and texts a status frame of this type sets; all empty for a
 // type without a row (the version answer 4, the block acknowledgement 126, ...).
 ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup);
+// The same into an update the caller keeps from frame to frame, so the
+// strings it already holds are reused instead of built anew at every frame.
+void PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup, ReadoutUpdate& update);
 
 // The frequency of type 35 scaled for display: prefix "M", "K" or " " and the
 // number text.

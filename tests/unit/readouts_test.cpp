@@ -249,6 +249,29 @@ TEST(PresentLiveFrame, CaptionsOfAnEarlierCommandStayBesideLaterValues) {
   EXPECT_EQ(readouts.texts, (std::array<std::string, 4>{"6.00", "7.0", "5.0", "4.0"}));
 }
 
+TEST(PresentLiveFrame, AnUpdateKeptAcrossFramesEndsAsAFreshOneWould) {
+  // The console reuses one update from frame to frame; whatever the previous
+  // frame left in it (longer texts, other captions, kept cells) must not show.
+  MarkingLookup lookup;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> value(-1e7f, 1e7f);
+  ReadoutUpdate kept;
+  for (int round = 0; round < 3; ++round) {
+    for (int type = 0; type < 256; ++type) {
+      ControllerStatus status;
+      status.FrameType = static_cast<std::uint8_t>((type * 37 + round) % 256);
+      status.Value1 = value(random);
+      status.Value2 = round == 1 ? 3e30f : value(random);  // a text too wide for the inline room
+      status.Value3 = value(random);
+      status.Value4 = value(random);
+      status.AccelMilli = static_cast<std::int16_t>(random());
+      status.Revolutions = static_cast<std::int16_t>(random());
+      PresentLiveFrame(status, lookup, kept);
+      ASSERT_EQ(kept, PresentLiveFrame(status, lookup)) << "type " << int(status.FrameType);
+    }
+  }
+}
+
 TEST(ScaleKiloMega, ChoosesThePrefixByTheQuotients) {
   EXPECT_EQ(ScaleKiloMega(999.99f), (ScaledFrequency{" ", "999.99"}));
   EXPECT_EQ(ScaleKiloMega(1000.0f), (ScaledFrequency{"K", "1.000"}));

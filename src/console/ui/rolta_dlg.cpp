@@ -407,7 +407,10 @@ void CRoltaDlg::ShowControllerVersion(bool fromUpgradeProgram, double version) {
   about_->BringUp();
 }
 
-void CRoltaDlg::ShowLiveFrame(const ControllerStatus& status) { ApplyReadouts(PresentLiveFrame(status, texts_)); }
+void CRoltaDlg::ShowLiveFrame(const ControllerStatus& status) {
+  PresentLiveFrame(status, texts_, readoutUpdate_);
+  ApplyReadouts(readoutUpdate_);
+}
 
 MessageAnswer CRoltaDlg::ShowMessage(const MessageRequest& request) { return MessageBoxes().Show(request); }
 

@@ -116,6 +116,7 @@ class CRoltaDlg : public CBkDialog,
   CCommPort port_;
   FrameReceiver receiver_;
   ControllerStatus status_;
+  ReadoutUpdate readoutUpdate_;  // kept between frames so its strings are reused
   UpgradeReplies upgradeReplies_;
   std::unique_ptr<CommandExecutor> executor_;
   ConsoleSettings settings_;
