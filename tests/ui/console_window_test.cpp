@@ -103,6 +103,23 @@ class ConsoleWindowTest : public QObject {
     QCOMPARE(EnabledInputs(console).count(true), 3);
   }
 
+  void commandIndexStartsFromTheFileAndFollowsEachExecution() {
+    WriteSettingsFile(settingsPath_, {0, 4, 8});
+    test::PtyPair pty;
+    FakeEnvironment environment({pty.SlavePath()});
+    CRoltaDlg console(environment);
+    QCOMPARE(console.Settings().commandIndex, 8);
+    // A closed channel leaves it as it is.
+    ScriptedMessageBoxes boxes;
+    console.CommandList()->setCurrentIndex(14);
+    console.Button("执行")->click();
+    QCOMPARE(console.Settings().commandIndex, 8);
+    console.Button("设置")->click();
+    console.Button("执行")->click();
+    QCOMPARE(console.Settings().commandIndex, 14);
+    console.Button("关闭")->click();
+  }
+
   void selectingACommandEnablesExactlyItsInputs() {
     FakeEnvironment environment(PortNames(1));
     CRoltaDlg console(environment);

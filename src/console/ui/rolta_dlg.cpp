@@ -265,6 +265,7 @@ void CRoltaDlg::RestoreSelections() {
   select(speedList_, settings_.speedIndex);
   select(portList_, settings_.portIndex);
   select(commandList_, settings_.commandIndex);
+  executor_->SetCommandIndex(settings_.commandIndex);
 }
 
 void CRoltaDlg::ShowLogo() {

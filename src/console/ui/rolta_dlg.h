@@ -65,7 +65,10 @@ class CRoltaDlg : public CBkDialog,
   // For tests and the other windows.
   CCommPort& Port() { return port_; }
   CommandExecutor& Executor() { return *executor_; }
-  const ConsoleSettings& Settings() const { return settings_; }
+  // The selections as read at start; commandIndex follows every execution.
+  ConsoleSettings Settings() const {
+    return {settings_.portIndex, settings_.speedIndex, executor_->CommandIndex()};
+  }
   const std::filesystem::path& SettingsPath() const { return settingsPath_; }
   const std::array<Readout, kReadoutCount>& Readouts() const { return readouts_; }
   CAboutDlg* AboutBox() const { return about_; }
