@@ -10,7 +10,7 @@
 #include <string>
 
 #include "console/catalogue.h"
-#include "console/ui_services.h"
+#include "env/ui_services.h"
 #include "env/text_lookup.h"
 #include "link/byte_channel.h"
 #include "link/frames.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/byte_channel.h"
+#include "link/command_codes.h"
 #include "link/frames.h"
 
 namespace rolta {
@@ -81,7 +82,6 @@ struct ReceiveCounters {
 inline constexpr const char* kInvalidCommandText = "无效指令";
 inline constexpr const char* kVersionMismatchText =
     "ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息";
-inline constexpr std::int16_t kRejectedNumth = -6;
 
 // The status line for a frame with a good checksum.
 std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, std::int16_t numth);

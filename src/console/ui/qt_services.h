@@ -5,7 +5,7 @@
 
 #include <QObject>
 
-#include "console/ui_services.h"
+#include "env/ui_services.h"
 
 namespace rolta {
 

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "console/ui_services.h"
+#include "env/ui_services.h"
 #include "env/text_lookup.h"
 
 namespace rolta {

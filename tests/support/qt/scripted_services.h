@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/ui_services.h"
+#include "env/ui_services.h"
 
 namespace rolta::testing {
 
