@@ -1,6 +1,6 @@
 #include "console/command_executor.h"
 
-#include "console/number_text.h"
+#include "env/number_text.h"
 
 namespace rolta {
 namespace {

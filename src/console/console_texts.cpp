@@ -1,9 +1,23 @@
 #include "console/console_texts.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
+#include "link/command_codes.h"
+
 namespace rolta {
+
+std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, std::int16_t numth) {
+  if (numth == kRejectedNumth) return lookup.Lookup(kInvalidCommandText);
+  // Digits by hand: this runs for every frame the screen shows. A signed
+  // 16-bit number takes at most 6 characters, a signed byte 4.
+  char text[32] = "Numth: ";
+  char* at = std::to_chars(text + 7, text + 14, static_cast<long>(numth)).ptr;
+  *at++ = ' ';
+  at = std::to_chars(at, at + 4, static_cast<int>(static_cast<std::int8_t>(frameType))).ptr;
+  return std::string(text, at);
+}
 
 std::string FormatText(const char* format, ...) {
   va_list args;
@@ -70,6 +84,34 @@ ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpg
 
 ControllerVersionTexts VersionQueryTexts(const TextLookup& lookup) {
   return {lookup.Lookup("通讯端口未打开"), "版本小于Ver6.66或通讯错误"};
+}
+
+MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName,
+                                  std::error_code error) {
+  struct Advice {
+    std::errc reason;
+    const char* text;
+  };
+  static constexpr Advice kAdvice[] = {
+      {std::errc::permission_denied, "没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录"},
+      {std::errc::operation_not_permitted, "没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录"},
+      {std::errc::device_or_resource_busy, "通讯口被其他程序占用: 请先关闭占用它的程序"},
+      {std::errc::no_such_file_or_directory, "设备不存在: 请检查串口线或USB转换器是否插好"},
+      {std::errc::no_such_device, "设备不存在: 请检查串口线或USB转换器是否插好"},
+      {std::errc::no_such_device_or_address, "设备不存在: 请检查串口线或USB转换器是否插好"},
+      {std::errc::invalid_argument, "该设备不支持所选的通讯参数"},
+  };
+  std::string text = lookup.Lookup("无法打开通讯口") + " " + portName;
+  const char* advice = nullptr;
+  for (const Advice& row : kAdvice) {
+    if (error == row.reason) advice = row.text;
+  }
+  if (advice != nullptr) {
+    text += "\n" + lookup.Lookup(advice);
+  } else if (error) {
+    text += "\n" + error.message();
+  }
+  return {text, lookup.Lookup("通讯错误"), MessageIcon::Stop, MessageButtons::Ok};
 }
 
 }  // namespace rolta

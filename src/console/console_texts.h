@@ -1,12 +1,15 @@
-// Texts the console composes outside the receive path: start-up errors, the
-// about box's version line, the version tips list and the version display.
+// Texts the console composes: start-up errors, the about box's version line,
+// the version tips list, the version display and the receive path's status line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "env/text_lookup.h"
+#include "env/ui_services.h"
 
 namespace rolta {
 
@@ -31,11 +34,26 @@ std::vector<std::string> VersionTipsLines(const TextLookup& lookup);
 struct ControllerVersionTexts {
   std::string caption;
   std::string value;
+  bool operator==(const ControllerVersionTexts&) const = default;
 };
 ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpgradeProgram,
                                           double version);
 // What the about box shows right after a query, until an answer comes.
 ControllerVersionTexts VersionQueryTexts(const TextLookup& lookup);
+
+// Status-line texts of the receive path.
+inline constexpr const char* kInvalidCommandText = "无效指令";
+inline constexpr const char* kVersionMismatchText =
+    "ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息";
+
+// The status line for a frame with a good checksum: "Numth: %ld %d" of Numth
+// and the type as a signed byte, or the rejected-command text.
+std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, std::int16_t numth);
+
+// The box after a port could not be opened: the port, the reason and, where
+// the cause is known, what to do about it.
+MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName,
+                                  std::error_code error);
 
 // printf-style formatting into a std::string.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -378,7 +378,10 @@ DerivedValues Derive(const ControllerStatus& status) {
   // In float arithmetic throughout; an overflow becomes an infinity, never
   // undefined behaviour, and std::trunc needs no integer range.
   derived.p = status.Value2 * status.Value1 / 360.0f;
-  derived.p1 = std::trunc(derived.p * 10.0f) / 10.0f;
+  // The load is an integer count of tenths, which has no sign: a load just
+  // below zero truncates to -0.0, which must read "0.00", not "-0.00"
+  // (adding +0 turns -0 into +0 and changes nothing else).
+  derived.p1 = std::trunc(derived.p * 10.0f) / 10.0f + 0.0f;
   derived.a = status.AccelMilli / 1000.0;
   return derived;
 }

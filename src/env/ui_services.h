@@ -48,4 +48,11 @@ class EventPump {
   virtual void SleepMilliseconds(int milliseconds) = 0;
 };
 
+// The services a front end hands to the logic it drives.
+struct HostServices {
+  MessageBoxService& boxes;
+  EventPump& pump;
+  KeyState& keys;
+};
+
 }  // namespace rolta

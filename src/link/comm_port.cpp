@@ -162,7 +162,16 @@ std::string CCommPort::DevicePathForPortName(const std::string& portName) {
 
 int CCommPort::Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
                     std::uint32_t baudRate) {
-  if (isOpen_.load()) return 0;
+  auto fail = [this](std::errc reason) {
+    lastOpenError_ = std::make_error_code(reason);
+    return 0;
+  };
+  auto failWithErrno = [this](int error) {
+    lastOpenError_ = std::error_code(error, std::generic_category());
+    return 0;
+  };
+  if (isOpen_.load()) return fail(std::errc::already_connected);
+  lastOpenError_.clear();
 
   LineSettings line;
   line.byteSize = byteSize;
@@ -172,26 +181,33 @@ int CCommPort::Open(const std::string& portName, int byteSize, int stopBitCode, 
   const std::string path = DevicePathForPortName(portName);
 
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) return failWithErrno(errno);
   // Nobody else may use the line while we hold it: the advisory lock keeps out
   // other cooperating programs (and other channels of this process), TIOCEXCL
   // refuses further opens of the terminal outright.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
     CloseQuietly(fd);
-    return 0;
+    return failWithErrno(error);
   }
   termios settings{};
-  if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &settings) != 0 ||
-      !ConfigureLine(settings, line) || ::tcsetattr(fd, TCSANOW, &settings) != 0) {
+  if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &settings) != 0) {
+    const int error = errno;
     ::ioctl(fd, TIOCNXCL);
     CloseQuietly(fd);
-    return 0;
+    return failWithErrno(error);
+  }
+  if (!ConfigureLine(settings, line) || ::tcsetattr(fd, TCSANOW, &settings) != 0) {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return fail(std::errc::invalid_argument);
   }
   int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd < 0) {
+    const int error = errno;
     ::ioctl(fd, TIOCNXCL);
     CloseQuietly(fd);
-    return 0;
+    return failWithErrno(error);
   }
 
   fd_ = fd;
@@ -202,11 +218,12 @@ int CCommPort::Open(const std::string& portName, int byteSize, int stopBitCode, 
   isOpen_.store(true);
   try {
     monitor_ = std::thread(&CCommPort::MonitorThread, this);
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& error) {
     isOpen_.store(false);
     ::ioctl(fd_, TIOCNXCL);
     CloseQuietly(fd_);
     CloseQuietly(wakeFd_);
+    lastOpenError_ = error.code();
     return 0;
   }
   return 1;

@@ -12,9 +12,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
-#include "link/byte_channel.h"
+#include "link/serial_link.h"
 
 struct termios;
 
@@ -52,14 +53,12 @@ struct LineSettings {
 // termios does not know; the termios is then unusable.
 bool ConfigureLine(termios& line, const LineSettings& settings);
 
-class CCommPort : public ByteChannel {
+class CCommPort final : public SerialLink {
  public:
   // The event mask passed with every notification: characters received.
   static constexpr std::uint32_t kEventCharReceived = 1;
   // Overrides the folder of port names given without a leading '/' (normally /dev).
   static constexpr const char* kDeviceDirVariable = "ROLTA_DEV_DIR";
-
-  using NotifyCallback = std::function<void(std::uint32_t events)>;
 
   CCommPort();
   ~CCommPort() override;
@@ -68,13 +67,16 @@ class CCommPort : public ByteChannel {
 
   // Called from the monitor thread each time bytes wait; it must only post the
   // event to the thread that owns the receive handler. May be set at any time.
-  void SetNotifyCallback(NotifyCallback callback);
+  void SetNotifyCallback(NotifyCallback callback) override;
 
   // 1 on success, 0 when already open or the device cannot be opened,
-  // locked or configured.
+  // locked or configured; LastOpenError then says why.
   int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
-           std::uint32_t baudRate);
-  void Close();
+           std::uint32_t baudRate) override;
+  void Close() override;
+  // Why the last Open failed (errno of the step that failed; busy when another
+  // program holds the line); clear after a successful Open.
+  std::error_code LastOpenError() const override { return lastOpenError_; }
 
   bool IsOpen() const override { return isOpen_.load(); }
   // With max 0 the buffer must hold everything waiting (a terminal queues at
@@ -84,7 +86,7 @@ class CCommPort : public ByteChannel {
   void AcknowledgeNotification() override { handshake_.Set(); }
 
   // The settings of the last successful Open (the baud rate as configured).
-  std::uint32_t BaudRate() const { return line_.baudRate; }
+  std::uint32_t BaudRate() const override { return line_.baudRate; }
   int ByteSize() const { return line_.byteSize; }
   int ParityCode() const { return line_.parityCode; }
   int StopBitCode() const { return line_.stopBitCode; }
@@ -106,6 +108,7 @@ class CCommPort : public ByteChannel {
   std::thread monitor_;
   LineSettings line_;
   std::string devicePath_;
+  std::error_code lastOpenError_;
 
   std::mutex notifyMutex_;
   std::shared_ptr<const NotifyCallback> notify_;

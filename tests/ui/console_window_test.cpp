@@ -198,14 +198,18 @@ class ConsoleWindowTest : public QObject {
     QVERIFY(console.Button("设置")->isEnabled());
   }
 
-  void aFailedOpenIsSilentAndLaterActionsReportTheClosedChannel() {
+  void aFailedOpenNamesThePortAndLaterActionsReportTheClosedChannel() {
     FakeEnvironment environment({"/nonexistent/ttyNOTHERE"});
     ScriptedMessageBoxes boxes;
     CRoltaDlg console(environment);
     console.Button("设置")->click();
     QVERIFY(!console.Port().IsOpen());
     QVERIFY(!console.Button("设置")->isEnabled());
-    QVERIFY(boxes.Shown().empty());
+    QCOMPARE(boxes.Shown().size(), std::size_t{1});
+    QCOMPARE(boxes.Shown()[0].text, std::string("无法打开通讯口 /nonexistent/ttyNOTHERE\n"
+                                                "设备不存在: 请检查串口线或USB转换器是否插好"));
+    QCOMPARE(boxes.Shown()[0].icon, MessageIcon::Stop);
+    boxes.Clear();
     console.Button("执行")->click();
     QCOMPARE(boxes.Shown().size(), std::size_t{1});
     QCOMPARE(boxes.Shown()[0], ChannelClosedMessage());

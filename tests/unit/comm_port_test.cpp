@@ -295,21 +295,30 @@ TEST_F(CommPortTest, OpenConfiguresTheDevice) {
 
 // ---- Open and Close ------------------------------------------------------------
 
-TEST_F(CommPortTest, OpenFailuresLeaveTheChannelClosed) {
+TEST_F(CommPortTest, OpenFailuresLeaveTheChannelClosedAndKeepTheirReason) {
   EXPECT_EQ(OpenConsoleLine(port, "/nonexistent/ttyROLTA"), 0);
   EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.LastOpenError(), std::errc::no_such_file_or_directory);
 
   char fileTemplate[] = "/tmp/rolta-notatty-XXXXXX";
   const int file = mkstemp(fileTemplate);
   ASSERT_GE(file, 0);
   close(file);
   EXPECT_EQ(OpenConsoleLine(port, fileTemplate), 0);  // not a terminal
+  EXPECT_EQ(port.LastOpenError(), std::errc::inappropriate_io_control_operation);
+  if (geteuid() != 0) {  // root opens anything
+    chmod(fileTemplate, 0);
+    EXPECT_EQ(OpenConsoleLine(port, fileTemplate), 0);
+    EXPECT_EQ(port.LastOpenError(), std::errc::permission_denied);
+  }
   unlink(fileTemplate);
 
   EXPECT_EQ(port.Open(pty.SlavePath(), 9, 0, 0, 9600), 0);  // no such byte size
   EXPECT_FALSE(port.IsOpen());
-  // Nothing of the failed attempts holds the device.
+  EXPECT_EQ(port.LastOpenError(), std::errc::invalid_argument);
+  // Nothing of the failed attempts holds the device, and success clears the reason.
   EXPECT_EQ(OpenConsoleLine(port, pty.SlavePath()), 1);
+  EXPECT_FALSE(port.LastOpenError());
 }
 
 TEST_F(CommPortTest, SecondOpenFailsAndTheFirstConnectionKeepsWorking) {
@@ -317,6 +326,7 @@ TEST_F(CommPortTest, SecondOpenFailsAndTheFirstConnectionKeepsWorking) {
   ASSERT_EQ(OpenConsoleLine(port, pty.SlavePath(), 9600), 1);
   EXPECT_EQ(OpenConsoleLine(port, otherLine.SlavePath(), 38400), 0);
   EXPECT_EQ(OpenConsoleLine(port, pty.SlavePath(), 9600), 0);
+  EXPECT_EQ(port.LastOpenError(), std::errc::already_connected);
   EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(port.BaudRate(), 9600u);
   EXPECT_EQ(port.DevicePath(), pty.SlavePath());
@@ -338,6 +348,7 @@ TEST_F(CommPortTest, AnotherChannelCannotTakeAnOpenDevice) {
   CCommPort second;
   EXPECT_EQ(OpenConsoleLine(second, pty.SlavePath()), 0);
   EXPECT_FALSE(second.IsOpen());
+  EXPECT_EQ(second.LastOpenError(), std::errc::device_or_resource_busy);
   port.Close();
   EXPECT_EQ(OpenConsoleLine(second, pty.SlavePath()), 1);
   EXPECT_EQ(OpenConsoleLine(port, pty.SlavePath()), 0);

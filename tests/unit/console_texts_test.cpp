@@ -46,5 +46,27 @@ TEST(ConsoleTextsTest, VersionQueryAndAnswerTexts) {
   EXPECT_EQ(VersionAnswerTexts(lookup, false, 7.0).caption, "<QRX5000控制器版本>");
 }
 
+TEST(ConsoleTextsTest, OpenFailureNamesThePortAndAdvisesWhereTheCauseIsKnown) {
+  const MarkingLookup lookup;
+  struct Row {
+    std::error_code error;
+    std::string secondLine;
+  };
+  const Row rows[] = {
+      {std::make_error_code(std::errc::permission_denied),
+       "<没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录>"},
+      {std::make_error_code(std::errc::device_or_resource_busy), "<通讯口被其他程序占用: 请先关闭占用它的程序>"},
+      {std::make_error_code(std::errc::no_such_file_or_directory),
+       "<设备不存在: 请检查串口线或USB转换器是否插好>"},
+      {std::make_error_code(std::errc::io_error), std::make_error_code(std::errc::io_error).message()},
+  };
+  for (const Row& row : rows) {
+    const MessageRequest box = OpenFailureMessage(lookup, "/dev/ttyUSB0", row.error);
+    EXPECT_EQ(box.text, "<无法打开通讯口> /dev/ttyUSB0\n" + row.secondLine);
+    EXPECT_EQ(box.caption, "<通讯错误>");
+    EXPECT_EQ(box.icon, MessageIcon::Stop);
+  }
+}
+
 }  // namespace
 }  // namespace rolta

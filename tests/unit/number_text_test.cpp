@@ -1,4 +1,4 @@
-#include "console/number_text.h"
+#include "env/number_text.h"
 
 #include <gtest/gtest.h>
 

@@ -298,6 +298,9 @@ TEST(PresentLiveFrame, LoadIsTruncatedTowardZeroToOneDecimal) {
   };
   EXPECT_EQ(load(360, 12.37f), "12.30");
   EXPECT_EQ(load(-360, 12.37f), "-12.30");
+  // A load between -0.1 and 0 truncates to zero tenths, which has no sign.
+  EXPECT_EQ(load(-360, 0.05f), "0.00");
+  EXPECT_EQ(load(360, -0.099f), "0.00");
   // Beyond any integer range the truncation neither wraps nor traps.
   constexpr float kMax = std::numeric_limits<float>::max();
   EXPECT_EQ(load(kMax, kMax), "inf");

@@ -1,4 +1,5 @@
-#include "link/rx_ring.h"
+// The receive path: ring, frame synchroniser and the status line of each frame.
+#include "link/frame_sync.h"
 #include "marking_lookup.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "console/console_texts.h"
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "memory_channel.h"
@@ -62,8 +64,12 @@ struct Dispatched {
   bool operator==(const Dispatched&) const = default;
 };
 
-class RecordingReceivers : public FrameReceivers {
+// Records what the synchroniser hands on, and the status line the console
+// would show at that moment (the last text of the running scan, empty when
+// a scan ends on an incomplete frame before any).
+class RecordingReceivers : public FrameSink {
  public:
+  explicit RecordingReceivers(const TextLookup& lookup) : lookup_(lookup) {}
   std::vector<std::string> statusLines;
   std::vector<Dispatched> dispatched;
   bool ctrlHeld = false;
@@ -72,23 +78,36 @@ class RecordingReceivers : public FrameReceivers {
 
   std::string StatusLine() const { return statusLines.empty() ? "(untouched)" : statusLines.back(); }
 
-  void SetStatusLine(const std::string& text) override { statusLines.push_back(text); }
-  bool IsCtrlHeld() const override {
-    ++const_cast<RecordingReceivers*>(this)->ctrlQueries;
+  void OnScanBegin() override { scanText_.clear(); }
+  void OnFrame(std::uint8_t type, const std::uint8_t* frame, std::size_t length) override {
+    SetStatusLine(FrameStatusText(lookup_, type, GetInt16LE(frame + length - 2)));
+    dispatched.push_back({ReceiverOf(type), Bytes(frame, frame + length), StatusLine()});
+  }
+  bool OnBadFrame(std::uint8_t type, const std::uint8_t*, std::size_t) override {
+    if (type != 1) return false;
+    SetStatusLine(lookup_.Lookup(kVersionMismatchText));
+    ++ctrlQueries;
     return ctrlHeld;
   }
+  void OnFrameIncomplete() override { statusLines.push_back(scanText_); }
   void PauseAfterFrame() override { ++pauses; }
-  void OnParamRecordFrame(const std::uint8_t* frame) override { Add(Receiver::ParamRecord, frame, 101); }
-  void OnCalibFrame(const std::uint8_t* frame, std::size_t length) override {
-    Add(Receiver::Calib, frame, length);
-  }
-  void OnChannelMapFrame(const std::uint8_t* frame) override { Add(Receiver::ChannelMap, frame, 48); }
-  void OnStatusFrame(const std::uint8_t* frame) override { Add(Receiver::Status, frame, 24); }
 
  private:
-  void Add(Receiver receiver, const std::uint8_t* frame, std::size_t length) {
-    dispatched.push_back({receiver, Bytes(frame, frame + length), StatusLine()});
+  static Receiver ReceiverOf(std::uint8_t type) {
+    switch (ControllerFrameKindOf(type)) {
+      case ControllerFrameKind::ParamRecord: return Receiver::ParamRecord;
+      case ControllerFrameKind::CalibTable: return Receiver::Calib;
+      case ControllerFrameKind::ChannelMap: return Receiver::ChannelMap;
+      case ControllerFrameKind::Status: break;
+    }
+    return Receiver::Status;
   }
+  void SetStatusLine(const std::string& text) {
+    scanText_ = text;
+    statusLines.push_back(text);
+  }
+  const TextLookup& lookup_;
+  std::string scanText_;
 };
 
 Receiver ExpectedReceiver(std::uint8_t type) {
@@ -115,8 +134,8 @@ class RxRingTest : public ::testing::Test {
 
   test::MemoryChannel channel;
   MarkingLookup lookup;
-  RecordingReceivers receivers;
-  FrameReceiver receiver{channel, lookup, receivers};
+  RecordingReceivers receivers{lookup};
+  FrameReceiver receiver{channel, receivers};
 };
 
 TEST_F(RxRingTest, FrameSplitOverReadsIsFoundOnceComplete) {
@@ -322,14 +341,15 @@ TEST_F(RxRingTest, NotificationFromInsideAReceiverIsScannedAfterTheRunningScan) 
     FrameReceiver* receiver = nullptr;
     test::MemoryChannel* channel = nullptr;
     Bytes arriving;
-    void OnStatusFrame(const std::uint8_t* frame) override {
-      RecordingReceivers::OnStatusFrame(frame);
+    using RecordingReceivers::RecordingReceivers;
+    void OnFrame(std::uint8_t type, const std::uint8_t* frame, std::size_t length) override {
+      RecordingReceivers::OnFrame(type, frame, length);
       channel->Queue(arriving);
       arriving.clear();
       receiver->OnCommNotify(1);
     }
-  } pumping;
-  FrameReceiver nested(channel, lookup, pumping);
+  } pumping{lookup};
+  FrameReceiver nested(channel, pumping);
   pumping.receiver = &nested;
   pumping.channel = &channel;
   pumping.arriving = c;
@@ -451,8 +471,8 @@ TEST_F(RxRingTest, RandomStreamCutAnywhereDispatchesEveryFrameOnceInOrder) {
   for (std::uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
     test::MemoryChannel channel;
-    RecordingReceivers receivers;
-    FrameReceiver receiver(channel, lookup, receivers);
+    RecordingReceivers receivers{lookup};
+    FrameReceiver receiver(channel, receivers);
     const Stream stream = RandomStream(seed, 4 * RxRing::kSize);  // wraps the ring
     std::mt19937 random(seed * 977);
     std::uniform_int_distribution<std::size_t> cut(1, 3000);

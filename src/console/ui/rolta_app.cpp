@@ -8,7 +8,7 @@
 #include "console/console_texts.h"
 #include "console/env_console_environment.h"
 #include "console/ui/diag_tips_list.h"
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 #include "console/ui/rolta_dlg.h"
 #include "env/env_library.h"
 

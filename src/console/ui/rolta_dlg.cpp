@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "console/catalogue.h"
@@ -23,7 +24,7 @@
 #include "console/console_texts.h"
 #include "console/readouts.h"
 #include "console/ui/about_dlg.h"
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 #include "console/ui/status_line.h"
 #include "widgets/ui/digistring.h"
 
@@ -93,16 +94,14 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
     : CBkDialog(parent),
       environment_(environment),
       texts_(environment.Texts()),
-      receiver_(port_, texts_, *this),
-      executor_(std::make_unique<CommandExecutor>(port_, ProcessCommandFrames(), texts_,
-                                                  static_cast<ConsoleHost&>(*this))),
+      session_(texts_, *this, CurrentServices()),
       settingsPath_(SettingsFilePath()) {
   setWindowTitle(Q(kConsoleTitle));
   // Notifications come from the monitor thread; the receive handler runs here.
-  port_.SetNotifyCallback([this](std::uint32_t events) {
+  session_.Port().SetNotifyCallback([this](std::uint32_t events) {
     QMetaObject::invokeMethod(this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
   });
-  receiver_.Reset();
+  sincePresent_.start();
 
   BuildLayout();
 
@@ -131,7 +130,7 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
 
 CRoltaDlg::~CRoltaDlg() {
   // The monitor thread must be gone before the window it posts to.
-  port_.Close();
+  session_.Close();
 }
 
 void CRoltaDlg::BuildLayout() {
@@ -265,7 +264,7 @@ void CRoltaDlg::RestoreSelections() {
   select(speedList_, settings_.speedIndex);
   select(portList_, settings_.portIndex);
   select(commandList_, settings_.commandIndex);
-  executor_->SetCommandIndex(settings_.commandIndex);
+  session_.Executor().SetCommandIndex(settings_.commandIndex);
 }
 
 void CRoltaDlg::ShowLogo() {
@@ -328,21 +327,22 @@ void CRoltaDlg::OnConnect() {
   const std::uint32_t baud = BaudFromSpeedIndex(speedList_->currentIndex());
   // Without a port there is nothing to open; the channel stays closed.
   if (port >= 0 && static_cast<std::size_t>(port) < portNames_.size()) {
-    port_.Open(portNames_[static_cast<std::size_t>(port)], 8, 0, 0, baud);
+    const std::string& name = portNames_[static_cast<std::size_t>(port)];
+    if (!session_.Open(name, baud)) {
+      MessageBoxes().Show(OpenFailureMessage(texts_, name, session_.OpenError()));
+    }
   }
   Button("设置")->setEnabled(false);
 }
 
 void CRoltaDlg::OnCloseChannel() {
-  port_.Close();
-  executor_->RequestLoopStop();
+  session_.Close();
   Button("设置")->setEnabled(true);
 }
 
 void CRoltaDlg::OnExit() {
   if (about_) about_->deleteLater();
-  port_.Close();
-  executor_->RequestLoopStop();
+  session_.Close();
   settings_.speedIndex = speedList_->currentIndex();
   settings_.portIndex = portList_->currentIndex();
   settings_.commandIndex = commandList_->currentIndex();
@@ -355,28 +355,15 @@ void CRoltaDlg::OnAbout() {
   box.exec();
 }
 
-void CRoltaDlg::OnExecute() { executor_->OnExecute(commandList_->currentIndex(), ReadInputs()); }
+void CRoltaDlg::OnExecute() { session_.Execute(commandList_->currentIndex(), ReadInputs()); }
 
 void CRoltaDlg::OnCommandSelChange() { ApplyInputsEnabled(InputsEnabledFor(commandList_->currentIndex())); }
 
-void CRoltaDlg::OnEmergencyStop() {
-  if (!port_.IsOpen()) {
-    MessageBoxes().Show(ChannelClosedMessage());
-    return;
-  }
-  executor_->SendShort(29);
-}
+void CRoltaDlg::OnEmergencyStop() { session_.EmergencyStop(); }
 
-void CRoltaDlg::OnVersionQuery() {
-  about_->SetControllerVersion(VersionQueryTexts(texts_));
-  // Sent without checking the channel: on a closed one it goes nowhere.
-  executor_->SendShort(4);
-  about_->BringUp();
-}
+void CRoltaDlg::OnVersionQuery() { session_.QueryVersion(); }
 
-void CRoltaDlg::OnCommNotify(std::uint32_t events) { receiver_.OnCommNotify(events); }
-
-void CRoltaDlg::SetStatusLine(const std::string& text) { statusText_->setText(QString::fromStdString(text)); }
+void CRoltaDlg::OnCommNotify(std::uint32_t events) { session_.OnCommNotify(events); }
 
 void CRoltaDlg::reject() {}
 
@@ -389,33 +376,27 @@ void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
   menu.exec(event->globalPos());
 }
 
-bool CRoltaDlg::IsCtrlHeld() const { return Keys().IsCtrlHeld(); }
+void CRoltaDlg::ShowStatusLine(const std::string& text) { statusText_->setText(QString::fromStdString(text)); }
 
-void CRoltaDlg::PauseAfterFrame() { Pump().SleepMilliseconds(1); }
+void CRoltaDlg::ShowReadouts(const ReadoutUpdate& update) { ApplyReadouts(update); }
 
-// The parameter record, calibration tables and channel map have no window
-// in this console yet; their frames end at the status line.
-void CRoltaDlg::OnParamRecordFrame(const std::uint8_t*) {}
-void CRoltaDlg::OnCalibFrame(const std::uint8_t*, std::size_t) {}
-void CRoltaDlg::OnChannelMapFrame(const std::uint8_t*) {}
-
-void CRoltaDlg::OnStatusFrame(const std::uint8_t* frame) {
-  DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
-}
-
-void CRoltaDlg::ShowControllerVersion(bool fromUpgradeProgram, double version) {
-  about_->SetControllerVersion(VersionAnswerTexts(texts_, fromUpgradeProgram, version));
+void CRoltaDlg::ShowControllerVersion(const ControllerVersionTexts& texts) {
+  about_->SetControllerVersion(texts);
   about_->BringUp();
 }
 
-void CRoltaDlg::ShowLiveFrame(const ControllerStatus& status) {
-  PresentLiveFrame(status, texts_, readoutUpdate_);
-  ApplyReadouts(readoutUpdate_);
+void CRoltaDlg::RequestPresent() {
+  // At most one repaint per screen refresh: a burst of frames shows its
+  // latest values once.
+  constexpr qint64 kFrameIntervalMs = 16;
+  const qint64 wait = std::max<qint64>(0, kFrameIntervalMs - sincePresent_.elapsed());
+  QTimer::singleShot(static_cast<int>(wait), this, [this] {
+    sincePresent_.restart();
+    session_.Present();
+  });
 }
 
-MessageAnswer CRoltaDlg::ShowMessage(const MessageRequest& request) { return MessageBoxes().Show(request); }
-
-void CRoltaDlg::CloseChannelFromConsole() { OnCloseChannel(); }
+void CRoltaDlg::OnChannelClosed() { Button("设置")->setEnabled(true); }
 
 void CRoltaDlg::StartExternalProgram(const std::string& path) {
   QProcess::startDetached(QString::fromStdString(path), {});
@@ -423,10 +404,7 @@ void CRoltaDlg::StartExternalProgram(const std::string& path) {
 
 std::string CRoltaDlg::CurrentDirectory() const { return QDir::currentPath().toStdString(); }
 
+// The channel map has no window in this console yet.
 void CRoltaDlg::ShowChannelMapWindow() {}
-
-void CRoltaDlg::ProcessPendingEvents() { Pump().ProcessPendingEvents(); }
-
-void CRoltaDlg::SleepMilliseconds(int milliseconds) { Pump().SleepMilliseconds(milliseconds); }
 
 }  // namespace rolta

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <array>
 #include <memory>
@@ -7,13 +8,11 @@
 #include "console/catalogue.h"
 #include "console/command_executor.h"
 #include "console/console_settings.h"
+#include "console/controller_session.h"
+#include "console/readouts.h"
 #include "console/ui/about_dlg.h"
 #include "console/ui/bk_dialog.h"
 #include "console/ui/status_line.h"
-#include "link/comm_port.h"
-#include "link/rx_ring.h"
-#include "link/status_frames.h"
-#include "console/readouts.h"
 
 class QCheckBox;
 class QComboBox;
@@ -30,12 +29,9 @@ class CDigistring;
 class ConsoleEnvironment;
 
 // The main console window "QRX5000B控制器": port and speed, the command list
-// with its inputs, the four live readouts and the status line. It owns the
-// one serial channel of the process and its receive path.
-class CRoltaDlg : public CBkDialog,
-                  private FrameReceivers,
-                  private StatusFrameSinks,
-                  private ConsoleHost {
+// with its inputs, the four live readouts and the status line. It shows the
+// controller session it creates; the session owns the link.
+class CRoltaDlg : public CBkDialog, public SessionView {
   Q_OBJECT
  public:
   struct Readout {
@@ -58,16 +54,13 @@ class CRoltaDlg : public CBkDialog,
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
-  void SetStatusLine(const std::string& text) override;
-  // A decoded status frame onto the four readouts.
-  void ShowLiveFrame(const ControllerStatus& status) override;
-
   // For tests and the other windows.
-  CCommPort& Port() { return port_; }
-  CommandExecutor& Executor() { return *executor_; }
+  ControllerSession& Session() { return session_; }
+  SerialLink& Port() { return session_.Port(); }
+  CommandExecutor& Executor() { return session_.Executor(); }
   // The selections as read at start; commandIndex follows every execution.
   ConsoleSettings Settings() const {
-    return {settings_.portIndex, settings_.speedIndex, executor_->CommandIndex()};
+    return {settings_.portIndex, settings_.speedIndex, session_.Executor().CommandIndex()};
   }
   const std::filesystem::path& SettingsPath() const { return settingsPath_; }
   const std::array<Readout, kReadoutCount>& Readouts() const { return readouts_; }
@@ -96,32 +89,20 @@ class CRoltaDlg : public CBkDialog,
   void ApplyInputsEnabled(InputSet enabled);
   void ApplyReadouts(const ReadoutUpdate& update);
 
-  // FrameReceivers
-  bool IsCtrlHeld() const override;
-  void PauseAfterFrame() override;
-  void OnParamRecordFrame(const std::uint8_t* frame) override;
-  void OnCalibFrame(const std::uint8_t* frame, std::size_t length) override;
-  void OnChannelMapFrame(const std::uint8_t* frame) override;
-  void OnStatusFrame(const std::uint8_t* frame) override;
-  // StatusFrameSinks
-  void ShowControllerVersion(bool fromUpgradeProgram, double version) override;
-  // ConsoleHost
-  MessageAnswer ShowMessage(const MessageRequest& request) override;
-  void CloseChannelFromConsole() override;
+  // SessionView
+  void ShowStatusLine(const std::string& text) override;
+  void ShowReadouts(const ReadoutUpdate& update) override;
+  void ShowControllerVersion(const ControllerVersionTexts& texts) override;
+  void RequestPresent() override;
+  void OnChannelClosed() override;
   void StartExternalProgram(const std::string& path) override;
   std::string CurrentDirectory() const override;
   void ShowChannelMapWindow() override;
-  void ProcessPendingEvents() override;
-  void SleepMilliseconds(int milliseconds) override;
 
   ConsoleEnvironment& environment_;
   const TextLookup& texts_;
-  CCommPort port_;
-  FrameReceiver receiver_;
-  ControllerStatus status_;
-  ReadoutUpdate readoutUpdate_;  // kept between frames so its strings are reused
-  UpgradeReplies upgradeReplies_;
-  std::unique_ptr<CommandExecutor> executor_;
+  ControllerSession session_;
+  QElapsedTimer sincePresent_;
   ConsoleSettings settings_;
   std::filesystem::path settingsPath_;
   std::vector<std::string> portNames_;

@@ -1,6 +1,6 @@
 #include "scripted_services.h"
 
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 
 namespace rolta::testing {
 

@@ -1,4 +1,4 @@
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -82,5 +82,36 @@ EventPump& Pump() {
 void InstallMessageBoxService(MessageBoxService* service) { installedMessageBoxes = service; }
 void InstallKeyState(KeyState* keys) { installedKeys = keys; }
 void InstallEventPump(EventPump* pump) { installedPump = pump; }
+
+}  // namespace rolta
+
+namespace rolta {
+namespace {
+
+// Each call goes to the service in force at that moment, so a test may
+// install its scripted services after a window was built.
+class CurrentMessageBoxes final : public MessageBoxService {
+ public:
+  MessageAnswer Show(const MessageRequest& request) override { return MessageBoxes().Show(request); }
+};
+class CurrentKeys final : public KeyState {
+ public:
+  bool IsCtrlHeld() const override { return Keys().IsCtrlHeld(); }
+  bool IsEscapeHeld() const override { return Keys().IsEscapeHeld(); }
+};
+class CurrentPump final : public EventPump {
+ public:
+  void ProcessPendingEvents() override { Pump().ProcessPendingEvents(); }
+  void SleepMilliseconds(int milliseconds) override { Pump().SleepMilliseconds(milliseconds); }
+};
+
+}  // namespace
+
+HostServices CurrentServices() {
+  static CurrentMessageBoxes boxes;
+  static CurrentKeys keys;
+  static CurrentPump pump;
+  return {boxes, pump, keys};
+}
 
 }  // namespace rolta

@@ -45,5 +45,7 @@ EventPump& Pump();
 void InstallMessageBoxService(MessageBoxService* service);
 void InstallKeyState(KeyState* keys);
 void InstallEventPump(EventPump* pump);
+// Services that forward every call to the ones in force at that moment.
+HostServices CurrentServices();
 
 }  // namespace rolta

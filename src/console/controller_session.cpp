@@ -1,0 +1,166 @@
+#include "console/controller_session.h"
+
+#include <algorithm>
+
+#include "link/command_codes.h"
+
+namespace rolta {
+
+ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view, HostServices services,
+                                     std::unique_ptr<SerialLink> link)
+    : texts_(texts),
+      view_(view),
+      services_(services),
+      link_(link ? std::move(link) : std::make_unique<CCommPort>()),
+      port_(*link_),
+      receiver_(port_, *this),
+      executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {}
+
+ControllerSession::~ControllerSession() {
+  // The monitor thread must be gone before anything it could post to.
+  port_.Close();
+}
+
+bool ControllerSession::Open(const std::string& portName, std::uint32_t baudRate) {
+  // Whatever an earlier connection left half-read is not this line's.
+  receiver_.Reset();
+  portName_ = portName;
+  return port_.Open(portName, 8, 0, 0, baudRate) == 1;
+}
+
+void ControllerSession::Close() {
+  port_.Close();
+  executor_.RequestLoopStop();
+}
+
+void ControllerSession::EmergencyStop() {
+  if (!port_.IsOpen()) {
+    services_.boxes.Show(ChannelClosedMessage());
+    return;
+  }
+  executor_.SendShort(command::kEmergencyStop);
+}
+
+void ControllerSession::QueryVersion() {
+  view_.ShowControllerVersion(VersionQueryTexts(texts_));
+  executor_.SendShort(command::kVersion);
+}
+
+void ControllerSession::RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler) {
+  replyHandlers_[static_cast<std::size_t>(kind)] = std::move(handler);
+}
+
+void ControllerSession::OnScanBegin() { scanStatusLine_ = {}; }
+
+void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) {
+  scanStatusLine_ = {StatusLineState::Kind::Frame, frameType, GetInt16LE(frame + length - 2)};
+  SetStatusLine(scanStatusLine_);
+  const ControllerFrameKind kind = ControllerFrameKindOf(frameType);
+  if (kind == ControllerFrameKind::Status) {
+    DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
+    return;
+  }
+  // Without a registered receiver the frame ends at the status line.
+  if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) handler(frame, length);
+}
+
+bool ControllerSession::OnBadFrame(std::uint8_t frameType, const std::uint8_t*, std::size_t) {
+  if (ControllerFrameKindOf(frameType) != ControllerFrameKind::ParamRecord) return false;
+  // A parameter record that does not add up means the controller's firmware
+  // speaks another record layout. With Ctrl down it stays at the tail.
+  scanStatusLine_ = {StatusLineState::Kind::VersionMismatch};
+  SetStatusLine(scanStatusLine_);
+  return services_.keys.IsCtrlHeld();
+}
+
+void ControllerSession::OnFrameIncomplete() {
+  // The line falls back to the last text of this scan, empty when there was none.
+  SetStatusLine(scanStatusLine_);
+}
+
+void ControllerSession::PauseAfterFrame() { services_.pump.SleepMilliseconds(1); }
+
+void ControllerSession::SetStatusLine(const StatusLineState& state) {
+  statusLine_ = state;
+  statusLineChanged_ = true;
+  MarkChanged();
+}
+
+std::string ControllerSession::StatusLineText(const StatusLineState& state) const {
+  switch (state.kind) {
+    case StatusLineState::Kind::Empty: return {};
+    case StatusLineState::Kind::Frame: return FrameStatusText(texts_, state.frameType, state.numth);
+    case StatusLineState::Kind::VersionMismatch: return texts_.Lookup(kVersionMismatchText);
+  }
+  return {};
+}
+
+void ControllerSession::ShowControllerVersion(bool fromUpgradeProgram, double version) {
+  view_.ShowControllerVersion(VersionAnswerTexts(texts_, fromUpgradeProgram, version));
+}
+
+void ControllerSession::ShowLiveFrame(const ControllerStatus& status) {
+  const std::uint8_t type = status.FrameType;
+  if (pendingType_[type]) {
+    // Already waiting: it moves to the end, so its cells win over the others'.
+    auto* const first = pendingOrder_.data();
+    auto* const last = first + pendingCount_;
+    std::rotate(std::find(first, last, type), std::find(first, last, type) + 1, last);
+  } else {
+    pendingType_[type] = true;
+    pendingOrder_[pendingCount_++] = type;
+  }
+  pendingLive_[type] = status;
+  MarkChanged();
+}
+
+void ControllerSession::MarkChanged() {
+  if (presentRequested_) return;
+  presentRequested_ = true;
+  view_.RequestPresent();
+}
+
+void ControllerSession::Present() {
+  presentRequested_ = false;
+  if (statusLineChanged_) {
+    statusLineChanged_ = false;
+    view_.ShowStatusLine(StatusLineText(statusLine_));
+  }
+  if (pendingCount_ == 0) return;
+  // The cells of every type seen since the last present, the latest last.
+  for (ReadoutChange& change : presentUpdate_) change = {};
+  for (std::size_t i = 0; i < pendingCount_; ++i) {
+    const std::uint8_t type = pendingOrder_[i];
+    pendingType_[type] = false;
+    PresentLiveFrame(pendingLive_[type], texts_, frameUpdate_);
+    for (std::size_t cell = 0; cell < kReadoutCount; ++cell) {
+      if (frameUpdate_[cell].caption) presentUpdate_[cell].caption = frameUpdate_[cell].caption;
+      if (frameUpdate_[cell].text) presentUpdate_[cell].text = frameUpdate_[cell].text;
+    }
+  }
+  pendingCount_ = 0;
+  view_.ShowReadouts(presentUpdate_);
+}
+
+MessageAnswer ControllerSession::ShowMessage(const MessageRequest& request) {
+  return services_.boxes.Show(request);
+}
+
+void ControllerSession::CloseChannelFromConsole() {
+  Close();
+  view_.OnChannelClosed();
+}
+
+void ControllerSession::StartExternalProgram(const std::string& path) { view_.StartExternalProgram(path); }
+
+std::string ControllerSession::CurrentDirectory() const { return view_.CurrentDirectory(); }
+
+void ControllerSession::ShowChannelMapWindow() { view_.ShowChannelMapWindow(); }
+
+void ControllerSession::ProcessPendingEvents() { services_.pump.ProcessPendingEvents(); }
+
+void ControllerSession::SleepMilliseconds(int milliseconds) { services_.pump.SleepMilliseconds(milliseconds); }
+
+bool ControllerSession::IsCtrlHeld() const { return services_.keys.IsCtrlHeld(); }
+
+}  // namespace rolta

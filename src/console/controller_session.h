@@ -1,0 +1,159 @@
+// One controller session: the serial channel, the receive path, the decoded
+// status, the upgrade replies, the command executor and the routing of every
+// accepted frame to whoever registered for its kind. No window system: a
+// front end (the console window, a test, the command-line program) supplies
+// a view and the host services and delivers the channel's notifications on
+// its own thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "console/command_executor.h"
+#include "console/console_texts.h"
+#include "console/readouts.h"
+#include "env/text_lookup.h"
+#include "env/ui_services.h"
+#include "link/comm_port.h"
+#include "link/frame_sync.h"
+#include "link/frames.h"
+#include "link/status_frames.h"
+
+namespace rolta {
+
+// What a session shows. The session asks for a present when it has news and
+// hands over the latest state when the front end calls Present(), so a burst
+// of frames costs one repaint.
+class SessionView {
+ public:
+  virtual ~SessionView() = default;
+  virtual void ShowStatusLine(const std::string& text) = 0;
+  virtual void ShowReadouts(const ReadoutUpdate& update) = 0;
+  // The version answer (and the "asking" texts right after a query).
+  virtual void ShowControllerVersion(const ControllerVersionTexts& texts) = 0;
+  // Something new to show: call ControllerSession::Present() soon, at most at
+  // the screen's pace. Asked once until the next Present().
+  virtual void RequestPresent() = 0;
+  // The channel was closed from inside a command (the external programs
+  // need the port): the connect button is usable again.
+  virtual void OnChannelClosed() = 0;
+  // What a catalogue position may need from the desktop.
+  virtual void StartExternalProgram(const std::string& path) = 0;
+  virtual std::string CurrentDirectory() const = 0;
+  virtual void ShowChannelMapWindow() = 0;
+};
+
+// A handler of one kind of reply; the frame starts 55 AA, payload at +6, and
+// stays valid until the next frame of the same length arrives.
+using ReplyHandler = std::function<void(const std::uint8_t* frame, std::size_t length)>;
+
+class ControllerSession final : private FrameSink, private StatusFrameSinks, private ConsoleHost {
+ public:
+  // Without a link of its own the session talks through a CCommPort.
+  ControllerSession(const TextLookup& texts, SessionView& view, HostServices services,
+                    std::unique_ptr<SerialLink> link = nullptr);
+  ~ControllerSession() override;
+  ControllerSession(const ControllerSession&) = delete;
+  ControllerSession& operator=(const ControllerSession&) = delete;
+
+  // The channel. Open uses 8 data bits, no parity, one stop bit; it empties
+  // the receive ring first. On failure OpenError() says why.
+  bool Open(const std::string& portName, std::uint32_t baudRate);
+  std::error_code OpenError() const { return port_.LastOpenError(); }
+  const std::string& PortName() const { return portName_; }
+  // "关闭": closes the channel and ends a running repeat-send loop.
+  void Close();
+  bool IsOpen() const { return port_.IsOpen(); }
+  SerialLink& Port() { return port_; }
+  // One bytes-waiting notification, on the front end's thread.
+  void OnCommNotify(std::uint32_t events) { receiver_.OnCommNotify(events); }
+
+  // Operations.
+  void Execute(int position, const CommandInputs& inputs) { executor_.OnExecute(position, inputs); }
+  // "急停": the stop command, or the channel-closed box.
+  void EmergencyStop();
+  // "版本": shows the asking texts and sends the query (also on a closed
+  // channel, where it goes nowhere).
+  void QueryVersion();
+  CommandExecutor& Executor() { return executor_; }
+  const CommandExecutor& Executor() const { return executor_; }
+
+  // Replies other than status frames go to the handler registered for their
+  // kind (one each; registering again replaces it). Status frames are decoded
+  // here.
+  void RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler);
+
+  // The latest decoded status frame and the upgrade's replies, updated by
+  // every frame as it arrives.
+  const ControllerStatus& Status() const { return status_; }
+  UpgradeReplies& Upgrade() { return upgradeReplies_; }
+  const ReceiveCounters& Counters() const { return receiver_.Counters(); }
+  const FrameReceiver& Receiver() const { return receiver_; }
+
+  // Hands the view what changed since the last call: the status line and
+  // the readouts as the latest frames left them.
+  void Present();
+
+ private:
+  // FrameSink
+  void OnScanBegin() override;
+  void OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) override;
+  bool OnBadFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) override;
+  void OnFrameIncomplete() override;
+  void PauseAfterFrame() override;
+  // StatusFrameSinks
+  void ShowControllerVersion(bool fromUpgradeProgram, double version) override;
+  void ShowLiveFrame(const ControllerStatus& status) override;
+  // ConsoleHost
+  MessageAnswer ShowMessage(const MessageRequest& request) override;
+  void CloseChannelFromConsole() override;
+  void StartExternalProgram(const std::string& path) override;
+  std::string CurrentDirectory() const override;
+  void ShowChannelMapWindow() override;
+  void ProcessPendingEvents() override;
+  void SleepMilliseconds(int milliseconds) override;
+  bool IsCtrlHeld() const override;
+
+  // What the status line says, kept unformatted until it is shown.
+  struct StatusLineState {
+    enum class Kind : std::uint8_t { Empty, Frame, VersionMismatch } kind = Kind::Empty;
+    std::uint8_t frameType = 0;
+    std::int16_t numth = 0;
+    bool operator==(const StatusLineState&) const = default;
+  };
+  std::string StatusLineText(const StatusLineState& state) const;
+  void SetStatusLine(const StatusLineState& state);
+  void MarkChanged();
+
+  const TextLookup& texts_;
+  SessionView& view_;
+  HostServices services_;
+  std::unique_ptr<SerialLink> link_;
+  SerialLink& port_;
+  std::string portName_;
+  FrameReceiver receiver_;
+  ControllerStatus status_;
+  UpgradeReplies upgradeReplies_;
+  CommandExecutor executor_;
+  std::array<ReplyHandler, 4> replyHandlers_;
+
+  StatusLineState statusLine_;
+  StatusLineState scanStatusLine_;  // the last text set during the running scan
+  bool statusLineChanged_ = false;
+  // Live frames since the last present, at most one per type, in the order
+  // their latest frame came: later ones overwrite earlier ones' cells.
+  std::array<ControllerStatus, 256> pendingLive_{};
+  std::array<std::uint8_t, 256> pendingOrder_{};
+  std::array<bool, 256> pendingType_{};
+  std::size_t pendingCount_ = 0;
+  ReadoutUpdate frameUpdate_;    // kept between presents so its strings are reused
+  ReadoutUpdate presentUpdate_;
+  bool presentRequested_ = false;
+};
+
+}  // namespace rolta

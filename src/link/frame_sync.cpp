@@ -1,0 +1,107 @@
+#include "link/frame_sync.h"
+
+#include <algorithm>
+
+namespace rolta {
+
+FrameReceiver::FrameReceiver(ByteChannel& channel, FrameSink& sink)
+    : channel_(channel), sink_(sink) {
+  std::vector<std::size_t> classLengths;
+  for (int type = 0; type < 256; ++type) {
+    const std::size_t length = ControllerFrameLength(static_cast<std::uint8_t>(type));
+    auto found = std::find(classLengths.begin(), classLengths.end(), length);
+    if (found == classLengths.end()) {
+      classLengths.push_back(length);
+      found = classLengths.end() - 1;
+    }
+    classOfType_[type] = static_cast<std::uint8_t>(found - classLengths.begin());
+  }
+  for (std::size_t length : classLengths) classBuffers_.emplace_back(length, std::uint8_t{0});
+}
+
+std::uint8_t* FrameReceiver::BufferFor(std::uint8_t frameType) {
+  return classBuffers_[classOfType_[frameType]].data();
+}
+
+std::size_t FrameReceiver::ReadIntoRing() {
+  // Never read more than the ring can take: what does not fit stays in the
+  // driver's queue for the next notification instead of overwriting unread
+  // bytes.
+  const std::uint32_t room = ring_.Room();
+  if (room == 0) return 0;
+  const std::size_t got = std::min<std::size_t>(channel_.Read(ring_.ReadBuffer(), room), room);
+  return ring_.Append(ring_.ReadBuffer(), got);
+}
+
+void FrameReceiver::OnCommNotify(std::uint32_t events) {
+  const bool characters = channel_.IsOpen() && (events & kCharactersReceived) != 0;
+  if (scanning_) {
+    // A receiver ran a nested event loop and this notification came in
+    // through it. Appending is safe (the scan only looks between the tail and
+    // the head it started with); the scan that is running looks at the new
+    // bytes once it is done.
+    if (characters && ReadIntoRing() > 0) bytesArrivedDuringScan_ = true;
+    channel_.AcknowledgeNotification();
+    return;
+  }
+  if (characters) {
+    const bool full = ring_.Room() == 0;
+    // A full ring reads nothing but is still scanned, so a frame held at the
+    // tail (Ctrl down on a bad parameter record) can move on later.
+    bool scan = ReadIntoRing() > 0 || full;
+    while (scan) {
+      scan = false;
+      if (ring_.Available() >= static_cast<std::uint32_t>(std::max(expectedLength_, 0))) {
+        scanning_ = true;
+        Scan();
+        scanning_ = false;
+        scan = bytesArrivedDuringScan_;
+        bytesArrivedDuringScan_ = false;
+      }
+    }
+  }
+  channel_.AcknowledgeNotification();
+}
+
+void FrameReceiver::Scan() {
+  const std::uint32_t available = ring_.Available();
+  std::uint32_t offset = 0;
+  sink_.OnScanBegin();
+
+  while (available - offset >= 3) {
+    if (ring_.At(offset) != kSync1 || ring_.At(offset + 1) != kSync2) {
+      ++offset;  // not a frame start: drop the byte and look at the next one
+      ++counters_.bytesSkipped;
+      continue;
+    }
+    const std::uint8_t type = ring_.At(offset + 2);
+    const std::size_t length = ControllerFrameLength(type);
+    expectedLength_ = static_cast<std::int32_t>(length);
+    if (available - offset < length) {
+      // Stays in the ring; scanned again once `length` bytes are buffered.
+      sink_.OnFrameIncomplete();
+      break;
+    }
+
+    std::uint8_t* frame = BufferFor(type);
+    ring_.CopyOut(offset, length, frame);
+    if (VerifyChecksum(frame, length) != 0) {
+      ++counters_.checksumErrors;
+      if (sink_.OnBadFrame(type, frame, length)) break;  // held at the tail
+      // Skipped whole, even if a good frame starts inside it.
+      offset += static_cast<std::uint32_t>(length);
+      counters_.bytesSkipped += length;
+      continue;
+    }
+
+    offset += static_cast<std::uint32_t>(length);
+    expectedLength_ = static_cast<std::int32_t>(kStatusFrameLength);
+    sink_.OnFrame(type, frame, length);
+    ++counters_.framesDispatched;
+    sink_.PauseAfterFrame();
+  }
+
+  ring_.Consume(offset);
+}
+
+}  // namespace rolta

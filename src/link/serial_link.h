@@ -1,0 +1,31 @@
+// A byte channel that is opened on a named port and reports waiting bytes
+// from a thread of its own. CCommPort is the real one; tests and benchmarks
+// bring others.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <system_error>
+
+#include "link/byte_channel.h"
+
+namespace rolta {
+
+class SerialLink : public ByteChannel {
+ public:
+  using NotifyCallback = std::function<void(std::uint32_t events)>;
+
+  // Called from the link's own thread each time bytes wait; it must only post
+  // the event to the thread that owns the receive handler.
+  virtual void SetNotifyCallback(NotifyCallback callback) = 0;
+  // 1 on success, 0 on failure (LastOpenError says why).
+  virtual int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
+                   std::uint32_t baudRate) = 0;
+  virtual void Close() = 0;
+  virtual std::error_code LastOpenError() const = 0;
+  // The line speed of the last successful Open.
+  virtual std::uint32_t BaudRate() const = 0;
+};
+
+}  // namespace rolta

@@ -1,0 +1,190 @@
+// A controller session without Qt: a command out and its reply back through a
+// fake view, against the simulator on a pseudo-terminal, and the screen-pace
+// present that merges a burst of frames.
+#include "console/controller_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller_simulator.h"
+#include "link/command_codes.h"
+#include "memory_channel.h"
+
+namespace rolta::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class RecordingView : public SessionView {
+ public:
+  std::vector<std::string> statusLines;
+  std::array<std::string, kReadoutCount> captions, texts;
+  std::vector<ControllerVersionTexts> versions;
+  int presentRequests = 0;
+  int channelClosed = 0;
+
+  void ShowStatusLine(const std::string& text) override { statusLines.push_back(text); }
+  void ShowReadouts(const ReadoutUpdate& update) override {
+    for (std::size_t i = 0; i < kReadoutCount; ++i) {
+      if (update[i].caption) captions[i] = *update[i].caption;
+      if (update[i].text) texts[i] = *update[i].text;
+    }
+  }
+  void ShowControllerVersion(const ControllerVersionTexts& version) override { versions.push_back(version); }
+  void RequestPresent() override { ++presentRequests; }
+  void OnChannelClosed() override { ++channelClosed; }
+  void StartExternalProgram(const std::string&) override {}
+  std::string CurrentDirectory() const override { return "/tmp"; }
+  void ShowChannelMapWindow() override {}
+};
+
+class QuietServices : public MessageBoxService, public EventPump, public KeyState {
+ public:
+  std::vector<MessageRequest> boxes;
+  MessageAnswer Show(const MessageRequest& request) override {
+    boxes.push_back(request);
+    return MessageAnswer::Ok;
+  }
+  void ProcessPendingEvents() override {}
+  void SleepMilliseconds(int) override {}
+  bool IsCtrlHeld() const override { return false; }
+  bool IsEscapeHeld() const override { return false; }
+};
+
+// A link whose bytes the test hands in directly.
+class MemoryLink : public SerialLink {
+ public:
+  MemoryChannel channel;
+  std::size_t Read(std::uint8_t* buffer, std::size_t max) override { return channel.Read(buffer, max); }
+  std::size_t Write(const std::uint8_t* bytes, std::size_t length) override { return channel.Write(bytes, length); }
+  bool IsOpen() const override { return channel.IsOpen(); }
+  void AcknowledgeNotification() override {}
+  void SetNotifyCallback(NotifyCallback) override {}
+  int Open(const std::string&, int, int, int, std::uint32_t) override { return 1; }
+  void Close() override {}
+  std::error_code LastOpenError() const override { return {}; }
+  std::uint32_t BaudRate() const override { return 115200; }
+};
+
+std::vector<std::uint8_t> StatusFrame(std::uint8_t type, float v1, float v2, float v3, float v4,
+                                      std::int16_t numth) {
+  std::vector<std::uint8_t> frame(24, 0);
+  frame[0] = 0x55;
+  frame[1] = 0xAA;
+  frame[2] = type;
+  frame[3] = 18;
+  PutFloat32LE(&frame[6], v1);
+  PutFloat32LE(&frame[10], v2);
+  PutFloat32LE(&frame[14], v3);
+  PutFloat32LE(&frame[18], v4);
+  PutUInt16LE(&frame[22], static_cast<std::uint16_t>(numth));
+  StoreChecksum(frame.data(), frame.size());
+  return frame;
+}
+
+TEST(ControllerSessionTest, CommandAndReplyThroughTheSimulatorWithoutQt) {
+  sim::SimulatorOptions options;
+  options.periodMs = 10;
+  sim::ControllerSimulator simulator(options);
+  ASSERT_TRUE(simulator.Start());
+
+  IdentityLookup texts;
+  RecordingView view;
+  QuietServices services;
+  ControllerSession session(texts, view, {services, services, services});
+  // Notifications come from the monitor thread; this thread plays the
+  // window thread and handles them.
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::deque<std::uint32_t> events;
+  session.Port().SetNotifyCallback([&](std::uint32_t e) {
+    std::lock_guard lock(mutex);
+    events.push_back(e);
+    arrived.notify_one();
+  });
+  auto handleUntil = [&](auto done) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      std::unique_lock lock(mutex);
+      if (!arrived.wait_for(lock, 50ms, [&] { return !events.empty(); })) continue;
+      const std::uint32_t e = events.front();
+      events.pop_front();
+      lock.unlock();
+      session.OnCommNotify(e);
+      session.Present();
+    }
+    return done();
+  };
+
+  ASSERT_TRUE(session.Open(simulator.SlavePath(), 115200));
+  CommandInputs inputs;
+  inputs.ParamA = "50";
+  session.Execute(0, inputs);  // "恒速测试"
+  ASSERT_TRUE(handleUntil([&] { return session.Status().FrameType == 16; }));
+  EXPECT_EQ(view.captions[kReadoutSpeed], "速度");
+  EXPECT_EQ(view.statusLines.back().rfind("Numth: ", 0), 0u);
+  EXPECT_NE(view.statusLines.back().find(" 16"), std::string::npos);
+
+  session.QueryVersion();
+  ASSERT_TRUE(handleUntil([&] { return view.versions.size() == 2; }));
+  EXPECT_EQ(view.versions[0], VersionQueryTexts(texts));
+  EXPECT_NE(view.versions[1].value, view.versions[0].value);
+
+  session.EmergencyStop();
+  EXPECT_TRUE(simulator.WaitForReceived(3, 2s));
+  EXPECT_EQ(simulator.ReceivedCommands().back().code, command::kEmergencyStop);
+  session.Close();
+  EXPECT_FALSE(session.IsOpen());
+  session.EmergencyStop();
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0], ChannelClosedMessage());
+  simulator.Stop();
+}
+
+TEST(ControllerSessionTest, ABurstIsPresentedOnceWithEveryTypesLatestCells) {
+  IdentityLookup texts;
+  RecordingView view;
+  QuietServices services;
+  auto owned = std::make_unique<MemoryLink>();
+  MemoryLink& link = *owned;
+  ControllerSession session(texts, view, {services, services, services}, std::move(owned));
+  // Type 33 sets the voltage readout only; type 16 then sets the other three.
+  std::vector<std::uint8_t> burst = StatusFrame(33, 1.5f, 0, 0, 0, 1);
+  for (int i = 0; i < 5; ++i) {
+    const auto frame = StatusFrame(16, 100.0f + static_cast<float>(i), 40.0f + static_cast<float>(i), 3, 2000, 2);
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  link.channel.Queue(burst);
+  session.OnCommNotify(1);
+  EXPECT_EQ(view.presentRequests, 1);  // asked once for the whole burst
+  EXPECT_TRUE(view.statusLines.empty());
+  session.Present();
+  EXPECT_EQ(view.statusLines, std::vector<std::string>{"Numth: 2 16"});
+  EXPECT_EQ(view.texts[kReadoutSpeed], "44.00");
+  EXPECT_EQ(view.captions[kReadoutVoltage], "转速");  // 16 came last and wins
+  EXPECT_EQ(session.Counters().framesDispatched, 6u);
+
+  // The other order: the voltage of type 33 wins over 16's cell.
+  link.channel.Queue(StatusFrame(16, 1, 2, 3, 4, 5));
+  link.channel.Queue(StatusFrame(33, 7.25f, 0, 0, 0, 6));
+  session.OnCommNotify(1);
+  session.Present();
+  EXPECT_EQ(view.captions[kReadoutVoltage], "电压");
+  EXPECT_EQ(view.texts[kReadoutVoltage], "7.250");
+  EXPECT_EQ(view.texts[kReadoutSpeed], "2.00");
+  EXPECT_EQ(view.statusLines.back(), "Numth: 6 33");
+  // Nothing new: nothing shown again.
+  const std::size_t shown = view.statusLines.size();
+  session.Present();
+  EXPECT_EQ(view.statusLines.size(), shown);
+}
+
+}  // namespace
+}  // namespace rolta::test
