@@ -7,7 +7,7 @@
 
 namespace rolta {
 
-enum class MessageIcon { None, Information, Warning, Stop };
+enum class MessageIcon { None, Information, Warning, Stop, Question };
 enum class MessageButtons { Ok, OkCancel };
 enum class MessageAnswer { Ok, Cancel };
 

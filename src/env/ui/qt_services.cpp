@@ -19,6 +19,7 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
     case MessageIcon::Information: return QMessageBox::Information;
     case MessageIcon::Warning: return QMessageBox::Warning;
     case MessageIcon::Stop: return QMessageBox::Critical;
+    case MessageIcon::Question: return QMessageBox::Question;
     case MessageIcon::None: break;
   }
   return QMessageBox::NoIcon;
