@@ -34,8 +34,7 @@ constexpr ChannelField kFields[] = {
     {"举升上2", G::Output, 11, kNoByte, 11, 12, 12},
     {"举升降2", G::Output, 12, kNoByte, 12, 11, 11},
     {"双轴控制", G::Output, 13, kNoByte, 13, 14, 14},
-    // The limit switches go out twice; the controller reads them back from
-    // the second copy, so that is the one a reply shows.
+    // The limit switches go out twice; a reply shows the second copy.
     {"升限位", G::Input, 18, 35, 35, 10, 10},
     {"降限位", G::Input, 19, 36, 36, 11, 11},
     // Reserved: editable, but no frame carries them.
