@@ -96,7 +96,7 @@ FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies,
 
 void FirmwareUpgrade::OnUpgrade() {
   if (running_) return;
-  const RomFileDialog dialog{lookup_.Lookup("QRX5000更新文件"), "QRX5000 files(*.ROM)", "*.ROM", "ROM"};
+  const RomFileDialog dialog{lookup_.Lookup("QRX5000更新文件"), "QRX5000 files(*.ROM)", "ROM"};
   if (!channel_.IsOpen()) {
     host_.ShowMessage(ChannelClosedMessage());
     return;

@@ -68,7 +68,6 @@ inline constexpr std::uint32_t kUpgradeLimitMs = 3000;
 struct RomFileDialog {
   std::string title;          // translated "QRX5000更新文件"
   std::string filterName;     // "QRX5000 files(*.ROM)"
-  std::string pattern;        // "*.ROM"
   std::string defaultSuffix;  // "ROM"
 };
 
