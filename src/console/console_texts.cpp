@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "console/string_resources.h"
 #include "link/command_codes.h"
 
 namespace rolta {
@@ -60,18 +61,19 @@ std::vector<std::string> VersionTipsLines(const TextLookup& lookup) {
   auto matchLine = [&](const char* format) {
     return lookup.Lookup(FormatText(format, andLater.c_str()));
   };
+  auto resource = [](int id) { return std::string(StringResource(id)); };
   return {
-      "1、该版本只支持QRX5000B控制器！",
-      "2、当前版本的ROLTA和QRX5000B控制器内核版本必须匹配！",
-      "3、请按ROLTA主界面上的\"版本号\"按钮，获取版本匹配关系！",
-      "以下是版本匹配关系表：",
+      resource(104),
+      resource(105),
+      resource(106),
+      resource(107),
       std::string(58, '-'),
       matchLine("ROLTA V3.74 －  QRX5000B 7.34  %s"),
       matchLine("ROLTA V3.72 －  QRX5000B 7.33  %s"),
-      "ROLTA V3.5x －  QRX5000B 7.23  以上版本",
-      "ROLTA V3.4x －  QRX5000B 7.22  以上版本",
-      "ROLTA V3.3x －  QRX5000B 7.18  以上版本",
-      "ROLTA V3.00 －  QRX5000B 7.00  以上版本",
+      resource(122),
+      resource(121),
+      resource(109),
+      resource(108),
       std::string(59, '-'),
   };
 }

@@ -1,4 +1,6 @@
 #include "console/console_texts.h"
+#include "console/string_resources.h"
+#include "env/ui_services.h"
 #include "marking_lookup.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +35,16 @@ TEST(ConsoleTextsTest, VersionTipsListHasTwelveLinesTranslatingOnlyTheFormattedO
   EXPECT_EQ(lines[7], "ROLTA V3.5x －  QRX5000B 7.23  以上版本");
   EXPECT_EQ(lines[10], "ROLTA V3.00 －  QRX5000B 7.00  以上版本");
   EXPECT_EQ(lines[11], std::string(59, '-'));
+}
+
+TEST(ConsoleTextsTest, StringResourcesHoldTheChannelClosedBoxAndTheTooltips) {
+  const MessageRequest closed = ChannelClosedMessage();
+  EXPECT_EQ(StringResource(102), closed.text);
+  EXPECT_EQ(StringResource(103), closed.caption);
+  EXPECT_EQ(StringResource(110), "版本说明");
+  EXPECT_EQ(StringResource(112), "紧急停止");
+  EXPECT_EQ(StringResource(118), "控制器升级");
+  EXPECT_EQ(StringResource(111), "");
 }
 
 TEST(ConsoleTextsTest, VersionQueryAndAnswerTexts) {

@@ -1,0 +1,63 @@
+#include "console/ui/console_tools.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+
+#include "console/tool_strip.h"
+#include "console/ui/anim_button.h"
+#include "console/ui/html_view_dlg.h"
+#include "console/ui/qt_services.h"
+#include "console/ui/tool_dlg.h"
+#include "env/text_lookup.h"
+#include "link/byte_channel.h"
+
+namespace rolta {
+namespace {
+
+std::filesystem::path ToPath(const QString& text) { return std::filesystem::path(text.toStdString()); }
+QString ToQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+}  // namespace
+
+CConsoleTools::CConsoleTools(ByteChannel& channel, const TextLookup& lookup, QWidget* console)
+    : QObject(console),
+      openExternal([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      showPage(&ShowHtmlPage),
+      currentDirectory([] { return QDir::currentPath(); }),
+      programDirectory([] { return QCoreApplication::applicationDirPath(); }),
+      channel_(channel),
+      lookup_(lookup),
+      console_(console),
+      tool_(new CTool(channel, lookup, console)),
+      animated_(new CAnimButton(console)) {
+  tool_->setWindowFlag(Qt::Window);
+  tool_->hide();
+  animated_->setObjectName(QStringLiteral("toolsPicture"));
+  connect(animated_, &CAnimButton::clicked, this, &CConsoleTools::OnToolWindowButton);
+}
+
+void CConsoleTools::OnToolWindowButton() {
+  if (!channel_.IsOpen()) {
+    MessageBoxes().Show(ChannelClosedMessage());
+    return;
+  }
+  tool_->BringUp();
+}
+
+void CConsoleTools::OnToolsPage() {
+  showPage(ToQString(ToolsPagePath(ToPath(currentDirectory()))),
+           QString::fromStdString(lookup_.Lookup("其它工具")), console_);
+}
+
+void CConsoleTools::OnHelp() {
+  const std::optional<HelpTarget> help = FindHelp(ToPath(programDirectory()));
+  if (!help) return;
+  if (help->kind == HelpTarget::Kind::HelpFile) {
+    openExternal(QUrl::fromLocalFile(ToQString(help->path)));
+  } else {
+    showPage(ToQString(help->path), QString::fromStdString(lookup_.Lookup("操作提示")), console_);
+  }
+}
+
+}  // namespace rolta

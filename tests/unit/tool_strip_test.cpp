@@ -1,0 +1,71 @@
+// The tools window's lift buttons and where the tools page, help file and operator's guide are looked up.
+#include "console/tool_strip.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+#include "memory_channel.h"
+
+namespace rolta::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ToolStripTest, ButtonSequencesSetLiftStateManualPairAndSendTheLiftCommands) {
+  using B = ToolButton;
+  struct Row {
+    std::vector<B> presses;
+    int lift;
+    bool manual;
+    std::vector<int> sent;
+    bool hides;
+  } rows[] = {
+      {{}, 1, false, {}, false},
+      {{B::Down}, 0, true, {31}, false},
+      {{B::Down, B::Manual}, 0, false, {31}, false},
+      {{B::Down, B::Manual, B::ManualStop}, 0, true, {31}, false},
+      {{B::Down, B::Up, B::ManualStop}, 1, false, {31, 30}, false},
+      {{B::Up, B::Up}, 1, false, {30, 30}, false},
+      {{B::Down, B::Ok}, 0, true, {31}, true},
+  };
+  for (const Row& row : rows) {
+    MemoryChannel channel;
+    ToolStrip strip(channel);
+    bool hides = false;
+    for (B b : row.presses) hides = strip.Press(b);
+    EXPECT_EQ(strip.LiftState(), row.lift);
+    EXPECT_EQ(strip.ManualEnabled(), row.manual);
+    EXPECT_TRUE(strip.ManualStopEnabled());
+    EXPECT_EQ(hides, row.hides);
+    std::vector<int> sent;
+    for (const auto& frame : channel.Writes()) {
+      ASSERT_EQ(frame.size(), 6u);
+      EXPECT_EQ(VerifyChecksum(frame.data(), frame.size()), 0);
+      sent.push_back(frame[2]);
+    }
+    EXPECT_EQ(sent, row.sent);
+  }
+}
+
+TEST(ToolStripTest, HelpIsTheMakersFileThenOurGuideThenNothing) {
+  const fs::path root = fs::temp_directory_path() / ("rolta_help_" + std::to_string(::getpid()));
+  const fs::path bin = root / "bin";
+  fs::create_directories(bin);
+  fs::create_directories(root / "share" / "rolta");
+  EXPECT_FALSE(FindHelp(bin).has_value());
+  std::ofstream(root / "share" / "rolta" / kGuideFileName) << "<html></html>";
+  ASSERT_TRUE(FindHelp(bin).has_value());
+  EXPECT_EQ(FindHelp(bin)->kind, HelpTarget::Kind::Guide);
+  EXPECT_EQ(FindHelp(bin)->path, root / "share" / "rolta" / kGuideFileName);
+  std::ofstream(bin / "QRX5000说明.CHM") << "x";
+  EXPECT_EQ(FindHelp(bin)->kind, HelpTarget::Kind::HelpFile);
+  EXPECT_EQ(FindHelp(bin)->path, bin / "QRX5000说明.CHM");
+  EXPECT_EQ(HelpFilePath("/opt/rolta/"), fs::path("/opt/rolta/QRX5000说明.CHM"));
+  EXPECT_EQ(ToolsPagePath("/work/line"), fs::path("/work/line/tools.htm"));
+  fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace rolta::test
