@@ -15,7 +15,8 @@
 #include "controller_simulator.h"
 #include "env/text_lookup.h"
 #include "link/comm_port.h"
-#include "link/rx_ring.h"
+#include "console/controller_session.h"
+#include "link/frame_sync.h"
 #include "link/status_frames.h"
 
 namespace {
@@ -26,27 +27,21 @@ constexpr std::size_t kRomSize = 256 * 1024;
 constexpr int kBaud = 115200;
 constexpr double kBytesPerSecond = kBaud / 10.0;
 
-// A console without windows: the receive path runs at every pump, pauses are
-// real, no box is ever shown.
-class HeadlessConsole : public UpgradeHost, private FrameReceivers, private StatusFrameSinks {
+// A console without windows: a controller session whose receive path runs
+// at every pump, pauses are real, no box is ever shown.
+class HeadlessConsole : public UpgradeHost, private SessionView, private MessageBoxService,
+                        private EventPump, private KeyState {
  public:
   HeadlessConsole() = default;
-  ~HeadlessConsole() override { port.Close(); }
+  ~HeadlessConsole() override { session.Close(); }
 
-  void SendShort(std::uint8_t code) override {
-    shortFrame_.SetCommand(code);
-    const auto bytes = shortFrame_.Seal();
-    port.Write(bytes.data(), bytes.size());
-  }
+  void SendShort(std::uint8_t code) override { session.Executor().SendShort(code); }
   void SetStatusLine(const std::string&) override {}
   void SetUpgradeRunning(bool) override {}
   void SetProgress(int) override {}
   std::optional<std::string> ChooseRomFile(const RomFileDialog&) override { return rom; }
-  MessageAnswer ShowMessage(const MessageRequest& request) override {
-    lastMessage = request.text;
-    return MessageAnswer::Ok;
-  }
-  void ProcessPendingEvents() override { receiver_.OnCommNotify(FrameReceiver::kCharactersReceived); }
+  MessageAnswer ShowMessage(const MessageRequest& request) override { return Show(request); }
+  void ProcessPendingEvents() override { session.OnCommNotify(FrameReceiver::kCharactersReceived); }
   void SleepMilliseconds(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
   bool IsEscapeHeld() const override { return false; }
   std::uint32_t TickCount() const override {
@@ -55,25 +50,25 @@ class HeadlessConsole : public UpgradeHost, private FrameReceivers, private Stat
                                           .count());
   }
 
-  CCommPort port;
-  UpgradeReplies replies;
   IdentityLookup lookup;
   std::string rom;
   std::string lastMessage;
+  ControllerSession session{lookup, *this, {*this, *this, *this}};
 
  private:
+  MessageAnswer Show(const MessageRequest& request) override {
+    lastMessage = request.text;
+    return MessageAnswer::Ok;
+  }
   bool IsCtrlHeld() const override { return false; }
-  void PauseAfterFrame() override {}
-  void OnParamRecordFrame(const std::uint8_t*) override {}
-  void OnCalibFrame(const std::uint8_t*, std::size_t) override {}
-  void OnChannelMapFrame(const std::uint8_t*) override {}
-  void OnStatusFrame(const std::uint8_t* frame) override { DecodeStatusFrame(frame, status_, replies, *this); }
-  void ShowControllerVersion(bool, double) override {}
-  void ShowLiveFrame(const ControllerStatus&) override {}
-
-  ShortFrame shortFrame_;
-  ControllerStatus status_;
-  FrameReceiver receiver_{port, lookup, *this};
+  void ShowStatusLine(const std::string&) override {}
+  void ShowReadouts(const ReadoutUpdate&) override {}
+  void ShowControllerVersion(const ControllerVersionTexts&) override {}
+  void RequestPresent() override {}
+  void OnChannelClosed() override {}
+  void StartExternalProgram(const std::string&) override {}
+  std::string CurrentDirectory() const override { return {}; }
+  void ShowChannelMapWindow() override {}
 };
 
 void BM_UploadRom256KiBAt115200(benchmark::State& state) {
@@ -97,8 +92,8 @@ void BM_UploadRom256KiBAt115200(benchmark::State& state) {
     }
     HeadlessConsole console;
     console.rom = rom.string();
-    console.port.Open(controller.SlavePath(), 8, 0, 0, kBaud);
-    FirmwareUpgrade upgrade(console.port, console.replies, console.lookup, console);
+    console.session.Open(controller.SlavePath(), kBaud);
+    FirmwareUpgrade upgrade(console.session.Port(), console.session.Upgrade(), console.lookup, console);
     const auto start = std::chrono::steady_clock::now();
     upgrade.OnUpgrade();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -20,6 +20,8 @@ for _ in $(seq 50); do [ -e "$sim_link" ] && break; sleep 0.1; done
 echo "Controller simulator on $sim_link"
 
 export ROLTA_EXTRA_PORTS="$sim_link${ROLTA_EXTRA_PORTS:+:$ROLTA_EXTRA_PORTS}"
+# "工具" shows tools.htm of the current directory, which the build puts beside the programs.
+cd "$root/build/bin"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   "$root/build/bin/rolta" "$@"
 else

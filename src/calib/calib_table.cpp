@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "console/number_text.h"
+#include "env/number_text.h"
 #include "link/frames.h"
 
 namespace rolta {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/number_text.h"
+#include "env/number_text.h"
 #include "link/command_codes.h"
 
 namespace rolta {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <variant>
 
-#include "console/number_text.h"
+#include "env/number_text.h"
 
 namespace rolta {
 namespace {

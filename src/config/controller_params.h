@@ -169,4 +169,15 @@ std::uint8_t ValveSettleTime(int position);
 // record's texts never take the desktop's decimal comma.
 std::string FixedText(double value, int decimals);
 
+// The hint shown before the parameter record is requested for editing and
+// before it is written; shown untranslated.
+inline constexpr std::string_view kParamRecordHint =
+    "1.设置QRX参数以后，等待状态栏显示”Numth: 102 2”。\r\n"
+    "\r\n"
+    "2.如果设置了控制器通讯参数，需要根据控制器通讯参数重新设定ROLTA通讯参数！\r\n"
+    "  例如：如果控制器通讯速度为57.6K，那么ROLTA的通讯速度也必须为57.6K！\r\n"
+    "  注意：ROLTA通讯口必须和工控机机本身连接控制器的串口一致，而控制器串口只和控制器本身自带串口一致！\r\n"
+    "\r\n"
+    "3.需要重新启动QRX5000B控制器！";
+
 }  // namespace rolta

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <type_traits>
 
-#include "console/number_text.h"
+#include "env/number_text.h"
 
 namespace rolta {
 namespace {

@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <optional>
 
-#include "console/console_texts.h"
+#include "env/number_text.h"
 
 namespace rolta {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "console/catalogue.h"
+#include "config/controller_params.h"
+#include "env/ui_services.h"
 
 namespace rolta {
 namespace {

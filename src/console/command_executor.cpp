@@ -35,7 +35,12 @@ std::uint8_t FlywheelMask(const CommandInputs& inputs) {
 
 CommandExecutor::CommandExecutor(ByteChannel& channel, SharedCommandFrames& frames,
                                  const TextLookup& lookup, ConsoleHost& host)
-    : channel_(channel), frames_(frames), lookup_(lookup), host_(host) {}
+    : channel_(channel),
+      frames_(frames),
+      lookup_(lookup),
+      host_(host),
+      hostBoxes_(host),
+      params_(channel, frames.paramRequest, lookup, hostBoxes_) {}
 
 void CommandExecutor::OnExecute(int position, CommandInputs inputs) {
   // Even the positions that only show a box or a window need the channel:
@@ -69,7 +74,7 @@ void CommandExecutor::Perform(const CatalogueRow& row, const CommandInputs& inpu
     case CatalogueAction::ExternalProgram: StartExternalProgram(row); return;
     case CatalogueAction::Message: ShowInformation(row.text); return;
     case CatalogueAction::ParamRecordSummary:
-    case CatalogueAction::ParamRecordForm: RequestParamRecord(row, inputs); return;
+    case CatalogueAction::ParamRecordForm: RequestParamRecord(row); return;
     case CatalogueAction::RepeatLoop: RunRepeatLoop(); return;
     case CatalogueAction::StopRepeatLoop: RequestLoopStop(); return;
     case CatalogueAction::ShowChannelMap: host_.ShowChannelMapWindow(); return;
@@ -101,23 +106,13 @@ void CommandExecutor::SendCatalogueFrames(const CatalogueRow& row, const Command
       WriteSealed(frame);
       return;
     }
-    case FrameKind::ParamRequest: RequestParamRecord(row, inputs); return;
+    case FrameKind::ParamRequest: RequestParamRecord(row); return;
   }
 }
 
-void CommandExecutor::RequestParamRecord(const CatalogueRow& row, const CommandInputs&) {
-  if (row.action == CatalogueAction::ParamRecordForm) {
-    // The hint is shown as it stands; only its caption is translated.
-    host_.ShowMessage({std::string(row.text), lookup_.Lookup(kConfirmCaption), MessageIcon::None,
-                       MessageButtons::Ok});
-    paramReplyTarget_ = 0;
-  } else {
-    paramReplyTarget_ = 1;
-  }
-  ParamRequestFrame& frame = frames_.paramRequest;
-  if (row.fields[0] == FieldSource::AllBitsSet) frame.SetWord(0xFFFFFFFFu);
-  frame.SetCommandWord(row.commandWord);
-  WriteSealed(frame);
+void CommandExecutor::RequestParamRecord(const CatalogueRow& row) {
+  params_.RequestParams(row.action == CatalogueAction::ParamRecordForm ? ParamReplyTarget::Form
+                                                                       : ParamReplyTarget::Summary);
 }
 
 void CommandExecutor::RunRepeatLoop() {

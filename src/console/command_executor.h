@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "config/params_exchange.h"
 #include "console/catalogue.h"
 #include "env/ui_services.h"
 #include "env/text_lookup.h"
@@ -80,7 +81,9 @@ class CommandExecutor {
   std::uint8_t LastShortCode() const { return lastShortCode_; }
   std::int32_t LoopTestState() const { return loopTestState_; }
   // 1: a parameter record goes to the summary listing, 0: to the settings form.
-  std::int32_t ParamReplyTarget() const { return paramReplyTarget_; }
+  std::int32_t ParamReplyTarget() const { return static_cast<std::int32_t>(params_.Target()); }
+  // The parameter record's requests go out through it, and replies come in.
+  ParamsExchange& Params() { return params_; }
   // True while at least one repeat-send loop is on the stack, so the window
   // can defer its own destruction until the loop has returned.
   bool InRepeatLoop() const { return loopDepth_ > 0; }
@@ -88,7 +91,7 @@ class CommandExecutor {
  private:
   void Perform(const CatalogueRow& row, const CommandInputs& inputs);
   void SendCatalogueFrames(const CatalogueRow& row, const CommandInputs& inputs);
-  void RequestParamRecord(const CatalogueRow& row, const CommandInputs& inputs);
+  void RequestParamRecord(const CatalogueRow& row);
   void RunRepeatLoop();
   void StartExternalProgram(const CatalogueRow& row);
   void ShowInformation(std::string_view text);
@@ -100,13 +103,19 @@ class CommandExecutor {
   const TextLookup& lookup_;
   ConsoleHost& host_;
   ShortFrame shortFrame_;
+  // The parameter record's boxes go to the console like every other box.
+  struct HostBoxes final : MessageBoxService {
+    explicit HostBoxes(ConsoleHost& host) : host(host) {}
+    MessageAnswer Show(const MessageRequest& request) override { return host.ShowMessage(request); }
+    ConsoleHost& host;
+  } hostBoxes_;
+  ParamsExchange params_;
 
   int commandIndex_ = 26;  // the default list selection ("读QRX参数")
   // 0 until a short command has gone through shortFrame_: the loop sends
   // nothing before that.
   std::uint8_t lastShortCode_ = 0;
   std::int32_t loopTestState_ = 0;
-  std::int32_t paramReplyTarget_ = 0;
   int loopDepth_ = 0;
 };
 

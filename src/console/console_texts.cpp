@@ -20,23 +20,6 @@ std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, st
   return std::string(text, at);
 }
 
-std::string FormatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (needed > 0) {
-    text.resize(static_cast<std::size_t>(needed) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<std::size_t>(needed));
-  }
-  va_end(args);
-  return text;
-}
-
 std::string EnvLoadErrorText(const TextLookup& lookup, int loadResult) {
   const std::string reason = lookup.Lookup("版本不匹配_加载错误_该文件不存在");
   return FormatText("envkit.dll %s ErrCode: [%d]", reason.c_str(), loadResult);

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "env/number_text.h"
 #include "env/text_lookup.h"
 #include "env/ui_services.h"
 
@@ -55,7 +56,5 @@ std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, st
 MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName,
                                   std::error_code error);
 
-// printf-style formatting into a std::string.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace rolta

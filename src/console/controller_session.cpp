@@ -14,7 +14,11 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
       link_(link ? std::move(link) : std::make_unique<CCommPort>()),
       port_(*link_),
       receiver_(port_, *this),
-      executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {}
+      executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {
+  RegisterReplyHandler(ControllerFrameKind::ParamRecord, [this](const std::uint8_t* frame, std::size_t length) {
+    executor_.Params().OnParamsFrame(frame, length);
+  });
+}
 
 ControllerSession::~ControllerSession() {
   // The monitor thread must be gone before anything it could post to.

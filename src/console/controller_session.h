@@ -81,6 +81,9 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // channel, where it goes nowhere).
   void QueryVersion();
   CommandExecutor& Executor() { return executor_; }
+  // The parameter record: requested by the catalogue, its replies routed here
+  // unless another handler registers for them.
+  ParamsExchange& Params() { return executor_.Params(); }
   const CommandExecutor& Executor() const { return executor_; }
 
   // Replies other than status frames go to the handler registered for their

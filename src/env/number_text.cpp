@@ -1,5 +1,8 @@
 #include "env/number_text.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -148,6 +151,23 @@ std::int32_t TextToInt(std::string_view text) {
     return std::numeric_limits<std::int32_t>::max();
   }
   return static_cast<std::int32_t>(magnitude);
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (needed > 0) {
+    text.resize(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(needed));
+  }
+  va_end(args);
+  return text;
 }
 
 }  // namespace rolta

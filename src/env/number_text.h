@@ -36,4 +36,7 @@ float NarrowToFloat(double value);
 // saturates at INT32_MIN / INT32_MAX instead of wrapping.
 std::int32_t TextToInt(std::string_view text);
 
+// printf-style formatting into a std::string.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 }  // namespace rolta

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace rolta {
 
@@ -47,6 +48,9 @@ class EventPump {
   virtual void ProcessPendingEvents() = 0;
   virtual void SleepMilliseconds(int milliseconds) = 0;
 };
+
+// Caption of every confirmation and information box (translated when shown).
+inline constexpr std::string_view kConfirmCaption = "请确认";
 
 // The services a front end hands to the logic it drives.
 struct HostServices {

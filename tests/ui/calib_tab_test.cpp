@@ -9,7 +9,7 @@
 #include <QtTest>
 
 #include "calib/ui/calib_tab.h"
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"
 #include "scripted_services.h"

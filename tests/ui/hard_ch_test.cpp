@@ -8,35 +8,15 @@
 #include "config/ui/hard_ch.h"
 #include "controller_simulator.h"
 #include "link/comm_port.h"
-#include "link/rx_ring.h"
+#include "frame_router.h"
+#include "link/command_codes.h"
+#include "link/frame_sync.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"
 #include "scripted_services.h"
 
 using namespace rolta;
 using rolta::testing::ScriptedMessageBoxes;
-
-namespace {
-
-// The receive path with only the channel map routed, as the console routes it.
-class ChannelMapRoute final : public FrameReceivers {
- public:
-  explicit ChannelMapRoute(CHardCH& window) : window_(window) {}
-  void SetStatusLine(const std::string&) override {}
-  bool IsCtrlHeld() const override { return false; }
-  void PauseAfterFrame() override {}
-  void OnParamRecordFrame(const std::uint8_t*) override {}
-  void OnCalibFrame(const std::uint8_t*, std::size_t) override {}
-  void OnChannelMapFrame(const std::uint8_t* frame) override {
-    window_.OnChannelMapReply(frame, ControllerFrameLength(command::kChannelMapRequest));
-  }
-  void OnStatusFrame(const std::uint8_t*) override {}
-
- private:
-  CHardCH& window_;
-};
-
-}  // namespace
 
 class HardChTest : public QObject {
   Q_OBJECT
@@ -70,8 +50,11 @@ class HardChTest : public QObject {
     IdentityLookup lookup;
     ScriptedMessageBoxes boxes;
     CHardCH window(editor, lookup, boxes);
-    ChannelMapRoute route(window);
-    FrameReceiver receiver(port, lookup, route);
+    test::FrameRouter route;
+    route.On(ControllerFrameKind::ChannelMap, [&window](const std::uint8_t* frame, std::size_t length) {
+      window.OnChannelMapReply(frame, length);
+    });
+    FrameReceiver receiver(port, route);
     port.SetNotifyCallback([&](std::uint32_t events) {
       QMetaObject::invokeMethod(&window, [&receiver, events] { receiver.OnCommNotify(events); },
                                 Qt::QueuedConnection);

@@ -9,7 +9,8 @@
 #include "calib/calib_exchange.h"
 #include "controller_model.h"
 #include "env/text_lookup.h"
-#include "link/rx_ring.h"
+#include "frame_router.h"
+#include "link/frame_sync.h"
 #include "memory_channel.h"
 
 namespace rolta::test {
@@ -21,32 +22,16 @@ class NoPause final : public EventPump {
   void SleepMilliseconds(int) override {}
 };
 
-// The console's receive side reduced to what calibration needs.
-class CalibReceivers final : public FrameReceivers {
- public:
-  explicit CalibReceivers(CalibExchange& exchange) : exchange_(exchange) {}
-  void SetStatusLine(const std::string&) override {}
-  bool IsCtrlHeld() const override { return false; }
-  void PauseAfterFrame() override {}
-  void OnParamRecordFrame(const std::uint8_t*) override {}
-  void OnCalibFrame(const std::uint8_t* frame, std::size_t length) override {
-    refreshes += exchange_.OnCalibFrame(frame, length) ? 1 : 0;
-  }
-  void OnChannelMapFrame(const std::uint8_t*) override {}
-  void OnStatusFrame(const std::uint8_t*) override {}
-  int refreshes = 0;
-
- private:
-  CalibExchange& exchange_;
-};
-
 class CalibSimTest : public ::testing::Test {
  protected:
   CalibSimTest()
       : stab_(std::filesystem::temp_directory_path() / ("calib_sim_stab_" + std::to_string(::getpid()))),
         exchange_(channel_, pump_, profile_, stab_),
-        receivers_(exchange_),
-        receiver_(channel_, lookup_, receivers_) {}
+        receiver_(channel_, router_) {
+    router_.On(ControllerFrameKind::CalibTable, [this](const std::uint8_t* frame, std::size_t length) {
+      refreshes += exchange_.OnCalibFrame(frame, length) ? 1 : 0;
+    });
+  }
   ~CalibSimTest() override { std::filesystem::remove(stab_); }
 
   // The controller answers everything the console wrote; the answers then
@@ -74,8 +59,9 @@ class CalibSimTest : public ::testing::Test {
   ProfileFrame profile_;
   IdentityLookup lookup_;
   CalibExchange exchange_;
-  CalibReceivers receivers_;
+  FrameRouter router_;
   FrameReceiver receiver_;
+  int refreshes = 0;
   sim::ControllerModel model_;
   double now_ = 0;
 };
@@ -95,10 +81,10 @@ TEST_F(CalibSimTest, EveryTableStoredFromTheGridIsFetchedBackEqual) {
     const auto stored = model_.CalibImage(row.requestCode);
     EXPECT_TRUE(std::equal(stored.begin(), stored.end(), sent.Image().begin(), sent.Image().end()));
 
-    const int refreshesBefore = receivers_.refreshes;
+    const int refreshesBefore = refreshes;
     exchange_.RequestTable(row.channel);
     Converse();
-    EXPECT_EQ(receivers_.refreshes, refreshesBefore + 1);
+    EXPECT_EQ(refreshes, refreshesBefore + 1);
     if (row.capacity == 50) {
       EXPECT_EQ(exchange_.WorkingTable(), sent);
     } else {

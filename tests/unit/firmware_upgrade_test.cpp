@@ -13,7 +13,8 @@
 
 #include "controller_model.h"
 #include "link/command_codes.h"
-#include "link/rx_ring.h"
+#include "frame_router.h"
+#include "link/frame_sync.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"
 
@@ -37,11 +38,15 @@ Bytes Status(std::uint8_t type, float v1, float v2 = 0) {
 // The console around the upgrade: the channel, the receive path into
 // UpgradeReplies, and the window services. Pumping events hands every frame
 // written since the last pump to the controller and receives its answers.
-class FakeConsole : public UpgradeHost, private FrameReceivers, private StatusFrameSinks {
+class FakeConsole : public UpgradeHost, private StatusFrameSinks {
  public:
   using Controller = std::function<std::vector<Bytes>(const Bytes& frame, FakeConsole& console)>;
 
-  explicit FakeConsole(Controller controller) : controller_(std::move(controller)) {}
+  explicit FakeConsole(Controller controller) : controller_(std::move(controller)) {
+    router_.On(ControllerFrameKind::Status, [this](const std::uint8_t* frame, std::size_t) {
+      DecodeStatusFrame(frame, status_, replies, *this);
+    });
+  }
 
   MemoryChannel channel;
   UpgradeReplies replies;
@@ -113,12 +118,6 @@ class FakeConsole : public UpgradeHost, private FrameReceivers, private StatusFr
   std::uint32_t TickCount() const override { return now; }
 
  private:
-  bool IsCtrlHeld() const override { return false; }
-  void PauseAfterFrame() override {}
-  void OnParamRecordFrame(const std::uint8_t*) override {}
-  void OnCalibFrame(const std::uint8_t*, std::size_t) override {}
-  void OnChannelMapFrame(const std::uint8_t*) override {}
-  void OnStatusFrame(const std::uint8_t* frame) override { DecodeStatusFrame(frame, status_, replies, *this); }
   void ShowControllerVersion(bool, double) override {}
   void ShowLiveFrame(const ControllerStatus&) override {}
 
@@ -126,7 +125,8 @@ class FakeConsole : public UpgradeHost, private FrameReceivers, private StatusFr
   std::size_t handed_ = 0;
   ShortFrame shortFrame_;
   ControllerStatus status_;
-  FrameReceiver receiver_{channel, lookup, *this};
+  FrameRouter router_;
+  FrameReceiver receiver_{channel, router_};
 };
 
 // Answers stop with `stop`, wait with 100, a block with `block(index)`.

@@ -10,7 +10,9 @@
 #include "config/param_form.h"
 #include "config/param_summary.h"
 #include "controller_model.h"
-#include "link/rx_ring.h"
+#include "console/console_texts.h"
+#include "frame_router.h"
+#include "link/frame_sync.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"
 
@@ -29,28 +31,13 @@ class ControllerLine final : public MemoryChannel {
   sim::ControllerModel model;
 };
 
-// The console's side of the receive path, as far as the record goes.
-class Console final : public FrameReceivers, public ParamsListener {
+// The console's side of the record: the listing and the form it shows.
+class Console final : public ParamsListener {
  public:
-  explicit Console(ParamsExchange& exchange) : exchange_(exchange) {}
-  void SetStatusLine(const std::string& text) override { status = text; }
-  bool IsCtrlHeld() const override { return false; }
-  void PauseAfterFrame() override {}
-  void OnParamRecordFrame(const std::uint8_t* frame) override {
-    exchange_.OnParamsFrame(frame, kParamsReplyLength);
-  }
-  void OnCalibFrame(const std::uint8_t*, std::size_t) override {}
-  void OnChannelMapFrame(const std::uint8_t*) override {}
-  void OnStatusFrame(const std::uint8_t*) override {}
   void ShowParamsSummary() override { ++summaryShown; }
   void ShowParamsForm() override { ++formShown; }
-
-  std::string status;
   int summaryShown = 0;
   int formShown = 0;
-
- private:
-  ParamsExchange& exchange_;
 };
 
 struct Boxes final : MessageBoxService {
@@ -64,16 +51,26 @@ TEST(ParamsWithController, ReadEditWriteReadBack) {
   SystemLocalClock clock;
   ParamRequestFrame request;
   ParamsExchange exchange(line, request, lookup, boxes);
-  Console console(exchange);
+  Console console;
   exchange.SetListener(&console);
-  FrameReceiver receiver(line, lookup, console);
+  // The status line of the receive path: the last good frame's text.
+  std::string status;
+  FrameRouter router;
+  router.On(ControllerFrameKind::ParamRecord, [&](const std::uint8_t* frame, std::size_t length) {
+    status = FrameStatusText(lookup, frame[2], GetInt16LE(frame + length - 2));
+    exchange.OnParamsFrame(frame, length);
+  });
+  router.On(ControllerFrameKind::Status, [&](const std::uint8_t* frame, std::size_t length) {
+    status = FrameStatusText(lookup, frame[2], GetInt16LE(frame + length - 2));
+  });
+  FrameReceiver receiver(line, router);
   ParamsForm form(exchange, lookup, boxes, clock);
 
   // "读QRX参数": the listing of the controller's record.
   exchange.RequestParams(ParamReplyTarget::Summary);
   receiver.OnCommNotify(FrameReceiver::kCharactersReceived);
   ASSERT_EQ(console.summaryShown, 1);
-  EXPECT_EQ(console.status.substr(console.status.size() - 2), " 1");  // type 1
+  EXPECT_EQ(status.substr(status.size() - 2), " 1");  // type 1
   const auto listing = BuildSummary(DecodeParams(exchange.SummaryRecord()), lookup);
   EXPECT_EQ(listing[0], "<硬件型号>：QRX");
   EXPECT_EQ(listing[9], "<滚筒尺寸>：216.00");
@@ -88,7 +85,7 @@ TEST(ParamsWithController, ReadEditWriteReadBack) {
   form.State()[FormControlId::AutoRestore].text = "180";
   ASSERT_EQ(form.OnSet(), kParamWriteFrameLength);
   receiver.OnCommNotify(FrameReceiver::kCharactersReceived);
-  EXPECT_EQ(console.status, "Numth: 102 2");
+  EXPECT_EQ(status, "Numth: 102 2");
 
   exchange.RequestParams(ParamReplyTarget::Summary);
   receiver.OnCommNotify(FrameReceiver::kCharactersReceived);

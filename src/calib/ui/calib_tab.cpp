@@ -12,7 +12,7 @@
 #include <QShowEvent>
 #include <QTableWidget>
 
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
 

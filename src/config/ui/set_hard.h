@@ -3,7 +3,7 @@
 #include <array>
 
 #include "config/param_form.h"
-#include "console/ui/bk_dialog.h"
+#include "widgets/ui/bk_dialog.h"
 
 class QCheckBox;
 class QComboBox;

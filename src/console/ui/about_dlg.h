@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/ui/bk_dialog.h"
+#include "widgets/ui/bk_dialog.h"
 
 class QLabel;
 

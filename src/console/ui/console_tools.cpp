@@ -7,7 +7,7 @@
 #include "console/tool_strip.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/html_view_dlg.h"
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 #include "console/ui/tool_dlg.h"
 #include "env/text_lookup.h"
 #include "link/byte_channel.h"

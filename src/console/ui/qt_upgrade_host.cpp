@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <chrono>
 
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 
 namespace rolta {
 

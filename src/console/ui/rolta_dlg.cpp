@@ -23,7 +23,14 @@
 #include "console/console_environment.h"
 #include "console/console_texts.h"
 #include "console/readouts.h"
+#include "calib/ui/calib_tab.h"
+#include "config/ui/hard_ch.h"
+#include "config/ui/hard_info_list.h"
+#include "config/ui/set_hard.h"
 #include "console/ui/about_dlg.h"
+#include "console/ui/anim_button.h"
+#include "console/ui/console_tools.h"
+#include "console/ui/qt_upgrade_host.h"
 #include "env/ui/qt_services.h"
 #include "console/ui/status_line.h"
 #include "widgets/ui/digistring.h"
@@ -46,14 +53,14 @@ constexpr ButtonRow kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConne
 constexpr ButtonRow kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel};
 constexpr ButtonRow kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute};
 constexpr ButtonRow kToolsButtons[] = {
-    {"工具", "其它工具", nullptr},
-    {"帮助", "操作提示", nullptr},
+    {"工具", "其它工具", &CRoltaDlg::OnToolsPage},
+    {"帮助", "操作提示", &CRoltaDlg::OnHelp},
 };
 constexpr ButtonRow kBottomButtons[] = {
     {"版本", "版本说明", &CRoltaDlg::OnVersionQuery},
-    {"升级", "控制器升级", nullptr},
+    {"升级", "控制器升级", &CRoltaDlg::OnUpgrade},
     {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop},
-    {"标定", "控制器标定", nullptr},
+    {"标定", "控制器标定", &CRoltaDlg::OnCalibration},
     {"退出", "退出ROLTA", &CRoltaDlg::OnExit},
 };
 
@@ -95,6 +102,9 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
       environment_(environment),
       texts_(environment.Texts()),
       session_(texts_, *this, CurrentServices()),
+      paramsForm_(session_.Params(), texts_, CurrentServices().boxes, clock_),
+      calib_(session_.Port(), CurrentServices().pump),
+      channelMap_(session_.Port()),
       settingsPath_(SettingsFilePath()) {
   setWindowTitle(Q(kConsoleTitle));
   // Notifications come from the monitor thread; the receive handler runs here.
@@ -120,6 +130,7 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
   commandList_->setCurrentIndex(26);
   about_ = new CAboutDlg(environment_, this);
   about_->hide();
+  CreateChildWindows();
 
   RestoreSelections();
   OnCommandSelChange();
@@ -129,8 +140,46 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
 }
 
 CRoltaDlg::~CRoltaDlg() {
+  // The child windows refer to the exchanges, which go before Qt would
+  // delete its children.
+  delete setHard_;
+  delete hardInfo_;
+  delete calibTab_;
+  delete hardCh_;
+  session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
+}
+
+void CRoltaDlg::CreateChildWindows() {
+  const HostServices services = CurrentServices();
+  setHard_ = new CSetHard(paramsForm_, texts_, services.boxes, this);
+  setHard_->hide();
+  hardInfo_ = new CHardInfoList(session_.Params(), texts_, services.boxes, environment_.PicturePath(), this);
+  hardInfo_->hide();
+  session_.Params().SetListener(this);
+  calibTab_ = new CCalibTab(calib_, texts_, environment_.PicturePath(), this);
+  calibTab_->hide();
+  hardCh_ = new CHardCH(channelMap_, texts_, services.boxes, this);
+  hardCh_->hide();
+  tools_ = new CConsoleTools(session_.Port(), texts_, this);
+  if (auto* toolsGroup = Button("工具")->parentWidget(); toolsGroup && toolsGroup->layout()) {
+    static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
+  }
+  upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
+      progress_,
+      {Button("升级"), Button("执行")},
+      [this](const std::string& text) { ShowStatusLine(text); },
+      [this](std::uint8_t code) { session_.Executor().SendShort(code); },
+      this});
+  upgrade_ = std::make_unique<FirmwareUpgrade>(session_.Port(), session_.Upgrade(), texts_, *upgradeHost_);
+
+  session_.RegisterReplyHandler(ControllerFrameKind::CalibTable, [this](const std::uint8_t* frame, std::size_t length) {
+    calib_.OnCalibFrame(frame, length);
+  });
+  session_.RegisterReplyHandler(ControllerFrameKind::ChannelMap, [this](const std::uint8_t* frame, std::size_t length) {
+    if (hardCh_) hardCh_->OnChannelMapReply(frame, length);
+  });
 }
 
 void CRoltaDlg::BuildLayout() {
@@ -342,6 +391,7 @@ void CRoltaDlg::OnCloseChannel() {
 
 void CRoltaDlg::OnExit() {
   if (about_) about_->deleteLater();
+  tools_->AnimatedButton()->StopAnimation();
   session_.Close();
   settings_.speedIndex = speedList_->currentIndex();
   settings_.portIndex = portList_->currentIndex();
@@ -362,6 +412,14 @@ void CRoltaDlg::OnCommandSelChange() { ApplyInputsEnabled(InputsEnabledFor(comma
 void CRoltaDlg::OnEmergencyStop() { session_.EmergencyStop(); }
 
 void CRoltaDlg::OnVersionQuery() { session_.QueryVersion(); }
+
+void CRoltaDlg::OnUpgrade() { upgrade_->OnUpgrade(); }
+
+void CRoltaDlg::OnCalibration() { calibTab_->OnWorkingTableChanged(); }
+
+void CRoltaDlg::OnToolsPage() { tools_->OnToolsPage(); }
+
+void CRoltaDlg::OnHelp() { tools_->OnHelp(); }
 
 void CRoltaDlg::OnCommNotify(std::uint32_t events) { session_.OnCommNotify(events); }
 
@@ -404,7 +462,12 @@ void CRoltaDlg::StartExternalProgram(const std::string& path) {
 
 std::string CRoltaDlg::CurrentDirectory() const { return QDir::currentPath().toStdString(); }
 
-// The channel map has no window in this console yet.
-void CRoltaDlg::ShowChannelMapWindow() {}
+void CRoltaDlg::ShowChannelMapWindow() {
+  if (hardCh_) hardCh_->BringUp();
+}
+
+void CRoltaDlg::ShowParamsSummary() { hardInfo_->Refresh(); }
+
+void CRoltaDlg::ShowParamsForm() { setHard_->Refresh(); }
 
 }  // namespace rolta

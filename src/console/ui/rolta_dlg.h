@@ -5,13 +5,22 @@
 #include <array>
 #include <memory>
 
+#include "calib/calib_exchange.h"
+#include "config/channel_map.h"
+#include "config/param_form.h"
+#include "config/params_exchange.h"
 #include "console/catalogue.h"
 #include "console/command_executor.h"
 #include "console/console_settings.h"
 #include "console/controller_session.h"
 #include "console/readouts.h"
 #include "console/ui/about_dlg.h"
-#include "console/ui/bk_dialog.h"
+#include "widgets/ui/bk_dialog.h"
+#include "calib/ui/calib_tab.h"
+#include "config/ui/hard_ch.h"
+#include "config/ui/hard_info_list.h"
+#include "config/ui/set_hard.h"
+#include "console/firmware_upgrade.h"
 #include "console/ui/status_line.h"
 
 class QCheckBox;
@@ -24,14 +33,16 @@ class QPushButton;
 
 namespace rolta {
 
+class CConsoleTools;
 class CDigistring;
+class QtUpgradeHost;
 
 class ConsoleEnvironment;
 
 // The main console window "QRX5000B控制器": port and speed, the command list
 // with its inputs, the four live readouts and the status line. It shows the
 // controller session it creates; the session owns the link.
-class CRoltaDlg : public CBkDialog, public SessionView {
+class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   Q_OBJECT
  public:
   struct Readout {
@@ -51,6 +62,10 @@ class CRoltaDlg : public CBkDialog, public SessionView {
   void OnCommandSelChange();
   void OnEmergencyStop();
   void OnVersionQuery();
+  void OnUpgrade();
+  void OnCalibration();
+  void OnToolsPage();
+  void OnHelp();
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
@@ -65,6 +80,12 @@ class CRoltaDlg : public CBkDialog, public SessionView {
   const std::filesystem::path& SettingsPath() const { return settingsPath_; }
   const std::array<Readout, kReadoutCount>& Readouts() const { return readouts_; }
   CAboutDlg* AboutBox() const { return about_; }
+  CSetHard* ParamsFormWindow() const { return setHard_; }
+  CHardInfoList* ParamsSummaryWindow() const { return hardInfo_; }
+  CCalibTab* CalibrationWindow() const { return calibTab_; }
+  CHardCH* ChannelMapWindow() const { return hardCh_; }
+  CConsoleTools* Tools() const { return tools_; }
+  QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
   QComboBox* PortList() const { return portList_; }
@@ -98,10 +119,21 @@ class CRoltaDlg : public CBkDialog, public SessionView {
   void StartExternalProgram(const std::string& path) override;
   std::string CurrentDirectory() const override;
   void ShowChannelMapWindow() override;
+  // ParamsListener
+  void ShowParamsSummary() override;
+  void ShowParamsForm() override;
+  void CreateChildWindows();
 
   ConsoleEnvironment& environment_;
   const TextLookup& texts_;
   ControllerSession session_;
+  // The exchanges of the child windows, on the session's link.
+  SystemLocalClock clock_;
+  ParamsForm paramsForm_;
+  CalibExchange calib_;
+  ChannelMapEditor channelMap_;
+  std::unique_ptr<QtUpgradeHost> upgradeHost_;
+  std::unique_ptr<FirmwareUpgrade> upgrade_;
   QElapsedTimer sincePresent_;
   ConsoleSettings settings_;
   std::filesystem::path settingsPath_;
@@ -116,6 +148,11 @@ class CRoltaDlg : public CBkDialog, public SessionView {
   QProgressBar* progress_ = nullptr;
   QLabel* logo_ = nullptr;
   QPointer<CAboutDlg> about_;
+  QPointer<CSetHard> setHard_;
+  QPointer<CHardInfoList> hardInfo_;
+  QPointer<CCalibTab> calibTab_;
+  QPointer<CHardCH> hardCh_;
+  CConsoleTools* tools_ = nullptr;
 };
 
 }  // namespace rolta

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "console/ui/qt_services.h"
+#include "env/ui/qt_services.h"
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
 

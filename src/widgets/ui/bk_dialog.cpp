@@ -1,4 +1,4 @@
-#include "console/ui/bk_dialog.h"
+#include "widgets/ui/bk_dialog.h"
 
 #include <QLinearGradient>
 #include <QMouseEvent>
