@@ -123,12 +123,12 @@ class StatusFrames {
 // The console window, shown offscreen and connected to the line.
 struct ConnectedConsole {
   PtyLine line;
-  std::unique_ptr<testing::FakeEnvironment> environment;
+  std::unique_ptr<test::FakeEnvironment> environment;
   std::unique_ptr<CRoltaDlg> console;
 
   bool Start() {
     if (!line.Ok()) return false;
-    environment = std::make_unique<testing::FakeEnvironment>(std::vector<std::string>{line.SlavePath()});
+    environment = std::make_unique<test::FakeEnvironment>(std::vector<std::string>{line.SlavePath()});
     console = std::make_unique<CRoltaDlg>(*environment);
     console->show();
     QCoreApplication::processEvents();

@@ -30,6 +30,7 @@
 
 #include "console/ui/about_dlg.h"
 #include "console/ui/rolta_dlg.h"
+#include "console_rig.h"
 #include "fake_environment.h"
 #include "scripted_services.h"
 #include "controller_simulator.h"
@@ -39,9 +40,9 @@ using namespace std::chrono_literals;
 using rolta::CDigistring;
 using rolta::CommandInput;
 using rolta::CRoltaDlg;
-using rolta::testing::FakeEnvironment;
-using rolta::testing::ScriptedKeys;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::FakeEnvironment;
+using rolta::test::ScriptedKeys;
+using rolta::test::ScriptedMessageBoxes;
 namespace sim = rolta::sim;
 
 namespace {
@@ -55,86 +56,8 @@ constexpr int kStopTest = 14;        // "停止测试"
 constexpr int kLoopTest = 34;        // "通讯测试LOOP"
 constexpr int kStopLoopTest = 35;    // "关闭通讯测试"
 
-constexpr int kWaitMs = 5000;
-
-// A status period short enough to see many frames, and a bench that runs
-// ten times faster than the clock so a coast-down takes seconds, not minutes.
-sim::SimulatorOptions FastBench() {
-  sim::SimulatorOptions options;
-  options.periodMs = 20;
-  options.timeScale = 10.0;
-  return options;
-}
-
-// The console window, its environment and the simulated controller behind
-// the port it lists. Torn down window first, so the channel closes before
-// the line goes away.
-struct Rig {
-  std::unique_ptr<sim::ControllerSimulator> controller;
-  std::unique_ptr<FakeEnvironment> environment;
-  std::unique_ptr<CRoltaDlg> console;
-
-  // The port list offers `portName`, or the simulator's own terminal.
-  explicit Rig(sim::SimulatorOptions options = FastBench(), std::string portName = {}) {
-    controller = std::make_unique<sim::ControllerSimulator>(options);
-    std::string error;
-    if (!controller->Start(&error)) qWarning("simulator did not start: %s", error.c_str());
-    if (portName.empty()) portName = controller->SlavePath();
-    environment = std::make_unique<FakeEnvironment>(std::vector<std::string>{portName});
-    console = std::make_unique<CRoltaDlg>(*environment);
-    console->show();
-  }
-  bool Up() const { return controller->IsRunning() && QTest::qWaitForWindowExposed(console.get()); }
-
-  CRoltaDlg& operator*() const { return *console; }
-  CRoltaDlg* operator->() const { return console.get(); }
-};
-
-void Press(CRoltaDlg& console, const char* button) {
-  QPushButton* b = console.Button(button);
-  QVERIFY2(b, button);
-  QTest::mouseClick(b, Qt::LeftButton);
-}
-
-void Choose(CRoltaDlg& console, int position) { console.CommandList()->setCurrentIndex(position); }
-
-// Types into a field as the operator would; a field the chosen command
-// leaves disabled takes no keys.
-void Type(CRoltaDlg& console, CommandInput input, const QString& text) {
-  QLineEdit* edit = console.Edit(input);
-  QVERIFY(edit);
-  edit->clear();
-  QTest::keyClicks(edit, text);
-  QCOMPARE(edit->text(), text);
-}
-
-void Connect(CRoltaDlg& console) {
-  console.PortList()->setCurrentIndex(0);
-  Press(console, "设置");
-  QVERIFY(console.Port().IsOpen());
-  QVERIFY(!console.Button("设置")->isEnabled());
-}
-
-QString Status(const CRoltaDlg& console) { return console.StatusText()->text(); }
-
-// The frame type of a "Numth: %ld %d" status text.
-std::optional<int> StatusType(const CRoltaDlg& console) {
-  static const QRegularExpression pattern(QStringLiteral("^Numth: (-?\\d+) (-?\\d+)$"));
-  const QRegularExpressionMatch m = pattern.match(Status(console));
-  if (!m.hasMatch()) return std::nullopt;
-  return m.captured(2).toInt();
-}
-
-std::optional<int> StatusNumth(const CRoltaDlg& console) {
-  static const QRegularExpression pattern(QStringLiteral("^Numth: (-?\\d+) (-?\\d+)$"));
-  const QRegularExpressionMatch m = pattern.match(Status(console));
-  if (!m.hasMatch()) return std::nullopt;
-  return m.captured(1).toInt();
-}
-
-bool WaitForStatusType(const CRoltaDlg& console, int type, int timeoutMs = kWaitMs) {
-  return QTest::qWaitFor([&] { return StatusType(console) == type; }, timeoutMs);
-}
+using Rig = rolta::test::ConsoleRig;
+using namespace rolta::test;
 
 const CDigistring& Readout(const CRoltaDlg& console, int readout) {
   return *console.Readouts()[static_cast<std::size_t>(readout)].display;
@@ -181,14 +104,6 @@ bool StrictlyFalling(const std::vector<double>& v) {
     if (!(v[i] < v[i - 1])) return false;
   }
   return true;
-}
-
-std::vector<Bytes> FramesWithCode(const sim::ControllerSimulator& controller, std::uint8_t code) {
-  std::vector<Bytes> frames;
-  for (const sim::ReceivedCommand& c : controller.ReceivedCommands()) {
-    if (c.code == code) frames.push_back(c.frame);
-  }
-  return frames;
 }
 
 std::vector<std::uint8_t> ReceivedCodes(const sim::ControllerSimulator& controller) {
@@ -279,7 +194,7 @@ void ConsoleSimTest::constantSpeedSendsItsFrameAndTheReadoutsClimbTowardTheSetSp
   Rig rig;
   QVERIFY(rig.Up());
   // Connecting sends nothing.
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   QTest::qWait(100);
   QCOMPARE(rig.controller->ReceivedCount(), std::size_t{0});
 
@@ -312,7 +227,7 @@ void ConsoleSimTest::constantSpeedSendsItsFrameAndTheReadoutsClimbTowardTheSetSp
 void ConsoleSimTest::coastDownDeceleratesUntilStopTestEndsIt() {
   Rig rig;
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   Choose(*rig, kConstantLoadCoast);
   Type(*rig, CommandInput::StartSpeed, QStringLiteral("100"));
   Type(*rig, CommandInput::EndSpeed, QStringLiteral("10"));
@@ -352,7 +267,7 @@ void ConsoleSimTest::coastDownDeceleratesUntilStopTestEndsIt() {
 void ConsoleSimTest::oneSessionRunsConstantSpeedCoastDownAndStopInTurn() {
   Rig rig;
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
 
   StartConstantSpeed(*rig);
   QVERIFY(WaitForStatusType(*rig, 16));
@@ -387,7 +302,7 @@ void ConsoleSimTest::oneSessionRunsConstantSpeedCoastDownAndStopInTurn() {
 void ConsoleSimTest::emergencyStopAndVersionQuery() {
   Rig rig;
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(WaitForStatusType(*rig, 16));
 
@@ -420,7 +335,7 @@ void ConsoleSimTest::rejectedCommandsShowInvalidCommand() {
   options.faults.Add(sim::SimFault::Reject);
   Rig rig(options);
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(QTest::qWaitFor([&] { return Status(*rig) == QStringLiteral("无效指令"); }, kWaitMs));
   // A rejected frame is still decoded: its row is applied.
@@ -434,7 +349,7 @@ void ConsoleSimTest::badChecksumFramesChangeNothingUntilTheLineIsClean() {
   options.faults.Add(sim::SimFault::BadChecksum);
   Rig rig(options);
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QVERIFY(QTest::qWaitFor([&] { return rig.controller->Counters().framesSent >= 10; }, kWaitMs));
@@ -455,7 +370,7 @@ void ConsoleSimTest::lineNoiseBetweenFramesIsSkipped() {
   options.faults.Add(sim::SimFault::Garbage);
   Rig rig(options);
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(WaitForStatusType(*rig, 16));
   const std::vector<double> speeds = WatchValues(Readout(*rig, 0), 4);
@@ -469,7 +384,7 @@ void ConsoleSimTest::truncatedFramesDoNotStopLaterGoodFrames() {
   options.faults.Add(sim::SimFault::Truncated);
   Rig rig(options);
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QVERIFY(QTest::qWaitFor([&] { return rig.controller->Counters().framesSent >= 15; }, kWaitMs));
@@ -488,7 +403,7 @@ void ConsoleSimTest::silentControllerChangesNothing() {
   options.faults.Add(sim::SimFault::Silence);
   Rig rig(options);
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QVERIFY(QTest::qWaitFor([&] { return rig.controller->Counters().framesSilenced >= 10; }, kWaitMs));
@@ -509,7 +424,7 @@ void ConsoleSimTest::hungUpLineLeavesTheConsoleUsableAndIdle() {
   options.faults.Add(sim::SimFault::Hangup);  // on the first command
   Rig rig(options, link);
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(QTest::qWaitFor([&] { return rig.controller->HungUp(); }, kWaitMs));
   QTest::qWait(100);
@@ -534,7 +449,7 @@ void ConsoleSimTest::hungUpLineLeavesTheConsoleUsableAndIdle() {
   again.linkPath = link;
   rig.controller = std::make_unique<sim::ControllerSimulator>(again);
   QVERIFY(rig.controller->Start());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QCOMPARE(rig.controller->ReceivedCommands().at(0).frame, kConstantSpeed50);
@@ -545,7 +460,7 @@ void ConsoleSimTest::closeReleasesTheLineAndLaterActionsAskForIt() {
   Rig rig;
   QVERIFY(rig.Up());
   const std::string line = rig.controller->SlavePath();
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   QVERIFY(!LineFree(line));
 
   Press(*rig, "关闭");
@@ -566,7 +481,7 @@ void ConsoleSimTest::closeReleasesTheLineAndLaterActionsAskForIt() {
   QCOMPARE(rig.controller->ReceivedCount(), std::size_t{0});
 
   // Connecting again is a new session for the controller.
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   QVERIFY(QTest::qWaitFor([&] { return rig.controller->Counters().connects > connects; }, kWaitMs));
   Press(*rig, "执行");
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
@@ -576,7 +491,7 @@ void ConsoleSimTest::closeReleasesTheLineAndLaterActionsAskForIt() {
 void ConsoleSimTest::exitSavesTheSelections() {
   Rig rig;
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   rig->SpeedList()->setCurrentIndex(2);  // "38.4K"
   Choose(*rig, kStopTest);
   Press(*rig, "退出");
@@ -595,7 +510,7 @@ void ConsoleSimTest::exitSavesTheSelections() {
 void ConsoleSimTest::repeatLoopResendsStopUntilTheStopPosition() {
   Rig rig;
   QVERIFY(rig.Up());
-  Connect(*rig);
+  QVERIFY(Connect(*rig));
   Choose(*rig, kStopTest);
   Press(*rig, "执行");
   QVERIFY(rig.controller->WaitForReceived(1, 2s));

@@ -16,14 +16,13 @@
 
 #include "console/ui/rolta_dlg.h"
 #include "controller_simulator.h"
-#include "fake_environment.h"
+#include "console_rig.h"
 #include "scripted_services.h"
 
 using rolta::CommandInput;
 using rolta::CRoltaDlg;
 using rolta::MessageAnswer;
-using rolta::testing::FakeEnvironment;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedMessageBoxes;
 namespace sim = rolta::sim;
 
 namespace {
@@ -60,23 +59,15 @@ class EveryPositionTest : public QObject {
     home_ = std::make_unique<QTemporaryDir>();
     qputenv("XDG_CONFIG_HOME", home_->path().toUtf8());
     qputenv("XDG_STATE_HOME", home_->path().toUtf8());
-    sim::SimulatorOptions options;
-    options.periodMs = 20;
+    sim::SimulatorOptions options = rolta::test::FastBench();
     options.timeScale = 20.0;
-    controller_ = std::make_unique<sim::ControllerSimulator>(options);
-    std::string error;
-    QVERIFY2(controller_->Start(&error), error.c_str());
-    environment_ = std::make_unique<FakeEnvironment>(std::vector<std::string>{controller_->SlavePath()});
-    console_ = std::make_unique<CRoltaDlg>(*environment_);
-    console_->show();
-    console_->Button("设置")->click();
-    QVERIFY(console_->Port().IsOpen());
+    rig_ = std::make_unique<rolta::test::ConsoleRig>(options);
+    controller_ = rig_->controller.get();
+    console_ = rig_->console.get();
+    QVERIFY(rolta::test::Connect(*console_));
   }
 
-  void cleanupTestCase() {
-    console_.reset();
-    controller_->Stop();
-  }
+  void cleanupTestCase() { rig_.reset(); }
 
   void everyPositionGoesOutAndItsAnswerComesBack_data() {
     QTest::addColumn<int>("position");
@@ -144,9 +135,9 @@ class EveryPositionTest : public QObject {
   }
 
   std::unique_ptr<QTemporaryDir> home_;
-  std::unique_ptr<sim::ControllerSimulator> controller_;
-  std::unique_ptr<FakeEnvironment> environment_;
-  std::unique_ptr<CRoltaDlg> console_;
+  std::unique_ptr<rolta::test::ConsoleRig> rig_;
+  sim::ControllerSimulator* controller_ = nullptr;
+  CRoltaDlg* console_ = nullptr;
 };
 
 QTEST_MAIN(EveryPositionTest)

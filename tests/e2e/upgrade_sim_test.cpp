@@ -11,12 +11,11 @@
 #include "console/ui/qt_upgrade_host.h"
 #include "console/ui/rolta_dlg.h"
 #include "controller_simulator.h"
-#include "fake_environment.h"
+#include "console_rig.h"
 #include "scripted_services.h"
 
 using namespace rolta;
-using rolta::testing::FakeEnvironment;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedMessageBoxes;
 namespace sim = rolta::sim;
 
 class UpgradeSimTest : public QObject {
@@ -24,9 +23,12 @@ class UpgradeSimTest : public QObject {
 
  private slots:
   void romArrivesAtTheSimulatorByteForByte() {
-    sim::ControllerSimulator controller;
-    std::string error;
-    QVERIFY2(controller.Start(&error), error.c_str());
+    ScriptedMessageBoxes boxes;
+    rolta::test::ConsoleRig rig(sim::SimulatorOptions{});
+    QVERIFY(rig.Up());
+    sim::ControllerSimulator& controller = *rig.controller;
+    CRoltaDlg* console = rig.console.get();
+    QVERIFY(rolta::test::Connect(*console));
 
     QTemporaryDir dir;
     const std::string rom = (dir.path() + "/FIRM.ROM").toStdString();
@@ -34,13 +36,6 @@ class UpgradeSimTest : public QObject {
     for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>((k * 131) ^ (k >> 8));
     std::ofstream(rom, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 
-    FakeEnvironment environment({controller.SlavePath()});
-    ScriptedMessageBoxes boxes;
-    auto console = std::make_unique<CRoltaDlg>(environment);
-    console->show();
-    console->PortList()->setCurrentIndex(0);
-    console->Button("设置")->click();
-    QVERIFY(console->Port().IsOpen());
     std::string filter;
     console->UpgradeHost().chooseFile = [&](const RomFileDialog& d) {
       filter = d.filterName;
@@ -65,8 +60,6 @@ class UpgradeSimTest : public QObject {
     QVERIFY(std::equal(image.begin(), image.end(), reinterpret_cast<const std::uint8_t*>(bytes.data())));
     QVERIFY(!controller.InUpgradeProgram());
     console->Button("关闭")->click();
-    console.reset();
-    controller.Stop();
   }
 };
 

@@ -212,7 +212,7 @@ class CalibTabTest : public QObject {
   }
 
  private:
-  rolta::testing::ScriptedMessageBoxes messages_;
+  rolta::test::ScriptedMessageBoxes messages_;
   NoPause pump_;
   ProfileFrame profile_;
   std::unique_ptr<QTemporaryDir> stabDir_;

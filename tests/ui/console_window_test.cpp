@@ -22,9 +22,9 @@
 #include "widgets/ui/digistring.h"
 
 using namespace rolta;
-using rolta::testing::FakeEnvironment;
+using rolta::test::FakeEnvironment;
 using rolta::test::MarkingLookup;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedMessageBoxes;
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "scripted_services.h"
 
 using namespace rolta;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedMessageBoxes;
 
 class HardChTest : public QObject {
   Q_OBJECT

@@ -17,7 +17,7 @@
 #include "scripted_services.h"
 
 using namespace rolta;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedMessageBoxes;
 using Id = rolta::FormControlId;
 
 namespace {

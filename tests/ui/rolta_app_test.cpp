@@ -18,8 +18,8 @@
 #include "scripted_services.h"
 
 using namespace rolta;
-using rolta::testing::ScriptedKeys;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedKeys;
+using rolta::test::ScriptedMessageBoxes;
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 using namespace rolta;
 using rolta::test::MemoryChannel;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::ScriptedMessageBoxes;
 
 
 class ToolsWindowTest : public QObject {

@@ -1,3 +1,4 @@
+// The command catalogue: its 91 positions, their frames, inputs and captions.
 #include "console/catalogue.h"
 
 #include <gtest/gtest.h>

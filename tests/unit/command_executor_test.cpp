@@ -1,3 +1,4 @@
+// "执行": every position's frames, the shared buffers, the repeat-send loop, boxes and parameter requests.
 #include "console/command_executor.h"
 #include "marking_lookup.h"
 

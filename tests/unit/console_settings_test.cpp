@@ -1,3 +1,4 @@
+// The 12-byte settings file: reading, range checks and writing.
 #include "console/console_settings.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Texts the console composes: start-up errors, version lines, tips, open failures.
 #include "console/console_texts.h"
 #include "console/string_resources.h"
 #include "env/ui_services.h"

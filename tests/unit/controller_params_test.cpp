@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "german_locale.h"
+
 #include <clocale>
 #include <cstdint>
 #include <vector>
@@ -92,12 +94,10 @@ TEST(ControllerParams, ConversionRules) {
 }
 
 TEST(ControllerParams, NumbersIgnoreTheDesktopLocale) {
-  const char* before = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = before ? before : "C";
-  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no German locale";
+  const GermanLocale german;
+  if (!german.Active()) GTEST_SKIP() << "no German locale installed (locales package)";
   EXPECT_EQ(FixedText(216.0, 2), "216.00");
   EXPECT_EQ(param_rules::Coefficient("1.5"), 150);
-  std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 TEST(ControllerParams, WriteCodeWrapsIn32Bits) {

@@ -1,3 +1,4 @@
+// Frame layout, checksum, the shared command buffers and the length tables.
 #include "link/frames.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,9 @@
+// Number texts read like atof/atoi, whatever the locale.
 #include "env/number_text.h"
 
 #include <gtest/gtest.h>
+
+#include "german_locale.h"
 
 #include <clocale>
 #include <cmath>
@@ -99,19 +102,14 @@ TEST(TextToFloat, NeverYieldsANonFiniteValue) {
 }
 
 TEST(TextToFloat, IgnoresTheNumericLocale) {
-  const std::string previous = std::setlocale(LC_ALL, nullptr);
-  const char* german = nullptr;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
-    if ((german = std::setlocale(LC_ALL, name)) != nullptr) break;
-  }
-  if (german == nullptr) GTEST_SKIP() << "no German locale installed (locales package)";
+  const test::GermanLocale german;
+  if (!german.Active()) GTEST_SKIP() << "no German locale installed (locales package)";
   // The C library now reads a comma as the decimal separator ...
   EXPECT_EQ(std::strtod("1,5", nullptr), 1.5);
   // ... the console still reads the point.
   EXPECT_EQ(TextToFloat("1.5"), 1.5f);
   EXPECT_EQ(TextToFloat("1,5"), 1.0f);
   EXPECT_EQ(TextToDouble("-2.25e1"), -22.5);
-  std::setlocale(LC_ALL, previous.c_str());
 }
 
 TEST(TextToInt, ReadsLikeAtoiAndSaturates) {

@@ -1,7 +1,10 @@
+// The live readouts: captions and texts of every frame type, formats and truncation.
 #include "console/readouts.h"
 #include "marking_lookup.h"
 
 #include <gtest/gtest.h>
+
+#include "german_locale.h"
 
 #include <bit>
 #include <clocale>
@@ -394,18 +397,13 @@ TEST(PresentLiveFrame, IntegerFieldTextsAgreeWithPrintf) {
 }
 
 TEST(FormatFixed, IgnoresTheNumericLocale) {
-  const std::string previous = std::setlocale(LC_ALL, nullptr);
-  const char* german = nullptr;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
-    if ((german = std::setlocale(LC_ALL, name)) != nullptr) break;
-  }
-  if (german == nullptr) GTEST_SKIP() << "no German locale installed (locales package)";
+  const test::GermanLocale german;
+  if (!german.Active()) GTEST_SKIP() << "no German locale installed (locales package)";
   EXPECT_EQ(FormatFixed(1.5, 2), "1.50");
   const MarkingLookup lookup;
   EXPECT_EQ(PresentLiveFrame(StatusFrameBytes(66).Values(1.25f, 0, 0, 0).Decode(), lookup)
                 [kReadoutSpeed].text,
             "1.2");  // printf's round-half-even of the exact binary value
-  std::setlocale(LC_ALL, previous.c_str());
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// Decoding of the 24-byte status frames: values, version, upgrade replies.
 #include "link/status_frames.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 #include "console/console_environment.h"
 #include "marking_lookup.h"
 
-namespace rolta::testing {
+namespace rolta::test {
 
 class FakeEnvironment final : public ConsoleEnvironment {
  public:
@@ -29,4 +29,4 @@ class FakeEnvironment final : public ConsoleEnvironment {
   const TextLookup* lookup_;
 };
 
-}  // namespace rolta::testing
+}  // namespace rolta::test

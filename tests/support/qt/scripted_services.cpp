@@ -2,7 +2,7 @@
 
 #include "env/ui/qt_services.h"
 
-namespace rolta::testing {
+namespace rolta::test {
 
 ScriptedMessageBoxes::ScriptedMessageBoxes() { InstallMessageBoxService(this); }
 ScriptedMessageBoxes::~ScriptedMessageBoxes() { InstallMessageBoxService(nullptr); }
@@ -19,4 +19,4 @@ MessageAnswer ScriptedMessageBoxes::Show(const MessageRequest& request) {
 ScriptedKeys::ScriptedKeys() { InstallKeyState(this); }
 ScriptedKeys::~ScriptedKeys() { InstallKeyState(nullptr); }
 
-}  // namespace rolta::testing
+}  // namespace rolta::test

@@ -9,7 +9,7 @@
 
 #include "env/ui_services.h"
 
-namespace rolta::testing {
+namespace rolta::test {
 
 class ScriptedMessageBoxes final : public MessageBoxService {
  public:
@@ -42,4 +42,4 @@ class ScriptedKeys final : public KeyState {
   bool escape = false;
 };
 
-}  // namespace rolta::testing
+}  // namespace rolta::test
