@@ -3,17 +3,17 @@
 // checks every frame handed on: right length for its type, good checksum,
 // re-sealed unchanged, and the same frames whatever the read boundaries.
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <string>
 #include <vector>
 
-#include "env/text_lookup.h"
 #include "link/byte_channel.h"
 #include "link/frames.h"
+#include "link/frame_sync.h"
 #include "link/rx_ring.h"
 #include "link/status_frames.h"
 
@@ -28,22 +28,29 @@ void Check(bool condition, const char* what) {
   }
 }
 
-class QueueChannel : public rolta::ByteChannel {
+// The line as a window onto one prepared stream: bytes up to `arrived` are in
+// the driver's queue, `read` of them already taken. No allocation per byte.
+class StreamChannel : public rolta::ByteChannel {
  public:
-  std::deque<std::uint8_t> incoming;
+  explicit StreamChannel(const std::vector<std::uint8_t>& stream) : stream_(stream) {}
+  void Arrive(std::size_t count) { arrived_ = std::min(stream_.size(), arrived_ + count); }
+  std::size_t Waiting() const { return arrived_ - read_; }
   bool IsOpen() const override { return true; }
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override {
     Check(max > 0 && max <= rolta::RxRing::kCapacity, "read size within the ring's room");
-    std::size_t n = 0;
-    while (n < max && !incoming.empty()) {
-      buffer[n++] = incoming.front();
-      incoming.pop_front();
-    }
+    const std::size_t n = std::min(max, Waiting());
+    std::copy_n(stream_.data() + read_, n, buffer);
+    read_ += n;
     return n;
   }
   std::size_t Write(const std::uint8_t*, std::size_t length) override { return length; }
   void AcknowledgeNotification() override { ++acks; }
   long acks = 0;
+
+ private:
+  const std::vector<std::uint8_t>& stream_;
+  std::size_t arrived_ = 0;
+  std::size_t read_ = 0;
 };
 
 class TextSinks : public rolta::StatusFrameSinks {
@@ -69,67 +76,67 @@ class TextSinks : public rolta::StatusFrameSinks {
   }
 };
 
-class CheckingReceivers : public rolta::FrameReceivers {
+// Every reply length, looked up once.
+const std::array<bool, 256 * 4>& KnownLengths() {
+  static const std::array<bool, 256 * 4> known = [] {
+    std::array<bool, 256 * 4> lengths{};
+    for (int type = 0; type < 256; ++type) lengths[rolta::ControllerFrameLength(static_cast<std::uint8_t>(type))] = true;
+    return lengths;
+  }();
+  return known;
+}
+
+class CheckingSink : public rolta::FrameSink {
  public:
-  std::vector<std::vector<std::uint8_t>> frames;
+  // Start and length of every frame handed on, checked as it came.
+  std::vector<std::uint8_t> frames;
   std::uint32_t ctrlPattern = 0;
-  mutable unsigned ctrlQueries = 0;
+  unsigned ctrlQueries = 0;
   rolta::ControllerStatus status;
   rolta::UpgradeReplies replies;
   TextSinks sinks;
 
-  void SetStatusLine(const std::string&) override {}
-  bool IsCtrlHeld() const override { return (ctrlPattern >> (ctrlQueries++ % 32)) & 1u; }
-  void PauseAfterFrame() override {}
-  void OnParamRecordFrame(const std::uint8_t* frame) override {
-    Take(frame, 101, ControllerFrameKind::ParamRecord);
-  }
-  void OnCalibFrame(const std::uint8_t* frame, std::size_t length) override {
-    Take(frame, length, ControllerFrameKind::CalibTable);
-  }
-  void OnChannelMapFrame(const std::uint8_t* frame) override {
-    Take(frame, 48, ControllerFrameKind::ChannelMap);
-  }
-  void OnStatusFrame(const std::uint8_t* frame) override {
-    Take(frame, 24, ControllerFrameKind::Status);
-    rolta::DecodeStatusFrame(frame, status, replies, sinks);
-  }
-
- private:
-  void Take(const std::uint8_t* frame, std::size_t length, ControllerFrameKind kind) {
+  void OnScanBegin() override {}
+  void OnFrame(std::uint8_t type, const std::uint8_t* frame, std::size_t length) override {
     Check(frame[0] == 0x55 && frame[1] == 0xAA, "frame starts with the sync pair");
-    Check(rolta::ControllerFrameLength(frame[2]) == length, "length of the frame's type");
-    Check(rolta::ControllerFrameKindOf(frame[2]) == kind, "receiver of the frame's type");
+    Check(frame[2] == type, "type of the frame");
+    Check(rolta::ControllerFrameLength(type) == length, "length of the frame's type");
     Check(rolta::VerifyChecksum(frame, length) == 0, "checksum of a dispatched frame");
-    std::vector<std::uint8_t> copy(frame, frame + length);
-    rolta::StoreChecksum(copy.data(), copy.size());
-    Check(std::equal(copy.begin(), copy.end(), frame), "re-sealed frame is unchanged");
-    frames.push_back(std::move(copy));
+    std::uint8_t copy[rolta::kLongestControllerFrame];
+    std::copy_n(frame, length, copy);
+    rolta::StoreChecksum(copy, length);
+    Check(std::equal(copy, copy + length, frame), "re-sealed frame is unchanged");
+    frames.insert(frames.end(), frame, frame + length);
+    if (rolta::ControllerFrameKindOf(type) == ControllerFrameKind::Status) {
+      rolta::DecodeStatusFrame(frame, status, replies, sinks);
+    }
   }
+  bool OnBadFrame(std::uint8_t type, const std::uint8_t*, std::size_t) override {
+    if (rolta::ControllerFrameKindOf(type) != ControllerFrameKind::ParamRecord) return false;
+    return (ctrlPattern >> (ctrlQueries++ % 32)) & 1u;
+  }
+  void OnFrameIncomplete() override {}
+  void PauseAfterFrame() override {}
 };
 
 struct Run {
-  QueueChannel channel;
-  rolta::IdentityLookup lookup;
-  CheckingReceivers receivers;
-  rolta::FrameReceiver receiver{channel, lookup, receivers};
+  explicit Run(const std::vector<std::uint8_t>& stream) : channel(stream) {}
+  StreamChannel channel;
+  CheckingSink sink;
+  rolta::FrameReceiver receiver{channel, sink};
 
   void Notify() {
     receiver.OnCommNotify(1);
     Check(receiver.Ring().Available() <= rolta::RxRing::kCapacity, "ring within capacity");
     const std::int32_t expected = receiver.ExpectedLength();
-    bool known = expected == 0;
-    for (int type = 0; type < 256 && !known; ++type) {
-      known = static_cast<std::int32_t>(rolta::ControllerFrameLength(
-                  static_cast<std::uint8_t>(type))) == expected;
-    }
-    Check(known, "expected length is a reply length");
+    Check(expected == 0 || (expected > 0 && static_cast<std::size_t>(expected) < KnownLengths().size() &&
+                            KnownLengths()[static_cast<std::size_t>(expected)]),
+          "expected length is a reply length");
   }
 };
 
-// Enough zeros to complete any pending frame and push the last one through
-// the expected-length gate; zeros never start a frame.
-constexpr std::size_t kPadding = 2 * rolta::kLongestControllerFrame + 8;
+// Enough zeros to complete any pending frame; zeros never start a frame.
+constexpr std::size_t kPadding = rolta::kLongestControllerFrame + 3;
 
 }  // namespace
 
@@ -137,9 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 3) return 0;
   const std::uint8_t flags = data[0];
   std::uint32_t seed = data[1] | (data[2] << 8) | 0x10000u;
-  const int repeats = 1 + (flags & 0x03);  // repeated input wraps the ring
-  std::vector<std::uint8_t> stream;
-  for (int r = 0; r < repeats; ++r) stream.insert(stream.end(), data + 3, data + size);
+  std::vector<std::uint8_t> stream(data + 3, data + size);
   stream.insert(stream.end(), kPadding, 0x00);
 
   // The decoder on raw bytes, checksum or not.
@@ -151,36 +156,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // One byte per notification.
-  Run single;
-  for (std::uint8_t b : stream) {
-    single.channel.incoming.push_back(b);
+  Run single(stream);
+  for (std::size_t k = 0; k < stream.size(); ++k) {
+    single.channel.Arrive(1);
     single.Notify();
   }
   Check(single.channel.acks == static_cast<long>(stream.size()), "every notification acknowledged");
 
   // Chunks whose sizes the input decides; the driver may hold more than one
-  // read takes.
-  Run chunked;
+  // read takes. With flag 0x04 the ring starts just before its end, so
+  // frames cross it.
+  Run chunked(stream);
+  if (flags & 0x04) chunked.receiver.Reset(rolta::RxRing::kSize - 1 - seed % 512);
   const std::size_t maxChunk = (flags & 0x08) ? 64 : (flags & 0x20) ? 65536 : 8192;
   std::size_t at = 0;
   while (at < stream.size()) {
     seed = seed * 1103515245u + 12345u;
     const std::size_t n = std::min<std::size_t>(1 + (seed >> 8) % maxChunk, stream.size() - at);
-    chunked.channel.incoming.insert(chunked.channel.incoming.end(), stream.begin() + at,
-                                    stream.begin() + at + n);
+    chunked.channel.Arrive(n);
     at += n;
     chunked.Notify();
   }
-  for (int i = 0; i < 8 && !chunked.channel.incoming.empty(); ++i) chunked.Notify();
-  Check(chunked.channel.incoming.empty(), "the driver queue drains");
-  Check(single.receivers.frames == chunked.receivers.frames,
-        "the same frames whatever the read boundaries");
+  for (int i = 0; i < 8 && chunked.channel.Waiting() > 0; ++i) chunked.Notify();
+  Check(chunked.channel.Waiting() == 0, "the driver queue drains");
+  Check(single.sink.frames == chunked.sink.frames, "the same frames whatever the read boundaries");
 
   // Ctrl held at input-chosen moments: only the frame checks apply.
   if (flags & 0x10) {
-    Run held;
-    held.receivers.ctrlPattern = seed;
-    held.channel.incoming.assign(stream.begin(), stream.end());
+    Run held(stream);
+    held.sink.ctrlPattern = seed;
+    held.channel.Arrive(stream.size());
     for (int i = 0; i < 16; ++i) held.Notify();
   }
   return 0;

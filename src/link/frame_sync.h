@@ -52,8 +52,9 @@ class FrameReceiver {
   // when it is done.
   void OnCommNotify(std::uint32_t events);
 
-  // Empties the ring (head = tail = 0).
-  void Reset() { ring_.Reset(); }
+  // Empties the ring (head = tail = `at`, 0 unless a test wants frames to
+  // cross the ring's end).
+  void Reset(std::uint32_t at = 0) { ring_.Reset(at); }
 
   const RxRing& Ring() const { return ring_; }
   std::int32_t ExpectedLength() const { return expectedLength_; }

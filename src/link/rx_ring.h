@@ -32,7 +32,9 @@ class RxRing {
   void CopyOut(std::uint32_t offset, std::size_t length, std::uint8_t* to) const;
   // Drops `count` bytes at the tail; an emptied ring starts again at index 0.
   void Consume(std::uint32_t count);
-  void Reset() { head_ = tail_ = 0; }
+  // Empties the ring; the next byte lands at `at` (tests start near the end so
+  // that frames cross it).
+  void Reset(std::uint32_t at = 0) { head_ = tail_ = at % kSize; }
 
   // Target of one channel read, kSize bytes.
   std::uint8_t* ReadBuffer() { return readBuffer_.get(); }
