@@ -13,6 +13,7 @@
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "link/serial_link.h"
+#include "session_doubles.h"
 
 namespace {
 
@@ -44,28 +45,6 @@ class ReplayLink : public SerialLink {
   std::size_t at_ = 0;
 };
 
-class CountingView : public SessionView {
- public:
-  std::uint64_t presents = 0;
-  void ShowStatusLine(const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
-  void ShowReadouts(const ReadoutUpdate& update) override { benchmark::DoNotOptimize(update.data()); }
-  void ShowControllerVersion(const ControllerVersionTexts&) override {}
-  void RequestPresent() override {}
-  void OnChannelClosed() override {}
-  void StartExternalProgram(const std::string&) override {}
-  std::string CurrentDirectory() const override { return {}; }
-  void ShowChannelMapWindow() override {}
-};
-
-class NoServices : public MessageBoxService, public EventPump, public KeyState {
- public:
-  MessageAnswer Show(const MessageRequest&) override { return MessageAnswer::Ok; }
-  void ProcessPendingEvents() override {}
-  void SleepMilliseconds(int) override {}
-  bool IsCtrlHeld() const override { return false; }
-  bool IsEscapeHeld() const override { return false; }
-};
-
 std::vector<std::uint8_t> StatusStream(int frames) {
   // Constant speed, road load, frequency, acceleration and input states.
   const std::uint8_t types[] = {16, 52, 35, 75, 42, 50, 96};
@@ -87,9 +66,9 @@ void Run(benchmark::State& state, bool present) {
   const auto framesPerRead = static_cast<std::size_t>(state.range(0));
   constexpr std::uint64_t kFramesPerPresent = 8;
   IdentityLookup lookup;
-  CountingView view;
-  NoServices services;
-  ControllerSession session(lookup, view, {services, services, services},
+  test::RecordingView view;
+  test::QuietServices services;
+  ControllerSession session(lookup, view, services.Services(),
                             std::make_unique<ReplayLink>(StatusStream(700), framesPerRead * 24));
   std::uint64_t presentedAt = 0;
   for (auto _ : state) {

@@ -16,6 +16,7 @@
 #include "env/text_lookup.h"
 #include "link/comm_port.h"
 #include "console/controller_session.h"
+#include "session_doubles.h"
 #include "link/frame_sync.h"
 #include "link/status_frames.h"
 
@@ -29,8 +30,7 @@ constexpr double kBytesPerSecond = kBaud / 10.0;
 
 // A console without windows: a controller session whose receive path runs
 // at every pump, pauses are real, no box is ever shown.
-class HeadlessConsole : public UpgradeHost, private SessionView, private MessageBoxService,
-                        private EventPump, private KeyState {
+class HeadlessConsole : public UpgradeHost, private MessageBoxService {
  public:
   HeadlessConsole() = default;
   ~HeadlessConsole() override { session.Close(); }
@@ -53,22 +53,15 @@ class HeadlessConsole : public UpgradeHost, private SessionView, private Message
   IdentityLookup lookup;
   std::string rom;
   std::string lastMessage;
-  ControllerSession session{lookup, *this, {*this, *this, *this}};
+  test::RecordingView view;
+  test::QuietServices quiet;
+  ControllerSession session{lookup, view, {*this, quiet, quiet}};
 
  private:
   MessageAnswer Show(const MessageRequest& request) override {
     lastMessage = request.text;
     return MessageAnswer::Ok;
   }
-  bool IsCtrlHeld() const override { return false; }
-  void ShowStatusLine(const std::string&) override {}
-  void ShowReadouts(const ReadoutUpdate&) override {}
-  void ShowControllerVersion(const ControllerVersionTexts&) override {}
-  void RequestPresent() override {}
-  void OnChannelClosed() override {}
-  void StartExternalProgram(const std::string&) override {}
-  std::string CurrentDirectory() const override { return {}; }
-  void ShowChannelMapWindow() override {}
 };
 
 void BM_UploadRom256KiBAt115200(benchmark::State& state) {

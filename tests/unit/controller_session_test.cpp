@@ -15,79 +15,13 @@
 
 #include "controller_simulator.h"
 #include "link/command_codes.h"
-#include "memory_channel.h"
+#include "session_doubles.h"
+#include "status_frame.h"
 
 namespace rolta::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-class RecordingView : public SessionView {
- public:
-  std::vector<std::string> statusLines;
-  std::array<std::string, kReadoutCount> captions, texts;
-  std::vector<ControllerVersionTexts> versions;
-  int presentRequests = 0;
-  int channelClosed = 0;
-
-  void ShowStatusLine(const std::string& text) override { statusLines.push_back(text); }
-  void ShowReadouts(const ReadoutUpdate& update) override {
-    for (std::size_t i = 0; i < kReadoutCount; ++i) {
-      if (update[i].caption) captions[i] = *update[i].caption;
-      if (update[i].text) texts[i] = *update[i].text;
-    }
-  }
-  void ShowControllerVersion(const ControllerVersionTexts& version) override { versions.push_back(version); }
-  void RequestPresent() override { ++presentRequests; }
-  void OnChannelClosed() override { ++channelClosed; }
-  void StartExternalProgram(const std::string&) override {}
-  std::string CurrentDirectory() const override { return "/tmp"; }
-  void ShowChannelMapWindow() override {}
-};
-
-class QuietServices : public MessageBoxService, public EventPump, public KeyState {
- public:
-  std::vector<MessageRequest> boxes;
-  MessageAnswer Show(const MessageRequest& request) override {
-    boxes.push_back(request);
-    return MessageAnswer::Ok;
-  }
-  void ProcessPendingEvents() override {}
-  void SleepMilliseconds(int) override {}
-  bool IsCtrlHeld() const override { return false; }
-  bool IsEscapeHeld() const override { return false; }
-};
-
-// A link whose bytes the test hands in directly.
-class MemoryLink : public SerialLink {
- public:
-  MemoryChannel channel;
-  std::size_t Read(std::uint8_t* buffer, std::size_t max) override { return channel.Read(buffer, max); }
-  std::size_t Write(const std::uint8_t* bytes, std::size_t length) override { return channel.Write(bytes, length); }
-  bool IsOpen() const override { return channel.IsOpen(); }
-  void AcknowledgeNotification() override {}
-  void SetNotifyCallback(NotifyCallback) override {}
-  int Open(const std::string&, int, int, int, std::uint32_t) override { return 1; }
-  void Close() override {}
-  std::error_code LastOpenError() const override { return {}; }
-  std::uint32_t BaudRate() const override { return 115200; }
-};
-
-std::vector<std::uint8_t> StatusFrame(std::uint8_t type, float v1, float v2, float v3, float v4,
-                                      std::int16_t numth) {
-  std::vector<std::uint8_t> frame(24, 0);
-  frame[0] = 0x55;
-  frame[1] = 0xAA;
-  frame[2] = type;
-  frame[3] = 18;
-  PutFloat32LE(&frame[6], v1);
-  PutFloat32LE(&frame[10], v2);
-  PutFloat32LE(&frame[14], v3);
-  PutFloat32LE(&frame[18], v4);
-  PutUInt16LE(&frame[22], static_cast<std::uint16_t>(numth));
-  StoreChecksum(frame.data(), frame.size());
-  return frame;
-}
 
 TEST(ControllerSessionTest, CommandAndReplyThroughTheSimulatorWithoutQt) {
   sim::SimulatorOptions options;
@@ -98,7 +32,7 @@ TEST(ControllerSessionTest, CommandAndReplyThroughTheSimulatorWithoutQt) {
   IdentityLookup texts;
   RecordingView view;
   QuietServices services;
-  ControllerSession session(texts, view, {services, services, services});
+  ControllerSession session(texts, view, services.Services());
   // Notifications come from the monitor thread; this thread plays the
   // window thread and handles them.
   std::mutex mutex;
@@ -154,7 +88,7 @@ TEST(ControllerSessionTest, ABurstIsPresentedOnceWithEveryTypesLatestCells) {
   QuietServices services;
   auto owned = std::make_unique<MemoryLink>();
   MemoryLink& link = *owned;
-  ControllerSession session(texts, view, {services, services, services}, std::move(owned));
+  ControllerSession session(texts, view, services.Services(), std::move(owned));
   // Type 33 sets the voltage readout only; type 16 then sets the other three.
   std::vector<std::uint8_t> burst = StatusFrame(33, 1.5f, 0, 0, 0, 1);
   for (int i = 0; i < 5; ++i) {

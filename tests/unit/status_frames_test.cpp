@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "status_frame.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -16,20 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes StatusFrame(std::uint8_t type, float v1, float v2, float v3, float v4, std::int16_t numth) {
-  Bytes frame(24, 0);
-  frame[0] = 0x55;
-  frame[1] = 0xAA;
-  frame[2] = type;
-  frame[3] = 0x10;
-  PutFloat32LE(&frame[6], v1);
-  PutFloat32LE(&frame[10], v2);
-  PutFloat32LE(&frame[14], v3);
-  PutFloat32LE(&frame[18], v4);
-  PutUInt16LE(&frame[22], static_cast<std::uint16_t>(numth));
-  StoreChecksum(frame.data(), frame.size());
-  return frame;
-}
+using test::StatusFrame;
 
 struct RecordingSinks : StatusFrameSinks {
   struct Version {
