@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "command_reader.h"
+#include "link/command_codes.h"
 #include "link/frames.h"
 
 namespace rolta::sim {
@@ -185,16 +186,16 @@ constexpr ControllerModel::Behaviour kBehaviours[] = {
 };
 
 // Command bytes whose answers are not 24-byte status frames.
-constexpr std::uint8_t kParamRequest = 1;
-constexpr std::uint8_t kParamWrite = 2;
-constexpr std::uint8_t kVersion = 4;
-constexpr std::uint8_t kBlockRead = 5;
-constexpr std::uint8_t kBlockStore = 6;
-constexpr std::uint8_t kChannelMapStore = 7;
-constexpr std::uint8_t kChannelMapRequest = 65;
-constexpr std::uint8_t kRomBlock = 126;
-constexpr std::uint8_t kStandby = 27;
-constexpr std::uint8_t kStop = 28;
+using command::kParamRequest;
+using command::kParamWrite;
+using command::kVersion;
+constexpr std::uint8_t kBlockRead = command::kTableBlockRead;
+constexpr std::uint8_t kBlockStore = command::kTableBlockStore;
+using command::kChannelMapStore;
+using command::kChannelMapRequest;
+using command::kRomBlock;
+using command::kStandby;
+constexpr std::uint8_t kStop = command::kStopTest;
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
 float ClampSpeed(float v) { return std::clamp(Finite(v), 0.0f, static_cast<float>(kMaxSpeedKmh)); }

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "link/command_codes.h"
+
 namespace rolta::sim {
 
 using Frame = std::vector<std::uint8_t>;
@@ -20,7 +22,7 @@ inline constexpr std::size_t kParamRecordSize = 93;
 inline constexpr std::size_t kChannelMapSize = 40;
 inline constexpr std::size_t kVarTableImageSize = 402;
 inline constexpr std::size_t kRomBlockData = 220;
-inline constexpr std::int16_t kNumthRejected = -6;
+inline constexpr std::int16_t kNumthRejected = kRejectedNumth;
 inline constexpr std::int16_t kNumthParamsWritten = 102;
 
 // Firmware-upgrade answers in Value1 of the type-28, type-126 and type-27 frames.

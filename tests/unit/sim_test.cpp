@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "controller_simulator.h"
+#include "link/command_codes.h"
 #include "link/frames.h"
 #include "sim_options.h"
 
@@ -220,7 +221,7 @@ TEST_F(SimTest, EveryCatalogueCommandIsAnsweredWithFramesOfItsType) {
       ASSERT_TRUE(answer.has_value());
       // The channel-map request is the one catalogue command with a long reply.
       EXPECT_EQ(answer->size(), code == 65 ? 48u : 24u);
-      EXPECT_NE(Decode(*answer).numth, -6);
+      EXPECT_NE(Decode(*answer).numth, kRejectedNumth);
     }
   }
 }
@@ -258,7 +259,7 @@ TEST_F(SimTest, ConstantSpeedRampsTowardItsSetPointUntilStopped) {
   EXPECT_GT(frames.back().v3, frames.front().v3);  // distance grows while the rollers turn
   EXPECT_GT(frames.back().v4, 0.0f);               // and they turn
 
-  line_->SendShort(28);
+  line_->SendShort(command::kStopTest);
   ASSERT_TRUE(line_->WaitForType(28));
   const Bytes after = line_->ReadFor(150ms);
   for (std::size_t i = 0; i + 2 < after.size(); ++i) {
@@ -314,7 +315,7 @@ TEST_F(SimTest, ReadingsHaveTheirOwnLayouts) {
   }
   EXPECT_GT(accel.back().v2, accel.front().v2);
   EXPECT_GT(accelMilli.back(), 0);
-  line_->SendShort(29);
+  line_->SendShort(command::kEmergencyStop);
   ASSERT_TRUE(line_->WaitForType(29));
 }
 
@@ -359,7 +360,7 @@ TEST_F(SimTest, ParameterRecordWriteIsAcknowledgedWith102AndReadBack) {
 
 TEST_F(SimTest, ChannelMapStoreIsReadBack) {
   Begin();
-  line_->SendShort(65);
+  line_->SendShort(command::kChannelMapRequest);
   std::optional<Bytes> before = line_->WaitForType(65);
   ASSERT_TRUE(before);
   ASSERT_EQ(before->size(), 48u);
@@ -373,7 +374,7 @@ TEST_F(SimTest, ChannelMapStoreIsReadBack) {
   line_->Send(store);
   ASSERT_TRUE(line_->WaitForType(7));
 
-  line_->SendShort(65);
+  line_->SendShort(command::kChannelMapRequest);
   std::optional<Bytes> after = line_->WaitForType(65);
   ASSERT_TRUE(after);
   EXPECT_TRUE(std::equal(std::begin(map), std::end(map), &(*after)[6]));
@@ -437,7 +438,7 @@ TEST_F(SimTest, TableWithMorePointsThanItHoldsIsRefusedAndNotStored) {
   line_->Send(f);
   std::optional<Bytes> answer = line_->WaitForType(59);
   ASSERT_TRUE(answer);
-  EXPECT_EQ(Decode(*answer).numth, -6);
+  EXPECT_EQ(Decode(*answer).numth, kRejectedNumth);
   line_->SendShort(61);
   std::optional<Bytes> after = line_->WaitForType(61);
   ASSERT_TRUE(after);
@@ -462,7 +463,7 @@ TEST_F(SimTest, VariableTableBlocksStoredAreReadBackBlockByBlock) {
     line_->Send(f);
     std::optional<Bytes> ack = line_->WaitForType(6);
     ASSERT_TRUE(ack);
-    EXPECT_NE(Decode(*ack).numth, -6);
+    EXPECT_NE(Decode(*ack).numth, kRejectedNumth);
   }
 
   Bytes readBack(402, 0);
@@ -488,7 +489,7 @@ TEST_F(SimTest, VariableTableBlocksStoredAreReadBackBlockByBlock) {
   line_->Send(read);
   std::optional<Bytes> beyond = line_->WaitForType(5);
   ASSERT_TRUE(beyond);
-  EXPECT_TRUE(GetInt16LE(&(*beyond)[6]) != 402 || Decode(*beyond).numth == -6);
+  EXPECT_TRUE(GetInt16LE(&(*beyond)[6]) != 402 || Decode(*beyond).numth == kRejectedNumth);
 }
 
 // --- firmware upgrade -----------------------------------------------------
@@ -519,7 +520,7 @@ TEST_F(SimTest, FirmwareUpgradeDialogueKeepsTheImageSent) {
   // Stop phase: "stop" every 100 ms until the controller is ready for blocks.
   bool ready = false;
   for (int attempt = 0; attempt < 30 && !ready; ++attempt) {
-    line_->SendShort(28);
+    line_->SendShort(command::kStopTest);
     std::optional<Bytes> answer = line_->WaitForType(28, 500ms);
     ASSERT_TRUE(answer);
     ready = static_cast<int>(Decode(*answer).v1) == 10;
@@ -538,20 +539,20 @@ TEST_F(SimTest, FirmwareUpgradeDialogueKeepsTheImageSent) {
     EXPECT_EQ(static_cast<int>(s.v2), static_cast<int>(i));
   }
   // The upgrade program answers the version query, and knows no tests.
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   std::optional<Bytes> loader = line_->WaitForType(4);
   ASSERT_TRUE(loader);
   EXPECT_EQ(Decode(*loader).v1, 100.0f);
   line_->SendShort(96);
   std::optional<Bytes> refused = line_->WaitForType(96);
   ASSERT_TRUE(refused);
-  EXPECT_EQ(Decode(*refused).numth, -6);
+  EXPECT_EQ(Decode(*refused).numth, kRejectedNumth);
 
-  line_->SendShort(27);
+  line_->SendShort(command::kStandby);
   std::optional<Bytes> running = line_->WaitForType(27);
   ASSERT_TRUE(running);
   EXPECT_EQ(Decode(*running).v1, 100.0f);
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   std::optional<Bytes> program = line_->WaitForType(4);
   ASSERT_TRUE(program);
   EXPECT_NE(Decode(*program).v1, 100.0f);
@@ -578,12 +579,12 @@ TEST_F(SimTest, BlocksOutsideTheUpgradeAreRefusedAndCorruptOnesAskedAgain) {
   line_->Send(block);
   std::optional<Bytes> refused = line_->WaitForType(126);
   ASSERT_TRUE(refused);
-  EXPECT_EQ(Decode(*refused).numth, -6);
+  EXPECT_EQ(Decode(*refused).numth, kRejectedNumth);
   EXPECT_FALSE(sim_->InUpgradeProgram());
 
-  line_->SendShort(28);
+  line_->SendShort(command::kStopTest);
   ASSERT_TRUE(line_->WaitForType(28));
-  line_->SendShort(28);
+  line_->SendShort(command::kStopTest);
   std::optional<Bytes> ready = line_->WaitForType(28);
   ASSERT_TRUE(ready);
   ASSERT_EQ(static_cast<int>(Decode(*ready).v1), 10);
@@ -617,7 +618,7 @@ TEST_F(SimTest, ResynchronisesAfterNoiseAndBadChecksums) {
   const std::uint8_t broken[] = {0x55, 0xAA, 0x10, 0x05, 0x62};
   line_->Send(broken);
   std::this_thread::sleep_for(400ms);
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   EXPECT_TRUE(line_->WaitForType(4));
 }
 
@@ -628,7 +629,7 @@ TEST_F(SimTest, UnknownCommandIsRejected) {
   line_->Send(f);
   std::optional<Bytes> answer = line_->WaitForType(3);
   ASSERT_TRUE(answer);
-  EXPECT_EQ(Decode(*answer).numth, -6);
+  EXPECT_EQ(Decode(*answer).numth, kRejectedNumth);
 }
 
 TEST_F(SimTest, ConsoleCanLeaveAndReopenTheLineRepeatedly) {
@@ -638,7 +639,7 @@ TEST_F(SimTest, ConsoleCanLeaveAndReopenTheLineRepeatedly) {
     Line line(sim_->SlavePath());
     ASSERT_TRUE(line.IsOpen());
     ASSERT_EQ(ioctl(line.Fd(), TIOCEXCL), 0);  // as the console opens its port
-    line.SendShort(4);
+    line.SendShort(command::kVersion);
     EXPECT_TRUE(line.WaitForType(4));
     line_.reset();  // only the session line stays
   }
@@ -658,7 +659,7 @@ TEST_F(SimTest, PacedLineDeliversWholeFrames) {
   SimulatorOptions options = Fast();
   options.baud = 9600;
   Begin(options);
-  line_->SendShort(65);
+  line_->SendShort(command::kChannelMapRequest);
   std::optional<Bytes> map = line_->WaitForType(65);
   ASSERT_TRUE(map);
   EXPECT_EQ(map->size(), 48u);
@@ -674,7 +675,7 @@ TEST(SimLink, LinkPointsAtTheSlaveAndGoesWithTheSimulator) {
     EXPECT_EQ(std::filesystem::read_symlink(options.linkPath).string(), sim.SlavePath());
     Line line(options.linkPath);
     ASSERT_TRUE(line.IsOpen());
-    line.SendShort(4);
+    line.SendShort(command::kVersion);
     EXPECT_TRUE(line.WaitForType(4));
     sim.Stop();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(options.linkPath)));
@@ -704,15 +705,15 @@ class SimFaultTest : public SimTest {
 
 TEST_F(SimFaultTest, RejectMarksEveryAnswerMinusSix) {
   BeginWith("reject");
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   std::optional<Bytes> answer = line_->WaitForType(4);
   ASSERT_TRUE(answer);
-  EXPECT_EQ(Decode(*answer).numth, -6);
+  EXPECT_EQ(Decode(*answer).numth, kRejectedNumth);
 }
 
 TEST_F(SimFaultTest, BadChecksumAnswersFailVerification) {
   BeginWith("bad-checksum");
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   std::optional<Bytes> answer = line_->NextFrame(1s);
   ASSERT_TRUE(answer);
   EXPECT_EQ((*answer)[2], 4);
@@ -721,7 +722,7 @@ TEST_F(SimFaultTest, BadChecksumAnswersFailVerification) {
 
 TEST_F(SimFaultTest, TruncatedAnswersAreCutShort) {
   BeginWith("truncated");
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   const Bytes got = line_->ReadFor(300ms);
   ASSERT_GE(got.size(), 3u);
   EXPECT_LT(got.size(), 24u);
@@ -732,7 +733,7 @@ TEST_F(SimFaultTest, TruncatedAnswersAreCutShort) {
 
 TEST_F(SimFaultTest, GarbageComesBeforeEachAnswerWithoutSyncBytes) {
   BeginWith("garbage");
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   const Bytes got = line_->ReadFor(300ms);
   ASSERT_GT(got.size(), 24u);
   const std::size_t noise = got.size() - 24;
@@ -747,13 +748,13 @@ TEST_F(SimFaultTest, GarbageComesBeforeEachAnswerWithoutSyncBytes) {
 
 TEST_F(SimFaultTest, SilenceReadsButNeverAnswers) {
   BeginWith("silence");
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   ASSERT_TRUE(sim_->WaitForReceived(1, 1s));
   EXPECT_TRUE(line_->ReadFor(200ms).empty());
   EXPECT_EQ(sim_->ReceivedCommands().front().code, 4);
   // Switched off at run time, the controller speaks again.
   sim_->SetFaults({});
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   EXPECT_TRUE(line_->WaitForType(4));
 }
 
@@ -773,7 +774,7 @@ bool SeesHangup(int fd, std::chrono::milliseconds timeout) {
 TEST_F(SimFaultTest, HangupAfterTheFirstCommandDropsTheLine) {
   BeginWith("hangup");
   EXPECT_FALSE(sim_->HungUp());
-  line_->SendShort(4);
+  line_->SendShort(command::kVersion);
   EXPECT_TRUE(SeesHangup(line_->Fd(), 2s));
   EXPECT_TRUE(sim_->HungUp());
   EXPECT_EQ(sim_->ReceivedCount(), 1u);
@@ -814,7 +815,7 @@ TEST(SimProgram, PrintsItsPortAnswersAndEndsOnTerm) {
   {
     Line line(path);
     ASSERT_TRUE(line.IsOpen());
-    line.SendShort(4);
+    line.SendShort(command::kVersion);
     std::optional<Bytes> answer = line.WaitForType(4);
     ASSERT_TRUE(answer);
     EXPECT_EQ(Decode(*answer).v2, 734.0f);
