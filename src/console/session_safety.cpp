@@ -18,8 +18,10 @@ void ControllerSession::OnCommNotify(std::uint32_t events) {
   monitor_.OnReceived(counters.bytesReceived - seenCounters_.bytesReceived,
                       counters.checksumErrors - seenCounters_.checksumErrors, clock_->Now());
   seenCounters_ = counters;
-  // A read can find the device gone before the monitor thread says so.
-  if ((events & SerialLink::kEventLineLost) != 0 || port_.LineLost()) OnLineLost();
+  // The flag, not the event bit, decides: a read can find the device gone
+  // before the monitor's notice arrives, and a notice still queued from a
+  // line that is gone must not close the next one.
+  if (port_.LineLost()) OnLineLost();
   RefreshIndicator();
   ShowAlarms();
 }
