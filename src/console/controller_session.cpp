@@ -12,9 +12,12 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
       view_(view),
       services_(services),
       link_(link ? std::move(link) : std::make_unique<CCommPort>()),
-      port_(*link_),
+      observed_(*link_),
+      port_(observed_),
       receiver_(port_, *this),
       executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {
+  observed_.SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written,
+                                   bool wasOpen) { OnWrite(bytes, length, written, wasOpen); });
   RegisterReplyHandler(ControllerFrameKind::ParamRecord, [this](const std::uint8_t* frame, std::size_t length) {
     executor_.Params().OnParamsFrame(frame, length);
   });
@@ -29,24 +32,37 @@ bool ControllerSession::Open(const std::string& portName, std::uint32_t baudRate
   // Whatever an earlier connection left half-read is not this line's.
   receiver_.Reset();
   portName_ = portName;
-  return port_.Open(portName, 8, 0, 0, baudRate) == 1;
+  if (port_.Open(portName, 8, 0, 0, baudRate) != 1) return false;
+  baud_ = baudRate;
+  lostPort_.clear();
+  monitor_.OnOpened(clock_->Now());
+  RefreshIndicator();
+  return true;
 }
 
 void ControllerSession::Close() {
   port_.Close();
   executor_.RequestLoopStop();
+  // Closed by the operator: nothing to reconnect to.
+  lostPort_.clear();
+  monitor_.OnClosed();
+  RefreshIndicator();
 }
 
 void ControllerSession::EmergencyStop() {
   if (!port_.IsOpen()) {
-    services_.boxes.Show(ChannelClosedMessage());
+    // After a lost line the stop certainly did not reach the controller.
+    services_.boxes.Show(lostPort_.empty() ? ChannelClosedMessage()
+                                           : EmergencyStopNotSentMessage(texts_, lostPort_));
     return;
   }
+  CommandScope scope(*this, "急停");
   executor_.SendShort(command::kEmergencyStop);
 }
 
 void ControllerSession::QueryVersion() {
   view_.ShowControllerVersion(VersionQueryTexts(texts_));
+  CommandScope scope(*this, "版本");
   executor_.SendShort(command::kVersion);
 }
 
@@ -58,6 +74,10 @@ void ControllerSession::OnScanBegin() { scanStatusLine_ = {}; }
 
 void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) {
   scanStatusLine_ = {StatusLineState::Kind::Frame, frameType, GetInt16LE(frame + length - 2)};
+  if (monitor_.OnFrame(frameType, scanStatusLine_.numth, clock_->Now()) == AckState::Refused &&
+      frameType == command::kEmergencyStop) {
+    estopAlarm_ = EStopAlarm::Refused;
+  }
   SetStatusLine(scanStatusLine_);
   const ControllerFrameKind kind = ControllerFrameKindOf(frameType);
   if (kind == ControllerFrameKind::Status) {

@@ -11,11 +11,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "console/command_executor.h"
 #include "console/console_texts.h"
+#include "console/input_checks.h"
+#include "console/link_monitor.h"
+#include "console/observed_link.h"
+#include "console/safety_messages.h"
 #include "console/readouts.h"
 #include "env/text_lookup.h"
 #include "env/ui_services.h"
@@ -46,6 +51,11 @@ class SessionView {
   virtual void StartExternalProgram(const std::string& path) = 0;
   virtual std::string CurrentDirectory() const = 0;
   virtual void ShowChannelMapWindow() = 0;
+  // The link indicator beside the status line, and whether the readouts
+  // hold values that are no longer live.
+  virtual void ShowLinkState(const LinkIndicator&) {}
+  // The automatic reconnection opened the channel again: "设置" is not usable.
+  virtual void OnChannelReopened() {}
 };
 
 // A handler of one kind of reply; the frame starts 55 AA, payload at +6, and
@@ -70,11 +80,15 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   void Close();
   bool IsOpen() const { return port_.IsOpen(); }
   SerialLink& Port() { return port_; }
-  // One bytes-waiting notification, on the front end's thread.
-  void OnCommNotify(std::uint32_t events) { receiver_.OnCommNotify(events); }
+  // One bytes-waiting (or line-lost) notification, on the front end's thread.
+  void OnCommNotify(std::uint32_t events);
 
   // Operations.
-  void Execute(int position, const CommandInputs& inputs) { executor_.OnExecute(position, inputs); }
+  void Execute(int position, const CommandInputs& inputs);
+  // "执行" with the input checks first: a field that is not a number, or a
+  // declined limit confirmation, sends nothing and names the field to focus.
+  // A closed channel is reported as by Execute.
+  std::optional<CommandInput> ExecuteChecked(int position, const CommandInputs& inputs);
   // "急停": the stop command, or the channel-closed box.
   void EmergencyStop();
   // "版本": shows the asking texts and sends the query (also on a closed
@@ -101,6 +115,18 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // Hands the view what changed since the last call: the status line and
   // the readouts as the latest frames left them.
   void Present();
+
+  // The link indicator's clock-driven rules (silence, unanswered commands,
+  // automatic reconnection); the front end calls it a few times a second.
+  void Tick();
+  void SetClock(const MonotonicClock& clock) { clock_ = &clock; }
+  const LinkMonitor& Monitor() const { return monitor_; }
+  const LinkIndicator& Indicator() const { return indicator_; }
+  const SafetySettings& Safety() const { return safety_; }
+  void SetSafety(const SafetySettings& settings);
+  // The port that hung up while the automatic reconnection waits for it;
+  // empty when the channel is open or was closed by the operator.
+  const std::string& LostPort() const { return lostPort_; }
 
  private:
   // FrameSink
@@ -129,6 +155,35 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
     std::int16_t numth = 0;
     bool operator==(const StatusLineState&) const = default;
   };
+  // The safety side: the line going away, frames that do not go out,
+  // answers to commands, the indicator.
+  void OnLineLost();
+  void OnWrite(const std::uint8_t* bytes, std::size_t length, std::size_t written, bool wasOpen);
+  void TryReconnect(MonoTime now);
+  void RefreshIndicator();
+  void ShowAlarms();
+  MessageAnswer ShowSessionBox(const MessageRequest& request);
+  std::string CommandCaption(std::uint8_t code) const;
+  // Frames written inside it are operator commands whose answers are awaited.
+  class CommandScope {
+   public:
+    CommandScope(ControllerSession& session, std::string_view caption)
+        : session_(session), saved_(session.commandCaption_) {
+      ++session_.commandDepth_;
+      session_.commandCaption_ = caption;
+    }
+    ~CommandScope() {
+      --session_.commandDepth_;
+      session_.commandCaption_ = saved_;
+    }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+   private:
+    ControllerSession& session_;
+    std::string_view saved_;
+  };
+
   std::string StatusLineText(const StatusLineState& state) const;
   void SetStatusLine(const StatusLineState& state);
   void MarkChanged();
@@ -137,6 +192,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   SessionView& view_;
   HostServices services_;
   std::unique_ptr<SerialLink> link_;
+  ObservedLink observed_;
   SerialLink& port_;
   std::string portName_;
   FrameReceiver receiver_;
@@ -157,6 +213,22 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   ReadoutUpdate frameUpdate_;    // kept between presents so its strings are reused
   ReadoutUpdate presentUpdate_;
   bool presentRequested_ = false;
+
+  SteadyClock steadyClock_;
+  const MonotonicClock* clock_ = &steadyClock_;
+  LinkMonitor monitor_;
+  LinkIndicator indicator_;
+  bool indicatorShown_ = false;
+  SafetySettings safety_;
+  std::uint32_t baud_ = 115200;
+  std::string lostPort_;
+  std::uint32_t lostBaud_ = 115200;
+  MonoTime lastReconnectAttempt_{};
+  ReceiveCounters seenCounters_;
+  int commandDepth_ = 0;
+  std::string_view commandCaption_;
+  int boxDepth_ = 0;
+  enum class EStopAlarm : std::uint8_t { None, Unanswered, Refused } estopAlarm_ = EStopAlarm::None;
 };
 
 }  // namespace rolta

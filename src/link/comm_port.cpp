@@ -215,6 +215,7 @@ int CCommPort::Open(const std::string& portName, int byteSize, int stopBitCode, 
   line_ = line;
   devicePath_ = path;
   handshake_.Set();
+  lineLost_.store(false);
   isOpen_.store(true);
   try {
     monitor_ = std::thread(&CCommPort::MonitorThread, this);
@@ -252,12 +253,24 @@ void CCommPort::Notify(std::uint32_t events) {
   if (notify) (*notify)(events);
 }
 
+void CCommPort::ReportLineLost() {
+  if (lineLost_.exchange(true)) return;
+  Notify(kEventLineLost);
+}
+
 void CCommPort::MonitorThread() {
   bool hungUp = false;
+  // Polls in a row that said "readable" while nothing was queued: a tty that
+  // hung up without saying POLLHUP reads 0 for ever.
+  int emptyWakeups = 0;
   while (isOpen_.load()) {
     const int waiting = BytesWaiting(fd_);
-    if (waiting < 0) return;  // device gone: silent until closed and opened again
+    if (waiting < 0) {  // EIO: the device is gone
+      if (isOpen_.load()) ReportLineLost();
+      return;
+    }
     if (waiting > 0) {
+      emptyWakeups = 0;
       // At most one notification outstanding; a lost acknowledgement costs 10 ms.
       handshake_.WaitFor(kHandshakeWait);
       handshake_.Reset();
@@ -268,24 +281,40 @@ void CCommPort::MonitorThread() {
       if (hungUp) std::this_thread::sleep_for(kHandshakeWait);
       continue;
     }
-    if (hungUp) return;
+    if (hungUp) {
+      // What was queued before the hang-up has been reported; say the line is
+      // lost once and stop watching it.
+      ReportLineLost();
+      return;
+    }
 
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     const int ready = ::poll(fds, 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
+      if (isOpen_.load()) ReportLineLost();
       return;
     }
     if (fds[1].revents != 0) continue;  // Close: the loop condition ends the thread
     // A hang-up keeps the port readable for ever; report what is still
     // queued, then stop watching it.
-    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hungUp = true;
+    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      hungUp = true;
+    } else if ((fds[0].revents & POLLIN) != 0 && BytesWaiting(fd_) == 0) {
+      // The window thread may just have taken the bytes; only a second empty
+      // wake-up after a pause means the device reads end-of-file.
+      if (++emptyWakeups >= 2) hungUp = true;
+      else std::this_thread::sleep_for(kHandshakeWait);
+    } else {
+      emptyWakeups = 0;
+    }
   }
 }
 
 std::size_t CCommPort::Read(std::uint8_t* buffer, std::size_t max) {
   if (fd_ < 0 || buffer == nullptr) return 0;
   const int waiting = BytesWaiting(fd_);
+  if (waiting < 0 && isOpen_.load()) ReportLineLost();
   if (waiting <= 0) return 0;
   const auto available = static_cast<std::size_t>(waiting);
   const std::size_t take = (max > 0 && max < available) ? max : available;
@@ -293,6 +322,9 @@ std::size_t CCommPort::Read(std::uint8_t* buffer, std::size_t max) {
   do {
     got = ::read(fd_, buffer, take);
   } while (got < 0 && errno == EINTR);
+  // Bytes were queued, yet the read gives end-of-file or fails: the device
+  // went away under us.
+  if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) ReportLineLost();
   return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
@@ -308,7 +340,10 @@ std::size_t CCommPort::Write(const std::uint8_t* bytes, std::size_t length) {
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;  // EIO: line gone
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {  // EIO: line gone
+      ReportLineLost();
+      break;
+    }
     // Output queue full: wait for room until the time limit.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -316,7 +351,10 @@ std::size_t CCommPort::Write(const std::uint8_t* bytes, std::size_t length) {
     pollfd out{fd_, POLLOUT, 0};
     const int ready = ::poll(&out, 1, static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) break;
-    if (ready > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+    if (ready > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      ReportLineLost();
+      break;
+    }
   }
   return written;
 }

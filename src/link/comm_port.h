@@ -55,8 +55,6 @@ bool ConfigureLine(termios& line, const LineSettings& settings);
 
 class CCommPort final : public SerialLink {
  public:
-  // The event mask passed with every notification: characters received.
-  static constexpr std::uint32_t kEventCharReceived = 1;
   // Overrides the folder of port names given without a leading '/' (normally /dev).
   static constexpr const char* kDeviceDirVariable = "ROLTA_DEV_DIR";
 
@@ -84,6 +82,7 @@ class CCommPort final : public SerialLink {
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override;
   std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
   void AcknowledgeNotification() override { handshake_.Set(); }
+  bool LineLost() const override { return lineLost_.load(); }
 
   // The settings of the last successful Open (the baud rate as configured).
   std::uint32_t BaudRate() const override { return line_.baudRate; }
@@ -100,8 +99,12 @@ class CCommPort final : public SerialLink {
  private:
   void MonitorThread();
   void Notify(std::uint32_t events);
+  // Marks the line lost and posts kEventLineLost, once per Open, from
+  // whichever thread sees it first.
+  void ReportLineLost();
 
   std::atomic<bool> isOpen_{false};
+  std::atomic<bool> lineLost_{false};
   HandshakeEvent handshake_{true};
   int fd_ = -1;
   int wakeFd_ = -1;  // eventfd that Close signals to end the monitor's poll

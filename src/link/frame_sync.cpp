@@ -30,6 +30,7 @@ std::size_t FrameReceiver::ReadIntoRing() {
   const std::uint32_t room = ring_.Room();
   if (room == 0) return 0;
   const std::size_t got = std::min<std::size_t>(channel_.Read(ring_.ReadBuffer(), room), room);
+  counters_.bytesReceived += got;
   return ring_.Append(ring_.ReadBuffer(), got);
 }
 

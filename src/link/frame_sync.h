@@ -35,6 +35,7 @@ class FrameSink {
 
 // What the receive path has seen since it was built, for display.
 struct ReceiveCounters {
+  std::uint64_t bytesReceived = 0;  // taken from the channel into the ring
   std::uint64_t framesDispatched = 0;
   std::uint64_t checksumErrors = 0;
   // Bytes dropped: non-sync bytes skipped one at a time plus whole frames

@@ -15,6 +15,11 @@ namespace rolta {
 class SerialLink : public ByteChannel {
  public:
   using NotifyCallback = std::function<void(std::uint32_t events)>;
+  // Event bits passed with a notification: bytes wait; the device hung up
+  // (unplugged adapter, peer gone). The hang-up is posted once per Open and
+  // the link then posts nothing more; the owner closes it.
+  static constexpr std::uint32_t kEventCharReceived = 1;
+  static constexpr std::uint32_t kEventLineLost = 2;
 
   // Called from the link's own thread each time bytes wait; it must only post
   // the event to the thread that owns the receive handler.
@@ -26,6 +31,8 @@ class SerialLink : public ByteChannel {
   virtual std::error_code LastOpenError() const = 0;
   // The line speed of the last successful Open.
   virtual std::uint32_t BaudRate() const = 0;
+  // True once the open device has hung up; cleared by the next Open.
+  virtual bool LineLost() const { return false; }
 };
 
 }  // namespace rolta

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "console/ui/about_dlg.h"
+#include "console/safety_messages.h"
 #include "console/ui/rolta_dlg.h"
 #include "console_rig.h"
 #include "fake_environment.h"
@@ -163,7 +164,7 @@ class ConsoleSimTest : public QObject {
   void lineNoiseBetweenFramesIsSkipped();
   void truncatedFramesDoNotStopLaterGoodFrames();
   void silentControllerChangesNothing();
-  void hungUpLineLeavesTheConsoleUsableAndIdle();
+  void hungUpLineIsReportedClosedAndIdle();
   void closeReleasesTheLineAndLaterActionsAskForIt();
   void exitSavesTheSelections();
   void repeatLoopResendsStopUntilTheStopPosition();
@@ -417,7 +418,7 @@ void ConsoleSimTest::silentControllerChangesNothing() {
   QVERIFY(WaitForStatusType(*rig, 16));
 }
 
-void ConsoleSimTest::hungUpLineLeavesTheConsoleUsableAndIdle() {
+void ConsoleSimTest::hungUpLineIsReportedClosedAndIdle() {
   const std::string link = QDir(linkDir_.path()).filePath(QStringLiteral("ttyQRX")).toStdString();
   sim::SimulatorOptions options = FastBench();
   options.linkPath = link;
@@ -435,10 +436,15 @@ void ConsoleSimTest::hungUpLineLeavesTheConsoleUsableAndIdle() {
   const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(ProcessCpuTime() - before);
   QVERIFY2(used < 250ms, qPrintable(QStringLiteral("%1 ms of CPU in 500 ms").arg(used.count())));
 
-  // Still usable: buttons answer on the dead line without a message.
+  // The lost line is reported and closed; later actions say they cannot send.
+  QVERIFY(!rig->Port().IsOpen());
+  QVERIFY(rig->Button("设置")->isEnabled());
+  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
+  QCOMPARE(boxes_.Shown().back(), rolta::LineLostMessage(rolta::IdentityLookup(), link));
   Press(*rig, "急停");
+  QCOMPARE(boxes_.Shown().back(), rolta::EmergencyStopNotSentMessage(rolta::IdentityLookup(), link));
   Press(*rig, "执行");
-  QVERIFY(boxes_.Shown().empty());
+  QCOMPARE(boxes_.Shown().back(), rolta::ChannelClosedMessage());
   Press(*rig, "关闭");
   QVERIFY(!rig->Port().IsOpen());
   QVERIFY(rig->Button("设置")->isEnabled());

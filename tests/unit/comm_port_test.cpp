@@ -563,6 +563,27 @@ TEST_F(CommPortTest, UnpluggedLineFallsSilentWithoutSpinning) {
   EXPECT_EQ(replugged.ReceiveExactly(frame.size(), 1s), frame);
 }
 
+TEST_F(CommPortTest, AHangUpIsPostedOnceAndTheMonitorEnds) {
+  ASSERT_EQ(OpenConsoleLine(port, pty.SlavePath()), 1);
+  pty.CloseMaster();
+  std::optional<NotificationLog::Notice> notice;
+  while ((notice = log.Next(1s)) && notice->events != SerialLink::kEventLineLost) {
+    HandledTraffic traffic;
+    HandleOne(port, traffic);
+  }
+  ASSERT_TRUE(notice);
+  EXPECT_TRUE(port.LineLost());
+  // Nothing further: neither a second notice nor a spinning thread.
+  EXPECT_FALSE(log.Next(200ms));
+  const auto start = Clock::now();
+  port.Close();
+  EXPECT_LT(Clock::now() - start, 100ms);
+  // The next line starts clean.
+  PtyPair replugged;
+  ASSERT_EQ(OpenConsoleLine(port, replugged.SlavePath()), 1);
+  EXPECT_FALSE(port.LineLost());
+}
+
 TEST_F(CommPortTest, CloseDuringABurstDoesNotHang) {
   for (int round = 0; round < 5; ++round) {
     SCOPED_TRACE(round);

@@ -30,7 +30,9 @@
 #include "console/ui/about_dlg.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
+#include "console/ui/port_list.h"
 #include "console/ui/qt_upgrade_host.h"
+#include "console/ui/safety_dlg.h"
 #include "env/ui/qt_services.h"
 #include "console/ui/status_line.h"
 #include "widgets/ui/digistring.h"
@@ -137,6 +139,17 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
   connect(commandList_, &QComboBox::currentIndexChanged, this, [this] { OnCommandSelChange(); });
   ShowLogo();
   Button("执行")->setFocus();
+
+  // The line's safety: our own settings file, the indicator's clock, the
+  // port list asked again whenever it opens.
+  session_.SetSafety(LoadSafetySettings(SafetySettingsPath()));
+  autoReconnect_->setChecked(session_.Safety().autoReconnect);
+  connect(autoReconnect_, &QCheckBox::toggled, this, [this](bool on) { SetAutoReconnect(on); });
+  static_cast<CPortList*>(portList_)->SetBeforePopup([this] { RescanPorts(); });
+  auto* linkTimer = new QTimer(this);
+  connect(linkTimer, &QTimer::timeout, this, [this] { session_.Tick(); });
+  linkTimer->start(200);
+  ShowLinkState(session_.Indicator());
 }
 
 CRoltaDlg::~CRoltaDlg() {
@@ -234,7 +247,7 @@ void CRoltaDlg::BuildLayout() {
   auto* commandColumn = new QVBoxLayout;
   auto* linkGroup = new QGroupBox(translated("通讯设置"), this);
   auto* linkLayout = new QGridLayout(linkGroup);
-  portList_ = new QComboBox(linkGroup);
+  portList_ = new CPortList(linkGroup);
   portList_->setObjectName(QStringLiteral("portList"));
   speedList_ = new QComboBox(linkGroup);
   speedList_->setObjectName(QStringLiteral("speedList"));
@@ -243,6 +256,9 @@ void CRoltaDlg::BuildLayout() {
   linkLayout->addWidget(speedList_, 0, 1);
   linkLayout->addWidget(makeButton(kConnectButton, linkGroup), 1, 0);
   linkLayout->addWidget(makeButton(kCloseButton, linkGroup), 1, 1);
+  autoReconnect_ = new QCheckBox(translated("自动重连"), linkGroup);
+  autoReconnect_->setObjectName(QStringLiteral("autoReconnect"));
+  linkLayout->addWidget(autoReconnect_, 2, 0, 1, 2);
   commandColumn->addWidget(linkGroup);
 
   auto* commandGroup = new QGroupBox(translated("指令区"), this);
@@ -285,6 +301,9 @@ void CRoltaDlg::BuildLayout() {
   statusText_->setObjectName(QStringLiteral("statusText"));
   statusText_->setText(QStringLiteral("-"));
   statusRow->addWidget(statusText_, 1);
+  linkIndicator_ = new QLabel(this);
+  linkIndicator_->setObjectName(QStringLiteral("linkIndicator"));
+  statusRow->addWidget(linkIndicator_, 1);
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("upgradeProgress"));
   statusRow->addWidget(progress_, 1);
@@ -405,7 +424,12 @@ void CRoltaDlg::OnAbout() {
   box.exec();
 }
 
-void CRoltaDlg::OnExecute() { session_.Execute(commandList_->currentIndex(), ReadInputs()); }
+void CRoltaDlg::OnExecute() {
+  // A refused field gets the focus so the operator can correct it at once.
+  if (const std::optional<CommandInput> field = session_.ExecuteChecked(commandList_->currentIndex(), ReadInputs())) {
+    if (QWidget* input = Input(*field)) input->setFocus();
+  }
+}
 
 void CRoltaDlg::OnCommandSelChange() { ApplyInputsEnabled(InputsEnabledFor(commandList_->currentIndex())); }
 
@@ -431,6 +455,8 @@ void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Stands in for the system menu the caption bar would carry.
   QMenu menu(this);
   menu.addAction(QStringLiteral("关于 ROLTA(&A)..."), this, &CRoltaDlg::OnAbout);
+  menu.addAction(QString::fromStdString(texts_.Lookup("安全设置")) + QStringLiteral("..."), this,
+                 &CRoltaDlg::OnSafetySettings);
   menu.exec(event->globalPos());
 }
 
@@ -464,6 +490,49 @@ std::string CRoltaDlg::CurrentDirectory() const { return QDir::currentPath().toS
 
 void CRoltaDlg::ShowChannelMapWindow() {
   if (hardCh_) hardCh_->BringUp();
+}
+
+void CRoltaDlg::ShowLinkState(const LinkIndicator& indicator) {
+  static constexpr const char* kStyles[] = {
+      "color: #1d3557;",                                     // normal
+      "color: #8a5a00; font-weight: bold;",                  // warning
+      "color: white; background: #b00020; font-weight: bold; padding: 0 4px;",  // alarm
+  };
+  linkIndicator_->setText(QString::fromStdString(indicator.text));
+  linkIndicator_->setStyleSheet(QString::fromUtf8(kStyles[static_cast<std::size_t>(indicator.severity)]));
+  for (const Readout& readout : readouts_) readout.display->SetStale(indicator.readoutsStale);
+}
+
+void CRoltaDlg::OnChannelReopened() { Button("设置")->setEnabled(false); }
+
+void CRoltaDlg::SetAutoReconnect(bool on) {
+  SafetySettings settings = session_.Safety();
+  if (settings.autoReconnect == on) return;
+  settings.autoReconnect = on;
+  session_.SetSafety(settings);
+  SaveSafetySettings(SafetySettingsPath(), settings);
+}
+
+void CRoltaDlg::OnSafetySettings() {
+  CSafetyDlg dialog(session_.Safety(), texts_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  session_.SetSafety(dialog.Settings());
+  autoReconnect_->setChecked(dialog.Settings().autoReconnect);
+  if (!SaveSafetySettings(SafetySettingsPath(), dialog.Settings())) {
+    MessageBoxes().Show({texts_.Lookup("无法保存安全设置") + ": " + SafetySettingsPath().string(),
+                         texts_.Lookup("安全设置"), MessageIcon::Warning, MessageButtons::Ok});
+  }
+}
+
+void CRoltaDlg::RescanPorts() {
+  const QString current = portList_->currentText();
+  portNames_ = environment_.SerialPortNames();
+  const QSignalBlocker quiet(portList_);
+  portList_->clear();
+  for (const std::string& name : portNames_) portList_->addItem(QString::fromStdString(name));
+  // The chosen port stays chosen while it is there.
+  const int again = portList_->findText(current);
+  portList_->setCurrentIndex(again >= 0 ? again : (portList_->count() > 0 ? 0 : -1));
 }
 
 void CRoltaDlg::ShowParamsSummary() { hardInfo_->Refresh(); }

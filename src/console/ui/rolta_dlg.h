@@ -66,6 +66,10 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void OnCalibration();
   void OnToolsPage();
   void OnHelp();
+  // "安全设置": the set-point limits and the automatic reconnection.
+  void OnSafetySettings();
+  // The port list asks the environment for the ports again.
+  void RescanPorts();
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
@@ -91,6 +95,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QComboBox* PortList() const { return portList_; }
   QComboBox* SpeedList() const { return speedList_; }
   QComboBox* CommandList() const { return commandList_; }
+  QLabel* LinkIndicatorLabel() const { return linkIndicator_; }
+  QCheckBox* AutoReconnectBox() const { return autoReconnect_; }
   QPushButton* Button(const char* text) const;
   // The input field or check box of a command input.
   QWidget* Input(CommandInput input) const { return inputs_[static_cast<std::size_t>(input)]; }
@@ -119,6 +125,9 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void StartExternalProgram(const std::string& path) override;
   std::string CurrentDirectory() const override;
   void ShowChannelMapWindow() override;
+  void ShowLinkState(const LinkIndicator& indicator) override;
+  void OnChannelReopened() override;
+  void SetAutoReconnect(bool on);
   // ParamsListener
   void ShowParamsSummary() override;
   void ShowParamsForm() override;
@@ -153,6 +162,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QPointer<CCalibTab> calibTab_;
   QPointer<CHardCH> hardCh_;
   CConsoleTools* tools_ = nullptr;
+  QLabel* linkIndicator_ = nullptr;
+  QCheckBox* autoReconnect_ = nullptr;
 };
 
 }  // namespace rolta

@@ -131,6 +131,12 @@ void CDigistring::SetText(const QString& text) {
   SetText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
+void CDigistring::SetStale(bool stale) {
+  if (stale == stale_) return;
+  stale_ = stale;
+  update();
+}
+
 QSize CDigistring::sizeHint() const { return ScaledCellArea(kHintScale); }
 
 QSize CDigistring::minimumSizeHint() const { return ScaledCellArea(kMinimumScale); }
@@ -253,8 +259,10 @@ void CDigistring::paintEvent(QPaintEvent*) {
   const int ch = static_cast<int>(std::lround(height() * ratio));
   if (cw <= 0 || ch <= 0) return;
 
+  // Stale digits keep their shape but lose their glow.
+  constexpr DigiColour kStaleOnColour{72, 104, 72};
   const DigiPalette palette =
-      MakeDigiPalette(off_colour_, on_colour_, background_colour_);
+      MakeDigiPalette(off_colour_, stale_ ? kStaleOnColour : on_colour_, background_colour_);
   if (surface_.width() != cw || surface_.height() != ch) {
     surface_ = QImage(cw, ch, QImage::Format_RGB32);
     surface_valid_ = false;

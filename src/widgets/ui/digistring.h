@@ -34,6 +34,11 @@ class CDigistring : public QWidget {
   void SetText(std::string_view text);
   void SetText(const QString& text);
 
+  // Stale values (the line went silent or was lost) are drawn dimmed, so a
+  // frozen display never looks live.
+  void SetStale(bool stale);
+  bool IsStale() const { return stale_; }
+
   // The stored text. It is upper-cased in place when the cells are rebuilt,
   // so after a paint a lower-case text reads back in capitals.
   const std::string& text() const { return text_; }
@@ -89,6 +94,7 @@ class CDigistring : public QWidget {
   DigiColour off_colour_ = kDigiOffColour;
   DigiColour on_colour_ = kDigiOnColour;
   DigiColour background_colour_ = kDigiBackgroundColour;
+  bool stale_ = false;
   int paint_count_ = 0;
   int rebuild_count_ = 0;
 
