@@ -22,6 +22,8 @@
 #include "config/ui/set_hard.h"
 #include "console/firmware_upgrade.h"
 #include "console/ui/status_line.h"
+#include "console/ui/command_search.h"
+#include "console/ui/readout_captions.h"
 
 class QCheckBox;
 class QComboBox;
@@ -96,6 +98,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QWidget* Input(CommandInput input) const { return inputs_[static_cast<std::size_t>(input)]; }
   QLineEdit* Edit(CommandInput input) const;
   QCheckBox* Flywheel(int index) const;
+  CCommandSearch* CommandSearch() const { return search_; }
+  CReadoutCaptions* Captions() const { return captions_; }
 
  protected:
   void reject() override;  // Escape does not close the console
@@ -153,6 +157,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QPointer<CCalibTab> calibTab_;
   QPointer<CHardCH> hardCh_;
   CConsoleTools* tools_ = nullptr;
+  CReadoutCaptions* captions_ = nullptr;
+  CCommandSearch* search_ = nullptr;
 };
 
 }  // namespace rolta
