@@ -80,19 +80,6 @@ class ConsoleWindowUsabilityTest : public QObject {
     console.Button("关闭")->click();
   }
 
-  void theSettingsFileStoresTheRealPosition() {
-    {
-      FakeEnvironment environment;
-      CRoltaDlg console(environment);
-      console.CommandSearch()->SetFilterText(QStringLiteral("大反拖"));
-      QCOMPARE(console.CommandList()->currentIndex(), 90);
-      console.Button("退出")->click();
-    }
-    FakeEnvironment environment;
-    CRoltaDlg console(environment);
-    QCOMPARE(console.CommandList()->currentIndex(), 90);
-  }
-
   void unitsFollowTheCaptionAndAChangeLightsTheReadoutUp() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
