@@ -1,10 +1,10 @@
 #include "config/param_form.h"
-
 #include <algorithm>
 #include <cctype>
 #include <type_traits>
 
 #include "env/number_text.h"
+#include "env/shown_text.h"
 
 namespace rolta {
 namespace {
@@ -253,7 +253,7 @@ MessageRequest RetarderAdvice(const TextLookup& lookup) {
 ParamsForm::ParamsForm(ParamsExchange& exchange, const TextLookup& lookup,
                        MessageBoxService& messages, const LocalClock& clock)
     : exchange_(exchange), lookup_(lookup), messages_(messages), clock_(clock),
-      title_(kSetHardTitle) {
+      title_(ShownText(lookup, kSetHardTitle)) {
   const std::optional<LocalTime> now = clock_.Now();
   for (const FormControl& control : kControls) {
     ControlState& s = state_[control.id];
@@ -288,8 +288,8 @@ bool ParamsForm::Load() {
   static constexpr SV kModels[] = {"QRX", "ASM", "VMAS", "LUGDN", "MASM"};
   const std::string model = lookup_.Lookup("硬件型号");
   title_ = values.hardwareModel >= 1 && values.hardwareModel <= 5
-               ? model + "：" + std::string(kModels[values.hardwareModel - 1])
-               : model + "：" + lookup_.Lookup("未知");
+               ? model + ShownText(lookup_, "：") + std::string(kModels[values.hardwareModel - 1])
+               : model + ShownText(lookup_, "：") + lookup_.Lookup("未知");
 
   const std::optional<LocalTime> now = clock_.Now();
   for (const FormControl& control : kControls) LoadControl(control, values, now);

@@ -253,10 +253,31 @@ const SummaryRow kRows[] = {
 
 std::span<const SummaryRow> SummaryRows() { return kRows; }
 
+namespace {
+
+// Pieces of the lines that stand as written in Chinese and are translated in
+// any other language; a longer piece before one it contains.
+constexpr std::string_view kFixedPieces[] = {"举升升到位判断", "举升降到位判断", "II型", "I型", "秒", "："};
+
+void TranslateFixedPieces(std::string& line, const TextLookup& lookup) {
+  for (std::string_view piece : kFixedPieces) {
+    const std::string translated = lookup.Lookup(piece);
+    if (translated == piece) continue;
+    for (std::size_t at = line.find(piece); at != std::string::npos; at = line.find(piece, at + translated.size())) {
+      line.replace(at, piece.size(), translated);
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<std::string> BuildSummary(const ControllerParams& values, const TextLookup& lookup) {
   std::vector<std::string> lines;
   for (const SummaryRow& row : kRows) {
     if (row.listed(values)) lines.push_back(row.line(values, lookup));
+  }
+  if (!lookup.IsDefaultLanguage()) {
+    for (std::string& line : lines) TranslateFixedPieces(line, lookup);
   }
   return lines;
 }

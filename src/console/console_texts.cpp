@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "console/string_resources.h"
+#include "env/shown_text.h"
 #include "link/command_codes.h"
 
 namespace rolta {
@@ -39,12 +40,24 @@ std::string AboutVersionLine(std::string_view versionText) {
                     kCalibrationPointCount);
 }
 
+std::string AboutVersionLine(std::string_view versionText, const TextLookup& lookup) {
+  if (lookup.IsDefaultLanguage()) return AboutVersionLine(versionText);
+  // The translated words go in as a piece, never as a format: a dictionary
+  // entry cannot bring conversions of its own.
+  std::string line = AboutVersionLine(versionText);
+  const std::string_view points = "点标定";
+  if (const std::size_t at = line.find(points); at != std::string::npos) {
+    line.replace(at, points.size(), lookup.Lookup(points));
+  }
+  return line;
+}
+
 std::vector<std::string> VersionTipsLines(const TextLookup& lookup) {
   const std::string andLater = lookup.Lookup("以上版本");
   auto matchLine = [&](const char* format) {
     return lookup.Lookup(FormatText(format, andLater.c_str()));
   };
-  auto resource = [](int id) { return std::string(StringResource(id)); };
+  auto resource = [&lookup](int id) { return ShownText(lookup, StringResource(id)); };
   return {
       resource(104),
       resource(105),
@@ -68,7 +81,7 @@ ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpg
 }
 
 ControllerVersionTexts VersionQueryTexts(const TextLookup& lookup) {
-  return {lookup.Lookup("通讯端口未打开"), "版本小于Ver6.66或通讯错误"};
+  return {lookup.Lookup("通讯端口未打开"), ShownText(lookup, "版本小于Ver6.66或通讯错误")};
 }
 
 MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName,

@@ -27,6 +27,8 @@ inline constexpr std::string_view kAlreadyRunningCaption = "ROLTA错误提示";
 // "ROLTA Version %s (%d点标定) for Win2000/NT/XP": spaces removed from the
 // library's version text and commas turned into dots.
 std::string AboutVersionLine(std::string_view versionText);
+// The same in the lookup's language ("(10-point calibration)" in English).
+std::string AboutVersionLine(std::string_view versionText, const TextLookup& lookup);
 
 // The twelve lines of the version tips list, in order.
 std::vector<std::string> VersionTipsLines(const TextLookup& lookup);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "console/console_texts.h"
+#include "env/shown_text.h"
 #include "link/command_codes.h"
 
 namespace rolta {
@@ -106,7 +107,8 @@ void FirmwareUpgrade::OnUpgrade() {
 
   if (const std::optional<std::string> path = host_.ChooseRomFile(dialog)) {
     const MessageRequest confirm{
-        FormatText("%s: %s  ？", lookup_.Lookup("确认更新文件").c_str(), path->c_str()),
+        FormatText("%s: %s  %s", lookup_.Lookup("确认更新文件").c_str(), path->c_str(),
+                   ShownText(lookup_, "？").c_str()),
         lookup_.Lookup("请确认QRX5000更新文件是否正确"), MessageIcon::Information,
         MessageButtons::OkCancel};
     if (host_.ShowMessage(confirm) != MessageAnswer::Ok) {

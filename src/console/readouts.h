@@ -6,7 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "env/text_lookup.h"
 #include "link/status_frames.h"
@@ -49,6 +53,28 @@ struct ScaledFrequency {
   bool operator==(const ScaledFrequency&) const = default;
 };
 ScaledFrequency ScaleKiloMega(float x);
+
+// The unit of the quantity a readout caption names, shown beside the caption.
+// Captions without a known unit ("参数", "通道1", "零点", "--", the frequency
+// caption that carries its own) have no row.
+struct ReadoutUnitRow {
+  std::string_view caption;
+  std::string_view unit;
+};
+std::span<const ReadoutUnitRow> ReadoutUnitRows();
+
+// The units by the caption as the window shows it (translated), for one lookup:
+// the window only sees the shown caption.
+class ReadoutUnits {
+ public:
+  explicit ReadoutUnits(const TextLookup& lookup);
+  // The unit beside a shown caption; empty when it has none.
+  const std::string& UnitOf(std::string_view shownCaption) const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> units_;
+  std::string none_;
+};
 
 // printf "%.<precision>f" without the C locale's decimal separator.
 std::string FormatFixed(double value, int precision);

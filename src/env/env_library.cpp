@@ -183,3 +183,15 @@ int EnvLibrary::SaveLog(std::string_view source, std::string_view text) const {
 }
 
 }  // namespace rolta
+
+namespace rolta {
+
+bool EnvTextLookup::IsDefaultLanguage() const {
+  static constexpr std::string_view kProbes[] = {"速度", "执行", "退出"};
+  for (std::string_view probe : kProbes) {
+    if (library_.GetLangueString(probe) != probe) return false;
+  }
+  return true;
+}
+
+}  // namespace rolta

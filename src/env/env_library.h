@@ -99,6 +99,9 @@ class EnvTextLookup final : public TextLookup {
   std::string Lookup(std::string_view text) const override {
     return library_.GetLangueString(text);
   }
+  // The library does not say which language it speaks; a language other than
+  // Chinese shows in the translation of the console's most common words.
+  bool IsDefaultLanguage() const override;
 
  private:
   const EnvLibrary& library_;

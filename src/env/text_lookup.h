@@ -14,6 +14,10 @@ class TextLookup {
   // The text in the current language; never fails (unknown texts come back as given
   // or as the library's fallback).
   virtual std::string Lookup(std::string_view text) const = 0;
+  // True while texts come back in the Chinese they are written in. Texts the
+  // console otherwise shows as they stand (labels, string resources, fixed
+  // messages) pass through the lookup only when this is false.
+  virtual bool IsDefaultLanguage() const { return true; }
 };
 
 // Returns every text as it stands.

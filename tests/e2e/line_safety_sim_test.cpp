@@ -30,8 +30,8 @@ using rolta::CommandInput;
 using rolta::CRoltaDlg;
 using rolta::IdentityLookup;
 using rolta::MessageAnswer;
-using rolta::testing::FakeEnvironment;
-using rolta::testing::ScriptedMessageBoxes;
+using rolta::test::FakeEnvironment;
+using rolta::test::ScriptedMessageBoxes;
 namespace sim = rolta::sim;
 
 namespace rolta::test {

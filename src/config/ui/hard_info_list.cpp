@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "config/param_summary.h"
+#include "env/shown_text.h"
 #include "env/ui/re_ctl_langue_str.h"
 
 namespace rolta {
@@ -23,7 +24,7 @@ CHardInfoList::CHardInfoList(const ParamsExchange& exchange, const TextLookup& l
                              QWidget* parent)
     : QDialog(parent), exchange_(exchange), lookup_(lookup) {
   setObjectName(QStringLiteral("hardInfoList"));
-  setWindowTitle(QString::fromUtf8(kSummaryTitle.data(), static_cast<qsizetype>(kSummaryTitle.size())));
+  setWindowTitle(QString::fromStdString(ShownText(lookup, kSummaryTitle)));
   list_ = new QListWidget(this);
   list_->setSortingEnabled(false);
   list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

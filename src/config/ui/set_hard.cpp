@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 
+#include "env/shown_text.h"
 #include "env/ui/re_ctl_langue_str.h"
 
 namespace rolta {
@@ -49,6 +50,7 @@ CSetHard::CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService
   ReCtlLangueStr translator(lookup, messages);
   translator.Attach(this);
   translator.TranslateAll();
+  setButton_->setToolTip(QString::fromStdString(ShownText(lookup, "设置控制器参数")));
   // The walk rewrote texts: the state follows the widgets again.
   ReadWidgets();
 }

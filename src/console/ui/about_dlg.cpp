@@ -6,25 +6,28 @@
 
 #include "console/console_environment.h"
 #include "console/console_texts.h"
+#include "env/shown_text.h"
 
 namespace rolta {
 
 CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
     : CBkDialog(parent) {
-  setWindowTitle(QStringLiteral("关于 ROLTA调试器"));
-  auto* title = new QLabel(QStringLiteral("关于 ROLTA调试器"), this);
+  const TextLookup& lookup = environment.Texts();
+  auto shown = [&lookup](std::string_view text) { return QString::fromStdString(ShownText(lookup, text)); };
+  setWindowTitle(shown("关于 ROLTA调试器"));
+  auto* title = new QLabel(shown("关于 ROLTA调试器"), this);
   title->setStyleSheet(QStringLiteral("font-weight: bold; font-size: 14pt;"));
-  versionLine_ = new QLabel(QString::fromStdString(AboutVersionLine(environment.VersionText())), this);
+  versionLine_ = new QLabel(QString::fromStdString(AboutVersionLine(environment.VersionText(), lookup)), this);
   versionLine_->setObjectName(QStringLiteral("aboutVersionLine"));
-  auto* requirement = new QLabel(QStringLiteral("需QRX5000B控制器V7.34以上版本支持"), this);
-  controllerCaption_ = new QLabel(QStringLiteral("当前QRX5000控制器版本"), this);
+  auto* requirement = new QLabel(shown("需QRX5000B控制器V7.34以上版本支持"), this);
+  controllerCaption_ = new QLabel(shown("当前QRX5000控制器版本"), this);
   controllerCaption_->setObjectName(QStringLiteral("aboutControllerCaption"));
   controllerValue_ = new QLabel(QStringLiteral("111"), this);
   controllerValue_->setObjectName(QStringLiteral("aboutControllerValue"));
   controllerValue_->setFrameShape(QFrame::StyledPanel);
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("aboutOk"));
-  ok->setToolTip(QStringLiteral("关于ROLTA"));
+  ok->setToolTip(shown("关于ROLTA"));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 

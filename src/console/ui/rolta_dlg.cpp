@@ -34,6 +34,7 @@
 #include "console/ui/qt_upgrade_host.h"
 #include "console/ui/safety_dlg.h"
 #include "env/ui/qt_services.h"
+#include "env/shown_text.h"
 #include "console/ui/status_line.h"
 #include "widgets/ui/digistring.h"
 
@@ -108,12 +109,14 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
       calib_(session_.Port(), CurrentServices().pump),
       channelMap_(session_.Port()),
       settingsPath_(SettingsFilePath()) {
-  setWindowTitle(Q(kConsoleTitle));
+  setWindowTitle(QString::fromStdString(ShownText(texts_, kConsoleTitle)));
   // Notifications come from the monitor thread; the receive handler runs here.
   session_.Port().SetNotifyCallback([this](std::uint32_t events) {
     QMetaObject::invokeMethod(this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
   });
   sincePresent_.start();
+  // Fixed message texts follow the console's language as well.
+  InstallMessageTranslation(&texts_);
 
   BuildLayout();
 
@@ -162,6 +165,7 @@ CRoltaDlg::~CRoltaDlg() {
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
+  if (MessageTranslation() == &texts_) InstallMessageTranslation(nullptr);
 }
 
 void CRoltaDlg::CreateChildWindows() {
@@ -182,7 +186,7 @@ void CRoltaDlg::CreateChildWindows() {
   upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
       progress_,
       {Button("升级"), Button("执行")},
-      [this](const std::string& text) { ShowStatusLine(text); },
+      [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
       [this](std::uint8_t code) { session_.Executor().SendShort(code); },
       this});
   upgrade_ = std::make_unique<FirmwareUpgrade>(session_.Port(), session_.Upgrade(), texts_, *upgradeHost_);
@@ -200,7 +204,7 @@ void CRoltaDlg::BuildLayout() {
   auto makeButton = [&](const ButtonRow& row, QWidget* owner) {
     auto* button = new QPushButton(translated(row.text), owner);
     button->setObjectName(QString::fromUtf8(row.text));
-    button->setToolTip(QString::fromUtf8(row.tooltip));
+    button->setToolTip(QString::fromStdString(ShownText(texts_, row.tooltip)));
     button->setAutoDefault(false);
     if (row.handler) connect(button, &QPushButton::clicked, this, row.handler);
     return button;
@@ -209,7 +213,7 @@ void CRoltaDlg::BuildLayout() {
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(14, 12, 14, 10);
 
-  auto* titleBar = new QLabel(Q(kConsoleTitle), this);
+  auto* titleBar = new QLabel(QString::fromStdString(ShownText(texts_, kConsoleTitle)), this);
   titleBar->setStyleSheet(QStringLiteral("font-size: 15pt; font-weight: bold; color: #1d3557;"));
   top->addWidget(titleBar);
 
@@ -218,12 +222,17 @@ void CRoltaDlg::BuildLayout() {
     auto* frame = new QGroupBox(this);
     auto* display = new CDigistring(frame);
     display->setMinimumSize(200, 64);
+    // The readouts take the room a larger window gives.
+    display->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->addWidget(display);
     readouts_[i] = {frame, display};
     readoutRow->addWidget(frame);
   }
-  top->addLayout(readoutRow);
+  top->addLayout(readoutRow, 1);
+  std::array<QGroupBox*, kReadoutCount> frames{};
+  for (std::size_t i = 0; i < kReadoutCount; ++i) frames[i] = readouts_[i].frame;
+  captions_ = new CReadoutCaptions(frames, texts_, this);
 
   auto* middle = new QHBoxLayout;
   auto addInputs = [&](QGroupBox* group, const auto& fields) {
@@ -232,7 +241,7 @@ void CRoltaDlg::BuildLayout() {
     for (const InputRow& field : fields) {
       auto* edit = new QLineEdit(group);
       edit->setObjectName(QString::fromUtf8(field.label));
-      grid->addWidget(new QLabel(QString::fromUtf8(field.label), group), line, 0);
+      grid->addWidget(new QLabel(QString::fromStdString(ShownText(texts_, field.label)), group), line, 0);
       grid->addWidget(edit, line, 1);
       inputs_[static_cast<std::size_t>(field.input)] = edit;
       ++line;
@@ -262,11 +271,14 @@ void CRoltaDlg::BuildLayout() {
   commandColumn->addWidget(linkGroup);
 
   auto* commandGroup = new QGroupBox(translated("指令区"), this);
-  auto* commandLayout = new QHBoxLayout(commandGroup);
+  auto* commandRows = new QVBoxLayout(commandGroup);
+  auto* commandLayout = new QHBoxLayout;
   commandList_ = new QComboBox(commandGroup);
   commandList_->setObjectName(QStringLiteral("commandList"));
   commandList_->setMaxVisibleItems(20);
-  for (const CatalogueRow& row : CommandCatalogue()) commandList_->addItem(Q(row.caption));
+  search_ = new CCommandSearch(commandList_, texts_, [this] { Button("执行")->click(); }, commandGroup);
+  commandRows->addWidget(search_->Field());
+  commandRows->addLayout(commandLayout);
   commandLayout->addWidget(commandList_, 1);
   commandLayout->addWidget(makeButton(kExecuteButton, commandGroup));
   commandColumn->addWidget(commandGroup);
@@ -278,11 +290,12 @@ void CRoltaDlg::BuildLayout() {
   top->addLayout(middle);
 
   auto* lower = new QHBoxLayout;
-  auto* flywheelGroup = new QGroupBox(QStringLiteral("飞轮组"), this);
+  auto* flywheelGroup = new QGroupBox(QString::fromStdString(ShownText(texts_, "飞轮组")), this);
   auto* flywheelLayout = new QHBoxLayout(flywheelGroup);
   for (std::size_t i = 0; i < std::size(kFlywheelInputs); ++i) {
-    auto* box = new QCheckBox(QStringLiteral("飞轮%1").arg(i + 1), flywheelGroup);
-    box->setObjectName(box->text());
+    const std::string name = "飞轮" + std::to_string(i + 1);
+    auto* box = new QCheckBox(QString::fromStdString(ShownText(texts_, name)), flywheelGroup);
+    box->setObjectName(QString::fromStdString(name));
     inputs_[static_cast<std::size_t>(kFlywheelInputs[i])] = box;
     flywheelLayout->addWidget(box);
   }
@@ -296,7 +309,7 @@ void CRoltaDlg::BuildLayout() {
   top->addLayout(lower);
 
   auto* statusRow = new QHBoxLayout;
-  statusRow->addWidget(new QLabel(QStringLiteral("状态:"), this));
+  statusRow->addWidget(new QLabel(QString::fromStdString(ShownText(texts_, "状态:")), this));
   statusText_ = new CStatusLine(this);
   statusText_->setObjectName(QStringLiteral("statusText"));
   statusText_->setText(QStringLiteral("-"));
@@ -316,6 +329,8 @@ void CRoltaDlg::BuildLayout() {
   logo_->setObjectName(QStringLiteral("logo"));
   bottom->addWidget(logo_);
   top->addLayout(bottom);
+  // The window has no frame to drag its size from; the grip stands in.
+  setSizeGripEnabled(true);
 }
 
 QPushButton* CRoltaDlg::Button(const char* text) const {
@@ -385,7 +400,7 @@ void CRoltaDlg::ApplyInputsEnabled(InputSet enabled) {
 
 void CRoltaDlg::ApplyReadouts(const ReadoutUpdate& update) {
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
-    if (update[i].caption) readouts_[i].frame->setTitle(QString::fromStdString(*update[i].caption));
+    if (update[i].caption) captions_->SetCaption(i, QString::fromStdString(*update[i].caption));
     if (update[i].text) readouts_[i].display->SetText(*update[i].text);
   }
 }
@@ -454,7 +469,7 @@ void CRoltaDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
 void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Stands in for the system menu the caption bar would carry.
   QMenu menu(this);
-  menu.addAction(QStringLiteral("关于 ROLTA(&A)..."), this, &CRoltaDlg::OnAbout);
+  menu.addAction(QString::fromStdString(ShownText(texts_, "关于 ROLTA(&A)...")), this, &CRoltaDlg::OnAbout);
   menu.addAction(QString::fromStdString(texts_.Lookup("安全设置")) + QStringLiteral("..."), this,
                  &CRoltaDlg::OnSafetySettings);
   menu.exec(event->globalPos());

@@ -22,6 +22,8 @@
 #include "config/ui/set_hard.h"
 #include "console/firmware_upgrade.h"
 #include "console/ui/status_line.h"
+#include "console/ui/command_search.h"
+#include "console/ui/readout_captions.h"
 
 class QCheckBox;
 class QComboBox;
@@ -102,6 +104,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QWidget* Input(CommandInput input) const { return inputs_[static_cast<std::size_t>(input)]; }
   QLineEdit* Edit(CommandInput input) const;
   QCheckBox* Flywheel(int index) const;
+  CCommandSearch* CommandSearch() const { return search_; }
+  CReadoutCaptions* Captions() const { return captions_; }
 
  protected:
   void reject() override;  // Escape does not close the console
@@ -164,6 +168,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CConsoleTools* tools_ = nullptr;
   QLabel* linkIndicator_ = nullptr;
   QCheckBox* autoReconnect_ = nullptr;
+  CReadoutCaptions* captions_ = nullptr;
+  CCommandSearch* search_ = nullptr;
 };
 
 }  // namespace rolta

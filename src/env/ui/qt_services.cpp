@@ -13,6 +13,26 @@ namespace {
 MessageBoxService* installedMessageBoxes = nullptr;
 KeyState* installedKeys = nullptr;
 EventPump* installedPump = nullptr;
+const TextLookup* installedTranslation = nullptr;
+
+// Hands each box to the service in force, translated where the language asks.
+class TranslatingMessageBoxes final : public MessageBoxService {
+ public:
+  explicit TranslatingMessageBoxes(MessageBoxService& qtService) : qtService_(qtService) {}
+  MessageAnswer Show(const MessageRequest& request) override {
+    MessageBoxService& target = installedMessageBoxes ? *installedMessageBoxes : qtService_;
+    if (installedTranslation == nullptr || installedTranslation->IsDefaultLanguage()) {
+      return target.Show(request);
+    }
+    MessageRequest translated = request;
+    translated.text = installedTranslation->Lookup(request.text);
+    translated.caption = installedTranslation->Lookup(request.caption);
+    return target.Show(translated);
+  }
+
+ private:
+  MessageBoxService& qtService_;
+};
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   switch (icon) {
@@ -67,7 +87,8 @@ void QtEventPump::SleepMilliseconds(int milliseconds) {
 
 MessageBoxService& MessageBoxes() {
   static QtMessageBoxService qtService;
-  return installedMessageBoxes ? *installedMessageBoxes : qtService;
+  static TranslatingMessageBoxes translating(qtService);
+  return translating;
 }
 
 KeyState& Keys() {
@@ -83,6 +104,8 @@ EventPump& Pump() {
 void InstallMessageBoxService(MessageBoxService* service) { installedMessageBoxes = service; }
 void InstallKeyState(KeyState* keys) { installedKeys = keys; }
 void InstallEventPump(EventPump* pump) { installedPump = pump; }
+void InstallMessageTranslation(const TextLookup* lookup) { installedTranslation = lookup; }
+const TextLookup* MessageTranslation() { return installedTranslation; }
 
 }  // namespace rolta
 

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include "env/text_lookup.h"
 #include "env/ui_services.h"
 
 namespace rolta {
@@ -45,6 +46,12 @@ EventPump& Pump();
 void InstallMessageBoxService(MessageBoxService* service);
 void InstallKeyState(KeyState* keys);
 void InstallEventPump(EventPump* pump);
+// In a language other than Chinese the text and caption of every message box
+// pass through this lookup on their way to the service in force, so fixed
+// messages (the closed channel, string resources) are translated too;
+// nullptr: none.
+void InstallMessageTranslation(const TextLookup* lookup);
+const TextLookup* MessageTranslation();
 // Services that forward every call to the ones in force at that moment.
 HostServices CurrentServices();
 
