@@ -11,7 +11,7 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
     : texts_(texts),
       view_(view),
       services_(services),
-      link_(link ? std::move(link) : std::make_unique<CCommPort>()),
+      link_(std::make_unique<TappedLink>(link ? std::move(link) : std::make_unique<CCommPort>())),
       port_(*link_),
       receiver_(port_, *this),
       executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {
@@ -48,6 +48,12 @@ void ControllerSession::EmergencyStop() {
 void ControllerSession::QueryVersion() {
   view_.ShowControllerVersion(VersionQueryTexts(texts_));
   executor_.SendShort(command::kVersion);
+}
+
+void ControllerSession::SetLineTap(LineTap* tap) {
+  link_->SetTap(tap);
+  receiver_.SetTap(tap);
+  if (tap && port_.IsOpen()) tap->OnLineOpened(link_->OpenedAt());
 }
 
 void ControllerSession::RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler) {

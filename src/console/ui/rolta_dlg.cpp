@@ -30,6 +30,7 @@
 #include "console/ui/about_dlg.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
+#include "console/ui/line_monitor_dlg.h"
 #include "console/ui/qt_upgrade_host.h"
 #include "env/ui/qt_services.h"
 #include "console/ui/status_line.h"
@@ -146,6 +147,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete hardInfo_;
   delete calibTab_;
   delete hardCh_;
+  delete lineMonitor_;  // it detaches from the session
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
@@ -166,6 +168,9 @@ void CRoltaDlg::CreateChildWindows() {
   if (auto* toolsGroup = Button("工具")->parentWidget(); toolsGroup && toolsGroup->layout()) {
     static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
   }
+  lineMonitor_ = new CLineMonitorDlg(session_, texts_, services.boxes, this);
+  lineMonitor_->hide();
+  InstallLineMonitorOpeners(*this, Button("工具")->parentWidget(), *lineMonitor_, texts_);
   upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
       progress_,
       {Button("升级"), Button("执行")},
@@ -421,6 +426,8 @@ void CRoltaDlg::OnToolsPage() { tools_->OnToolsPage(); }
 
 void CRoltaDlg::OnHelp() { tools_->OnHelp(); }
 
+void CRoltaDlg::OnLineMonitor() { lineMonitor_->BringUp(); }
+
 void CRoltaDlg::OnCommNotify(std::uint32_t events) { session_.OnCommNotify(events); }
 
 void CRoltaDlg::reject() {}
@@ -431,6 +438,8 @@ void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Stands in for the system menu the caption bar would carry.
   QMenu menu(this);
   menu.addAction(QStringLiteral("关于 ROLTA(&A)..."), this, &CRoltaDlg::OnAbout);
+  menu.addAction(QString::fromStdString(texts_.Lookup(kLineMonitorTitle)), QKeySequence(kLineMonitorShortcut), this,
+                 &CRoltaDlg::OnLineMonitor);
   menu.exec(event->globalPos());
 }
 

@@ -22,6 +22,7 @@
 #include "config/ui/set_hard.h"
 #include "console/firmware_upgrade.h"
 #include "console/ui/status_line.h"
+#include "console/ui/line_monitor_dlg.h"
 
 class QCheckBox;
 class QComboBox;
@@ -66,6 +67,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void OnCalibration();
   void OnToolsPage();
   void OnHelp();
+  void OnLineMonitor();  // "通讯监视"
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
@@ -85,6 +87,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CCalibTab* CalibrationWindow() const { return calibTab_; }
   CHardCH* ChannelMapWindow() const { return hardCh_; }
   CConsoleTools* Tools() const { return tools_; }
+  CLineMonitorDlg* LineMonitorWindow() const { return lineMonitor_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
@@ -153,6 +156,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QPointer<CCalibTab> calibTab_;
   QPointer<CHardCH> hardCh_;
   CConsoleTools* tools_ = nullptr;
+  QPointer<CLineMonitorDlg> lineMonitor_;
 };
 
 }  // namespace rolta
