@@ -68,7 +68,7 @@ std::string_view HexFrameErrorText(HexFrameError error) {
 bool HexFrameSender::Send(std::string_view text) {
   const HexFrame built = BuildFrameFromHex(text);
   if (built.error != HexFrameError::None) {
-    boxes_.Show({lookup_.Lookup(HexFrameErrorText(built.error)), lookup_.Lookup("发送帧"), MessageIcon::Warning,
+    boxes_.Show({lookup_.Lookup(HexFrameErrorText(built.error)), lookup_.Lookup("手动发送"), MessageIcon::Warning,
                  MessageButtons::Ok});
     return false;
   }

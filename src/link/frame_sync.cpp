@@ -82,6 +82,7 @@ void FrameReceiver::Scan() {
       continue;
     }
     if (tap_ && skippedFrom != offset) ReportSkipped(skippedFrom, offset);
+    skippedFrom = offset;  // reported once, even when the scan stops at this frame
     const std::uint8_t type = ring_.At(offset + 2);
     const std::size_t length = ControllerFrameLength(type);
     expectedLength_ = static_cast<std::int32_t>(length);

@@ -220,10 +220,10 @@ void CLineMonitorDlg::BuildLayout() {
   top->addWidget(view_, 1);
 
   auto* send = new QHBoxLayout;
-  send->addWidget(new QLabel(text("发送帧") + ":", this));
+  send->addWidget(new QLabel(text("手动发送") + ":", this));
   sendEdit_ = new QLineEdit(this);
   sendEdit_->setPlaceholderText(text("指令码 数据(十六进制), 例如 10 00 00 00 48 42"));
-  auto* sendButton = new QPushButton(text("发送"), this);
+  auto* sendButton = new QPushButton(text("发送此帧"), this);
   sendButton->setAutoDefault(false);
   auto sendTyped = [this] { SendLine(sendEdit_->text()); };
   connect(sendButton, &QPushButton::clicked, this, sendTyped);
