@@ -116,6 +116,12 @@ class LineMonitorSimTest : public QObject {
       return r.direction == LineDirection::Received && !r.checksumGood;
     }));
     rig.controller->SetFaults({});
+    if (const QString shot = qEnvironmentVariable("ROLTA_MONITOR_SCREENSHOT"); !shot.isEmpty()) {
+      // The README's picture: good frames again after the faults.
+      QTest::qWait(1200);
+      monitor->RefreshNow();
+      QVERIFY(monitor->grab().save(shot));
+    }
     QVERIFY(monitor->CounterValue(4)->text().toInt() > 0);  // checksum errors
     QVERIFY(monitor->CounterValue(5)->text().toInt() > 0);  // skipped bytes
 
