@@ -87,6 +87,8 @@ class LineMonitorSimTest : public QObject {
     CLineMonitorDlg* monitor = console.LineMonitorWindow();
     QVERIFY(monitor && monitor->isHidden());
     QVERIFY(console.findChild<QPushButton*>(QStringLiteral("通讯监视")));
+    console.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&console));
     QTest::keyClick(&console, Qt::Key_M, Qt::ControlModifier);
     QVERIFY(QTest::qWaitFor([&] { return monitor->isVisible(); }, kWaitMs));
     QCOMPARE(monitor->windowTitle(), QStringLiteral("通讯监视"));
@@ -117,8 +119,8 @@ class LineMonitorSimTest : public QObject {
     }));
     rig.controller->SetFaults({});
     if (const QString shot = qEnvironmentVariable("ROLTA_MONITOR_SCREENSHOT"); !shot.isEmpty()) {
-      // The README's picture: good frames again after the faults.
-      QTest::qWait(1200);
+      // The README's picture: faults, then good frames again.
+      QTest::qWait(450);
       monitor->RefreshNow();
       QVERIFY(monitor->grab().save(shot));
     }

@@ -212,7 +212,7 @@ void CLineMonitorDlg::BuildLayout() {
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   view_->horizontalHeader()->setStretchLastSection(true);
-  const int widths[] = {90, 50, 50, 50, 50, 430};
+  const int widths[] = {90, 50, 50, 50, 50, 360};
   for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) view_->setColumnWidth(c, widths[c]);
   QFont mono(QStringLiteral("monospace"));
   mono.setStyleHint(QFont::Monospace);
