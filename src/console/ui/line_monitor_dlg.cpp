@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -246,6 +247,8 @@ void CLineMonitorDlg::showEvent(QShowEvent* event) {
 }
 
 void CLineMonitorDlg::hideEvent(QHideEvent* event) {
+  // Minimised with the console: still watching.
+  if (event->spontaneous()) return QDialog::hideEvent(event);
   // Closed, nobody watches: the line goes back to its one pointer test.
   session_.SetLineTap(nullptr);
   timer_->stop();
