@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/controller_session.h"
+#include "console/line_monitor.h"
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "link/serial_link.h"
@@ -62,7 +63,7 @@ std::vector<std::uint8_t> StatusStream(int frames) {
   return stream;
 }
 
-void Run(benchmark::State& state, bool present) {
+void Run(benchmark::State& state, bool present, bool monitored = false) {
   const auto framesPerRead = static_cast<std::size_t>(state.range(0));
   constexpr std::uint64_t kFramesPerPresent = 8;
   IdentityLookup lookup;
@@ -70,6 +71,8 @@ void Run(benchmark::State& state, bool present) {
   test::QuietServices services;
   ControllerSession session(lookup, view, services.Services(),
                             std::make_unique<ReplayLink>(StatusStream(700), framesPerRead * 24));
+  LineMonitor monitor;
+  if (monitored) session.SetLineTap(&monitor);
   std::uint64_t presentedAt = 0;
   for (auto _ : state) {
     session.OnCommNotify(1);
@@ -86,6 +89,11 @@ void Run(benchmark::State& state, bool present) {
 // Argument: frames per channel read (one per notification, or a backlog).
 void RunPath(benchmark::State& state) { Run(state, true); }
 BENCHMARK(RunPath)->Arg(1)->Arg(20)->Arg(100);
+
+// The same with the line monitor watching: every frame also becomes a row
+// (ring of 100000 rows, the oldest replaced once it is full).
+void RunPathWithMonitor(benchmark::State& state) { Run(state, true, true); }
+BENCHMARK(RunPathWithMonitor)->Arg(1)->Arg(20);
 
 // The same up to the decoder, never presented.
 void RunPathToDecoder(benchmark::State& state) { Run(state, false); }

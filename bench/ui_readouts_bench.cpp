@@ -14,6 +14,7 @@
 //                            thread posts, the event loop runs the handler
 //                            (with its real 1 ms pause) and presents at the
 //                            screen's pace. CPU is the whole process's.
+//                            Argument 1: with the line monitor window open.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -233,6 +234,7 @@ void ui_LineAt480(benchmark::State& state) {
     state.SkipWithError("could not connect the console to a pseudo-terminal");
     return;
   }
+  if (state.range(0) == 1) rig.console->OnLineMonitor();
   constexpr int kFramesPerSecond = 480;
   std::int64_t framesSent = 0;
   const int paintsBefore = rig.Paints();
@@ -266,7 +268,7 @@ void ui_LineAt480(benchmark::State& state) {
   state.counters["frames_seen"] = static_cast<double>(rig.console->Session().Counters().framesDispatched);
   state.SetLabel(rig.console->StatusText()->text().toStdString());
 }
-BENCHMARK(ui_LineAt480)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(ui_LineAt480)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // One segment display on its own, at the size the console gives it, painted
 // with a new readout text each time: the share of the frame cost above that

@@ -13,7 +13,9 @@ cmake --build "$root/build" -j"${JOBS:-2}" --target rolta qrx5000b-sim envkit_al
 run_dir=${XDG_RUNTIME_DIR:-/tmp}/rolta-$(id -u)
 mkdir -p "$run_dir"
 sim_link="$run_dir/ttyQRX5000B"
-"$root/build/bin/qrx5000b-sim" --link "$sim_link" &
+# ROLTA_SIM_ARGS passes options to the simulator, e.g. "--fault garbage".
+# shellcheck disable=SC2086
+"$root/build/bin/qrx5000b-sim" --link "$sim_link" ${ROLTA_SIM_ARGS:-} &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$sim_link" ] && break; sleep 0.1; done

@@ -11,12 +11,11 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
     : texts_(texts),
       view_(view),
       services_(services),
-      link_(link ? std::move(link) : std::make_unique<CCommPort>()),
-      observed_(*link_),
-      port_(observed_),
+      link_(std::make_unique<TappedLink>(link ? std::move(link) : std::make_unique<CCommPort>())),
+      port_(*link_),
       receiver_(port_, *this),
       executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {
-  observed_.SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written,
+  link_->SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written,
                                    bool wasOpen) { OnWrite(bytes, length, written, wasOpen); });
   RegisterReplyHandler(ControllerFrameKind::ParamRecord, [this](const std::uint8_t* frame, std::size_t length) {
     executor_.Params().OnParamsFrame(frame, length);
@@ -64,6 +63,12 @@ void ControllerSession::QueryVersion() {
   view_.ShowControllerVersion(VersionQueryTexts(texts_));
   CommandScope scope(*this, "版本");
   executor_.SendShort(command::kVersion);
+}
+
+void ControllerSession::SetLineTap(LineTap* tap) {
+  link_->SetTap(tap);
+  receiver_.SetTap(tap);
+  if (tap && port_.IsOpen()) tap->OnLineOpened(link_->OpenedAt());
 }
 
 void ControllerSession::RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler) {

@@ -19,7 +19,6 @@
 #include "console/console_texts.h"
 #include "console/input_checks.h"
 #include "console/link_monitor.h"
-#include "console/observed_link.h"
 #include "console/safety_messages.h"
 #include "console/readouts.h"
 #include "env/text_lookup.h"
@@ -28,6 +27,7 @@
 #include "link/frame_sync.h"
 #include "link/frames.h"
 #include "link/status_frames.h"
+#include "link/tapped_link.h"
 
 namespace rolta {
 
@@ -111,6 +111,10 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   UpgradeReplies& Upgrade() { return upgradeReplies_; }
   const ReceiveCounters& Counters() const { return receiver_.Counters(); }
   const FrameReceiver& Receiver() const { return receiver_; }
+  // One observer of every frame written through Port() and every frame and
+  // skipped run the receive path handles; nullptr detaches it. An observer
+  // attached to an open line learns when it was opened.
+  void SetLineTap(LineTap* tap);
 
   // Hands the view what changed since the last call: the status line and
   // the readouts as the latest frames left them.
@@ -191,8 +195,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   const TextLookup& texts_;
   SessionView& view_;
   HostServices services_;
-  std::unique_ptr<SerialLink> link_;
-  ObservedLink observed_;
+  std::unique_ptr<TappedLink> link_;  // every write passes here, so the tap and the safety checks see it
   SerialLink& port_;
   std::string portName_;
   FrameReceiver receiver_;

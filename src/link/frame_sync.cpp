@@ -31,7 +31,13 @@ std::size_t FrameReceiver::ReadIntoRing() {
   if (room == 0) return 0;
   const std::size_t got = std::min<std::size_t>(channel_.Read(ring_.ReadBuffer(), room), room);
   counters_.bytesReceived += got;
-  return ring_.Append(ring_.ReadBuffer(), got);
+  const std::size_t stored = ring_.Append(ring_.ReadBuffer(), got);
+  counters_.ringHighWater = std::max(counters_.ringHighWater, ring_.Available());
+  return stored;
+}
+
+void FrameReceiver::ReportSkipped(std::uint32_t from, std::uint32_t to) {
+  tap_->OnBytesSkipped(ring_.Run(from, to - from), LineClock::now());
 }
 
 void FrameReceiver::OnCommNotify(std::uint32_t events) {
@@ -67,6 +73,7 @@ void FrameReceiver::OnCommNotify(std::uint32_t events) {
 void FrameReceiver::Scan() {
   const std::uint32_t available = ring_.Available();
   std::uint32_t offset = 0;
+  std::uint32_t skippedFrom = 0;  // where the run of skipped bytes before `offset` began
   sink_.OnScanBegin();
 
   while (available - offset >= 3) {
@@ -75,6 +82,8 @@ void FrameReceiver::Scan() {
       ++counters_.bytesSkipped;
       continue;
     }
+    if (tap_ && skippedFrom != offset) ReportSkipped(skippedFrom, offset);
+    skippedFrom = offset;  // reported once, even when the scan stops at this frame
     const std::uint8_t type = ring_.At(offset + 2);
     const std::size_t length = ControllerFrameLength(type);
     expectedLength_ = static_cast<std::int32_t>(length);
@@ -86,22 +95,27 @@ void FrameReceiver::Scan() {
 
     std::uint8_t* frame = BufferFor(type);
     ring_.CopyOut(offset, length, frame);
-    if (VerifyChecksum(frame, length) != 0) {
+    const bool good = VerifyChecksum(frame, length) == 0;
+    if (tap_) tap_->OnFrameReceived({frame, length}, good, LineClock::now());
+    if (!good) {
       ++counters_.checksumErrors;
       if (sink_.OnBadFrame(type, frame, length)) break;  // held at the tail
       // Skipped whole, even if a good frame starts inside it.
       offset += static_cast<std::uint32_t>(length);
+      skippedFrom = offset;
       counters_.bytesSkipped += length;
       continue;
     }
 
     offset += static_cast<std::uint32_t>(length);
+    skippedFrom = offset;
     expectedLength_ = static_cast<std::int32_t>(kStatusFrameLength);
     sink_.OnFrame(type, frame, length);
     ++counters_.framesDispatched;
     sink_.PauseAfterFrame();
   }
 
+  if (tap_ && skippedFrom != offset) ReportSkipped(skippedFrom, offset);
   ring_.Consume(offset);
 }
 

@@ -10,6 +10,7 @@
 
 #include "link/byte_channel.h"
 #include "link/frames.h"
+#include "link/line_tap.h"
 #include "link/rx_ring.h"
 
 namespace rolta {
@@ -41,6 +42,8 @@ struct ReceiveCounters {
   // Bytes dropped: non-sync bytes skipped one at a time plus whole frames
   // with a wrong checksum.
   std::uint64_t bytesSkipped = 0;
+  // The most bytes the ring held after a read.
+  std::uint32_t ringHighWater = 0;
 };
 
 class FrameReceiver {
@@ -52,6 +55,10 @@ class FrameReceiver {
   // in from inside a sink only stores the bytes; the running scan takes them
   // when it is done.
   void OnCommNotify(std::uint32_t events);
+
+  // Who sees every frame and every skipped run as the scan handles them;
+  // nullptr: nobody.
+  void SetTap(LineTap* tap) { tap_ = tap; }
 
   // Empties the ring (head = tail = `at`, 0 unless a test wants frames to
   // cross the ring's end).
@@ -67,9 +74,11 @@ class FrameReceiver {
   std::size_t ReadIntoRing();
   std::uint8_t* BufferFor(std::uint8_t frameType);
   void Scan();
+  void ReportSkipped(std::uint32_t from, std::uint32_t to);
 
   ByteChannel& channel_;
   FrameSink& sink_;
+  LineTap* tap_ = nullptr;
   RxRing ring_;
   std::int32_t expectedLength_ = 0;
   ReceiveCounters counters_;

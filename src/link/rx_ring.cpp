@@ -25,6 +25,12 @@ void RxRing::CopyOut(std::uint32_t offset, std::size_t length, std::uint8_t* to)
   std::memcpy(to + first, ring_.get(), length - first);
 }
 
+ByteRun RxRing::Run(std::uint32_t offset, std::size_t length) const {
+  const std::uint32_t start = (tail_ + offset) % kSize;
+  const std::size_t first = std::min<std::size_t>(length, kSize - start);
+  return {{ring_.get() + start, first}, {ring_.get(), length - first}};
+}
+
 void RxRing::Consume(std::uint32_t count) {
   tail_ = (tail_ + std::min(count, Available())) % kSize;
   if (tail_ == head_) Reset();

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "link/line_tap.h"
+
 namespace rolta {
 
 // 40960-byte circular store. head == tail means empty, so it holds at most
@@ -30,6 +32,8 @@ class RxRing {
   // Copies `length` bytes starting `offset` after the tail, across the end of
   // the ring where needed. offset + length must not exceed Available().
   void CopyOut(std::uint32_t offset, std::size_t length, std::uint8_t* to) const;
+  // The same bytes in place, as up to two pieces; nothing is copied.
+  ByteRun Run(std::uint32_t offset, std::size_t length) const;
   // Drops `count` bytes at the tail; an emptied ring starts again at index 0.
   void Consume(std::uint32_t count);
   // Empties the ring; the next byte lands at `at` (tests start near the end so

@@ -30,6 +30,7 @@
 #include "console/ui/about_dlg.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
+#include "console/ui/line_monitor_dlg.h"
 #include "console/ui/port_list.h"
 #include "console/ui/qt_upgrade_host.h"
 #include "console/ui/safety_dlg.h"
@@ -162,6 +163,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete hardInfo_;
   delete calibTab_;
   delete hardCh_;
+  delete lineMonitor_;  // it detaches from the session
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
@@ -183,6 +185,9 @@ void CRoltaDlg::CreateChildWindows() {
   if (auto* toolsGroup = Button("工具")->parentWidget(); toolsGroup && toolsGroup->layout()) {
     static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
   }
+  lineMonitor_ = new CLineMonitorDlg(session_, texts_, services.boxes, this);
+  lineMonitor_->hide();
+  InstallLineMonitorOpeners(*this, Button("工具")->parentWidget(), *lineMonitor_, texts_);
   upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
       progress_,
       {Button("升级"), Button("执行")},
@@ -460,6 +465,8 @@ void CRoltaDlg::OnToolsPage() { tools_->OnToolsPage(); }
 
 void CRoltaDlg::OnHelp() { tools_->OnHelp(); }
 
+void CRoltaDlg::OnLineMonitor() { lineMonitor_->BringUp(); }
+
 void CRoltaDlg::OnCommNotify(std::uint32_t events) { session_.OnCommNotify(events); }
 
 void CRoltaDlg::reject() {}
@@ -472,6 +479,8 @@ void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
   menu.addAction(QString::fromStdString(ShownText(texts_, "关于 ROLTA(&A)...")), this, &CRoltaDlg::OnAbout);
   menu.addAction(QString::fromStdString(texts_.Lookup("安全设置")) + QStringLiteral("..."), this,
                  &CRoltaDlg::OnSafetySettings);
+  menu.addAction(QString::fromStdString(texts_.Lookup(kLineMonitorTitle)), QKeySequence(kLineMonitorShortcut), this,
+                 &CRoltaDlg::OnLineMonitor);
   menu.exec(event->globalPos());
 }
 

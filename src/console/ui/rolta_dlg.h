@@ -23,6 +23,7 @@
 #include "console/firmware_upgrade.h"
 #include "console/ui/status_line.h"
 #include "console/ui/command_search.h"
+#include "console/ui/line_monitor_dlg.h"
 #include "console/ui/readout_captions.h"
 
 class QCheckBox;
@@ -72,6 +73,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void OnSafetySettings();
   // The port list asks the environment for the ports again.
   void RescanPorts();
+  void OnLineMonitor();  // "通讯监视"
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
@@ -91,6 +93,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CCalibTab* CalibrationWindow() const { return calibTab_; }
   CHardCH* ChannelMapWindow() const { return hardCh_; }
   CConsoleTools* Tools() const { return tools_; }
+  CLineMonitorDlg* LineMonitorWindow() const { return lineMonitor_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
@@ -170,6 +173,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QCheckBox* autoReconnect_ = nullptr;
   CReadoutCaptions* captions_ = nullptr;
   CCommandSearch* search_ = nullptr;
+  QPointer<CLineMonitorDlg> lineMonitor_;
 };
 
 }  // namespace rolta

@@ -1,0 +1,116 @@
+// The line monitor window's own share of the window thread at the line's 480
+// status frames a second: each iteration is one refresh period (250 ms), that
+// is 120 frames reported through the tap, then the refresh that lists them,
+// updates the counters and repaints the list. "cpu%@480" is the share of one
+// core that costs. Argument: rows already kept (an empty list, and a full
+// ring of 100000 rows where every new row pushes out the oldest).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QTableView>
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "console/ui/line_monitor_dlg.h"
+#include "env/text_lookup.h"
+#include "link/frames.h"
+#include "link/serial_link.h"
+
+namespace {
+
+using namespace rolta;
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+class IdleLink final : public SerialLink {
+ public:
+  bool IsOpen() const override { return true; }
+  std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
+  std::size_t Write(const std::uint8_t*, std::size_t length) override { return length; }
+  void AcknowledgeNotification() override {}
+  void SetNotifyCallback(NotifyCallback) override {}
+  int Open(const std::string&, int, int, int, std::uint32_t) override { return 1; }
+  void Close() override {}
+  std::error_code LastOpenError() const override { return {}; }
+  std::uint32_t BaudRate() const override { return 115200; }
+};
+
+class NullView final : public SessionView {
+ public:
+  void ShowStatusLine(const std::string&) override {}
+  void ShowReadouts(const ReadoutUpdate&) override {}
+  void ShowControllerVersion(const ControllerVersionTexts&) override {}
+  void RequestPresent() override {}
+  void OnChannelClosed() override {}
+  void StartExternalProgram(const std::string&) override {}
+  std::string CurrentDirectory() const override { return {}; }
+  void ShowChannelMapWindow() override {}
+};
+
+class NoServices final : public MessageBoxService, public EventPump, public KeyState {
+ public:
+  MessageAnswer Show(const MessageRequest&) override { return MessageAnswer::Ok; }
+  void ProcessPendingEvents() override {}
+  void SleepMilliseconds(int) override {}
+  bool IsCtrlHeld() const override { return false; }
+  bool IsEscapeHeld() const override { return false; }
+};
+
+void ui_MonitorAt480(benchmark::State& state) {
+  constexpr int kFramesPerRefresh = 120;  // 480 a second, refreshed 4 times a second
+  IdentityLookup lookup;
+  NullView view;
+  NoServices services;
+  ControllerSession session(lookup, view, {services, services, services}, std::make_unique<IdleLink>());
+  CLineMonitorDlg window(session, lookup, services);
+  window.show();
+  QCoreApplication::processEvents();
+  std::uint8_t frame[24] = {0x55, 0xAA, 16, 0x10};
+  auto report = [&](int i) {
+    PutFloat32LE(frame + 10, 0.01f * static_cast<float>(i));
+    PutUInt16LE(frame + 22, static_cast<std::uint16_t>(i));
+    StoreChecksum(frame, sizeof frame);
+    window.Monitor().OnFrameReceived(frame, true, LineClock::now());
+  };
+  for (std::int64_t i = 0; i < state.range(0); ++i) report(static_cast<int>(i));
+  window.RefreshNow();
+  QCoreApplication::processEvents();
+  int n = 0;
+  const double before = ThreadCpuSeconds();
+  for (auto _ : state) {
+    for (int i = 0; i < kFramesPerRefresh; ++i) report(n++);
+    window.RefreshNow();
+    window.View()->viewport()->repaint();
+    QCoreApplication::processEvents();
+  }
+  const double perRefresh = (ThreadCpuSeconds() - before) / static_cast<double>(state.iterations());
+  state.counters["cpu%@480"] = perRefresh * 4.0 * 100.0;
+  state.counters["rows"] = static_cast<double>(window.Model().rowCount());
+}
+BENCHMARK(ui_MonitorAt480)->Arg(0)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  int code = 0;
+  {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+      code = 1;
+    } else {
+      benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+  }
+  return code;
+}
