@@ -79,7 +79,7 @@ void ControllerSession::OnScanBegin() { scanStatusLine_ = {}; }
 
 void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) {
   scanStatusLine_ = {StatusLineState::Kind::Frame, frameType, GetInt16LE(frame + length - 2)};
-  if (monitor_.OnFrame(frameType, scanStatusLine_.numth, clock_->Now()) == AckState::Refused &&
+  if (monitor_.OnFrame(frameType, scanStatusLine_.numth, notifiedAt_) == AckState::Refused &&
       frameType == command::kEmergencyStop) {
     estopAlarm_ = EStopAlarm::Refused;
   }
@@ -151,6 +151,10 @@ void ControllerSession::MarkChanged() {
 
 void ControllerSession::Present() {
   presentRequested_ = false;
+  if (indicatorStale_) {
+    indicatorStale_ = false;
+    RefreshIndicator();
+  }
   if (statusLineChanged_) {
     statusLineChanged_ = false;
     view_.ShowStatusLine(StatusLineText(statusLine_));

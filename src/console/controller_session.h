@@ -217,11 +217,15 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   ReadoutUpdate presentUpdate_;
   bool presentRequested_ = false;
 
-  SteadyClock steadyClock_;
+  CoarseSteadyClock steadyClock_;
   const MonotonicClock* clock_ = &steadyClock_;
   LinkMonitor monitor_;
   LinkIndicator indicator_;
   bool indicatorShown_ = false;
+  // The link indicator is composed at the screen's pace, not for every frame.
+  bool indicatorStale_ = false;
+  // When the notification being handled came: one clock read for all its frames.
+  MonoTime notifiedAt_{};
   SafetySettings safety_;
   std::uint32_t baud_ = 115200;
   std::string lostPort_;

@@ -1,11 +1,24 @@
 #include "console/link_monitor.h"
 
+#include <time.h>
+
 #include <algorithm>
 
 #include "env/number_text.h"
 #include "link/command_codes.h"
 
 namespace rolta {
+
+MonoTime CoarseSteadyClock::Now() const {
+#ifdef CLOCK_MONOTONIC_COARSE
+  timespec now{};
+  if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) == 0) {
+    return MonoTime(std::chrono::duration_cast<MonoTime::duration>(std::chrono::seconds(now.tv_sec) +
+                                                                   std::chrono::nanoseconds(now.tv_nsec)));
+  }
+#endif
+  return std::chrono::steady_clock::now();
+}
 namespace {
 
 using std::chrono::duration_cast;

@@ -13,16 +13,21 @@ constexpr std::chrono::milliseconds kReconnectInterval{1000};
 }  // namespace
 
 void ControllerSession::OnCommNotify(std::uint32_t events) {
+  notifiedAt_ = clock_->Now();
   receiver_.OnCommNotify(events);
   const ReceiveCounters& counters = receiver_.Counters();
   monitor_.OnReceived(counters.bytesReceived - seenCounters_.bytesReceived,
-                      counters.checksumErrors - seenCounters_.checksumErrors, clock_->Now());
+                      counters.checksumErrors - seenCounters_.checksumErrors, notifiedAt_);
   seenCounters_ = counters;
   // The flag, not the event bit, decides: a read can find the device gone
   // before the monitor's notice arrives, and a notice still queued from a
   // line that is gone must not close the next one.
-  if (port_.LineLost()) OnLineLost();
-  RefreshIndicator();
+  if (port_.LineLost()) {
+    OnLineLost();
+  } else {
+    indicatorStale_ = true;
+    MarkChanged();
+  }
   ShowAlarms();
 }
 
