@@ -46,22 +46,24 @@ if grep -rq "$build" "$root/usr/share" "$root/usr/bin"; then fail "the build fol
 home="$work/home"
 mkdir -p "$home"
 run() {
-  env -i PATH="$root/usr/bin:/usr/bin:/bin" HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+  exec env -i PATH="$root/usr/bin:/usr/bin:/bin" HOME="$home" XDG_CONFIG_HOME="$home/.config" \
     XDG_STATE_HOME="$home/.state" XDG_RUNTIME_DIR="$work" "$@"
 }
+# Every use runs in a subshell of its own ($(...), a pipe or &), which the
+# exec replaces, so a background program's $! is the program itself.
 for program in rolta qrx5000b-sim rolta-cli; do
-  out=$(run "$program" --version)
+  out=$(run "$program" --version) || true
   [ "$out" = "$program $version" ] || fail "$program --version said '$out'"
 done
 
 link="$work/ttyQRX"
-run qrx5000b-sim --link "$link" >/dev/null &
+run qrx5000b-sim --link "$link" >/dev/null 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 [ -e "$link" ] || fail "the installed simulator made no port"
-answer=$(run ROLTA_LANGUAGE=en rolta-cli --port "$link" version)
+answer=$(run ROLTA_LANGUAGE=en rolta-cli --port "$link" version) || true
 [ "$answer" = "QRX5000 controller version: Ver7.34" ] || fail "rolta-cli version said '$answer'"
-run ROLTA_EXTRA_PORTS="$link" rolta-cli ports | grep -qx "$link" || fail "the port list lacks the simulator"
+(run ROLTA_EXTRA_PORTS="$link" rolta-cli ports) | grep -qx "$link" || fail "the port list lacks the simulator"
 
 # The console, headless: it loads the installed library (which logs one line)
 # and keeps running until it is ended.
