@@ -78,7 +78,13 @@ std::optional<fs::path> DictionaryDirectory() {
   if (configured != nullptr && *configured != '\0') return fs::path(configured);
   const auto library = LibraryDirectory();
   if (!library) return std::nullopt;
-  return *library / "envkit-dictionaries";
+  // Beside the library in the build folder; installed, the library is in
+  // lib/rolta/ and the dictionaries in share/rolta/.
+  const fs::path beside = *library / "envkit-dictionaries";
+  std::error_code error;
+  const fs::path installed = (*library / ".." / ".." / "share" / "rolta" / "envkit-dictionaries").lexically_normal();
+  if (!fs::is_directory(beside, error) && fs::is_directory(installed, error)) return installed;
+  return beside;
 }
 
 // Dictionaries once read stay for the library's lifetime, so the pointers

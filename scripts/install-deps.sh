@@ -10,6 +10,8 @@ packages=(
   fonts-wqy-microhei
   xvfb xauth
   locales
+  libcli11-dev nlohmann-json3-dev
+  dpkg-dev lintian file
 )
 
 missing=()

@@ -8,9 +8,14 @@
 #include <string>
 
 #include "controller_simulator.h"
+#include "rolta_version.h"
 #include "sim_options.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("qrx5000b-sim %s\n", rolta::kRoltaVersion);
+    return 0;
+  }
   rolta::sim::SimulatorOptions options;
   std::string error;
   bool help = false;

@@ -78,7 +78,8 @@ std::string SimulatorUsage(std::string_view program) {
       "  --upgrade-program  start as the controller's upgrade program\n"
       "  --version-x100 N   firmware version answered, times 100 (default 734)\n"
       "  --verbose          log every received command to standard error\n"
-      "  --help             show this text\n";
+      "  --help             show this text\n"
+      "  --version          show the version\n";
   return text;
 }
 

@@ -1,8 +1,17 @@
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 #include "console/ui/rolta_app.h"
+#include "rolta_version.h"
 
 int main(int argc, char* argv[]) {
+  // Answered before any window system is needed, so it works without a display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("rolta %s\n", rolta::kRoltaVersion);
+    return 0;
+  }
   // Qt 6 scales for high-DPI screens by itself; fractional factors (125 %,
   // 150 %) are kept as they are instead of being rounded to whole ones.
   QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);

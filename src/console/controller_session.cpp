@@ -87,10 +87,10 @@ void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* fram
   const ControllerFrameKind kind = ControllerFrameKindOf(frameType);
   if (kind == ControllerFrameKind::Status) {
     DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
-    return;
-  }
-  // Without a registered receiver the frame ends at the status line.
-  if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) handler(frame, length);
+  } else if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) {
+    handler(frame, length);
+  }  // without a registered receiver the frame ends at the status line
+  if (frameObserver_) frameObserver_(frame, length);
 }
 
 bool ControllerSession::OnBadFrame(std::uint8_t frameType, const std::uint8_t*, std::size_t) {

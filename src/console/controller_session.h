@@ -104,6 +104,10 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // kind (one each; registering again replaces it). Status frames are decoded
   // here.
   void RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler);
+  // Sees every frame with a good checksum once it has been handled (decoded
+  // or routed), so Status() already holds a status frame's values. One
+  // observer (the line monitor, a front end's waits); an empty one clears it.
+  void SetFrameObserver(ReplyHandler observer) { frameObserver_ = std::move(observer); }
 
   // The latest decoded status frame and the upgrade's replies, updated by
   // every frame as it arrives.
@@ -203,6 +207,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   UpgradeReplies upgradeReplies_;
   CommandExecutor executor_;
   std::array<ReplyHandler, 4> replyHandlers_;
+  ReplyHandler frameObserver_;
 
   StatusLineState statusLine_;
   StatusLineState scanStatusLine_;  // the last text set during the running scan

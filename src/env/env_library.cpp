@@ -87,6 +87,12 @@ std::optional<std::string> EnvLibrary::SystemDirectory() {
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
     if (error || program.empty()) return std::nullopt;
     directory = program.parent_path();
+    // Installed, the programs are in bin/ and the library in lib/rolta/; in
+    // the build folder they lie side by side.
+    const fs::path installed = directory / ".." / "lib" / "rolta";
+    if (!fs::exists(directory / FileName(1), error) && fs::is_directory(installed, error)) {
+      directory = installed.lexically_normal();
+    }
   }
   if (!fs::is_directory(directory, error)) return std::nullopt;
   return directory.string();

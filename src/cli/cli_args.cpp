@@ -1,0 +1,161 @@
+#include "cli/cli_args.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <sstream>
+
+#include "rolta_version.h"
+
+namespace rolta::cli {
+namespace {
+
+constexpr const char* kFooter =
+    "Exit codes: 0 done, 2 bad usage or input, 3 time-out, 4 the controller refused,\n"
+    "5 port error. Port and speed default to the console's settings file.";
+
+// The speeds the console's speed list offers.
+constexpr unsigned kBauds[] = {9600, 19200, 38400, 57600, 115200};
+
+}  // namespace
+
+std::optional<std::array<bool, 4>> ParseFlywheels(const std::string& text) {
+  std::array<bool, 4> wheels{};
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string_view item(text.data() + start, comma - start);
+    int number = 0;
+    const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), number);
+    if (item.empty() || error != std::errc{} || end != item.data() + item.size() || number < 1 ||
+        number > 4) {
+      return std::nullopt;
+    }
+    wheels[static_cast<std::size_t>(number - 1)] = true;
+    start = comma + 1;
+  }
+  return wheels;
+}
+
+ParseResult ParseCliArgs(const std::vector<std::string>& args) {
+  CliRequest request;
+  CLI::App app{"Runs the QRX5000B controller's operations from the command line.",
+               args.empty() ? "rolta-cli" : args[0]};
+  app.footer(kFooter);
+  app.set_version_flag("--version", std::string("rolta-cli ") + kRoltaVersion);
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_option("--port", request.port, "serial port (a name without / means /dev/NAME)");
+  app.add_option("--baud", request.baud, "line speed")->check(CLI::IsMember(std::vector<unsigned>(
+                                                              std::begin(kBauds), std::end(kBauds))));
+  app.add_option("--timeout", request.timeoutSeconds, "seconds to wait for each answer (default 3)")
+      ->check(CLI::Range(0.1, 3600.0));
+
+  Command chosen = Command::None;
+  auto on = [&chosen](Command command) { return [&chosen, command] { chosen = command; }; };
+
+  app.add_subcommand("ports", "list the serial ports as the console shows them")
+      ->callback(on(Command::Ports));
+  app.add_subcommand("version", "ask the controller for its firmware version")
+      ->callback(on(Command::Version));
+
+  std::string flywheels;
+  CLI::App* exec = app.add_subcommand("exec", "execute a position of the command catalogue");
+  exec->callback(on(Command::Exec));
+  exec->add_option("position", request.position, "list position 0..90 or its caption")->required();
+  exec->add_option("--a", request.paramA, "恒速/恒功速度/a");
+  exec->add_option("--b", request.paramB, "恒力/加载/b");
+  exec->add_option("--m", request.paramM, "设定负荷/m");
+  exec->add_option("--c", request.paramC, "速度间隔L/c");
+  exec->add_option("--start-speed", request.startSpeed, "起始速度");
+  exec->add_option("--end-speed", request.endSpeed, "结束速度/间隔H");
+  exec->add_option("--start-load", request.startLoad, "起始负荷");
+  exec->add_option("--end-load", request.endLoad, "结束负荷");
+  exec->add_option("--flywheels", flywheels, "flywheels to load, e.g. 1,3");
+  exec->add_flag("--wait", request.wait, "print the controller's first answer of the command's type");
+
+  app.add_subcommand("estop", "emergency stop")->callback(on(Command::EmergencyStop));
+
+  bool json = false;
+  bool csv = false;
+  bool jsonl = false;
+  auto addJson = [&json](CLI::App* sub) { sub->add_flag("--json", json, "print JSON"); };
+
+  CLI::App* params = app.add_subcommand("params", "the controller's parameter record");
+  params->require_subcommand(1);
+  addJson(params->add_subcommand("get", "read the record")->callback(on(Command::ParamsGet)));
+  CLI::App* paramsSet = params->add_subcommand("set", "write fields from a JSON file, read back");
+  paramsSet->callback(on(Command::ParamsSet));
+  paramsSet->add_option("file", request.path, "JSON file")->required();
+
+  CLI::App* channels = app.add_subcommand("channels", "the hardware channel map");
+  channels->require_subcommand(1);
+  addJson(channels->add_subcommand("get", "read the map")->callback(on(Command::ChannelsGet)));
+  CLI::App* channelsSet = channels->add_subcommand("set", "store fields from a JSON file, read back");
+  channelsSet->callback(on(Command::ChannelsSet));
+  channelsSet->add_option("file", request.path, "JSON file")->required();
+
+  CLI::App* calib = app.add_subcommand("calib", "the calibration tables");
+  calib->require_subcommand(1);
+  CLI::App* calibGet = calib->add_subcommand("get", "read one table");
+  calibGet->callback(on(Command::CalibGet));
+  calibGet->add_option("channel", request.channel, "table name or caption")->required();
+  calibGet->add_flag("--csv", csv, "print CSV with exact values");
+  CLI::App* calibSet = calib->add_subcommand("set", "store one table from a CSV file, read back");
+  calibSet->callback(on(Command::CalibSet));
+  calibSet->add_option("channel", request.channel, "table name or caption")->required();
+  calibSet->add_option("file", request.path, "CSV file")->required();
+
+  app.add_subcommand("backup", "parameters, channel map and every table into a folder")
+      ->callback(on(Command::Backup))
+      ->add_option("dir", request.path, "folder")->required();
+  app.add_subcommand("restore", "check a backup folder whole, then send it")
+      ->callback(on(Command::Restore))
+      ->add_option("dir", request.path, "folder")->required();
+  app.add_subcommand("upgrade", "load controller firmware; Ctrl-C cancels")
+      ->callback(on(Command::Upgrade))
+      ->add_option("file", request.path, "ROM file")->required();
+
+  CLI::App* monitor = app.add_subcommand("monitor", "print the controller's frames as they arrive");
+  monitor->callback(on(Command::Monitor));
+  monitor->add_flag("--csv", csv, "one CSV line a frame");
+  monitor->add_flag("--jsonl", jsonl, "one JSON object a line");
+  monitor->add_option("--duration", request.durationSeconds, "seconds (default: until Ctrl-C)")
+      ->check(CLI::Range(0.0, 1e7));
+
+  ParseResult result;
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  if (!reversed.empty()) reversed.pop_back();
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(error, out, err);
+    result.output = out.str();
+    result.error = err.str();
+    result.exitCode = code == 0 ? kExitDone : kExitUsage;
+    return result;
+  }
+  if (csv && jsonl) {
+    result.error = "monitor: --csv and --jsonl exclude each other\n";
+    result.exitCode = kExitUsage;
+    return result;
+  }
+  if (!flywheels.empty() || exec->count("--flywheels") > 0) {
+    const std::optional<std::array<bool, 4>> wheels = ParseFlywheels(flywheels);
+    if (!wheels) {
+      result.error = "exec: --flywheels takes numbers 1 to 4 separated by commas, not \"" + flywheels + "\"\n";
+      result.exitCode = kExitUsage;
+      return result;
+    }
+    request.flywheels = *wheels;
+  }
+  request.format = json ? OutputFormat::Json : csv ? OutputFormat::Csv
+                                                   : jsonl ? OutputFormat::JsonLines : OutputFormat::Text;
+  request.command = chosen;
+  result.request = request;
+  return result;
+}
+
+}  // namespace rolta::cli

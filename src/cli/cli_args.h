@@ -1,0 +1,62 @@
+// The command line of rolta-cli: global options, one command with its own
+// options, and the exit codes every command reports.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rolta::cli {
+
+// What the program tells its caller.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitUsage = 2;      // bad usage or bad input (files, values, positions)
+inline constexpr int kExitTimeOut = 3;    // the controller did not answer in time
+inline constexpr int kExitRefused = 4;    // the controller refused a command or did not take a value
+inline constexpr int kExitPortError = 5;  // the port could not be opened or was lost
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C, the shell's convention
+
+enum class Command {
+  None, Ports, Version, Exec, EmergencyStop,
+  ParamsGet, ParamsSet, ChannelsGet, ChannelsSet, CalibGet, CalibSet,
+  Backup, Restore, Upgrade, Monitor,
+};
+
+enum class OutputFormat { Text, Json, Csv, JsonLines };
+
+struct CliRequest {
+  Command command = Command::None;
+  // Empty / 0: from the console's settings file.
+  std::string port;
+  unsigned baud = 0;
+  double timeoutSeconds = 3.0;
+  OutputFormat format = OutputFormat::Text;
+  // exec
+  std::string position;  // a number 0..90 or a caption
+  std::optional<std::string> paramA, paramB, paramM, paramC;
+  std::optional<std::string> startSpeed, endSpeed, startLoad, endLoad;
+  std::array<bool, 4> flywheels{};
+  bool wait = false;
+  // calib
+  std::string channel;
+  // params set, channels set, calib set, upgrade: the file; backup, restore: the folder.
+  std::string path;
+  // monitor; 0 runs until Ctrl-C.
+  double durationSeconds = 0.0;
+};
+
+struct ParseResult {
+  std::optional<CliRequest> request;  // empty when the program ends at once
+  int exitCode = kExitDone;
+  std::string output;  // help or version text for standard output
+  std::string error;   // message for standard error
+};
+
+// args[0] is the program name.
+ParseResult ParseCliArgs(const std::vector<std::string>& args);
+
+// "1,3" -> flywheels 1 and 3; nothing on a number outside 1..4 or bad text.
+std::optional<std::array<bool, 4>> ParseFlywheels(const std::string& text);
+
+}  // namespace rolta::cli

@@ -1,0 +1,38 @@
+// rolta-cli's commands on one controller session: the session gets a view
+// and host services of the terminal (no window system), the channel's
+// notifications are handled on the calling thread while a command waits for
+// its answer, and every command ends with one of the exit codes.
+#pragma once
+
+#include <atomic>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "env/text_lookup.h"
+
+namespace rolta::cli {
+
+// Where the program's defaults come from.
+struct CliEnvironment {
+  const TextLookup& texts;
+  // The port list as the console shows it; empty when the environment library is missing.
+  std::vector<std::string> ports;
+  bool portsAvailable = false;
+  // Set by Ctrl-C: ends a monitor or the repeat-send loop, cancels an upgrade like Escape.
+  const std::atomic<bool>& interrupted;
+  // The speed-list position and port-list position of the console's settings.
+  int settingsPortIndex = 0;
+  int settingsSpeedIndex = 4;
+};
+
+int RunCommand(const CliRequest& request, const CliEnvironment& environment, std::ostream& out,
+               std::ostream& err);
+
+// The whole program: parses args, loads the environment library for texts
+// and ports, runs the command.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const std::atomic<bool>& interrupted);
+
+}  // namespace rolta::cli

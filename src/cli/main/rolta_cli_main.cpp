@@ -1,0 +1,26 @@
+// rolta-cli: the controller's operations from the command line.
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_runner.h"
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) { interrupted.store(true); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  const std::vector<std::string> args(argv, argv + argc);
+  return rolta::cli::RunCli(args, std::cout, std::cerr, interrupted);
+}
