@@ -31,6 +31,7 @@
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
 #include "console/ui/qt_upgrade_host.h"
+#include "console/ui/record_control.h"
 #include "env/ui/qt_services.h"
 #include "console/ui/status_line.h"
 #include "widgets/ui/digistring.h"
@@ -146,6 +147,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete hardInfo_;
   delete calibTab_;
   delete hardCh_;
+  delete record_;  // it observes the session
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
@@ -276,6 +278,8 @@ void CRoltaDlg::BuildLayout() {
   auto* toolsLayout = new QHBoxLayout(toolsGroup);
   for (const ButtonRow& row : kToolsButtons) toolsLayout->addWidget(makeButton(row, toolsGroup));
   lower->addWidget(toolsGroup);
+  record_ = new CRecordControl(session_, texts_, MessageBoxes(), this);
+  lower->addWidget(record_);
   lower->addStretch(1);
   top->addLayout(lower);
 

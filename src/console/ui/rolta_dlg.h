@@ -22,6 +22,7 @@
 #include "config/ui/set_hard.h"
 #include "console/firmware_upgrade.h"
 #include "console/ui/status_line.h"
+#include "console/ui/record_control.h"
 
 class QCheckBox;
 class QComboBox;
@@ -85,6 +86,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CCalibTab* CalibrationWindow() const { return calibTab_; }
   CHardCH* ChannelMapWindow() const { return hardCh_; }
   CConsoleTools* Tools() const { return tools_; }
+  CRecordControl* Recorder() const { return record_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
@@ -153,6 +155,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QPointer<CCalibTab> calibTab_;
   QPointer<CHardCH> hardCh_;
   CConsoleTools* tools_ = nullptr;
+  QPointer<CRecordControl> record_;
 };
 
 }  // namespace rolta
