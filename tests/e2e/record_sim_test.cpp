@@ -175,6 +175,18 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   QVERIFY2(trend->CoastText().contains(QStringLiteral("(100.0 → 10.0 km/h)")), qPrintable(trend->CoastText()));
   QVERIFY(!trend->LiveStore().Empty());
 
+  // The README's picture: ROLTA_TREND_SCREENSHOT=<file> (run under xvfb-run).
+  if (const QByteArray shot = qgetenv("ROLTA_TREND_SCREENSHOT"); !shot.isEmpty()) {
+    trend->SetSeriesShown(static_cast<std::size_t>(rolta::RecordColumnIndex("coast_time")), true);
+    trend->SetSeriesShown(static_cast<std::size_t>(rolta::RecordColumnIndex("force")), false);
+    trend->SetPaused(true);
+    const double end = trend->LiveStore().LastTime();
+    trend->ShowRange(std::max(0.0, end - 14), end + 1);
+    trend->Plot()->SetCursorTime(end - 2);
+    trend->Refresh();
+    QTest::qWait(100);
+    QVERIFY(trend->grab().save(QString::fromLocal8Bit(shot)));
+  }
   const QString png = QDir(records_.path()).filePath(QStringLiteral("trend.png"));
   QVERIFY(trend->ExportPng(png));
   QImage image(png);

@@ -27,6 +27,7 @@ constexpr int kTickMs = 33;
 // Live samples are kept for the longest window offered, and a little more.
 constexpr double kLiveKeepSeconds = 330;
 constexpr double kSpans[] = {10, 60, 300};
+constexpr double kGapSeconds = 1.0;
 constexpr const char* kSpanTexts[] = {"10 秒", "60 秒", "5 分钟"};
 
 const QColor kLaneColors[] = {QColor(0x1d, 0x35, 0x57), QColor(0xe6, 0x39, 0x46), QColor(0x2a, 0x9d, 0x8f),
@@ -120,14 +121,18 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
     QPolygonF line;
     line.reserve(static_cast<qsizetype>(2 * buckets_.size()));
     painter.setPen(QPen(color, 1.5));
+    // Frames further apart than a second are a gap in the data and in the
+    // line; closer ones are joined however many pixel columns lie between.
+    const double secondsPerColumn = span / static_cast<double>(std::max<std::size_t>(1, buckets_.size()));
+    std::optional<std::size_t> previous;
     for (std::size_t i = 0; i < buckets_.size(); ++i) {
       const MinMaxBucket& b = buckets_[i];
-      if (!b.any) {
-        // A gap in the data is a gap in the line.
+      if (!b.any) continue;
+      if (previous && static_cast<double>(i - *previous - 1) * secondsPerColumn > kGapSeconds) {
         if (line.size() > 1) painter.drawPolyline(line);
         line.clear();
-        continue;
       }
+      previous = i;
       const double x = area.left() + static_cast<double>(i) + 0.5;
       line << QPointF(x, yOf(b.max));
       if (b.min != b.max) line << QPointF(x, yOf(b.min));
@@ -340,6 +345,12 @@ void CTrendDlg::SetSpan(double seconds) {
     const double middle = (plot_->RangeStart() + plot_->RangeEnd()) / 2;
     plot_->SetRange(middle - seconds / 2, middle + seconds / 2);
   }
+  Refresh();
+}
+
+void CTrendDlg::ShowRange(double t0, double t1) {
+  following_ = false;
+  plot_->SetRange(t0, t1);
   Refresh();
 }
 

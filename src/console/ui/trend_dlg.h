@@ -80,6 +80,8 @@ class CTrendDlg : public QDialog {
   void ShowLive();
   bool ExportPng(const QString& path);
   void SetSpan(double seconds);
+  // Shows this range and stops following the newest frame (as zoom and pan do).
+  void ShowRange(double t0, double t1);
   void SetPaused(bool paused);
   void SetSeriesShown(std::size_t column, bool shown);
 
