@@ -92,8 +92,7 @@ std::optional<double> ValueAt(const TrendSeries& series, double t, double maxGap
 
 bool IsCoastDownType(std::uint8_t frameType) { return kCoastTypes[frameType]; }
 
-std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double startKmh, double endKmh) {
-  // The latest run of coast-down frames.
+std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store) {
   const TrendSeries& types = store.FrameTypes();
   auto last = types.end();
   while (last != types.begin() && !IsCoastDownType(static_cast<std::uint8_t>(std::prev(last)->v))) --last;
@@ -104,8 +103,24 @@ std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double sta
     if (!IsCoastDownType(static_cast<std::uint8_t>(before->v)) || first->t - before->t > kRunGapSeconds) break;
     first = before;
   }
-  const double runStart = first->t;
-  const double runEnd = std::prev(last)->t;
+  return std::pair{first->t, std::prev(last)->t};
+}
+
+std::vector<CoastSample> LatestCoastDownSamples(const TrendStore& store) {
+  std::vector<CoastSample> samples;
+  const auto run = LatestCoastRun(store);
+  if (!run) return samples;
+  const TrendSeries& speed = store.Series(static_cast<std::size_t>(kSpeedColumn));
+  for (auto it = FirstAtOrAfter(speed, run->first); it != speed.end() && it->t <= run->second; ++it) {
+    samples.push_back({it->t, it->v});
+  }
+  return samples;
+}
+
+std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double startKmh, double endKmh) {
+  const auto run = LatestCoastRun(store);
+  if (!run) return std::nullopt;
+  const auto [runStart, runEnd] = *run;
 
   const TrendSeries& speed = store.Series(static_cast<std::size_t>(kSpeedColumn));
   const auto from = FirstAtOrAfter(speed, runStart);

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "console/coast_analysis.h"
 #include "console/recording.h"
 #include "link/status_frames.h"
 
@@ -79,5 +81,10 @@ struct CoastDownResult {
   bool reachedEnd = false;
 };
 std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double startKmh, double endKmh);
+
+// The first and last frame time of the latest run of coast-down frames.
+std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store);
+// The speed samples of that run, for the coast-down analysis.
+std::vector<CoastSample> LatestCoastDownSamples(const TrendStore& store);
 
 }  // namespace rolta

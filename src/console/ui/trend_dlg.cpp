@@ -236,6 +236,7 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
                    MessageIcon::Warning, MessageButtons::Ok});
     }
   });
+  connect(makeButton("滑行分析"), &QPushButton::clicked, this, [this] { OpenCoastAnalysis(); });
   bar->addStretch(1);
   sourceLabel_ = new QLabel(this);
   bar->addWidget(sourceLabel_);
@@ -401,6 +402,14 @@ bool CTrendDlg::OpenRecording(const QString& path) {
 bool CTrendDlg::ExportPng(const QString& path) {
   Refresh();
   return plot_->grab().save(path, "PNG");
+}
+
+CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
+  if (!analysis_) analysis_ = new CCoastAnalysisDlg(texts_, boxes_, this);
+  analysis_->SetSamples(LatestCoastDownSamples(Shown()));
+  analysis_->show();
+  analysis_->raise();
+  return analysis_;
 }
 
 QString CTrendDlg::CursorText() const { return cursorLabel_->text(); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "console/controller_session.h"
+#include "console/ui/coast_analysis_dlg.h"
 #include "console/trend_data.h"
 #include "env/text_lookup.h"
 #include "env/ui_services.h"
@@ -92,6 +94,8 @@ class CTrendDlg : public QDialog {
   CTrendPlot* Plot() const { return plot_; }
   QString CursorText() const;
   QString CoastText() const;
+  // "滑行分析": the analysis window with the latest coast-down shown here.
+  CCoastAnalysisDlg* OpenCoastAnalysis();
   // Repaints now instead of at the next tick.
   void Refresh();
 
@@ -124,6 +128,7 @@ class CTrendDlg : public QDialog {
   QLabel* cursorLabel_ = nullptr;
   QLabel* coastLabel_ = nullptr;
   QTimer tick_;
+  QPointer<CCoastAnalysisDlg> analysis_;
 };
 
 }  // namespace rolta
