@@ -37,7 +37,7 @@ void BM_TrendRepaint5Min(benchmark::State& state) {
     }
     out << text;
   }
-  testing::FakeEnvironment environment({});
+  testing::FakeEnvironment environment;
   CRoltaDlg console(environment);
   console.Recorder()->OpenTrendWindow();
   CTrendDlg* trend = console.Recorder()->TrendWindow();

@@ -20,6 +20,7 @@
 #include "console/recording.h"
 #include "console/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
+#include "console/ui/coast_analysis_dlg.h"
 #include "console/ui/trend_dlg.h"
 #include "controller_simulator.h"
 #include "fake_environment.h"
@@ -192,6 +193,28 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   QImage image(png);
   QVERIFY(!image.isNull() && image.width() > 400);
   QVERIFY(boxes_.Shown().empty());
+
+  // The analysis of that coast-down: refused without a mass, then fitted
+  // over its 10 km/h bands and exported. (Its curve is the rollers' losses
+  // plus the 5 kW load; the coefficients against known losses are checked
+  // with the controller model itself.)
+  rolta::CCoastAnalysisDlg* analysis = trend->OpenCoastAnalysis();
+  QVERIFY(analysis && analysis->isVisible());
+  analysis->SetMass(0);
+  QVERIFY(!analysis->Analyse());
+  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
+  QCOMPARE(boxes_.Shown()[0].text, std::string("等效质量必须是正数"));
+  analysis->SetMass(90.7);
+  QVERIFY(analysis->Analyse());
+  QVERIFY(analysis->Result()->bands.size() >= 4);
+  QVERIFY(analysis->ResultText().contains(QStringLiteral("F0 = ")));
+  const QString csv = QDir(records_.path()).filePath(QStringLiteral("coast.csv"));
+  QVERIFY(analysis->ExportCsv(csv));
+  QVERIFY(QFile(csv).size() > 100);
+  if (const QByteArray shot = qgetenv("ROLTA_COAST_SCREENSHOT"); !shot.isEmpty()) {
+    QTest::qWait(100);
+    QVERIFY(analysis->ExportPng(QString::fromLocal8Bit(shot)));
+  }
 }
 
 void RecordSimTest::failingDisksStopTheRecordingWithAMessageAndTheConsoleRuns() {

@@ -140,11 +140,13 @@ CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService&
   summary_->setObjectName(QStringLiteral("summary"));
   summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  summary_->setWordWrap(true);
   lower->addWidget(summary_, 1);
   bands_ = new QTableWidget(0, 3, this);
   bands_->setHorizontalHeaderLabels({tr("速度区间 [km/h]"), tr("滑行时间 [s]"), tr("阻力 [N]")});
   bands_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   bands_->verticalHeader()->hide();
+  bands_->setMinimumWidth(340);
   bands_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lower->addWidget(bands_, 1);
   top->addLayout(lower);

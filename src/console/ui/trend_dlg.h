@@ -118,6 +118,7 @@ class CTrendDlg : public QDialog {
   bool following_ = true;
   bool dirty_ = false;
   double span_ = 60;
+  double paintedUpTo_ = -1e300;  // the newest frame time at the last repaint
   std::optional<CoastDownResult> coast_;
 
   CTrendPlot* plot_ = nullptr;
