@@ -44,10 +44,10 @@ struct RoadLoadConfig {
 
 struct ModelConfig {
   std::uint32_t seed = 1;
-  RoadLoadConfig roadLoad;
   int firmwareVersionX100 = 734;
   bool startInUpgradeProgram = false;
   int baud = 0;  // shown in the parameter record's line speed when it is a standard rate
+  RoadLoadConfig roadLoad;  // last: the transport fills the fields above by position
 };
 
 // One calibration table of the controller: which request reads it and which

@@ -44,7 +44,7 @@ speed_t SpeedCode(int baud) {
 ControllerSimulator::ControllerSimulator(SimulatorOptions options)
     : options_(std::move(options)),
       model_(ModelConfig{options_.seed, options_.firmwareVersionX100,
-                         options_.startInUpgradeProgram, options_.baud}),
+                         options_.startInUpgradeProgram, options_.baud, {}}),
       faultRng_(options_.seed ^ 0x9E3779B9u) {
   if (options_.periodMs < 1) options_.periodMs = 1;
   if (!(options_.timeScale > 0)) options_.timeScale = 1.0;
