@@ -166,6 +166,9 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   rig.Recorder().OpenTrendWindow();
   rolta::CTrendDlg* trend = rig.Recorder().TrendWindow();
   QVERIFY(trend);
+  // The widest window: its pixel columns are longer than the last frames of
+  // the run, which must still be painted once nothing follows them.
+  trend->SetSpan(300);
   rig->CommandList()->setCurrentIndex(8);  // "恒负荷滑行" 100 -> 10 km/h against 5 kW
   rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
   rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));

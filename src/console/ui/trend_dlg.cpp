@@ -24,6 +24,10 @@ namespace {
 
 // At most about 30 repaints a second, whatever the frame rate.
 constexpr int kTickMs = 33;
+// Frames held back by the pixel-column rule are painted after this many ticks
+// at the latest: the last frames of a test (its closing frame, the end of a
+// coast-down) are followed by no others that would move the picture on.
+constexpr int kMaxHeldTicks = 15;
 // Live samples are kept for the longest window offered, and a little more.
 constexpr double kLiveKeepSeconds = 330;
 constexpr double kSpans[] = {10, 60, 300};
@@ -305,7 +309,7 @@ void CTrendDlg::OnTick() {
   // Following the newest frame, the picture changes only when the data has
   // moved on by a pixel column: a 5-minute window repaints about three times
   // a second, a 10-second one at the full tick rate.
-  if (following_ && !showingFile_) {
+  if (following_ && !showingFile_ && ++heldTicks_ < kMaxHeldTicks) {
     const double secondsPerColumn = span_ / std::max(1, plot_->width() - 80);
     if (live_.LastTime() - paintedUpTo_ < secondsPerColumn) return;
   }
@@ -314,6 +318,7 @@ void CTrendDlg::OnTick() {
 
 void CTrendDlg::Refresh() {
   dirty_ = false;
+  heldTicks_ = 0;
   const TrendStore& store = Shown();
   paintedUpTo_ = store.LastTime();
   if (following_ && !showingFile_) {

@@ -119,6 +119,7 @@ class CTrendDlg : public QDialog {
   bool dirty_ = false;
   double span_ = 60;
   double paintedUpTo_ = -1e300;  // the newest frame time at the last repaint
+  int heldTicks_ = 0;  // ticks with new frames not painted yet
   std::optional<CoastDownResult> coast_;
 
   CTrendPlot* plot_ = nullptr;
