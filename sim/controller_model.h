@@ -47,7 +47,7 @@ struct ModelConfig {
   int firmwareVersionX100 = 734;
   bool startInUpgradeProgram = false;
   int baud = 0;  // shown in the parameter record's line speed when it is a standard rate
-  RoadLoadConfig roadLoad;  // last: the transport fills the fields above by position
+  RoadLoadConfig roadLoad;
 };
 
 // One calibration table of the controller: which request reads it and which
