@@ -168,7 +168,9 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   QVERIFY(trend);
   // The widest window: its pixel columns are longer than the last frames of
   // the run, which must still be painted once nothing follows them.
-  trend->SetSpan(300);
+  QComboBox* spans = trend->findChild<QComboBox*>(QStringLiteral("spanList"));
+  QVERIFY(spans);
+  spans->setCurrentIndex(spans->count() - 1);
   rig->CommandList()->setCurrentIndex(8);  // "恒负荷滑行" 100 -> 10 km/h against 5 kW
   rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
   rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));
