@@ -209,7 +209,6 @@ double Approach(double value, double target, double gain, double maxRate, double
 }
 
 // Rolling and bearing losses of the rollers, N.
-double ParasiticN(double kmh) { return kmh > 0.01 ? 40.0 + 1.2 * kmh : 0.0; }
 
 std::vector<std::uint8_t> FactoryTable(const CalibSlot& slot) {
   std::vector<std::uint8_t> image(CalibImageSize(slot.capacity), 0);
@@ -344,7 +343,20 @@ Frame ControllerModel::Status(std::uint8_t type, float v1, float v2, float v3, f
   return Reply(type, payload, numth);
 }
 
+double ControllerModel::ParasiticN(double kmh) const {
+  const RoadLoadConfig& load = config_.roadLoad;
+  return kmh > 0.01 ? load.f0N + load.f1 * kmh + load.f2 * kmh * kmh : 0.0;
+}
+
+float ControllerModel::ReportedSpeed() {
+  const double sigma = config_.roadLoad.speedNoiseKmh;
+  if (!(sigma > 0) || speed_ <= 0.01) return static_cast<float>(speed_);
+  std::normal_distribution<double> noise(0.0, sigma);
+  return static_cast<float>(speed_ + noise(rng_));
+}
+
 double ControllerModel::Mass() const {
+  if (config_.roadLoad.massKg > 0) return config_.roadLoad.massKg;
   double m = kBaseMassKg;
   for (int i = 0; i < 4; ++i) {
     if (flywheels_ & (1u << i)) m += kFlywheelMassKg[i];
@@ -513,7 +525,7 @@ void ControllerModel::StopRun() {
 }
 
 Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
-  const float v = static_cast<float>(speed_);
+  const float v = ReportedSpeed();
   const float dist = static_cast<float>(distance_);
   const float force = static_cast<float>(forceDaN_) + (speed_ > 0.01 ? Noise(0.2) : 0.0f);
   switch (readout) {

@@ -33,11 +33,23 @@ inline constexpr float kBlockFinished = 102.0f;
 inline constexpr float kRunningAgain = 100.0f;
 inline constexpr float kVersionFromUpgradeProgram = 100.0f;
 
+// The bench's losses while it coasts, F(v) = f0 + f1·v + f2·v² (N, v in
+// km/h), the effective mass it decelerates, and noise on the reported speed,
+// so a coast-down has known coefficients.
+struct RoadLoadConfig {
+  double f0N = 40.0;
+  double f1 = 1.2;    // N/(km/h)
+  double f2 = 0.0;    // N/(km/h)²
+  double massKg = 0;  // 0: the rollers and the flywheels that are loaded
+  double speedNoiseKmh = 0;  // standard deviation of the reported speed
+};
+
 struct ModelConfig {
   std::uint32_t seed = 1;
   int firmwareVersionX100 = 734;
   bool startInUpgradeProgram = false;
   int baud = 0;  // shown in the parameter record's line speed when it is a standard rate
+  RoadLoadConfig roadLoad;
 };
 
 // One calibration table of the controller: which request reads it and which
@@ -114,6 +126,8 @@ class ControllerModel {
   void FinishRun();
   void Step(double h);
   double Mass() const;
+  double ParasiticN(double kmh) const;
+  float ReportedSpeed();
   double RollerDiameter() const;
   double RollerRpm() const;
   double LoadForceDaN() const;

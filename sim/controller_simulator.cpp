@@ -43,8 +43,11 @@ speed_t SpeedCode(int baud) {
 
 ControllerSimulator::ControllerSimulator(SimulatorOptions options)
     : options_(std::move(options)),
-      model_(ModelConfig{options_.seed, options_.firmwareVersionX100,
-                         options_.startInUpgradeProgram, options_.baud}),
+      model_(ModelConfig{.seed = options_.seed,
+                         .firmwareVersionX100 = options_.firmwareVersionX100,
+                         .startInUpgradeProgram = options_.startInUpgradeProgram,
+                         .baud = options_.baud,
+                         .roadLoad = RoadLoadConfig{}}),
       faultRng_(options_.seed ^ 0x9E3779B9u) {
   if (options_.periodMs < 1) options_.periodMs = 1;
   if (!(options_.timeScale > 0)) options_.timeScale = 1.0;

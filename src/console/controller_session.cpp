@@ -75,6 +75,18 @@ void ControllerSession::RegisterReplyHandler(ControllerFrameKind kind, ReplyHand
   replyHandlers_[static_cast<std::size_t>(kind)] = std::move(handler);
 }
 
+StatusObserverId ControllerSession::AddStatusObserver(StatusObserver observer) {
+  statusObservers_.emplace_back(++lastObserverId_, std::move(observer));
+  return lastObserverId_;
+}
+
+void ControllerSession::RemoveStatusObserver(StatusObserverId id) {
+  for (auto& entry : statusObservers_) {
+    if (entry.first == id) entry.second = nullptr;
+  }
+  if (!dispatchingObservers_) std::erase_if(statusObservers_, [](const auto& entry) { return !entry.second; });
+}
+
 void ControllerSession::OnScanBegin() { scanStatusLine_ = {}; }
 
 void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) {
@@ -87,6 +99,18 @@ void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* fram
   const ControllerFrameKind kind = ControllerFrameKindOf(frameType);
   if (kind == ControllerFrameKind::Status) {
     DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
+    if (!statusObservers_.empty()) {
+      const auto now = std::chrono::steady_clock::now();
+      // By index and to the size at the start: an observer may add or remove
+      // observers while it is called; removed ones are only emptied here.
+      dispatchingObservers_ = true;
+      const std::size_t count = statusObservers_.size();
+      for (std::size_t i = 0; i < count; ++i) {
+        if (statusObservers_[i].second) statusObservers_[i].second(status_, now);
+      }
+      dispatchingObservers_ = false;
+      std::erase_if(statusObservers_, [](const auto& entry) { return !entry.second; });
+    }
   } else if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) {
     handler(frame, length);
   }  // without a registered receiver the frame ends at the status line

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,8 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "console/command_executor.h"
 #include "console/console_texts.h"
@@ -62,6 +65,12 @@ class SessionView {
 // stays valid until the next frame of the same length arrives.
 using ReplyHandler = std::function<void(const std::uint8_t* frame, std::size_t length)>;
 
+// Sees every decoded status frame as it arrives, with the monotonic time of
+// its arrival; for recording and plots, which need every frame, not the
+// screen-paced presents.
+using StatusObserver = std::function<void(const ControllerStatus& status, std::chrono::steady_clock::time_point at)>;
+using StatusObserverId = std::uint32_t;
+
 class ControllerSession final : private FrameSink, private StatusFrameSinks, private ConsoleHost {
  public:
   // Without a link of its own the session talks through a CCommPort.
@@ -108,6 +117,12 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // or routed), so Status() already holds a status frame's values. One
   // observer (the line monitor, a front end's waits); an empty one clears it.
   void SetFrameObserver(ReplyHandler observer) { frameObserver_ = std::move(observer); }
+
+  // Observers of every decoded status frame, called on the receive path's
+  // thread right after the frame was decoded; they must be quick. Without
+  // observers the receive path does not even read the clock.
+  StatusObserverId AddStatusObserver(StatusObserver observer);
+  void RemoveStatusObserver(StatusObserverId id);
 
   // The latest decoded status frame and the upgrade's replies, updated by
   // every frame as it arrives.
@@ -208,6 +223,9 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   CommandExecutor executor_;
   std::array<ReplyHandler, 4> replyHandlers_;
   ReplyHandler frameObserver_;
+  std::vector<std::pair<StatusObserverId, StatusObserver>> statusObservers_;
+  StatusObserverId lastObserverId_ = 0;
+  bool dispatchingObservers_ = false;
 
   StatusLineState statusLine_;
   StatusLineState scanStatusLine_;  // the last text set during the running scan

@@ -500,6 +500,37 @@ ReadoutUpdate InitialReadouts(const TextLookup& lookup) {
   return update;
 }
 
+ReadoutValues LiveFrameValues(const ControllerStatus& status) {
+  static constexpr std::string_view kStartCaptions[kReadoutCount] = {"速度", "力矩", "电压", "里程"};
+  ReadoutValues values{};
+  const PresentationRow* row = FindRow(status.FrameType);
+  if (row == nullptr) return values;
+  const DerivedValues derived = Derive(status);
+  for (std::size_t i = 0; i < kReadoutCount; ++i) {
+    const Cell& cell = row->cells[i];
+    ReadoutValue& out = values[i];
+    switch (cell.text.source) {
+      case Source::Keep: continue;
+      case Source::V1: case Source::Frequency: out.value = status.Value1; break;
+      case Source::V2: out.value = status.Value2; break;
+      case Source::V3: out.value = status.Value3; break;
+      case Source::V4: out.value = status.Value4; break;
+      case Source::P: out.value = derived.p; break;
+      case Source::P1: out.value = derived.p1; break;
+      case Source::A: out.value = derived.a; break;
+      case Source::Revolutions: out.value = status.Revolutions; break;
+      case Source::IoNumber: out.value = status.IoNumber(); break;
+    }
+    switch (cell.caption.kind) {
+      case CaptionKind::Keep: out.caption = kStartCaptions[i]; break;
+      case CaptionKind::Translated: case CaptionKind::Untranslated: out.caption = cell.caption.text; break;
+      case CaptionKind::Frequency: out.caption = "频率"; break;
+      case CaptionKind::SpeedPerFuel: out.caption = "转速/油耗"; break;
+    }
+  }
+  return values;
+}
+
 ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup) {
   ReadoutUpdate update;
   PresentLiveFrame(status, lookup, update);

@@ -45,6 +45,19 @@ ReadoutUpdate PresentLiveFrame(const ControllerStatus& status, const TextLookup&
 // strings it already holds are reused instead of built anew at every frame.
 void PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup, ReadoutUpdate& update);
 
+// The numbers behind the readouts, for whoever keeps or plots them instead of
+// showing texts. Per readout of the frame's row: the untranslated caption it
+// stands under (the readout's start caption where the row keeps the caption)
+// and the value its text is made from. An empty caption: the row shows no
+// value in that readout. Type 35's frequency caption is "频率" with V1 in Hz,
+// its speed-per-fuel caption "转速/油耗".
+struct ReadoutValue {
+  std::string_view caption;
+  double value = 0;
+};
+using ReadoutValues = std::array<ReadoutValue, kReadoutCount>;
+ReadoutValues LiveFrameValues(const ControllerStatus& status);
+
 // The frequency of type 35 scaled for display: prefix "M", "K" or " " and the
 // number text.
 struct ScaledFrequency {

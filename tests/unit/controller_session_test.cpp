@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -118,6 +119,47 @@ TEST(ControllerSessionTest, ABurstIsPresentedOnceWithEveryTypesLatestCells) {
   const std::size_t shown = view.statusLines.size();
   session.Present();
   EXPECT_EQ(view.statusLines.size(), shown);
+}
+
+TEST(ControllerSessionTest, ObserversSeeEveryStatusFrameOfABurstNotOnlyThePresentedOnes) {
+  IdentityLookup texts;
+  RecordingView view;
+  QuietServices services;
+  auto owned = std::make_unique<MemoryLink>();
+  MemoryLink& link = *owned;
+  ControllerSession session(texts, view, {services, services, services}, std::move(owned));
+  std::vector<ControllerStatus> seen;
+  std::vector<std::chrono::steady_clock::time_point> times;
+  StatusObserverId second = 0;
+  const StatusObserverId first = session.AddStatusObserver([&](const ControllerStatus& status, auto at) {
+    seen.push_back(status);
+    times.push_back(at);
+    // Removing another observer while called is allowed and takes effect at once.
+    session.RemoveStatusObserver(second);
+  });
+  int secondCalls = 0;
+  second = session.AddStatusObserver([&](const ControllerStatus&, auto) { ++secondCalls; });
+  // 126 shows nothing, and a parameter record is no status frame; the four
+  // status frames are all seen, in order, though one present follows.
+  std::vector<std::uint8_t> burst = StatusFrame(16, 1, 2, 3, 4, 7);
+  for (const auto& frame : {StatusFrame(126, 100, 3, 0, 0, 8), StatusFrame(16, 5, 6, 7, 8, 9), StatusFrame(42, 0, 0, 0, 0, 10)}) {
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  link.channel.Queue(burst);
+  session.OnCommNotify(1);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(secondCalls, 0);
+  const std::uint8_t types[] = {16, 126, 16, 42};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(seen[i].FrameType, types[i]);
+    EXPECT_EQ(seen[i].Numth, 7 + static_cast<int>(i));
+  }
+  EXPECT_EQ(seen[2].Value2, 6.0f);
+  EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+  session.RemoveStatusObserver(first);
+  link.channel.Queue(StatusFrame(16, 1, 2, 3, 4, 11));
+  session.OnCommNotify(1);
+  EXPECT_EQ(seen.size(), 4u);
 }
 
 }  // namespace

@@ -238,6 +238,27 @@ TEST_F(SimTest, VersionQueryAnswersTheControllerProgramAndItsVersion) {
   EXPECT_EQ(s.v2, 734.0f);
 }
 
+// The transport hands its settings to the model field by field: a version
+// other than the model's default arrives as the version, not in the losses.
+TEST_F(SimTest, VersionAndProgramOfTheOptionsAreTheOnesAnswered) {
+  struct Row {
+    int version;
+    bool upgradeProgram;
+  };
+  for (const Row row : {Row{512, false}, Row{901, true}}) {
+    SimulatorOptions options = Fast();
+    options.firmwareVersionX100 = row.version;
+    options.startInUpgradeProgram = row.upgradeProgram;
+    Begin(options);
+    line_->SendShort(4);
+    std::optional<Bytes> answer = line_->WaitForType(4);
+    ASSERT_TRUE(answer) << row.version;
+    EXPECT_EQ(Decode(*answer).v1 == 100.0f, row.upgradeProgram) << row.version;
+    EXPECT_EQ(Decode(*answer).v2, static_cast<float>(row.version));
+    TearDown();
+  }
+}
+
 // --- values that move as a bench's do -------------------------------------
 
 TEST_F(SimTest, ConstantSpeedRampsTowardItsSetPointUntilStopped) {

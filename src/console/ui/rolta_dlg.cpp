@@ -33,6 +33,7 @@
 #include "console/ui/line_monitor_dlg.h"
 #include "console/ui/port_list.h"
 #include "console/ui/qt_upgrade_host.h"
+#include "console/ui/record_control.h"
 #include "console/ui/safety_dlg.h"
 #include "env/ui/qt_services.h"
 #include "env/shown_text.h"
@@ -164,6 +165,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete calibTab_;
   delete hardCh_;
   delete lineMonitor_;  // it detaches from the session
+  delete record_;       // it observes the session
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
@@ -310,6 +312,8 @@ void CRoltaDlg::BuildLayout() {
   auto* toolsLayout = new QHBoxLayout(toolsGroup);
   for (const ButtonRow& row : kToolsButtons) toolsLayout->addWidget(makeButton(row, toolsGroup));
   lower->addWidget(toolsGroup);
+  record_ = new CRecordControl(session_, texts_, MessageBoxes(), this);
+  lower->addWidget(record_);
   lower->addStretch(1);
   top->addLayout(lower);
 

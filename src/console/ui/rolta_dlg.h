@@ -25,6 +25,7 @@
 #include "console/ui/command_search.h"
 #include "console/ui/line_monitor_dlg.h"
 #include "console/ui/readout_captions.h"
+#include "console/ui/record_control.h"
 
 class QCheckBox;
 class QComboBox;
@@ -94,6 +95,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CHardCH* ChannelMapWindow() const { return hardCh_; }
   CConsoleTools* Tools() const { return tools_; }
   CLineMonitorDlg* LineMonitorWindow() const { return lineMonitor_; }
+  CRecordControl* Recorder() const { return record_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
@@ -174,6 +176,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CReadoutCaptions* captions_ = nullptr;
   CCommandSearch* search_ = nullptr;
   QPointer<CLineMonitorDlg> lineMonitor_;
+  QPointer<CRecordControl> record_;
 };
 
 }  // namespace rolta

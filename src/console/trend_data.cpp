@@ -1,0 +1,158 @@
+#include "console/trend_data.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "console/readouts.h"
+
+namespace rolta {
+namespace {
+
+auto FirstAtOrAfter(const TrendSeries& series, double t) {
+  return std::lower_bound(series.begin(), series.end(), t,
+                          [](const TrendSample& sample, double time) { return sample.t < time; });
+}
+
+const int kSpeedColumn = RecordColumnIndex("speed");
+const int kCoastTimeColumn = RecordColumnIndex("coast_time");
+
+// Which types report a coast time, read from the readout rows once.
+const std::array<bool, 256> kCoastTypes = [] {
+  std::array<bool, 256> coast{};
+  for (int type = 0; type < 256; ++type) {
+    ControllerStatus status;
+    status.FrameType = static_cast<std::uint8_t>(type);
+    const RecordRow row = MakeRecordRow(status, 0);
+    coast[static_cast<std::size_t>(type)] = !std::isnan(row.values[static_cast<std::size_t>(kCoastTimeColumn)]);
+  }
+  return coast;
+}();
+
+constexpr double kRunGapSeconds = 2.0;
+
+}  // namespace
+
+TrendStore::TrendStore(double keepSeconds) : keepSeconds_(keepSeconds), series_(RecordColumns().size()) {}
+
+void TrendStore::AddRow(const RecordRow& row, double t) {
+  const std::size_t count = std::min(row.values.size(), series_.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!std::isnan(row.values[i])) series_[i].push_back({t, row.values[i]});
+  }
+  types_.push_back({t, static_cast<double>(row.frameType)});
+  if (keepSeconds_ > 0) Trim(t);
+}
+
+void TrendStore::AddFrame(const ControllerStatus& status, double t) {
+  FillRecordRow(status, t * 1000.0, row_);
+  AddRow(row_, t);
+}
+
+void TrendStore::Clear() {
+  for (TrendSeries& series : series_) series.clear();
+  types_.clear();
+}
+
+void TrendStore::Trim(double now) {
+  // In steps of a tenth of the span, so a trim is rare and moves many samples.
+  const double oldest = now - keepSeconds_;
+  if (types_.empty() || types_.front().t >= oldest - keepSeconds_ * 0.1) return;
+  auto trim = [oldest](TrendSeries& series) { series.erase(series.begin(), FirstAtOrAfter(series, oldest)); };
+  for (TrendSeries& series : series_) trim(series);
+  trim(types_);
+}
+
+void DecimateMinMax(const TrendSeries& series, double t0, double t1, std::size_t buckets,
+                    std::vector<MinMaxBucket>& out) {
+  out.assign(buckets, MinMaxBucket{});
+  if (buckets == 0 || !(t1 > t0)) return;
+  const double scale = static_cast<double>(buckets) / (t1 - t0);
+  for (auto it = FirstAtOrAfter(series, t0); it != series.end() && it->t < t1; ++it) {
+    if (!std::isfinite(it->v)) continue;
+    const auto index = std::min(buckets - 1, static_cast<std::size_t>((it->t - t0) * scale));
+    MinMaxBucket& bucket = out[index];
+    if (!bucket.any) {
+      bucket = {it->v, it->v, true};
+    } else {
+      bucket.min = std::min(bucket.min, it->v);
+      bucket.max = std::max(bucket.max, it->v);
+    }
+  }
+}
+
+std::optional<double> ValueAt(const TrendSeries& series, double t, double maxGap) {
+  auto it = std::upper_bound(series.begin(), series.end(), t,
+                             [](double time, const TrendSample& sample) { return time < sample.t; });
+  if (it == series.begin()) return std::nullopt;
+  --it;
+  if (t - it->t > maxGap) return std::nullopt;
+  return it->v;
+}
+
+bool IsCoastDownType(std::uint8_t frameType) { return kCoastTypes[frameType]; }
+
+std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store) {
+  const TrendSeries& types = store.FrameTypes();
+  auto last = types.end();
+  while (last != types.begin() && !IsCoastDownType(static_cast<std::uint8_t>(std::prev(last)->v))) --last;
+  if (last == types.begin()) return std::nullopt;
+  auto first = std::prev(last);
+  while (first != types.begin()) {
+    const auto before = std::prev(first);
+    if (!IsCoastDownType(static_cast<std::uint8_t>(before->v)) || first->t - before->t > kRunGapSeconds) break;
+    first = before;
+  }
+  return std::pair{first->t, std::prev(last)->t};
+}
+
+std::vector<CoastSample> LatestCoastDownSamples(const TrendStore& store) {
+  std::vector<CoastSample> samples;
+  const auto run = LatestCoastRun(store);
+  if (!run) return samples;
+  const TrendSeries& speed = store.Series(static_cast<std::size_t>(kSpeedColumn));
+  for (auto it = FirstAtOrAfter(speed, run->first); it != speed.end() && it->t <= run->second; ++it) {
+    samples.push_back({it->t, it->v});
+  }
+  return samples;
+}
+
+std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double startKmh, double endKmh) {
+  const auto run = LatestCoastRun(store);
+  if (!run) return std::nullopt;
+  const auto [runStart, runEnd] = *run;
+
+  const TrendSeries& speed = store.Series(static_cast<std::size_t>(kSpeedColumn));
+  const auto from = FirstAtOrAfter(speed, runStart);
+  auto to = FirstAtOrAfter(speed, runEnd);
+  if (to != speed.end() && to->t <= runEnd) ++to;
+  if (from == to) return std::nullopt;
+
+  const bool given = std::isfinite(startKmh) && std::isfinite(endKmh) && endKmh > 0 && startKmh > endKmh;
+  if (!given) {
+    startKmh = from->v;
+    endKmh = std::prev(to)->v;
+  }
+  // The time the falling speed passed `level`, between the two samples around it.
+  auto crossing = [&](double level) -> std::optional<double> {
+    for (auto it = from; it != to; ++it) {
+      if (it->v > level) continue;
+      if (it == from) return it->t;
+      const auto before = std::prev(it);
+      const double drop = before->v - it->v;
+      return drop > 0 ? before->t + (before->v - level) / drop * (it->t - before->t) : it->t;
+    }
+    return std::nullopt;
+  };
+  CoastDownResult result;
+  result.marks.startSpeed = startKmh;
+  result.marks.endSpeed = endKmh;
+  // A run that began below the start speed is timed from its first frame.
+  result.marks.startTime = crossing(startKmh).value_or(from->t);
+  const std::optional<double> end = given ? crossing(endKmh) : std::optional<double>(std::prev(to)->t);
+  result.reachedEnd = end.has_value();
+  result.marks.endTime = end.value_or(std::prev(to)->t);
+  return result;
+}
+
+}  // namespace rolta

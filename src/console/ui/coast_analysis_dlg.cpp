@@ -1,0 +1,258 @@
+#include "console/ui/coast_analysis_dlg.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "env/number_text.h"
+
+namespace rolta {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+const QColor kSampleColor(0x1d, 0x35, 0x57);
+const QColor kDirectColor(0xe6, 0x39, 0x46);
+const QColor kIntervalColor(0x2a, 0x9d, 0x8f);
+
+}  // namespace
+
+CXyPlot::CXyPlot(QString xTitle, QString yTitle, QWidget* parent)
+    : QWidget(parent), xTitle_(std::move(xTitle)), yTitle_(std::move(yTitle)) {
+  setMinimumSize(360, 240);
+}
+
+void CXyPlot::SetSeries(std::vector<Series> series) {
+  series_ = std::move(series);
+  update();
+}
+
+void CXyPlot::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::white);
+  const QRectF area = QRectF(rect()).adjusted(56, 20, -10, -34);
+  painter.setPen(QColor(0x90, 0x90, 0x90));
+  painter.drawRect(area);
+  painter.setPen(Qt::black);
+  painter.drawText(QRectF(area.left(), area.bottom() + 16, area.width(), 16), Qt::AlignHCenter, xTitle_);
+  painter.drawText(QRectF(4, 2, width() - 8, 16), Qt::AlignLeft, yTitle_);
+  double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+  for (const Series& s : series_) {
+    for (const QPointF& p : s.points) {
+      if (!std::isfinite(p.x()) || !std::isfinite(p.y())) continue;
+      x0 = std::min(x0, p.x());
+      x1 = std::max(x1, p.x());
+      y0 = std::min(y0, p.y());
+      y1 = std::max(y1, p.y());
+    }
+  }
+  if (!(x0 < x1) || !(y0 <= y1) || area.width() < 2) return;
+  y0 = std::min(y0, 0.0);
+  if (y1 - y0 < 1e-9) y1 = y0 + 1;
+  y1 += (y1 - y0) * 0.05;
+  auto map = [&](const QPointF& p) {
+    return QPointF(area.left() + (p.x() - x0) / (x1 - x0) * area.width(),
+                   area.bottom() - (p.y() - y0) / (y1 - y0) * area.height());
+  };
+  for (const double x : {x0, x1}) {
+    painter.drawText(QRectF(map({x, y0}).x() - 40, area.bottom() + 2, 80, 14), Qt::AlignHCenter,
+                     QString::number(x, 'g', 4));
+  }
+  for (const double y : {y0, y1}) {
+    painter.drawText(QRectF(0, map({x0, y}).y() - 7, area.left() - 4, 14), Qt::AlignRight | Qt::AlignVCenter,
+                     QString::number(y, 'g', 4));
+  }
+  painter.setRenderHint(QPainter::Antialiasing);
+  for (const Series& s : series_) {
+    if (s.line) {
+      QPolygonF line;
+      for (const QPointF& p : s.points) line << map(p);
+      painter.setPen(QPen(s.color, 1.8));
+      painter.drawPolyline(line);
+    } else {
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(s.color);
+      const double radius = s.points.size() > 200 ? 1.2 : 3.5;
+      for (const QPointF& p : s.points) painter.drawEllipse(map(p), radius, radius);
+    }
+  }
+}
+
+CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService& boxes, QWidget* parent)
+    : QDialog(parent), texts_(texts), boxes_(boxes) {
+  auto tr = [this](const char* text) { return Q(texts_.Lookup(text)); };
+  setWindowTitle(tr("滑行分析"));
+  setObjectName(QStringLiteral("滑行分析"));
+  resize(900, 640);
+  auto* top = new QVBoxLayout(this);
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel(tr("等效质量 (kg)"), this));
+  mass_ = new QLineEdit(this);
+  mass_->setObjectName(QStringLiteral("mass"));
+  mass_->setMaximumWidth(120);
+  bar->addWidget(mass_);
+  auto addButton = [&](const char* text) {
+    auto* button = new QPushButton(tr(text), this);
+    button->setObjectName(QString::fromUtf8(text));
+    button->setAutoDefault(false);
+    bar->addWidget(button);
+    return button;
+  };
+  connect(addButton("计算"), &QPushButton::clicked, this, [this] { Analyse(); });
+  connect(addButton("导出CSV..."), &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, Q(texts_.Lookup("导出CSV...")),
+                                                      QStringLiteral("coast-down.csv"), QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty() && !ExportCsv(path)) {
+      boxes_.Show({texts_.Lookup("无法保存文件") + "\n" + path.toStdString(), texts_.Lookup("滑行分析"),
+                   MessageIcon::Warning, MessageButtons::Ok});
+    }
+  });
+  connect(addButton("导出PNG..."), &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, Q(texts_.Lookup("导出PNG...")),
+                                                      QStringLiteral("coast-down.png"), QStringLiteral("PNG (*.png)"));
+    if (!path.isEmpty() && !ExportPng(path)) {
+      boxes_.Show({texts_.Lookup("无法保存图片") + "\n" + path.toStdString(), texts_.Lookup("滑行分析"),
+                   MessageIcon::Warning, MessageButtons::Ok});
+    }
+  });
+  bar->addStretch(1);
+  top->addLayout(bar);
+
+  auto* plots = new QHBoxLayout;
+  speedPlot_ = new CXyPlot(tr("时间 [s]"), tr("速度 [km/h]"), this);
+  forcePlot_ = new CXyPlot(tr("速度 [km/h]"), tr("阻力 [N]"), this);
+  plots->addWidget(speedPlot_);
+  plots->addWidget(forcePlot_);
+  top->addLayout(plots, 1);
+
+  auto* lower = new QHBoxLayout;
+  summary_ = new QLabel(this);
+  summary_->setObjectName(QStringLiteral("summary"));
+  summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  summary_->setWordWrap(true);
+  lower->addWidget(summary_, 1);
+  bands_ = new QTableWidget(0, 3, this);
+  bands_->setHorizontalHeaderLabels({tr("速度区间 [km/h]"), tr("滑行时间 [s]"), tr("阻力 [N]")});
+  bands_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  bands_->verticalHeader()->hide();
+  bands_->setMinimumWidth(340);
+  bands_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lower->addWidget(bands_, 1);
+  top->addLayout(lower);
+}
+
+void CCoastAnalysisDlg::SetSamples(std::vector<CoastSample> samples) {
+  samples_ = std::move(samples);
+  result_.reset();
+  ShowResult();
+}
+
+void CCoastAnalysisDlg::SetMass(double massKg) { mass_->setText(QString::number(massKg, 'g', 10)); }
+
+bool CCoastAnalysisDlg::Analyse() {
+  // A mass text that is not a number is no mass (not 0, as atof would read it).
+  bool ok = false;
+  const double mass = mass_->text().trimmed().toDouble(&ok);
+  const CoastAnalysisResult analysis = AnalyseCoastDown(samples_, ok ? mass : std::nan(""));
+  if (analysis.error) {
+    result_.reset();
+    ShowResult();
+    boxes_.Show({texts_.Lookup(CoastAnalysisErrorKey(*analysis.error)), texts_.Lookup("滑行分析"),
+                 MessageIcon::Warning, MessageButtons::Ok});
+    return false;
+  }
+  massKg_ = mass;
+  result_ = analysis.analysis;
+  ShowResult();
+  return true;
+}
+
+QString CCoastAnalysisDlg::ResultText() const { return summary_->text(); }
+
+void CCoastAnalysisDlg::ShowResult() {
+  std::vector<CXyPlot::Series> speed;
+  CXyPlot::Series samples{{}, kSampleColor, false};
+  for (const CoastSample& s : samples_) samples.points.emplace_back(s.t, s.kmh);
+  speed.push_back(std::move(samples));
+  std::vector<CXyPlot::Series> force;
+  bands_->setRowCount(0);
+  if (!result_) {
+    summary_->setText(Q(texts_.Lookup("输入等效质量后按\"计算\"")));
+    speedPlot_->SetSeries(std::move(speed));
+    forcePlot_->SetSeries(std::move(force));
+    return;
+  }
+  const CoastAnalysis& a = *result_;
+  // The fitted speed curve at the sample times, from the fitted start speed.
+  std::vector<double> times;
+  for (const CoastSample& s : samples_) {
+    if (std::isfinite(s.t) && std::isfinite(s.kmh)) times.push_back(s.t);
+  }
+  std::sort(times.begin(), times.end());
+  if (!times.empty()) {
+    const std::vector<double> fitted = IntegrateCoastDown(a.direct.load, massKg_, a.directStartKmh, times);
+    CXyPlot::Series line{{}, kDirectColor, true};
+    for (std::size_t i = 0; i < times.size(); ++i) line.points.emplace_back(times[i], fitted[i]);
+    speed.push_back(std::move(line));
+  }
+  CXyPlot::Series points{{}, kIntervalColor, false};
+  const double top = a.bands.empty() ? 100 : a.bands.front().highKmh;
+  const double bottom = a.bands.empty() ? 0 : a.bands.back().lowKmh;
+  for (const CoastBand& band : a.bands) points.points.emplace_back(band.midKmh, band.forceN);
+  CXyPlot::Series direct{{}, kDirectColor, true}, interval{{}, kIntervalColor, true};
+  for (double v = bottom; v <= top + 1e-9; v += (top - bottom) / 50) {
+    direct.points.emplace_back(v, a.direct.load.ForceN(v));
+    interval.points.emplace_back(v, a.interval.load.ForceN(v));
+  }
+  force.push_back(std::move(points));
+  force.push_back(std::move(interval));
+  force.push_back(std::move(direct));
+  speedPlot_->SetSeries(std::move(speed));
+  forcePlot_->SetSeries(std::move(force));
+
+  auto fit = [&](const char* name, const RoadLoadFit& f, const char* rmsUnit) {
+    return QStringLiteral("%1: F0 = %2 N, F1 = %3 N/(km/h), F2 = %4 N/(km/h)²; RMS %5 %6; "
+                          "P(50) = %7 kW, P(80) = %8 kW")
+        .arg(Q(texts_.Lookup(name)))
+        .arg(f.load.f0, 0, 'f', 2)
+        .arg(f.load.f1, 0, 'f', 4)
+        .arg(f.load.f2, 0, 'f', 5)
+        .arg(f.rms, 0, 'g', 3)
+        .arg(QString::fromUtf8(rmsUnit))
+        .arg(f.load.PowerKw(50), 0, 'f', 2)
+        .arg(f.load.PowerKw(80), 0, 'f', 2);
+  };
+  summary_->setText(QStringLiteral("F(v) = F0 + F1·v + F2·v²\n") + fit("直接拟合", a.direct, "km/h") + '\n' +
+                    fit("区间法", a.interval, "N"));
+  for (const CoastBand& band : a.bands) {
+    const int row = bands_->rowCount();
+    bands_->insertRow(row);
+    bands_->setItem(row, 0, new QTableWidgetItem(QStringLiteral("%1 - %2").arg(band.highKmh).arg(band.lowKmh)));
+    bands_->setItem(row, 1, new QTableWidgetItem(QString::number(band.seconds, 'f', 2)));
+    bands_->setItem(row, 2, new QTableWidgetItem(QString::number(band.forceN, 'f', 1)));
+  }
+}
+
+bool CCoastAnalysisDlg::ExportCsv(const QString& path) const {
+  if (!result_) return false;
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  const std::string text = CoastAnalysisCsv(*result_, massKg_);
+  const bool written = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+  return file.flush() && written;
+}
+
+bool CCoastAnalysisDlg::ExportPng(const QString& path) { return grab().save(path, "PNG"); }
+
+}  // namespace rolta

@@ -1,0 +1,73 @@
+// The coast-down analysis window "滑行分析": the effective mass typed in, the
+// road-load coefficients of both methods, the speed-time samples with the
+// fitted curve, the force-speed band points with the fitted curves, and
+// export of the result as CSV and PNG.
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "console/coast_analysis.h"
+#include "env/text_lookup.h"
+#include "env/ui_services.h"
+
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+
+namespace rolta {
+
+// A small x-y plot: point series and line series on shared axes.
+class CXyPlot : public QWidget {
+  Q_OBJECT
+ public:
+  struct Series {
+    std::vector<QPointF> points;
+    QColor color;
+    bool line = false;
+  };
+  CXyPlot(QString xTitle, QString yTitle, QWidget* parent = nullptr);
+  void SetSeries(std::vector<Series> series);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString xTitle_, yTitle_;
+  std::vector<Series> series_;
+};
+
+class CCoastAnalysisDlg : public QDialog {
+  Q_OBJECT
+ public:
+  CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService& boxes, QWidget* parent = nullptr);
+
+  // The samples of a coast-down; the analysis runs when a mass is there.
+  void SetSamples(std::vector<CoastSample> samples);
+  void SetMass(double massKg);
+  // Analyses the samples with the typed mass; false (after the message) when
+  // the data cannot carry a fit.
+  bool Analyse();
+  bool ExportCsv(const QString& path) const;
+  bool ExportPng(const QString& path);
+  const std::optional<CoastAnalysis>& Result() const { return result_; }
+  QString ResultText() const;
+
+ private:
+  void ShowResult();
+
+  const TextLookup& texts_;
+  MessageBoxService& boxes_;
+  std::vector<CoastSample> samples_;
+  std::optional<CoastAnalysis> result_;
+  double massKg_ = 0;
+  QLineEdit* mass_ = nullptr;
+  QLabel* summary_ = nullptr;
+  QTableWidget* bands_ = nullptr;
+  CXyPlot* speedPlot_ = nullptr;
+  CXyPlot* forcePlot_ = nullptr;
+};
+
+}  // namespace rolta
