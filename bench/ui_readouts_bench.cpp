@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -243,7 +244,6 @@ void ui_LineAt480(benchmark::State& state) {
   for (auto _ : state) {
     // One second of the line: the writer keeps the 480-a-second pace while
     // this thread runs the console's event loop.
-    std::atomic<bool> done{false};
     std::thread writer([&] {
       StatusFrames frames;
       auto next = std::chrono::steady_clock::now();
@@ -252,15 +252,19 @@ void ui_LineAt480(benchmark::State& state) {
         next += std::chrono::microseconds(1'000'000 / kFramesPerSecond);
         std::this_thread::sleep_until(next);
       }
-      done = true;
+
     });
-    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    // The console's own event loop, sleeping between events as it does.
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::milliseconds(1000), &loop, &QEventLoop::quit);
+    loop.exec();
     writer.join();
     framesSent += kFramesPerSecond;
   }
   // The last frames and their present.
-  const auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-  while (std::chrono::steady_clock::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  QEventLoop settle;
+  QTimer::singleShot(std::chrono::milliseconds(50), &settle, &QEventLoop::quit);
+  settle.exec();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
   Report(state, cpu, framesSent, rig.Paints() - paintsBefore);

@@ -105,9 +105,11 @@ MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& p
     if (error == row.reason) advice = row.text;
   }
   if (advice != nullptr) {
-    text += "\n" + lookup.Lookup(advice);
+    text += '\n';
+    text += lookup.Lookup(advice);
   } else if (error) {
-    text += "\n" + error.message();
+    text += '\n';
+    text += error.message();
   }
   return {text, lookup.Lookup("通讯错误"), MessageIcon::Stop, MessageButtons::Ok};
 }
