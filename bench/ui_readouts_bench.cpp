@@ -13,7 +13,8 @@
 //                            a second for a second per iteration, the monitor
 //                            thread posts, the event loop runs the handler
 //                            (with its real 1 ms pause) and presents at the
-//                            screen's pace. CPU is the whole process's.
+//                            screen's pace. CPU is the whole process's but
+//                            the writer's (the controller's side).
 //                            Argument 1: with the line monitor window open.
 #include <benchmark/benchmark.h>
 
@@ -238,6 +239,8 @@ void ui_LineAt480(benchmark::State& state) {
   if (state.range(0) == 1) rig.console->OnLineMonitor();
   constexpr int kFramesPerSecond = 480;
   std::int64_t framesSent = 0;
+  // The writer plays the controller: its own CPU is not the console's.
+  double writerCpu = 0;
   const int paintsBefore = rig.Paints();
   const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const auto started = std::chrono::steady_clock::now();
@@ -252,7 +255,7 @@ void ui_LineAt480(benchmark::State& state) {
         next += std::chrono::microseconds(1'000'000 / kFramesPerSecond);
         std::this_thread::sleep_until(next);
       }
-
+      writerCpu += CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     });
     // The console's own event loop, sleeping between events as it does.
     QEventLoop loop;
@@ -266,7 +269,7 @@ void ui_LineAt480(benchmark::State& state) {
   QTimer::singleShot(std::chrono::milliseconds(50), &settle, &QEventLoop::quit);
   settle.exec();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
+  const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - writerCpu;
   Report(state, cpu, framesSent, rig.Paints() - paintsBefore);
   state.counters["cpu%"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
   state.counters["frames_seen"] = static_cast<double>(rig.console->Session().Counters().framesDispatched);

@@ -15,6 +15,7 @@
 
 #include "console/console_settings.h"
 #include "console/ui/about_dlg.h"
+#include "rolta_version.h"
 #include "console/ui/rolta_dlg.h"
 #include "fake_environment.h"
 #include "pty_pair.h"
@@ -317,6 +318,10 @@ class ConsoleWindowTest : public QObject {
     QCOMPARE(about->VersionLine(), QStringLiteral("ROLTA Version 3.7.4.0 (10点标定) for Win2000/NT/XP"));
     QCOMPARE(about->ControllerVersionValue(), QStringLiteral("111"));
     QCOMPARE(about->ControllerVersionCaption(), QStringLiteral("当前QRX5000控制器版本"));
+    // The program's own version from the build, beside the library's line.
+    auto* programVersion = about->findChild<QLabel*>(QStringLiteral("aboutProgramVersion"));
+    QVERIFY(programVersion);
+    QVERIFY(programVersion->text().endsWith(QStringLiteral("rolta ") + QString::fromUtf8(rolta::kRoltaVersion)));
     // The menu's about box is a modal one of its own; answer it from a timer.
     QString modalValue;
     QTimer::singleShot(50, [&] {

@@ -8,6 +8,8 @@
 #include "console/console_texts.h"
 #include "env/shown_text.h"
 
+#include "rolta_version.h"
+
 namespace rolta {
 
 CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
@@ -19,6 +21,10 @@ CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
   title->setStyleSheet(QStringLiteral("font-weight: bold; font-size: 14pt;"));
   versionLine_ = new QLabel(QString::fromStdString(AboutVersionLine(environment.VersionText(), lookup)), this);
   versionLine_->setObjectName(QStringLiteral("aboutVersionLine"));
+  // The installed program's own version, beside the library's line above.
+  auto* programVersion = new QLabel(
+      QString::fromStdString(lookup.Lookup("程序版本") + ": rolta " + kRoltaVersion), this);
+  programVersion->setObjectName(QStringLiteral("aboutProgramVersion"));
   auto* requirement = new QLabel(shown("需QRX5000B控制器V7.34以上版本支持"), this);
   controllerCaption_ = new QLabel(shown("当前QRX5000控制器版本"), this);
   controllerCaption_->setObjectName(QStringLiteral("aboutControllerCaption"));
@@ -35,10 +41,11 @@ CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
   layout->setContentsMargins(24, 20, 24, 20);
   layout->addWidget(title, 0, 0, 1, 2);
   layout->addWidget(versionLine_, 1, 0, 1, 2);
-  layout->addWidget(requirement, 2, 0, 1, 2);
-  layout->addWidget(controllerCaption_, 3, 0);
-  layout->addWidget(controllerValue_, 3, 1);
-  layout->addWidget(ok, 4, 1, Qt::AlignRight);
+  layout->addWidget(programVersion, 2, 0, 1, 2);
+  layout->addWidget(requirement, 3, 0, 1, 2);
+  layout->addWidget(controllerCaption_, 4, 0);
+  layout->addWidget(controllerValue_, 4, 1);
+  layout->addWidget(ok, 5, 1, Qt::AlignRight);
 }
 
 void CAboutDlg::SetControllerVersion(const ControllerVersionTexts& texts) {
