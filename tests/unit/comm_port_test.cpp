@@ -460,7 +460,7 @@ TEST_F(CommPortTest, WriteOnALineThatStaysFullGivesUp) {
 
 // ---- Notifications -------------------------------------------------------------
 
-TEST_F(CommPortTest, ABurstDrainedAtOnceIsFollowedByOneEmptyNotification) {
+TEST_F(CommPortTest, ABurstDrainedAtOnceIsFollowedByEmptyNotificationsThenQuiet) {
   ASSERT_EQ(OpenConsoleLine(port, pty.SlavePath()), 1);
   const Bytes burst = Pattern(24, 0x40);
   ASSERT_TRUE(pty.Send(burst));
@@ -474,11 +474,16 @@ TEST_F(CommPortTest, ABurstDrainedAtOnceIsFollowedByOneEmptyNotification) {
   HandleOne(port, traffic);
   EXPECT_EQ(traffic.received, burst);
 
+  // The monitor looks once more after the acknowledgement and finds nothing;
+  // on a loaded machine a late acknowledgement may cost one more look (the
+  // 10 ms hand-shake), but every further notification reads nothing.
   auto second = log.Next(500ms);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->events, CCommPort::kEventCharReceived);
   HandleOne(port, traffic);
-  EXPECT_EQ(traffic.emptyReads, 1u);
+  while (auto more = log.Next(100ms)) HandleOne(port, traffic);
+  EXPECT_GE(traffic.emptyReads, 1u);
+  EXPECT_LE(traffic.emptyReads, 3u);
   EXPECT_EQ(traffic.received, burst);
 
   // Acknowledged and nothing waiting: the monitor is quiet until the next bytes.
