@@ -20,7 +20,7 @@ run_ctest() {
 "$root/scripts/install-deps.sh"
 
 echo "== Full build and tests"
-cmake -S "$root" -B "$root/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$root" -B "$root/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROLTA_BENCH=OFF
 cmake --build "$root/build-test" -j"$jobs"
 run_ctest "$root/build-test" env QT_QPA_PLATFORM=offscreen
 

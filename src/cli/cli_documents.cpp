@@ -224,7 +224,8 @@ std::variant<ControllerParams, DocumentError> ParamsFromJson(std::string_view te
   const json& document = std::get<json>(parsed);
   if (auto error = CheckTop(document, {"controller", "settings", "units"}, "settings")) return *error;
   ControllerParams values = base;
-  for (const auto& [key, value] : document.at("settings").items()) {
+  for (const auto& [name, value] : document.at("settings").items()) {
+    const std::string& key = name;  // clang 14 cannot capture a structured binding
     const auto* field = std::find_if(std::begin(kParamFields), std::end(kParamFields),
                                      [&key](const ParamField& f) { return f.name == key; });
     if (field == std::end(kParamFields)) {
