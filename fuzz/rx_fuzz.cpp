@@ -155,13 +155,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rolta::DecodeStatusFrame(data + 3, status, replies, sinks);
   }
 
-  // One byte per notification.
+  // One byte per notification for the first kOneByOne bytes (where frames
+  // are cut at every possible place), the rest at once.
+  constexpr std::size_t kOneByOne = 600;
   Run single(stream);
-  for (std::size_t k = 0; k < stream.size(); ++k) {
+  long notifications = 0;
+  for (std::size_t k = 0; k < stream.size() && k < kOneByOne; ++k) {
     single.channel.Arrive(1);
     single.Notify();
+    ++notifications;
   }
-  Check(single.channel.acks == static_cast<long>(stream.size()), "every notification acknowledged");
+  single.channel.Arrive(stream.size());
+  for (int i = 0; i < 8 && single.channel.Waiting() > 0; ++i, ++notifications) single.Notify();
+  Check(single.channel.Waiting() == 0, "the driver queue drains");
+  Check(single.channel.acks == notifications, "every notification acknowledged");
 
   // Chunks whose sizes the input decides; the driver may hold more than one
   // read takes. With flag 0x04 the ring starts just before its end, so
