@@ -15,6 +15,8 @@ mkdir -p "$corpus"
 ROLTA_FUZZ_BUILD_DIR=$build "$root/fuzz/run.sh" --build-only >/dev/null
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=4:max_malloc_fill_size=0:allocator_release_to_os_interval_ms=-1}
 mkdir -p "$build/fuzz-artifacts"
+# With several jobs libFuzzer writes fuzz-N.log into the current folder.
+cd "$build"
 "$build/bin/rx_fuzz" "$corpus" "$build/fuzz-corpus/rx" \
   -dict="$root/fuzz/rx.dict" \
   -max_total_time="$seconds" \
