@@ -19,6 +19,7 @@
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "link/serial_link.h"
+#include "session_doubles.h"
 
 namespace {
 
@@ -30,46 +31,13 @@ double ThreadCpuSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-class IdleLink final : public SerialLink {
- public:
-  bool IsOpen() const override { return true; }
-  std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
-  std::size_t Write(const std::uint8_t*, std::size_t length) override { return length; }
-  void AcknowledgeNotification() override {}
-  void SetNotifyCallback(NotifyCallback) override {}
-  int Open(const std::string&, int, int, int, std::uint32_t) override { return 1; }
-  void Close() override {}
-  std::error_code LastOpenError() const override { return {}; }
-  std::uint32_t BaudRate() const override { return 115200; }
-};
-
-class NullView final : public SessionView {
- public:
-  void ShowStatusLine(const std::string&) override {}
-  void ShowReadouts(const ReadoutUpdate&) override {}
-  void ShowControllerVersion(const ControllerVersionTexts&) override {}
-  void RequestPresent() override {}
-  void OnChannelClosed() override {}
-  void StartExternalProgram(const std::string&) override {}
-  std::string CurrentDirectory() const override { return {}; }
-  void ShowChannelMapWindow() override {}
-};
-
-class NoServices final : public MessageBoxService, public EventPump, public KeyState {
- public:
-  MessageAnswer Show(const MessageRequest&) override { return MessageAnswer::Ok; }
-  void ProcessPendingEvents() override {}
-  void SleepMilliseconds(int) override {}
-  bool IsCtrlHeld() const override { return false; }
-  bool IsEscapeHeld() const override { return false; }
-};
-
 void ui_MonitorAt480(benchmark::State& state) {
   constexpr int kFramesPerRefresh = 120;  // 480 a second, refreshed 4 times a second
   IdentityLookup lookup;
-  NullView view;
-  NoServices services;
-  ControllerSession session(lookup, view, {services, services, services}, std::make_unique<IdleLink>());
+  // A link on which nothing arrives: the frames reach the monitor through its tap.
+  test::RecordingView view;
+  test::QuietServices services;
+  ControllerSession session(lookup, view, services.Services(), std::make_unique<test::MemoryLink>());
   CLineMonitorDlg window(session, lookup, services);
   window.show();
   QCoreApplication::processEvents();

@@ -17,6 +17,7 @@
 #include "controller_simulator.h"
 #include "link/command_codes.h"
 #include "session_doubles.h"
+#include "session_thread.h"
 #include "status_frame.h"
 
 namespace rolta::test {
@@ -36,27 +37,8 @@ TEST(ControllerSessionTest, CommandAndReplyThroughTheSimulatorWithoutQt) {
   ControllerSession session(texts, view, services.Services());
   // Notifications come from the monitor thread; this thread plays the
   // window thread and handles them.
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::deque<std::uint32_t> events;
-  session.Port().SetNotifyCallback([&](std::uint32_t e) {
-    std::lock_guard lock(mutex);
-    events.push_back(e);
-    arrived.notify_one();
-  });
-  auto handleUntil = [&](auto done) {
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-      std::unique_lock lock(mutex);
-      if (!arrived.wait_for(lock, 50ms, [&] { return !events.empty(); })) continue;
-      const std::uint32_t e = events.front();
-      events.pop_front();
-      lock.unlock();
-      session.OnCommNotify(e);
-      session.Present();
-    }
-    return done();
-  };
+  SessionThread windowThread(session);
+  auto handleUntil = [&](auto done) { return windowThread.HandleUntil(done, 3s); };
 
   ASSERT_TRUE(session.Open(simulator.SlavePath(), 115200));
   CommandInputs inputs;

@@ -3,6 +3,8 @@
 // send line against the catalogue's frames.
 #include <gtest/gtest.h>
 
+#include "session_thread.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -127,25 +129,8 @@ TEST(LineMonitorTap, SeesExactlyTheBytesOnTheLineUnderEveryFault) {
     LineMonitor monitor;
     session.SetLineTap(&monitor);
 
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<std::uint32_t> events;
-    session.Port().SetNotifyCallback([&](std::uint32_t e) {
-      std::lock_guard lock(mutex);
-      events.push_back(e);
-      arrived.notify_one();
-    });
-    auto handleFor = [&](std::chrono::milliseconds span) {
-      const auto deadline = std::chrono::steady_clock::now() + span;
-      while (std::chrono::steady_clock::now() < deadline) {
-        std::unique_lock lock(mutex);
-        if (!arrived.wait_for(lock, 20ms, [&] { return !events.empty(); })) continue;
-        const std::uint32_t e = events.front();
-        events.pop_front();
-        lock.unlock();
-        session.OnCommNotify(e);
-      }
-    };
+    SessionThread windowThread(session);
+    auto handleFor = [&](std::chrono::milliseconds span) { windowThread.HandleFor(span); };
 
     ASSERT_TRUE(session.Open(simulator.SlavePath(), 115200));
     CommandInputs inputs;
