@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <system_error>
 
 namespace rolta {
@@ -259,56 +262,115 @@ void CCommPort::ReportLineLost() {
 }
 
 void CCommPort::MonitorThread() {
+  // The terminal is watched edge-triggered: the thread wakes when bytes
+  // arrive, not while they wait to be read, so a frame costs one wake-up here
+  // and the acknowledgement wakes nobody. Bytes still queued are looked at
+  // again one hand-shake wait after each notification: unacknowledged, they
+  // are reported again; left behind by the handler, they are reported at last.
+  const int watch = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event lineEvent{};
+  lineEvent.events = EPOLLIN | EPOLLET;
+  lineEvent.data.fd = fd_;
+  epoll_event wakeEvent{};
+  wakeEvent.events = EPOLLIN;
+  wakeEvent.data.fd = wakeFd_;
+  if (watch < 0 || ::epoll_ctl(watch, EPOLL_CTL_ADD, fd_, &lineEvent) != 0 ||
+      ::epoll_ctl(watch, EPOLL_CTL_ADD, wakeFd_, &wakeEvent) != 0) {
+    if (watch >= 0) ::close(watch);
+    if (isOpen_.load()) ReportLineLost();
+    return;
+  }
+
+  using Clock = std::chrono::steady_clock;
   bool hungUp = false;
-  // Polls in a row that said "readable" while nothing was queued: a tty that
-  // hung up without saying POLLHUP reads 0 for ever.
+  bool lookAtQueue = true;  // bytes may have waited since Open
+  Clock::time_point postedAt{};
+  std::optional<Clock::time_point> lookAgainAt;
+  // Looks in a row that found the line readable with nothing queued: a tty
+  // that hung up without saying so reads 0 for ever.
   int emptyWakeups = 0;
   while (isOpen_.load()) {
-    const int waiting = BytesWaiting(fd_);
-    if (waiting < 0) {  // EIO: the device is gone
-      if (isOpen_.load()) ReportLineLost();
-      return;
-    }
-    if (waiting > 0) {
-      emptyWakeups = 0;
-      // At most one notification outstanding; a lost acknowledgement costs 10 ms.
-      handshake_.WaitFor(kHandshakeWait);
-      handshake_.Reset();
-      if (!isOpen_.load()) return;  // closed meanwhile: nothing left to read
-      Notify(kEventCharReceived);
-      // After a hang-up the port is no longer polled; pace the last
-      // notifications so a queue that does not drain cannot spin.
-      if (hungUp) std::this_thread::sleep_for(kHandshakeWait);
-      continue;
-    }
-    if (hungUp) {
-      // What was queued before the hang-up has been reported; say the line is
-      // lost once and stop watching it.
-      ReportLineLost();
-      return;
+    if (lookAtQueue) {
+      lookAtQueue = false;
+      const int waiting = BytesWaiting(fd_);
+      if (waiting < 0) {  // EIO: the device is gone
+        if (isOpen_.load()) ReportLineLost();
+        break;
+      }
+      if (waiting > 0) {
+        emptyWakeups = 0;
+        // At most one notification outstanding; a lost acknowledgement costs
+        // at most one hand-shake wait from the last notification.
+        if (!handshake_.IsSet()) {
+          const auto left = std::chrono::ceil<std::chrono::milliseconds>(postedAt + kHandshakeWait - Clock::now());
+          if (left.count() > 0) handshake_.WaitFor(left);
+        }
+        handshake_.Reset();
+        if (!isOpen_.load()) break;  // closed meanwhile: nothing left to read
+        Notify(kEventCharReceived);
+        postedAt = Clock::now();
+        lookAgainAt = postedAt + kHandshakeWait;
+        // After a hang-up no more edges come; pace the last notifications so
+        // a queue that does not drain cannot spin.
+        if (hungUp) {
+          std::this_thread::sleep_for(kHandshakeWait);
+          lookAtQueue = true;
+        }
+        continue;
+      }
+      lookAgainAt.reset();
+      if (hungUp) {
+        // What was queued before the hang-up has been reported; say the line
+        // is lost once and stop watching it.
+        ReportLineLost();
+        break;
+      }
+      if (emptyWakeups > 0) {
+        // The window thread may just have taken the bytes; only a look that
+        // still finds the line readable but empty after a pause means
+        // end-of-file.
+        pollfd line{fd_, POLLIN, 0};
+        if (::poll(&line, 1, 0) == 1 && (line.revents & POLLIN) != 0 && BytesWaiting(fd_) == 0) {
+          if (++emptyWakeups > 2) hungUp = true;
+          else std::this_thread::sleep_for(kHandshakeWait);
+          lookAtQueue = true;
+          continue;
+        }
+        emptyWakeups = 0;
+      }
     }
 
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, -1);
+    int timeoutMs = -1;
+    if (lookAgainAt) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*lookAgainAt - Clock::now());
+      timeoutMs = static_cast<int>(std::max<long long>(left.count(), 0));
+    }
+    epoll_event events[2];
+    const int ready = ::epoll_wait(watch, events, 2, timeoutMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
       if (isOpen_.load()) ReportLineLost();
-      return;
+      break;
     }
-    if (fds[1].revents != 0) continue;  // Close: the loop condition ends the thread
-    // A hang-up keeps the port readable for ever; report what is still
-    // queued, then stop watching it.
-    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      hungUp = true;
-    } else if ((fds[0].revents & POLLIN) != 0 && BytesWaiting(fd_) == 0) {
-      // The window thread may just have taken the bytes; only a second empty
-      // wake-up after a pause means the device reads end-of-file.
-      if (++emptyWakeups >= 2) hungUp = true;
-      else std::this_thread::sleep_for(kHandshakeWait);
-    } else {
-      emptyWakeups = 0;
+    lookAtQueue = true;  // bytes arrived, Close woke us, or it is time to look again
+    for (int i = 0; i < ready; ++i) {
+      if (events[i].data.fd == wakeFd_) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t drained = ::read(wakeFd_, &count, sizeof count);
+        continue;
+      }
+      // A hang-up keeps the port readable for ever; report what is still
+      // queued, then stop watching it.
+      if ((events[i].events & (EPOLLHUP | EPOLLERR)) != 0) {
+        hungUp = true;
+      } else if (BytesWaiting(fd_) == 0) {
+        // Readable yet empty: usually the handler was quicker; looked at
+        // again above so a dead tty is noticed.
+        emptyWakeups = std::max(emptyWakeups, 1);
+      }
     }
   }
+  ::close(watch);
 }
 
 std::size_t CCommPort::Read(std::uint8_t* buffer, std::size_t max) {
