@@ -15,7 +15,9 @@
 //                            (with its real 1 ms pause) and presents at the
 //                            screen's pace. CPU is the whole process's but
 //                            the writer's (the controller's side).
-//                            Argument 1: with the line monitor window open.
+//                            Argument 1: with the line monitor window open;
+//                            2: recording to a file with the trend window
+//                            open on its 5-minute window.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -41,7 +43,9 @@
 
 #include "fake_environment.h"
 #include "env/ui/qt_services.h"
+#include "console/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
+#include "console/ui/trend_dlg.h"
 #include "link/frames.h"
 #include "link/status_frames.h"
 #include "widgets/ui/digistring.h"
@@ -237,6 +241,18 @@ void ui_LineAt480(benchmark::State& state) {
     return;
   }
   if (state.range(0) == 1) rig.console->OnLineMonitor();
+  char records[] = "/tmp/rolta-trend-bench-XXXXXX";
+  const bool recordAndTrend = state.range(0) == 2 && mkdtemp(records) != nullptr;
+  if (recordAndTrend) {
+    if (!rig.console->Recorder()->StartRecording(std::filesystem::path(records) / "bench.csv")) {
+      state.SkipWithError("could not start the recording");
+      return;
+    }
+    rig.console->Recorder()->OpenTrendWindow();
+    if (auto* spans = rig.console->Recorder()->TrendWindow()->findChild<QComboBox*>(QStringLiteral("spanList"))) {
+      spans->setCurrentIndex(spans->count() - 1);
+    }
+  }
   constexpr int kFramesPerSecond = 480;
   std::int64_t framesSent = 0;
   // The writer plays the controller: its own CPU is not the console's.
@@ -274,8 +290,13 @@ void ui_LineAt480(benchmark::State& state) {
   state.counters["cpu%"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
   state.counters["frames_seen"] = static_cast<double>(rig.console->Session().Counters().framesDispatched);
   state.SetLabel(rig.console->StatusText()->text().toStdString());
+  if (recordAndTrend) {
+    rig.console->Recorder()->StopRecording();
+    std::error_code ignored;
+    std::filesystem::remove_all(records, ignored);
+  }
 }
-BENCHMARK(ui_LineAt480)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(ui_LineAt480)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // One segment display on its own, at the size the console gives it, painted
 // with a new readout text each time: the share of the frame cost above that

@@ -1,7 +1,19 @@
-// One repaint of the trend window's plot with a full 5-minute window of the
-// line's 480 frames a second in view (three lanes, 900 pixel columns):
-// decimation and drawing, offscreen. The window repaints at most 30 times a
-// second; "cpu%@30" is the share of one core that costs.
+// Repaints of the trend window's plot with a full 5-minute window of the
+// line's 480 frames a second in view (three lanes, about 900 pixel columns),
+// offscreen. The window repaints at most 30 times a second; "cpu%@30" is the
+// share of one core that would cost.
+//
+//   BM_TrendRepaint5Min        a recording's 5 minutes painted again with the
+//                              same range (cursor moves, exposes): the reduced
+//                              columns are reused.
+//   BM_TrendRepaint5MinZoomed  the same with the range widened by a fraction
+//                              of a column each time (zooming): every column
+//                              is reduced from its samples again.
+//   BM_TrendLive5Min           the live window following the line: each
+//                              iteration adds the frames of one pixel column
+//                              (the window repaints when the newest frame has
+//                              moved on by one) and repaints; "cpu%" is the
+//                              share of one core at that pace, frames included.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -10,6 +22,9 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <fstream>
 
 #include "console/recording.h"
@@ -21,19 +36,38 @@ namespace {
 
 using namespace rolta;
 
-void BM_TrendRepaint5Min(benchmark::State& state) {
+double ThreadCpu() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+ControllerStatus Frame(int i) {
+  ControllerStatus status;
+  status.FrameType = 16;
+  status.Value1 = 100.0f + static_cast<float>(i % 480) / 10.0f;
+  status.Value2 = 50.0f + static_cast<float>(i % 960) / 100.0f;
+  status.Value4 = 2000.0f;
+  return status;
+}
+
+void Report(benchmark::State& state, CTrendDlg& trend, double cpu, std::int64_t paints) {
+  const double perPaint = paints > 0 ? cpu / static_cast<double>(paints) : 0.0;
+  state.counters["columns"] = static_cast<double>(trend.Plot()->Columns());
+  state.counters["cpu_us/paint"] = perPaint * 1e6;
+  state.counters["cpu%@30"] = perPaint * 30.0 * 100.0;
+  state.counters["reduced/paint"] = static_cast<double>(trend.Plot()->LastReduced());
+}
+
+// Argument: 0 the same range each time, 1 a slightly wider one each time.
+void RepaintRecording(benchmark::State& state, bool zoom) {
   QTemporaryDir dir;
   const QString path = QDir(dir.path()).filePath(QStringLiteral("five-minutes.csv"));
   {
     std::ofstream out(path.toStdString(), std::ios::binary);
     std::string text = RecordHeader();
     for (int i = 0; i < 300 * 480; ++i) {
-      ControllerStatus status;
-      status.FrameType = 16;
-      status.Value1 = 100.0f + static_cast<float>(i % 480) / 10.0f;
-      status.Value2 = 50.0f + static_cast<float>(i % 960) / 100.0f;
-      status.Value4 = 2000.0f;
-      AppendRecordRow(text, "2026-01-01T00:00:00.000+00:00", MakeRecordRow(status, i * 1000.0 / 480.0));
+      AppendRecordRow(text, "2026-01-01T00:00:00.000+00:00", MakeRecordRow(Frame(i), i * 1000.0 / 480.0));
     }
     out << text;
   }
@@ -47,22 +81,61 @@ void BM_TrendRepaint5Min(benchmark::State& state) {
     return;
   }
   QImage image(trend->Plot()->size(), QImage::Format_RGB32);
-  timespec before{}, after{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+  const double t0 = trend->Plot()->RangeStart();
+  const double t1 = trend->Plot()->RangeEnd();
+  // The first paint reduces every column and loads the fonts.
+  trend->Plot()->render(&image);
+  const double before = ThreadCpu();
   std::int64_t paints = 0;
   for (auto _ : state) {
+    if (zoom) trend->ShowRange(t0, t1 + 0.01 * static_cast<double>(paints % 7 + 1));
     trend->Refresh();
     trend->Plot()->render(&image);
     ++paints;
   }
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
-  const double cpu = static_cast<double>(after.tv_sec - before.tv_sec) + static_cast<double>(after.tv_nsec - before.tv_nsec) * 1e-9;
-  const double perPaint = paints > 0 ? cpu / static_cast<double>(paints) : 0.0;
-  state.counters["columns"] = static_cast<double>(trend->Plot()->width());
-  state.counters["cpu_us/paint"] = perPaint * 1e6;
-  state.counters["cpu%@30"] = perPaint * 30.0 * 100.0;
+  Report(state, *trend, ThreadCpu() - before, paints);
 }
+void BM_TrendRepaint5Min(benchmark::State& state) { RepaintRecording(state, false); }
+void BM_TrendRepaint5MinZoomed(benchmark::State& state) { RepaintRecording(state, true); }
 BENCHMARK(BM_TrendRepaint5Min)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TrendRepaint5MinZoomed)->Unit(benchmark::kMicrosecond);
+
+void BM_TrendLive5Min(benchmark::State& state) {
+  test::FakeEnvironment environment;
+  CRoltaDlg console(environment);
+  console.Recorder()->OpenTrendWindow();
+  CTrendDlg* trend = console.Recorder()->TrendWindow();
+  trend->resize(1172, 620);
+  trend->SetSpan(300);
+  trend->ShowLive();
+  const auto origin = trend->LiveOrigin();
+  int frame = 0;
+  auto addFrames = [&](int count) {
+    for (int i = 0; i < count; ++i, ++frame) {
+      trend->AddLiveFrame(Frame(frame), origin + std::chrono::microseconds(frame * 1'000'000LL / 480));
+    }
+  };
+  addFrames(300 * 480);
+  QImage image(trend->Plot()->size(), QImage::Format_RGB32);
+  trend->Refresh();
+  trend->Plot()->render(&image);
+  const double secondsPerColumn = 300.0 / static_cast<double>(std::max<std::size_t>(1, trend->Plot()->Columns()));
+  const int framesPerColumn = static_cast<int>(std::ceil(secondsPerColumn * 480));
+  const double before = ThreadCpu();
+  std::int64_t paints = 0;
+  for (auto _ : state) {
+    addFrames(framesPerColumn);
+    trend->Refresh();
+    trend->Plot()->render(&image);
+    ++paints;
+  }
+  const double cpu = ThreadCpu() - before;
+  Report(state, *trend, cpu, paints);
+  const double perSecond = std::min(30.0, 1.0 / secondsPerColumn);
+  state.counters["paints/s"] = perSecond;
+  state.counters["cpu%"] = paints > 0 ? cpu / static_cast<double>(paints) * perSecond * 100.0 : 0.0;
+}
+BENCHMARK(BM_TrendLive5Min)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

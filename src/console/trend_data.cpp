@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "console/readouts.h"
 
@@ -41,6 +42,16 @@ void TrendStore::AddRow(const RecordRow& row, double t) {
     if (!std::isnan(row.values[i])) series_[i].push_back({t, row.values[i]});
   }
   types_.push_back({t, static_cast<double>(row.frameType)});
+  // A run is unbroken coast-down frames at most kRunGapSeconds apart.
+  const bool coast = IsCoastDownType(row.frameType);
+  if (coast) {
+    if (lastWasCoast_ && coastRun_ && t - coastRun_->second <= kRunGapSeconds) {
+      coastRun_->second = t;
+    } else {
+      coastRun_ = std::pair{t, t};
+    }
+  }
+  lastWasCoast_ = coast;
   if (keepSeconds_ > 0) Trim(t);
 }
 
@@ -52,6 +63,9 @@ void TrendStore::AddFrame(const ControllerStatus& status, double t) {
 void TrendStore::Clear() {
   for (TrendSeries& series : series_) series.clear();
   types_.clear();
+  coastRun_.reset();
+  lastWasCoast_ = false;
+  ++generation_;
 }
 
 void TrendStore::Trim(double now) {
@@ -61,6 +75,12 @@ void TrendStore::Trim(double now) {
   auto trim = [oldest](TrendSeries& series) { series.erase(series.begin(), FirstAtOrAfter(series, oldest)); };
   for (TrendSeries& series : series_) trim(series);
   trim(types_);
+  // What is left of the run starts with the oldest frame kept.
+  if (coastRun_ && (types_.empty() || coastRun_->second < types_.front().t)) {
+    coastRun_.reset();
+  } else if (coastRun_ && coastRun_->first < types_.front().t) {
+    coastRun_->first = types_.front().t;
+  }
 }
 
 void DecimateMinMax(const TrendSeries& series, double t0, double t1, std::size_t buckets,
@@ -81,6 +101,82 @@ void DecimateMinMax(const TrendSeries& series, double t0, double t1, std::size_t
   }
 }
 
+const std::vector<MinMaxBucket>& MinMaxColumns::Reduce(const TrendStore& store, std::size_t column, double t0,
+                                                       double t1, std::size_t buckets) {
+  lastReduced_ = 0;
+  if (buckets == 0 || !(t1 > t0) || column >= store.ColumnCount()) {
+    out_.assign(buckets, MinMaxBucket{});
+    store_ = nullptr;
+    return out_;
+  }
+  const TrendSeries& series = store.Series(column);
+  const double width = (t1 - t0) / static_cast<double>(buckets);
+  const double shift = store_ == &store ? (t0 - origin_) / width_ : 0;
+  const bool sameGrid = store_ == &store && column_ == column && generation_ == store.Generation() &&
+                        std::abs(width - width_) <= width_ * 1e-9 && std::abs(shift - std::round(shift)) < 1e-6 &&
+                        std::abs(shift) < 1e15;
+  const SeriesState now{series.size(), series.empty() ? 0 : series.front().t, series.empty() ? 0 : series.back().t};
+  // The buckets whose samples may have changed since: from the one that held
+  // the newest sample on (samples were appended), up to the one that holds
+  // the oldest sample now (older ones were trimmed).
+  long long staleFrom = std::numeric_limits<long long>::max();
+  long long staleUpTo = std::numeric_limits<long long>::min();
+  if (sameGrid && (now.size != seen_.size || now.first != seen_.first || now.last != seen_.last)) {
+    auto indexOf = [&](double t) { return static_cast<long long>(std::floor((t - origin_) / width_)); };
+    const bool appended = now.last > seen_.last;
+    const bool trimmed = now.first > seen_.first;
+    if (seen_.size == 0 || now.size == 0 || (!appended && !trimmed) || now.last < seen_.last ||
+        now.first < seen_.first) {
+      staleUpTo = std::numeric_limits<long long>::max();
+    } else {
+      if (appended) staleFrom = indexOf(seen_.last);
+      if (trimmed) staleUpTo = indexOf(now.first);
+    }
+  }
+  long long first = 0;
+  if (sameGrid) {
+    first = static_cast<long long>(std::llround(shift));
+  } else {
+    store_ = &store;
+    column_ = column;
+    generation_ = store.Generation();
+    origin_ = t0;
+    width_ = width;
+    out_.clear();
+    firstIndex_ = 0;
+  }
+  seen_ = now;
+
+  next_.assign(buckets, MinMaxBucket{});
+  have_.assign(buckets, 0);
+  for (std::size_t i = 0; i < buckets; ++i) {
+    const long long k = first + static_cast<long long>(i);
+    const long long at = k - firstIndex_;
+    if (at < 0 || at >= static_cast<long long>(out_.size()) || k >= staleFrom || k <= staleUpTo) continue;
+    next_[i] = out_[static_cast<std::size_t>(at)];
+    have_[i] = 1;
+  }
+  // Each run of missing buckets from the samples in its own time range: every
+  // sample lands in exactly one bucket.
+  for (std::size_t i = 0; i < buckets;) {
+    if (have_[i]) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < buckets && !have_[end]) ++end;
+    const double from = origin_ + static_cast<double>(first + static_cast<long long>(i)) * width_;
+    const double to = origin_ + static_cast<double>(first + static_cast<long long>(end)) * width_;
+    DecimateMinMax(series, from, to, end - i, scratch_);
+    std::copy(scratch_.begin(), scratch_.end(), next_.begin() + static_cast<std::ptrdiff_t>(i));
+    lastReduced_ += end - i;
+    i = end;
+  }
+  out_.swap(next_);
+  firstIndex_ = first;
+  return out_;
+}
+
 std::optional<double> ValueAt(const TrendSeries& series, double t, double maxGap) {
   auto it = std::upper_bound(series.begin(), series.end(), t,
                              [](double time, const TrendSample& sample) { return time < sample.t; });
@@ -92,19 +188,7 @@ std::optional<double> ValueAt(const TrendSeries& series, double t, double maxGap
 
 bool IsCoastDownType(std::uint8_t frameType) { return kCoastTypes[frameType]; }
 
-std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store) {
-  const TrendSeries& types = store.FrameTypes();
-  auto last = types.end();
-  while (last != types.begin() && !IsCoastDownType(static_cast<std::uint8_t>(std::prev(last)->v))) --last;
-  if (last == types.begin()) return std::nullopt;
-  auto first = std::prev(last);
-  while (first != types.begin()) {
-    const auto before = std::prev(first);
-    if (!IsCoastDownType(static_cast<std::uint8_t>(before->v)) || first->t - before->t > kRunGapSeconds) break;
-    first = before;
-  }
-  return std::pair{first->t, std::prev(last)->t};
-}
+std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store) { return store.CoastRun(); }
 
 std::vector<CoastSample> LatestCoastDownSamples(const TrendStore& store) {
   std::vector<CoastSample> samples;

@@ -39,6 +39,12 @@ class TrendStore {
   double LastTime() const { return types_.empty() ? 0 : types_.back().t; }
   // Frame types by time (v holds the type).
   const TrendSeries& FrameTypes() const { return types_; }
+  // The first and last frame time of the latest run of coast-down frames,
+  // kept up to date as frames arrive rather than looked for at each repaint.
+  std::optional<std::pair<double, double>> CoastRun() const { return coastRun_; }
+  // Changes whenever samples may have been replaced rather than appended or
+  // trimmed (Clear), so reductions kept from before know to start again.
+  std::uint64_t Generation() const { return generation_; }
 
  private:
   void Trim(double now);
@@ -46,6 +52,9 @@ class TrendStore {
   std::vector<TrendSeries> series_;
   TrendSeries types_;
   RecordRow row_;
+  std::optional<std::pair<double, double>> coastRun_;
+  bool lastWasCoast_ = false;
+  std::uint64_t generation_ = 0;
 };
 
 struct MinMaxBucket {
@@ -57,6 +66,40 @@ struct MinMaxBucket {
 // in it. Only the samples inside the range are visited.
 void DecimateMinMax(const TrendSeries& series, double t0, double t1, std::size_t buckets,
                     std::vector<MinMaxBucket>& out);
+
+// The min/max buckets of one series kept from one repaint to the next.
+// Bucket k covers [origin + k*width, origin + (k+1)*width); a window that
+// moves on by whole buckets (the live window steps a pixel column at a time,
+// a drag pans by whole pixels) reuses the buckets it still shows and reduces
+// only the samples of the new ones and of the newest, still filling, bucket.
+// A new store, column, generation, bucket width or a shift by a fraction of
+// a bucket (zoom) starts again.
+class MinMaxColumns {
+ public:
+  const std::vector<MinMaxBucket>& Reduce(const TrendStore& store, std::size_t column, double t0, double t1,
+                                          std::size_t buckets);
+  // Buckets the last Reduce computed from samples rather than reused.
+  std::size_t LastReduced() const { return lastReduced_; }
+
+ private:
+  struct SeriesState {
+    std::size_t size = 0;
+    double first = 0;
+    double last = 0;
+  };
+  const TrendStore* store_ = nullptr;
+  std::size_t column_ = 0;
+  std::uint64_t generation_ = 0;
+  double origin_ = 0;
+  double width_ = 0;
+  long long firstIndex_ = 0;  // bucket index of out_[0]
+  SeriesState seen_;
+  std::vector<MinMaxBucket> out_;
+  std::vector<MinMaxBucket> next_;
+  std::vector<MinMaxBucket> scratch_;
+  std::vector<char> have_;
+  std::size_t lastReduced_ = 0;
+};
 
 // The latest value at or before t, if one lies within maxGap seconds of t.
 std::optional<double> ValueAt(const TrendSeries& series, double t, double maxGap);

@@ -163,6 +163,15 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   QVERIFY(QTest::qWaitFor([&] { return !trend->CoastText().contains(QStringLiteral("滑行中")); }, 30000));
   QVERIFY2(trend->CoastText().contains(QStringLiteral("(100.0 → 10.0 km/h)")), qPrintable(trend->CoastText()));
   QVERIFY(!trend->LiveStore().Empty());
+  // The repaint tick runs only while live frames can change the picture.
+  QVERIFY(trend->Ticking());
+  trend->SetPaused(true);
+  QVERIFY(!trend->Ticking());
+  trend->SetPaused(false);
+  trend->hide();
+  QVERIFY(!trend->Ticking());
+  trend->show();
+  QVERIFY(trend->Ticking());
 
   // The README's picture: ROLTA_TREND_SCREENSHOT=<file> (run under xvfb-run).
   if (const QByteArray shot = qgetenv("ROLTA_TREND_SCREENSHOT"); !shot.isEmpty()) {

@@ -68,6 +68,10 @@ CTrendPlot::CTrendPlot(const TextLookup& texts, QWidget* parent) : QWidget(paren
 
 QRectF CTrendPlot::PlotArea() const { return QRectF(rect()).adjusted(72, 6, -8, -24); }
 
+std::size_t CTrendPlot::Columns() const {
+  return static_cast<std::size_t>(std::max(0.0, PlotArea().width()));
+}
+
 double CTrendPlot::TimeAt(double x) const {
   const QRectF area = PlotArea();
   return t0_ + (x - area.left()) / std::max(1.0, area.width()) * (t1_ - t0_);
@@ -80,6 +84,13 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
   const double span = t1_ - t0_;
   if (store_ == nullptr || area.width() < 2 || area.height() < 2 || !(span > 0)) return;
   auto xOf = [&](double t) { return area.left() + (t - t0_) / span * area.width(); };
+  if (coast_) {
+    // The coast-down's band under everything else, in an opaque tint: a
+    // translucent fill over the drawing blends every pixel of it.
+    const double x0 = std::clamp(xOf(coast_->marks.startTime), area.left(), area.right());
+    const double x1 = std::clamp(xOf(coast_->marks.endTime), area.left(), area.right());
+    if (x1 > x0) painter.fillRect(QRectF(x0, area.top(), x1 - x0, area.height()), QColor(0xe8, 0xf4, 0xf3));
+  }
 
   // Time axis.
   painter.setPen(QColor(0xc0, 0xc0, 0xc0));
@@ -92,7 +103,9 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
   }
 
   const std::size_t lanes = columns_.size();
-  const auto width = static_cast<std::size_t>(area.width());
+  const std::size_t width = Columns();
+  if (lanes_.size() != lanes) lanes_.resize(lanes);
+  lastReduced_ = 0;
   for (std::size_t lane = 0; lane < lanes; ++lane) {
     const double laneHeight = area.height() / static_cast<double>(lanes);
     const QRectF box(area.left(), area.top() + laneHeight * static_cast<double>(lane), area.width(), laneHeight);
@@ -102,9 +115,10 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
     painter.setPen(color);
     painter.drawText(box.adjusted(6, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop, SeriesName(texts_, columns_[lane]));
 
-    DecimateMinMax(store_->Series(columns_[lane]), t0_, t1_, width, buckets_);
+    const std::vector<MinMaxBucket>& buckets = lanes_[lane].Reduce(*store_, columns_[lane], t0_, t1_, width);
+    lastReduced_ += lanes_[lane].LastReduced();
     double low = INFINITY, high = -INFINITY;
-    for (const MinMaxBucket& b : buckets_) {
+    for (const MinMaxBucket& b : buckets) {
       if (!b.any) continue;
       low = std::min(low, b.min);
       high = std::max(high, b.max);
@@ -123,14 +137,17 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
                      Number(low));
     auto yOf = [&](double v) { return box.bottom() - (v - low) / (high - low) * box.height(); };
     QPolygonF line;
-    line.reserve(static_cast<qsizetype>(2 * buckets_.size()));
-    painter.setPen(QPen(color, 1.5));
+    line.reserve(static_cast<qsizetype>(2 * buckets.size()));
+    // One pixel wide: the raster engine draws such a line directly, whereas
+    // any wider pen is outlined and filled as a polygon, which for a line
+    // going up and down the lane in every pixel column took half a second.
+    painter.setPen(QPen(color, 1));
     // Frames further apart than a second are a gap in the data and in the
     // line; closer ones are joined however many pixel columns lie between.
-    const double secondsPerColumn = span / static_cast<double>(std::max<std::size_t>(1, buckets_.size()));
+    const double secondsPerColumn = span / static_cast<double>(std::max<std::size_t>(1, buckets.size()));
     std::optional<std::size_t> previous;
-    for (std::size_t i = 0; i < buckets_.size(); ++i) {
-      const MinMaxBucket& b = buckets_[i];
+    for (std::size_t i = 0; i < buckets.size(); ++i) {
+      const MinMaxBucket& b = buckets[i];
       if (!b.any) continue;
       if (previous && static_cast<double>(i - *previous - 1) * secondsPerColumn > kGapSeconds) {
         if (line.size() > 1) painter.drawPolyline(line);
@@ -152,9 +169,6 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
       if (t < t0_ || t > t1_) continue;
       painter.drawLine(QPointF(xOf(t), area.top()), QPointF(xOf(t), area.bottom()));
     }
-    const double x0 = std::clamp(xOf(marks.startTime), area.left(), area.right());
-    const double x1 = std::clamp(xOf(marks.endTime), area.left(), area.right());
-    if (x1 > x0) painter.fillRect(QRectF(x0, area.top(), x1 - x0, area.height()), QColor(0x2a, 0x9d, 0x8f, 28));
   }
   if (cursor_ && *cursor_ >= t0_ && *cursor_ <= t1_) {
     painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
@@ -287,7 +301,7 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
       [this](const ControllerStatus& status, std::chrono::steady_clock::time_point at) { OnFrame(status, at); });
   tick_.setInterval(kTickMs);
   connect(&tick_, &QTimer::timeout, this, [this] { OnTick(); });
-  tick_.start();
+  UpdateTicking();
 }
 
 CTrendDlg::~CTrendDlg() { session_.RemoveStatusObserver(observer_); }
@@ -304,13 +318,31 @@ void CTrendDlg::OnFrame(const ControllerStatus& status, std::chrono::steady_cloc
   if (!showingFile_) dirty_ = true;
 }
 
+void CTrendDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  UpdateTicking();
+  // Frames that came while hidden.
+  if (dirty_ && !paused_) Refresh();
+}
+
+void CTrendDlg::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  UpdateTicking();
+}
+
+void CTrendDlg::UpdateTicking() {
+  const bool wanted = isVisible() && !paused_ && !showingFile_;
+  if (wanted && !tick_.isActive()) tick_.start();
+  if (!wanted) tick_.stop();
+}
+
 void CTrendDlg::OnTick() {
   if (!dirty_ || paused_ || !isVisible()) return;
   // Following the newest frame, the picture changes only when the data has
   // moved on by a pixel column: a 5-minute window repaints about three times
   // a second, a 10-second one at the full tick rate.
   if (following_ && !showingFile_ && ++heldTicks_ < kMaxHeldTicks) {
-    const double secondsPerColumn = span_ / std::max(1, plot_->width() - 80);
+    const double secondsPerColumn = span_ / static_cast<double>(std::max<std::size_t>(1, plot_->Columns()));
     if (live_.LastTime() - paintedUpTo_ < secondsPerColumn) return;
   }
   Refresh();
@@ -322,7 +354,10 @@ void CTrendDlg::Refresh() {
   const TrendStore& store = Shown();
   paintedUpTo_ = store.LastTime();
   if (following_ && !showingFile_) {
-    const double end = std::max(span_, store.LastTime());
+    // The end steps from one pixel column's edge to the next, just past the
+    // newest frame, so the columns already reduced keep their samples.
+    const double column = span_ / static_cast<double>(std::max<std::size_t>(1, plot_->Columns()));
+    const double end = std::max(span_, (std::floor(store.LastTime() / column) + 1) * column);
     plot_->SetRange(end - span_, end);
   }
   double start = NAN, end = NAN;
@@ -371,6 +406,7 @@ void CTrendDlg::ShowRange(double t0, double t1) {
 void CTrendDlg::SetPaused(bool paused) {
   paused_ = paused;
   if (pauseButton_->isChecked() != paused) pauseButton_->setChecked(paused);
+  UpdateTicking();
   if (!paused) Refresh();
 }
 
@@ -378,6 +414,7 @@ void CTrendDlg::ShowLive() {
   showingFile_ = false;
   following_ = true;
   plot_->SetStore(&live_);
+  UpdateTicking();
   sourceLabel_->setText(Q(texts_.Lookup("实时")));
   SetPaused(false);
   Refresh();
@@ -402,6 +439,7 @@ bool CTrendDlg::OpenRecording(const QString& path) {
   showingFile_ = true;
   following_ = false;
   plot_->SetStore(&file_);
+  UpdateTicking();
   const double first = file_.FirstTime();
   const double last = std::max(file_.LastTime(), first + 1.0);
   plot_->SetRange(first, last);

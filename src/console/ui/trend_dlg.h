@@ -36,6 +36,10 @@ class CTrendPlot : public QWidget {
   void SetRange(double t0, double t1) { t0_ = t0; t1_ = t1; }
   double RangeStart() const { return t0_; }
   double RangeEnd() const { return t1_; }
+  // Pixel columns of the plot area: one min/max pair each.
+  std::size_t Columns() const;
+  // Buckets reduced from samples (not reused) by the last paint, all lanes.
+  std::size_t LastReduced() const { return lastReduced_; }
   std::optional<double> CursorTime() const { return cursor_; }
   void SetCursorTime(std::optional<double> t) { cursor_ = t; }
   void SetCoastDown(std::optional<CoastDownResult> coast) { coast_ = coast; }
@@ -64,7 +68,8 @@ class CTrendPlot : public QWidget {
   std::optional<double> cursor_;
   std::optional<CoastDownResult> coast_;
   std::optional<double> dragFrom_;
-  std::vector<MinMaxBucket> buckets_;
+  std::vector<MinMaxColumns> lanes_;  // one per lane, kept between paints
+  std::size_t lastReduced_ = 0;
 };
 
 class CTrendDlg : public QDialog {
@@ -98,12 +103,22 @@ class CTrendDlg : public QDialog {
   CCoastAnalysisDlg* OpenCoastAnalysis();
   // Repaints now instead of at the next tick.
   void Refresh();
+  // A frame as the session hands it over (benchmarks feed frames this way).
+  void AddLiveFrame(const ControllerStatus& status, std::chrono::steady_clock::time_point at) { OnFrame(status, at); }
+  std::chrono::steady_clock::time_point LiveOrigin() const { return origin_; }
+  bool Ticking() const { return tick_.isActive(); }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void OnFrame(const ControllerStatus& status, std::chrono::steady_clock::time_point at);
   void OnTick();
   void UpdateColumns();
   void UpdateLabels();
+  // The tick runs only while new live frames can change the picture.
+  void UpdateTicking();
   const TrendStore& Shown() const { return showingFile_ ? file_ : live_; }
 
   ControllerSession& session_;
