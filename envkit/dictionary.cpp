@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "env/shipped_files.h"
+
 #include "envkit_paths.h"
 
 namespace envkit {
@@ -78,13 +80,10 @@ std::optional<fs::path> DictionaryDirectory() {
   if (configured != nullptr && *configured != '\0') return fs::path(configured);
   const auto library = LibraryDirectory();
   if (!library) return std::nullopt;
-  // Beside the library in the build folder; installed, the library is in
-  // lib/rolta/ and the dictionaries in share/rolta/.
-  const fs::path beside = *library / "envkit-dictionaries";
-  std::error_code error;
-  const fs::path installed = (*library / ".." / ".." / "share" / "rolta" / "envkit-dictionaries").lexically_normal();
-  if (!fs::is_directory(beside, error) && fs::is_directory(installed, error)) return installed;
-  return beside;
+  // Installed, the library is in lib/rolta/: the prefix is two levels up.
+  constexpr std::string_view kFolder = "envkit-dictionaries";
+  return rolta::FindShipped(*library, *library / ".." / "..", kFolder, rolta::ShippedKind::Folder)
+      .value_or(*library / kFolder);
 }
 
 // Dictionaries once read stay for the library's lifetime, so the pointers

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "env/shipped_files.h"
 #include "link/command_codes.h"
 
 namespace rolta {
@@ -49,7 +50,13 @@ bool ToolStrip::Press(ToolButton button) {
 }
 
 std::filesystem::path ToolsPagePath(const std::filesystem::path& currentDirectory) {
-  return currentDirectory / "tools.htm";
+  return currentDirectory / kToolsPageName;
+}
+
+std::optional<std::filesystem::path> FindToolsPage(const std::filesystem::path& currentDirectory,
+                                                   const std::filesystem::path& programDirectory) {
+  if (const auto own = ToolsPagePath(currentDirectory); IsFile(own)) return own;
+  return FindShippedForProgram(programDirectory, kToolsPageName);
 }
 
 std::filesystem::path HelpFilePath(const std::filesystem::path& programDirectory) {
@@ -58,13 +65,8 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& programDirectory
 
 std::optional<HelpTarget> FindHelp(const std::filesystem::path& programDirectory) {
   if (const auto chm = HelpFilePath(programDirectory); IsFile(chm)) return HelpTarget{HelpTarget::Kind::HelpFile, chm};
-  // Beside the program (build tree), or in the installed share folder.
-  const std::filesystem::path guides[] = {
-      programDirectory / kGuideFileName,
-      programDirectory / ".." / "share" / "rolta" / kGuideFileName,
-  };
-  for (const auto& guide : guides) {
-    if (IsFile(guide)) return HelpTarget{HelpTarget::Kind::Guide, guide.lexically_normal()};
+  if (auto guide = FindShippedForProgram(programDirectory, kGuideFileName)) {
+    return HelpTarget{HelpTarget::Kind::Guide, std::move(*guide)};
   }
   return std::nullopt;
 }

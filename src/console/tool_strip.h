@@ -52,7 +52,13 @@ class ToolStrip {
 };
 
 // "<current directory>/tools.htm".
+inline constexpr std::string_view kToolsPageName = "tools.htm";
 std::filesystem::path ToolsPagePath(const std::filesystem::path& currentDirectory);
+// What "工具" shows: the tools page of the current directory (a bench's own)
+// when there is one, else the page shipped with the program; nothing when
+// neither is there.
+std::optional<std::filesystem::path> FindToolsPage(const std::filesystem::path& currentDirectory,
+                                                   const std::filesystem::path& programDirectory);
 // "QRX5000说明.CHM" beside the program.
 std::filesystem::path HelpFilePath(const std::filesystem::path& programDirectory);
 

@@ -91,6 +91,13 @@ class ToolsWindowTest : public QObject {
     closeViewer();
     tools.OnToolsPage();
     QVERIFY(shownText.contains("Bench tools"));
+    // None in the current directory: the one shipped beside the program.
+    QTemporaryDir elsewhere;
+    tools.currentDirectory = [&] { return elsewhere.path(); };
+    shownText.clear();
+    closeViewer();
+    tools.OnToolsPage();
+    QVERIFY(shownText.contains("Bench tools"));
     closeViewer();
     tools.OnHelp();  // no maker's help file: our guide in the viewer
     QVERIFY(shownText.contains("Operator guide"));

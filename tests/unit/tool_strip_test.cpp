@@ -67,5 +67,35 @@ TEST(ToolStripTest, HelpIsTheMakersFileThenOurGuideThenNothing) {
   fs::remove_all(root);
 }
 
+TEST(ToolStripTest, ToolsPageIsTheBenchsOwnThenTheShippedOneThenNothing) {
+  const fs::path root = fs::temp_directory_path() / ("rolta_tools_" + std::to_string(::getpid()));
+  const fs::path bench = root / "bench";
+  const fs::path bin = root / "usr" / "bin";
+  const fs::path installed = root / "usr" / "share" / "rolta" / "tools.htm";
+  struct Row {
+    bool inBench, besideProgram, inShare;
+    fs::path expected;  // empty: nothing shown
+  } rows[] = {
+      {true, true, true, bench / "tools.htm"},
+      {true, false, false, bench / "tools.htm"},
+      {false, true, true, bin / "tools.htm"},  // a build folder
+      {false, false, true, installed},
+      {false, false, false, {}},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(root);
+    fs::create_directories(bench);
+    fs::create_directories(bin);
+    fs::create_directories(installed.parent_path());
+    if (row.inBench) std::ofstream(bench / "tools.htm") << "<html></html>";
+    if (row.besideProgram) std::ofstream(bin / "tools.htm") << "<html></html>";
+    if (row.inShare) std::ofstream(installed) << "<html></html>";
+    if (!row.inBench) fs::create_directories(bench / "tools.htm" / "not-a-page");  // a folder is no page
+    EXPECT_EQ(FindToolsPage(bench, bin).value_or(fs::path()), row.expected)
+        << row.inBench << row.besideProgram << row.inShare;
+  }
+  fs::remove_all(root);
+}
+
 }  // namespace
 }  // namespace rolta::test

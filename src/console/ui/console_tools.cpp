@@ -46,8 +46,9 @@ void CConsoleTools::OnToolWindowButton() {
 }
 
 void CConsoleTools::OnToolsPage() {
-  showPage(ToQString(ToolsPagePath(ToPath(currentDirectory()))),
-           QString::fromStdString(lookup_.Lookup("其它工具")), console_);
+  const std::optional<std::filesystem::path> page = FindToolsPage(ToPath(currentDirectory()), ToPath(programDirectory()));
+  if (!page) return;
+  showPage(ToQString(*page), QString::fromStdString(lookup_.Lookup("其它工具")), console_);
 }
 
 void CConsoleTools::OnHelp() {
