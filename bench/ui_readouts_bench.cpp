@@ -28,6 +28,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -53,6 +54,15 @@
 namespace {
 
 using namespace rolta;
+
+// Context switches, voluntary or not, of the process (who == RUSAGE_SELF) or
+// of the calling thread (RUSAGE_THREAD): each costs a wake-up, dear on a
+// virtual machine, and their count per frame does not vary with the load.
+double ContextSwitches(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_nvcsw + usage.ru_nivcsw);
+}
 
 double CpuSeconds(clockid_t clock) {
   timespec ts{};
@@ -257,6 +267,8 @@ void ui_LineAt480(benchmark::State& state) {
   std::int64_t framesSent = 0;
   // The writer plays the controller: its own CPU is not the console's.
   double writerCpu = 0;
+  double writerSwitches = 0;
+  const double switchesBefore = ContextSwitches(RUSAGE_SELF);
   const int paintsBefore = rig.Paints();
   const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const auto started = std::chrono::steady_clock::now();
@@ -272,6 +284,7 @@ void ui_LineAt480(benchmark::State& state) {
         std::this_thread::sleep_until(next);
       }
       writerCpu += CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+      writerSwitches += ContextSwitches(RUSAGE_THREAD);
     });
     // The console's own event loop, sleeping between events as it does.
     QEventLoop loop;
@@ -289,6 +302,8 @@ void ui_LineAt480(benchmark::State& state) {
   Report(state, cpu, framesSent, rig.Paints() - paintsBefore);
   state.counters["cpu%"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
   state.counters["frames_seen"] = static_cast<double>(rig.console->Session().Counters().framesDispatched);
+  state.counters["switches/frame"] =
+      (ContextSwitches(RUSAGE_SELF) - switchesBefore - writerSwitches) / static_cast<double>(framesSent);
   state.SetLabel(rig.console->StatusText()->text().toStdString());
   if (recordAndTrend) {
     rig.console->Recorder()->StopRecording();
