@@ -566,7 +566,7 @@ class Commands {
     const std::optional<CalibChannel> channel = CalibChannelByName(request_.channel);
     if (!channel) {
       std::string names;
-      for (const CalibName& name : CalibNames()) names += " " + std::string(name.name);
+      for (const CalibName& name : CalibNames()) names.append(" ").append(name.name);
       err_ << Say(texts_, "calib: no table") << " \"" << request_.channel << "\"; " << Say(texts_, "tables:") << names
            << "\n";
     }

@@ -47,8 +47,9 @@ class CalibSimTest : public ::testing::Test {
   static std::vector<CalibGridRow> Rows(std::size_t count, float scale) {
     std::vector<CalibGridRow> rows;
     for (std::size_t i = 0; i < count; ++i) {
-      rows.push_back({" " + std::to_string(scale * static_cast<float>(i) + 0.125f),
-                      std::to_string(-scale * static_cast<float>(i))});
+      std::string label(1, ' ');  // a leading blank, as an operator may type it
+      label += std::to_string(scale * static_cast<float>(i) + 0.125f);
+      rows.push_back({label, std::to_string(-scale * static_cast<float>(i))});
     }
     return rows;
   }

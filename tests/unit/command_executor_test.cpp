@@ -123,17 +123,15 @@ class CommandExecutorTest : public ::testing::Test {
   CommandExecutorTest() { host.executor = &executor; }
 
   static CommandInputs StandardInputs() {
-    CommandInputs inputs;
-    inputs.ParamA = "50";
-    inputs.ParamB = "12.5";
-    inputs.ParamM = "5";
-    inputs.ParamC = "2";
-    inputs.StartSpeed = "100";
-    inputs.EndSpeed = "10";
-    inputs.StartLoad = "3";
-    inputs.EndLoad = "-1";
-    inputs.Flywheels = {true, false, true, false};
-    return inputs;
+    return CommandInputs{.ParamA = "50",
+                         .ParamB = "12.5",
+                         .ParamM = "5",
+                         .ParamC = "2",
+                         .StartSpeed = "100",
+                         .EndSpeed = "10",
+                         .StartLoad = "3",
+                         .EndLoad = "-1",
+                         .Flywheels = {true, false, true, false}};
   }
 
   static void FillWithMarkers(SharedCommandFrames& target) {
