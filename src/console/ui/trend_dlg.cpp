@@ -16,6 +16,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "console/record_meta.h"
 #include "console/recording.h"
 #include "link/frames.h"
 
@@ -398,6 +399,7 @@ bool CTrendDlg::OpenRecording(const QString& path) {
     return false;
   }
   file_.Clear();
+  filePath_ = name;
   for (const RecordRow& row : parsed.recording.rows) file_.AddRow(row, row.msSinceStart / 1000.0);
   showingFile_ = true;
   following_ = false;
@@ -420,6 +422,12 @@ bool CTrendDlg::ExportPng(const QString& path) {
 CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
   if (!analysis_) analysis_ = new CCoastAnalysisDlg(texts_, boxes_, this);
   analysis_->SetSamples(LatestCoastDownSamples(Shown()));
+  if (showingFile_) {
+    analysis_->SetRecording(filePath_, std::nullopt);
+  } else {
+    const RecordMetaResult remembered = ReadRecordMeta(CoastSettingsPath());
+    analysis_->SetRecording(liveRecording_ ? liveRecording_() : std::filesystem::path(), remembered.meta.massKg);
+  }
   analysis_->show();
   analysis_->raise();
   return analysis_;
