@@ -933,7 +933,7 @@ TEST(SimOptions, RoadLoadMassAndNoiseAreParsedStrictly) {
   struct Row {
     std::vector<const char*> args;
     bool good;
-    double f0, f1, f2, massKg, noiseKmh;  // expected when good
+    double f0 = 0, f1 = 0, f2 = 0, massKg = 0, noiseKmh = 0;  // expected when good
   };
   const RoadLoadConfig d;
   const Row rows[] = {
