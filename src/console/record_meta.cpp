@@ -53,8 +53,7 @@ std::filesystem::path CoastSettingsPath() {
 
 std::optional<double> ParseMass(std::string_view text) {
   text = Trim(text);
-  // from_chars would also take "inf", "nan" and hexadecimal digits after "0x"
-  // is refused by the full-length check; only plain decimals are a mass.
+  // Plain decimals only: from_chars alone would also take "inf" and "nan".
   if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
   double value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
