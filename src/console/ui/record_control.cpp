@@ -55,7 +55,8 @@ CRecordControl::CRecordControl(ControllerSession& session, const TextLookup& tex
   layout->addWidget(new QLabel(Q(texts_.Lookup("等效质量 (kg)")), this));
   massEdit_ = new QLineEdit(this);
   massEdit_->setObjectName(QStringLiteral("recordMass"));
-  massEdit_->setMaximumWidth(80);
+  massEdit_->setMinimumWidth(70);
+  massEdit_->setMaximumWidth(90);
   massEdit_->setToolTip(Q(texts_.Lookup("滑行分析用的等效质量（滚筒惯量加车辆），随记录保存")));
   mass_ = ReadRecordMeta(CoastSettingsPath()).meta.massKg;
   if (mass_) massEdit_->setText(QString::fromStdString(MassText(*mass_)));
