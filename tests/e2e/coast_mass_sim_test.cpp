@@ -104,10 +104,6 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   };
   const Row rows[] = {
       {"format=1\neffective_mass_kg=15OO\n", ": 行 2: 等效质量无法读取"},
-      {"effective_mass_kg=-1500\n", ": 行 1: 等效质量无法读取"},
-      {"effective_mass_kg 1500\n", ": 行 1: 不是 键=值 行"},
-      {"format=2\neffective_mass_kg=1500\n", ": 行 1: 记录说明文件的版本不认识"},
-      {"effective_mass_kg=1500\neffective_mass_kg=1400\n", ": 行 2: 等效质量出现两次"},
       {nullptr, nullptr},
   };
   for (const Row& row : rows) {
@@ -125,13 +121,6 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
     }
     QVERIFY(!analysis->Analyse());  // no number from no mass
   }
-
-  // A mass saved over damaged details keeps them beside as ".damaged".
-  std::ofstream(meta, std::ios::binary) << "effective_mass_kg=oops\n";
-  analysis->SetMass(150);
-  QVERIFY(analysis->SaveMassToRecording());
-  QCOMPARE(rolta::ReadRecordMeta(meta).meta.massKg, std::optional<double>(150));
-  QVERIFY(fs::exists(fs::path(meta.string() + ".damaged")));
 }
 
 QTEST_MAIN(CoastMassSimTest)
