@@ -422,14 +422,15 @@ bool CTrendDlg::ExportPng(const QString& path) {
 CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
   if (!analysis_) analysis_ = new CCoastAnalysisDlg(texts_, boxes_, this);
   analysis_->SetSamples(LatestCoastDownSamples(Shown()));
+  analysis_->show();
+  analysis_->raise();
+  // After show: a message about damaged details stands over the window it concerns.
   if (showingFile_) {
     analysis_->SetRecording(filePath_, std::nullopt);
   } else {
     const RecordMetaResult remembered = ReadRecordMeta(CoastSettingsPath());
     analysis_->SetRecording(liveRecording_ ? liveRecording_() : std::filesystem::path(), remembered.meta.massKg);
   }
-  analysis_->show();
-  analysis_->raise();
   return analysis_;
 }
 
