@@ -350,7 +350,7 @@ double ControllerModel::ParasiticN(double kmh) const {
 
 float ControllerModel::ReportedSpeed() {
   const double sigma = config_.roadLoad.speedNoiseKmh;
-  if (!(sigma > 0) || speed_ <= 0.01) return static_cast<float>(speed_);
+  if (!(sigma > 0) || speed_ <= 0.01 || closing_) return static_cast<float>(speed_);
   std::normal_distribution<double> noise(0.0, sigma);
   return static_cast<float>(speed_ + noise(rng_));
 }
@@ -481,7 +481,11 @@ void ControllerModel::Step(double h) {
 void ControllerModel::FinishRun() {
   // The closing frame carries the values at the end point, whatever the
   // rollers do afterwards.
+  // A coast-down ends when the measured speed reaches the end speed, so its
+  // closing frame says that speed, not the speed plus measurement noise.
+  closing_ = true;
   finalFrame_ = StatusFor(run_.type, run_.readout);
+  closing_ = false;
   run_.active = false;
 }
 

@@ -147,6 +147,7 @@ class ControllerModel {
   // Bench.
   Run run_;
   std::optional<Frame> finalFrame_;  // the closing frame of a run that ended
+  bool closing_ = false;  // the closing frame is being made: the speed it reports is exact
   double speed_ = 0;      // km/h
   double distance_ = 0;   // m
   double forceDaN_ = 0;   // measured force

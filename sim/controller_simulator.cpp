@@ -47,7 +47,7 @@ ControllerSimulator::ControllerSimulator(SimulatorOptions options)
                          .firmwareVersionX100 = options_.firmwareVersionX100,
                          .startInUpgradeProgram = options_.startInUpgradeProgram,
                          .baud = options_.baud,
-                         .roadLoad = RoadLoadConfig{}}),
+                         .roadLoad = options_.roadLoad}),
       faultRng_(options_.seed ^ 0x9E3779B9u) {
   if (options_.periodMs < 1) options_.periodMs = 1;
   if (!(options_.timeScale > 0)) options_.timeScale = 1.0;

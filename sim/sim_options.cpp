@@ -32,6 +32,28 @@ bool ParseDouble(std::string_view text, double min, double max, double& out) {
   return true;
 }
 
+// The bench's road load must slow it at every speed it can run, or a
+// coast-down would never end.
+constexpr double kRoadLoadCheckTopKmh = 250.0;
+
+// "F0,F1,F2": exactly three finite numbers.
+bool ParseRoadLoad(std::string_view text, RoadLoadConfig& load) {
+  double parts[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t comma = text.find(',');
+    if ((i < 2) != (comma != std::string_view::npos)) return false;
+    if (!ParseDouble(text.substr(0, comma), -1e6, 1e6, parts[i])) return false;
+    if (i < 2) text.remove_prefix(comma + 1);
+  }
+  for (double v = 1.0; v <= kRoadLoadCheckTopKmh; v += 1.0) {
+    if (!(parts[0] + parts[1] * v + parts[2] * v * v > 0)) return false;
+  }
+  load.f0N = parts[0];
+  load.f1 = parts[1];
+  load.f2 = parts[2];
+  return true;
+}
+
 }  // namespace
 
 std::optional<SimFault> SimFaultFromName(std::string_view name) {
@@ -73,6 +95,13 @@ std::string SimulatorUsage(std::string_view program) {
       "\n"
       "                     hangup:MS goes dead MS ms after start, plain hangup after\n"
       "                     the first command\n"
+      "  --road-load F0,F1,F2\n"
+      "                     the bench's losses while it coasts, F(v) = F0 + F1*v + F2*v^2\n"
+      "                     with v in km/h: F0 in N, F1 in N/(km/h), F2 in N/(km/h)^2;\n"
+      "                     F(v) must be above 0 from 1 to 250 km/h (default 40,1.2,0)\n"
+      "  --mass KG          effective mass the bench decelerates, 1..100000 kg\n"
+      "                     (default: the rollers, 907 kg, plus the loaded flywheels)\n"
+      "  --speed-noise KMH  standard deviation of the reported speed, 0..10 km/h (default 0)\n"
       "  --seed N           seed of noise and fault randomness (default 1)\n"
       "  --image-out PATH   write the received firmware image to PATH\n"
       "  --upgrade-program  start as the controller's upgrade program\n"
@@ -134,6 +163,16 @@ bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& opt
       if (!value(v) || !ParseDouble(v, 0.01, 1000.0, scale))
         return fail("--speedup needs a factor from 0.01 to 1000");
       options.timeScale = scale;
+    } else if (arg == "--road-load") {
+      if (!value(v) || !ParseRoadLoad(v, options.roadLoad))
+        return fail("--road-load needs F0,F1,F2: three numbers (N, N/(km/h), N/(km/h)^2) whose force "
+                    "is above 0 from 1 to 250 km/h");
+    } else if (arg == "--mass") {
+      if (!value(v) || !ParseDouble(v, 1.0, 100000.0, options.roadLoad.massKg))
+        return fail("--mass needs kilograms from 1 to 100000");
+    } else if (arg == "--speed-noise") {
+      if (!value(v) || !ParseDouble(v, 0.0, 10.0, options.roadLoad.speedNoiseKmh))
+        return fail("--speed-noise needs km/h from 0 to 10");
     } else if (arg == "--fault") {
       if (!value(v)) return fail("--fault needs a name");
       std::string_view name = v;

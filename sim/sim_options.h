@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "controller_model.h"
+
 namespace rolta::sim {
 
 // Every way the simulator can misbehave, chosen by name (--fault NAME).
@@ -70,6 +72,7 @@ struct SimulatorOptions {
   double timeScale = 1.0;      // simulated seconds per real second (bench physics)
   bool startInUpgradeProgram = false;  // answer as the controller's upgrade program
   int firmwareVersionX100 = 734;       // version answer, 7.34
+  RoadLoadConfig roadLoad;             // the bench's losses, mass and speed noise while it coasts
 };
 
 // Parses argv[1..]. On failure returns false with a message in *error;

@@ -929,6 +929,52 @@ TEST(SimOptions, BadValuesAreRefusedWithAMessage) {
   }
 }
 
+TEST(SimOptions, RoadLoadMassAndNoiseAreParsedStrictly) {
+  struct Row {
+    std::vector<const char*> args;
+    bool good;
+    double f0 = 0, f1 = 0, f2 = 0, massKg = 0, noiseKmh = 0;  // expected when good
+  };
+  const RoadLoadConfig d;
+  const Row rows[] = {
+      {{"--road-load", "120,0.8,0.035"}, true, 120, 0.8, 0.035, d.massKg, d.speedNoiseKmh},
+      {{"--road-load", "50,-0.2,0.01", "--mass", "1450.5", "--speed-noise", "0.3"}, true, 50, -0.2, 0.01, 1450.5,
+       0.3},
+      {{"--speed-noise", "0"}, true, d.f0N, d.f1, d.f2, d.massKg, 0},
+      {{"--road-load", "120,0.8"}, false},
+      {{"--road-load", "120,0.8,0.03,1"}, false},
+      {{"--road-load", "120,,0.03"}, false},
+      {{"--road-load", "12O,0.8,0.03"}, false},
+      {{"--road-load", "nan,0.8,0.03"}, false},
+      {{"--road-load", "0,0,0"}, false},          // the bench would never slow down
+      {{"--road-load", "10,-1,0"}, false},        // negative above 10 km/h
+      {{"--road-load"}, false},
+      {{"--mass", "0"}, false},
+      {{"--mass", "-900"}, false},
+      {{"--mass", "1e9"}, false},
+      {{"--mass", "heavy"}, false},
+      {{"--speed-noise", "-0.1"}, false},
+      {{"--speed-noise", "inf"}, false},
+  };
+  for (const Row& row : rows) {
+    std::vector<const char*> argv{"sim"};
+    argv.insert(argv.end(), row.args.begin(), row.args.end());
+    SimulatorOptions o;
+    std::string error;
+    const bool parsed = ParseSimulatorArgs(static_cast<int>(argv.size()), argv.data(), o, &error);
+    ASSERT_EQ(parsed, row.good) << row.args[0] << ' ' << (row.args.size() > 1 ? row.args[1] : "") << ": " << error;
+    if (!row.good) {
+      EXPECT_NE(error.find(row.args[0]), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_DOUBLE_EQ(o.roadLoad.f0N, row.f0);
+    EXPECT_DOUBLE_EQ(o.roadLoad.f1, row.f1);
+    EXPECT_DOUBLE_EQ(o.roadLoad.f2, row.f2);
+    EXPECT_DOUBLE_EQ(o.roadLoad.massKg, row.massKg);
+    EXPECT_DOUBLE_EQ(o.roadLoad.speedNoiseKmh, row.noiseKmh);
+  }
+}
+
 TEST(SimOptions, EveryFaultIsFoundByItsName) {
   for (const SimFaultName& row : kSimFaultNames) {
     EXPECT_EQ(SimFaultFromName(row.name), row.fault);

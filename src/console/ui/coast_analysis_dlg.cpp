@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "console/record_meta.h"
 #include "env/number_text.h"
 
 namespace rolta {
@@ -108,6 +109,10 @@ CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService&
     bar->addWidget(button);
     return button;
   };
+  saveMass_ = addButton("保存到记录");
+  saveMass_->setToolTip(tr("把等效质量保存在记录旁的说明文件中"));
+  saveMass_->setEnabled(false);
+  connect(saveMass_, &QPushButton::clicked, this, [this] { SaveMassToRecording(); });
   connect(addButton("计算"), &QPushButton::clicked, this, [this] { Analyse(); });
   connect(addButton("导出CSV..."), &QPushButton::clicked, this, [this] {
     const QString path = QFileDialog::getSaveFileName(this, Q(texts_.Lookup("导出CSV...")),
@@ -127,6 +132,9 @@ CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService&
   });
   bar->addStretch(1);
   top->addLayout(bar);
+  massNote_ = new QLabel(this);
+  massNote_->setObjectName(QStringLiteral("massNote"));
+  top->addWidget(massNote_);
 
   auto* plots = new QHBoxLayout;
   speedPlot_ = new CXyPlot(tr("时间 [s]"), tr("速度 [km/h]"), this);
@@ -159,6 +167,55 @@ void CCoastAnalysisDlg::SetSamples(std::vector<CoastSample> samples) {
 }
 
 void CCoastAnalysisDlg::SetMass(double massKg) { mass_->setText(QString::number(massKg, 'g', 10)); }
+
+QString CCoastAnalysisDlg::MassText() const { return mass_->text(); }
+
+QString CCoastAnalysisDlg::MassNote() const { return massNote_->text(); }
+
+void CCoastAnalysisDlg::SetRecording(const std::filesystem::path& recording, std::optional<double> fallbackMassKg) {
+  recording_ = recording;
+  saveMass_->setEnabled(!recording.empty());
+  mass_->clear();
+  if (recording.empty()) {
+    if (fallbackMassKg) SetMass(*fallbackMassKg);
+    massNote_->setText(fallbackMassKg ? Q(texts_.Lookup("等效质量取自上次输入")) : QString());
+    return;
+  }
+  const QString name = QString::fromStdString(recording.filename().string());
+  const std::filesystem::path metaFile = RecordMetaPath(recording);
+  const RecordMetaResult meta = ReadRecordMeta(metaFile);
+  if (meta.state == RecordMetaState::Damaged) {
+    massNote_->setText(name + QStringLiteral(": ") + Q(texts_.Lookup("记录说明文件损坏，等效质量未取用")));
+    boxes_.Show({RecordMetaErrorText(texts_, metaFile, meta) + "\n" + texts_.Lookup("请输入等效质量"),
+                 texts_.Lookup("滑行分析"), MessageIcon::Warning, MessageButtons::Ok});
+    return;
+  }
+  if (!meta.meta.massKg) {
+    massNote_->setText(name + QStringLiteral(": ") + Q(texts_.Lookup("记录中没有等效质量")));
+    return;
+  }
+  SetMass(*meta.meta.massKg);
+  massNote_->setText(name + QStringLiteral(": ") + Q(texts_.Lookup("等效质量取自记录")));
+}
+
+bool CCoastAnalysisDlg::SaveMassToRecording() {
+  if (recording_.empty()) return false;
+  const std::optional<double> mass = ParseMass(mass_->text().toStdString());
+  if (!mass) {
+    boxes_.Show({texts_.Lookup("等效质量必须是正数"), texts_.Lookup("滑行分析"), MessageIcon::Warning,
+                 MessageButtons::Ok});
+    return false;
+  }
+  const std::filesystem::path metaFile = RecordMetaPath(recording_);
+  if (const std::error_code ec = StoreMass(metaFile, mass)) {
+    boxes_.Show({texts_.Lookup("无法保存文件") + "\n" + metaFile.string() + "\n" + ec.message(),
+                 texts_.Lookup("滑行分析"), MessageIcon::Warning, MessageButtons::Ok});
+    return false;
+  }
+  massNote_->setText(QString::fromStdString(recording_.filename().string()) + QStringLiteral(": ") +
+                     Q(texts_.Lookup("等效质量已保存到记录")));
+  return true;
+}
 
 bool CCoastAnalysisDlg::Analyse() {
   // A mass text that is not a number is no mass (not 0, as atof would read it).

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QWidget>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTableWidget;
 
 namespace rolta {
@@ -47,6 +49,16 @@ class CCoastAnalysisDlg : public QDialog {
   // The samples of a coast-down; the analysis runs when a mass is there.
   void SetSamples(std::vector<CoastSample> samples);
   void SetMass(double massKg);
+  // The recording the samples come from (empty: none) and the mass kept with
+  // it; without a recording, `fallbackMassKg` (the operator's latest). A
+  // recording without its mass, or whose details are damaged, gives no mass
+  // (and a message for the damaged one), never a guessed one.
+  void SetRecording(const std::filesystem::path& recording, std::optional<double> fallbackMassKg);
+  // Keeps the typed mass with the recording; false after the message when
+  // there is no recording, the mass is not one, or it cannot be written.
+  bool SaveMassToRecording();
+  QString MassText() const;
+  QString MassNote() const;
   // Analyses the samples with the typed mass; false (after the message) when
   // the data cannot carry a fit.
   bool Analyse();
@@ -63,7 +75,10 @@ class CCoastAnalysisDlg : public QDialog {
   std::vector<CoastSample> samples_;
   std::optional<CoastAnalysis> result_;
   double massKg_ = 0;
+  std::filesystem::path recording_;
   QLineEdit* mass_ = nullptr;
+  QLabel* massNote_ = nullptr;
+  QPushButton* saveMass_ = nullptr;
   QLabel* summary_ = nullptr;
   QTableWidget* bands_ = nullptr;
   CXyPlot* speedPlot_ = nullptr;

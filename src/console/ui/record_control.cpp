@@ -4,11 +4,13 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <chrono>
 
+#include "console/record_meta.h"
 #include "console/recording.h"
 #include "console/ui/trend_dlg.h"
 
@@ -50,6 +52,17 @@ CRecordControl::CRecordControl(ControllerSession& session, const TextLookup& tex
   indicator_->setMinimumWidth(150);
   layout->addWidget(indicator_);
 
+  layout->addWidget(new QLabel(Q(texts_.Lookup("等效质量 (kg)")), this));
+  massEdit_ = new QLineEdit(this);
+  massEdit_->setObjectName(QStringLiteral("recordMass"));
+  massEdit_->setMinimumWidth(70);
+  massEdit_->setMaximumWidth(90);
+  massEdit_->setToolTip(Q(texts_.Lookup("滑行分析用的等效质量（滚筒惯量加车辆），随记录保存")));
+  mass_ = ReadRecordMeta(CoastSettingsPath()).meta.massKg;
+  if (mass_) massEdit_->setText(QString::fromStdString(MassText(*mass_)));
+  connect(massEdit_, &QLineEdit::editingFinished, this, [this] { ApplyMassText(); });
+  layout->addWidget(massEdit_);
+
   trendButton_ = new QPushButton(Q(texts_.Lookup("趋势图")), this);
   trendButton_->setObjectName(QStringLiteral("趋势图"));
   trendButton_->setAutoDefault(false);
@@ -75,6 +88,8 @@ std::filesystem::path CRecordControl::RecordFolder() const {
 
 bool CRecordControl::StartRecording(const std::filesystem::path& file) {
   StopRecording();
+  // The record button takes no focus: a mass typed just before is taken here.
+  ApplyMassText();
   const auto wallStart = std::chrono::system_clock::now();
   const std::filesystem::path path = file.empty() ? RecordFolder() / DefaultRecordFileName(wallStart) : file;
   auto recorder = std::make_unique<FrameRecorder>();
@@ -91,6 +106,8 @@ bool CRecordControl::StartRecording(const std::filesystem::path& file) {
       [target](const ControllerStatus& status, std::chrono::steady_clock::time_point at) { target->Add(status, at); });
   recordButton_->setChecked(true);
   UpdateIndicator();
+  // Last: a box about the details runs a nested loop, and frames are recorded by then.
+  KeepMassWithRecording(true);
   return true;
 }
 
@@ -122,8 +139,51 @@ void CRecordControl::ChooseFileAndRecord() {
 }
 
 void CRecordControl::OpenTrendWindow() {
-  if (!trend_) trend_ = new CTrendDlg(session_, texts_, boxes_, window());
+  if (!trend_) {
+    trend_ = new CTrendDlg(session_, texts_, boxes_, window());
+    // The live data's coast-down belongs to the recording running, or else to the latest one.
+    trend_->SetLiveRecording([this] { return recorder_ ? recorder_->Path() : lastFile_; });
+  }
   trend_->BringUp();
+}
+
+bool CRecordControl::ApplyMassText() {
+  const QString text = massEdit_->text().trimmed();
+  std::optional<double> mass;
+  if (!text.isEmpty()) {
+    mass = ParseMass(text.toStdString());
+    if (!mass) {
+      // Back to the last good mass first: the box takes the focus, which ends the edit again.
+      massEdit_->setText(mass_ ? QString::fromStdString(MassText(*mass_)) : QString());
+      boxes_.Show({texts_.Lookup("等效质量必须是正数"), texts_.Lookup("记录"), MessageIcon::Warning,
+                   MessageButtons::Ok});
+      return false;
+    }
+  }
+  if (mass == mass_) return true;
+  mass_ = mass;
+  // Not worth a box: the next start offers an empty field at worst.
+  (void)StoreMass(CoastSettingsPath(), mass_);
+  if (recorder_) KeepMassWithRecording(false);
+  return true;
+}
+
+void CRecordControl::KeepMassWithRecording(bool started) {
+  if (!recorder_) return;
+  const std::filesystem::path metaFile = RecordMetaPath(recorder_->Path());
+  std::error_code ec;
+  if (!started) {
+    ec = StoreMass(metaFile, mass_);
+  } else if (mass_) {
+    ec = WriteRecordMeta(metaFile, RecordMeta{mass_, {}});
+  } else {
+    // The recording replaced a file of the same name: no mass of that run stays with it.
+    std::filesystem::remove(metaFile, ec);
+  }
+  if (ec) {
+    boxes_.Show({texts_.Lookup("等效质量无法随记录保存") + "\n" + metaFile.string() + "\n" + ec.message(),
+                 texts_.Lookup("记录"), MessageIcon::Warning, MessageButtons::Ok});
+  }
 }
 
 void CRecordControl::OnTick() {

@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "console/controller_session.h"
@@ -18,6 +19,7 @@
 #include "env/ui_services.h"
 
 class QLabel;
+class QLineEdit;
 class QToolButton;
 class QPushButton;
 
@@ -42,6 +44,13 @@ class CRecordControl : public QWidget {
   std::filesystem::path LastFile() const { return lastFile_; }
   bool LastRecordingFinished() const;
   void OpenTrendWindow();
+  // The effective mass for coast-downs (rollers' inertia plus vehicle), typed
+  // beside "记录": remembered between runs and kept with each recording from
+  // its start and whenever it changes. False after the message when the text
+  // is not a mass (the last good one stays).
+  bool ApplyMassText();
+  std::optional<double> Mass() const { return mass_; }
+  QLineEdit* MassEdit() const { return massEdit_; }
   CTrendDlg* TrendWindow() const { return trend_; }
   QLabel* Indicator() const { return indicator_; }
   QToolButton* RecordButton() const { return recordButton_; }
@@ -50,6 +59,8 @@ class CRecordControl : public QWidget {
   void OnTick();
   void UpdateIndicator();
   void ChooseFileAndRecord();
+  // At the start (new details) or after a change (the other keys kept).
+  void KeepMassWithRecording(bool started);
 
   ControllerSession& session_;
   const TextLookup& texts_;
@@ -63,6 +74,8 @@ class CRecordControl : public QWidget {
   QToolButton* recordButton_ = nullptr;
   QLabel* indicator_ = nullptr;
   QPushButton* trendButton_ = nullptr;
+  QLineEdit* massEdit_ = nullptr;
+  std::optional<double> mass_;
   QPointer<CTrendDlg> trend_;
   QTimer tick_;
 };

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "console/record_meta.h"
 #include "console/recording.h"
 #include "link/frames.h"
 
@@ -435,6 +436,7 @@ bool CTrendDlg::OpenRecording(const QString& path) {
     return false;
   }
   file_.Clear();
+  filePath_ = name;
   for (const RecordRow& row : parsed.recording.rows) file_.AddRow(row, row.msSinceStart / 1000.0);
   showingFile_ = true;
   following_ = false;
@@ -460,6 +462,13 @@ CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
   analysis_->SetSamples(LatestCoastDownSamples(Shown()));
   analysis_->show();
   analysis_->raise();
+  // After show: a message about damaged details stands over the window it concerns.
+  if (showingFile_) {
+    analysis_->SetRecording(filePath_, std::nullopt);
+  } else {
+    const RecordMetaResult remembered = ReadRecordMeta(CoastSettingsPath());
+    analysis_->SetRecording(liveRecording_ ? liveRecording_() : std::filesystem::path(), remembered.meta.massKg);
+  }
   return analysis_;
 }
 

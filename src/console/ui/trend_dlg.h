@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -99,8 +101,13 @@ class CTrendDlg : public QDialog {
   CTrendPlot* Plot() const { return plot_; }
   QString CursorText() const;
   QString CoastText() const;
-  // "滑行分析": the analysis window with the latest coast-down shown here.
+  // "滑行分析": the analysis window with the latest coast-down shown here,
+  // and the mass kept with its recording (the opened file, or for the live
+  // data the recording `liveRecording` names).
   CCoastAnalysisDlg* OpenCoastAnalysis();
+  void SetLiveRecording(std::function<std::filesystem::path()> liveRecording) {
+    liveRecording_ = std::move(liveRecording);
+  }
   // Repaints now instead of at the next tick.
   void Refresh();
   // A frame as the session hands it over (benchmarks feed frames this way).
@@ -129,6 +136,8 @@ class CTrendDlg : public QDialog {
   TrendStore live_;
   TrendStore file_;
   bool showingFile_ = false;
+  std::filesystem::path filePath_;
+  std::function<std::filesystem::path()> liveRecording_;
   bool paused_ = false;
   bool following_ = true;
   bool dirty_ = false;

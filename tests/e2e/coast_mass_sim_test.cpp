@@ -1,0 +1,127 @@
+// The effective mass kept with a recording against the simulated bench: typed
+// beside "记录", written beside the file, restored for the coast-down analysis
+// live and on replay, saved back from the analysis, and refused from damaged details.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest/QtTest>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "console/record_meta.h"
+#include "console/ui/coast_analysis_dlg.h"
+#include "console/ui/record_control.h"
+#include "console/ui/rolta_dlg.h"
+#include "console/ui/trend_dlg.h"
+#include "console_rig.h"
+#include "scripted_services.h"
+
+using rolta::CommandInput;
+using rolta::test::ScriptedMessageBoxes;
+namespace fs = std::filesystem;
+
+class CoastMassSimTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void massIsKeptWithTheRecordingAndRestoredForTheAnalysis();
+
+ private:
+  QTemporaryDir configDir_;
+  QTemporaryDir home_;
+  ScriptedMessageBoxes boxes_;
+};
+
+void CoastMassSimTest::initTestCase() {
+  QVERIFY(configDir_.isValid() && home_.isValid());
+  qputenv("XDG_CONFIG_HOME", configDir_.path().toUtf8());
+  qputenv("HOME", home_.path().toUtf8());
+}
+
+void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
+  rolta::sim::SimulatorOptions options = rolta::test::FastBench();
+  // The bench runs ten times faster than the clock the frames are timed by:
+  // against that clock it decelerates as a tenth of its mass (150 kg) would.
+  options.roadLoad = {.f0N = 120, .f1 = 0.8, .f2 = 0.035, .massKg = 1500, .speedNoiseKmh = 0.05};
+  rolta::test::ConsoleRig rig(options);
+  QVERIFY(QTest::qWaitForWindowExposed(rig.console.get()));
+  QVERIFY(rolta::test::Connect(*rig));
+  rolta::CRecordControl& recorder = *rig->Recorder();
+
+  // Typed beside "记录" and taken when the recording starts.
+  QTest::keyClicks(recorder.MassEdit(), QStringLiteral("150"));
+  QTest::mouseClick(recorder.RecordButton(), Qt::LeftButton);
+  QVERIFY(recorder.Recording());
+  const fs::path file = recorder.LastFile();
+  const fs::path meta = rolta::RecordMetaPath(file);
+  QCOMPARE(meta.filename().string(), file.filename().string() + ".meta");
+  QCOMPARE(rolta::ReadRecordMeta(meta).meta.massKg, std::optional<double>(150));
+  QCOMPARE(rolta::ReadRecordMeta(rolta::CoastSettingsPath()).meta.massKg, std::optional<double>(150));
+
+  // A no-load coast-down from 100 to 10 km/h, watched live.
+  recorder.OpenTrendWindow();
+  rolta::CTrendDlg* trend = recorder.TrendWindow();
+  rig->CommandList()->setCurrentIndex(12);  // "空载滑行"
+  rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
+  rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));
+  QTest::mouseClick(rig->Button("执行"), Qt::LeftButton);
+  QVERIFY(QTest::qWaitFor([&] { return trend->CoastText().contains(QStringLiteral("滑行时间")); }, 8000));
+  QVERIFY2(QTest::qWaitFor([&] { return !trend->CoastText().contains(QStringLiteral("滑行中")); }, 60000),
+           qPrintable(trend->CoastText()));
+
+  // Right after the test the analysis starts with the recording's mass and
+  // finds the bench's road load.
+  rolta::CCoastAnalysisDlg* analysis = trend->OpenCoastAnalysis();
+  QCOMPARE(analysis->MassText(), QStringLiteral("150"));
+  QVERIFY(analysis->Analyse());
+  const rolta::RoadLoad truth{120, 0.8, 0.035};
+  const double range = truth.ForceN(100) - truth.ForceN(20);
+  for (double v = 20; v <= 100; v += 10) {
+    QVERIFY2(std::abs(analysis->Result()->direct.load.ForceN(v) - truth.ForceN(v)) < 0.02 * range,
+             qPrintable(analysis->ResultText()));
+  }
+  recorder.StopRecording();
+  QVERIFY(QTest::qWaitFor([&] { return recorder.LastRecordingFinished(); }, 8000));
+
+  // A corrected mass saved from the analysis is the one the replay starts with.
+  analysis->SetMass(148);
+  QVERIFY(analysis->SaveMassToRecording());
+  QVERIFY(trend->OpenRecording(QString::fromStdString(file.string())));
+  QCOMPARE(trend->OpenCoastAnalysis()->MassText(), QStringLiteral("148"));
+  QVERIFY(boxes_.Shown().empty());
+
+  // Damaged details give no mass and say where; missing ones give no mass quietly.
+  struct Row {
+    const char* text;     // nullptr: no details file
+    const char* message;  // nullptr: no box
+  };
+  const Row rows[] = {
+      {"format=1\neffective_mass_kg=15OO\n", ": 行 2: 等效质量无法读取"},
+      {nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    boxes_.Clear();
+    fs::remove(meta);
+    if (row.text != nullptr) std::ofstream(meta, std::ios::binary) << row.text;
+    analysis = trend->OpenCoastAnalysis();
+    QCOMPARE(analysis->MassText(), QString());
+    if (row.message == nullptr) {
+      QVERIFY(boxes_.Shown().empty());
+      QVERIFY(analysis->MassNote().contains(QStringLiteral("记录中没有等效质量")));
+    } else {
+      QCOMPARE(boxes_.Shown().size(), std::size_t{1});
+      QVERIFY2(boxes_.Shown()[0].text.find(row.message) != std::string::npos, boxes_.Shown()[0].text.c_str());
+    }
+    QVERIFY(!analysis->Analyse());  // no number from no mass
+  }
+}
+
+QTEST_MAIN(CoastMassSimTest)
+#include "coast_mass_sim_test.moc"
