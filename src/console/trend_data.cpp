@@ -239,4 +239,14 @@ std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double sta
   return result;
 }
 
+double NiceTickStep(double span, double wanted) {
+  const double raw = span / std::max(1.0, wanted);
+  if (!(raw > 0) || !std::isfinite(raw)) return 1.0;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double m : {1.0, 2.0, 5.0}) {
+    if (raw <= m * power) return m * power;
+  }
+  return 10 * power;
+}
+
 }  // namespace rolta

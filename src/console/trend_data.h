@@ -107,6 +107,9 @@ std::optional<double> ValueAt(const TrendSeries& series, double t, double maxGap
 // Frame types that report a coast time: the coast-down tests.
 bool IsCoastDownType(std::uint8_t frameType);
 
+// A step between axis ticks: 1, 2 or 5 times a power of ten, near span / wanted.
+double NiceTickStep(double span, double wanted);
+
 struct CoastDownMarks {
   double startTime = 0;
   double endTime = 0;

@@ -80,6 +80,7 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   // finds the bench's road load.
   rolta::CCoastAnalysisDlg* analysis = trend->OpenCoastAnalysis();
   QCOMPARE(analysis->MassText(), QStringLiteral("150"));
+  QVERIFY(analysis->Result().has_value());  // shown at once, the mass being known
   QVERIFY(analysis->Analyse());
   const rolta::RoadLoad truth{120, 0.8, 0.035};
   const double range = truth.ForceN(100) - truth.ForceN(20);
@@ -95,6 +96,7 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   QVERIFY(analysis->SaveMassToRecording());
   QVERIFY(trend->OpenRecording(QString::fromStdString(file.string())));
   QCOMPARE(trend->OpenCoastAnalysis()->MassText(), QStringLiteral("148"));
+  QVERIFY(trend->OpenCoastAnalysis()->Result().has_value());
   QVERIFY(boxes_.Shown().empty());
 
   // Damaged details give no mass and say where; missing ones give no mass quietly.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "console/trend_data.h"
 #include "console/record_meta.h"
 #include "env/number_text.h"
 
@@ -41,9 +42,7 @@ void CXyPlot::SetSeries(std::vector<Series> series) {
 void CXyPlot::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), Qt::white);
-  const QRectF area = QRectF(rect()).adjusted(56, 20, -10, -34);
-  painter.setPen(QColor(0x90, 0x90, 0x90));
-  painter.drawRect(area);
+  const QRectF area = QRectF(rect()).adjusted(56, 20, -24, -34);
   painter.setPen(Qt::black);
   painter.drawText(QRectF(area.left(), area.bottom() + 16, area.width(), 16), Qt::AlignHCenter, xTitle_);
   painter.drawText(QRectF(4, 2, width() - 8, 16), Qt::AlignLeft, yTitle_);
@@ -60,19 +59,40 @@ void CXyPlot::paintEvent(QPaintEvent*) {
   if (!(x0 < x1) || !(y0 <= y1) || area.width() < 2) return;
   y0 = std::min(y0, 0.0);
   if (y1 - y0 < 1e-9) y1 = y0 + 1;
-  y1 += (y1 - y0) * 0.05;
+  // Axes run from tick to tick, so their ends read as round numbers.
+  const double xStep = NiceTickStep(x1 - x0, 6);
+  const double yStep = NiceTickStep(y1 - y0, 5);
+  x0 = std::floor(x0 / xStep) * xStep;
+  x1 = std::ceil(x1 / xStep) * xStep;
+  y0 = std::floor(y0 / yStep) * yStep;
+  y1 = std::ceil(y1 / yStep) * yStep;
   auto map = [&](const QPointF& p) {
     return QPointF(area.left() + (p.x() - x0) / (x1 - x0) * area.width(),
                    area.bottom() - (p.y() - y0) / (y1 - y0) * area.height());
   };
-  for (const double x : {x0, x1}) {
-    painter.drawText(QRectF(map({x, y0}).x() - 40, area.bottom() + 2, 80, 14), Qt::AlignHCenter,
-                     QString::number(x, 'g', 4));
+  const QColor grid(0xe0, 0xe0, 0xe0);
+  // Counted, not stepped: a step too small for the magnitude would never end.
+  const int xTicks = std::min(50, static_cast<int>(std::lround((x1 - x0) / xStep)));
+  const int yTicks = std::min(50, static_cast<int>(std::lround((y1 - y0) / yStep)));
+  for (int i = 0; i <= xTicks; ++i) {
+    const double x = x0 + xStep * i;
+    const double at = map({x, y0}).x();
+    painter.setPen(grid);
+    painter.drawLine(QPointF(at, area.top()), QPointF(at, area.bottom()));
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(at - 40, area.bottom() + 2, 80, 14), Qt::AlignHCenter, QString::number(x, 'g', 6));
   }
-  for (const double y : {y0, y1}) {
-    painter.drawText(QRectF(0, map({x0, y}).y() - 7, area.left() - 4, 14), Qt::AlignRight | Qt::AlignVCenter,
-                     QString::number(y, 'g', 4));
+  for (int i = 0; i <= yTicks; ++i) {
+    const double y = y0 + yStep * i;
+    const double at = map({x0, y}).y();
+    painter.setPen(grid);
+    painter.drawLine(QPointF(area.left(), at), QPointF(area.right(), at));
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(0, at - 7, area.left() - 4, 14), Qt::AlignRight | Qt::AlignVCenter,
+                     QString::number(y, 'g', 6));
   }
+  painter.setPen(QColor(0x90, 0x90, 0x90));
+  painter.drawRect(area);
   painter.setRenderHint(QPainter::Antialiasing);
   for (const Series& s : series_) {
     if (s.line) {
@@ -217,7 +237,14 @@ bool CCoastAnalysisDlg::SaveMassToRecording() {
   return true;
 }
 
-bool CCoastAnalysisDlg::Analyse() {
+bool CCoastAnalysisDlg::Analyse() { return Run(true); }
+
+bool CCoastAnalysisDlg::AnalyseIfMassKnown() {
+  if (mass_->text().trimmed().isEmpty() || samples_.empty()) return false;
+  return Run(false);
+}
+
+bool CCoastAnalysisDlg::Run(bool tellWhyNot) {
   // A mass text that is not a number is no mass (not 0, as atof would read it).
   bool ok = false;
   const double mass = mass_->text().trimmed().toDouble(&ok);
@@ -225,8 +252,9 @@ bool CCoastAnalysisDlg::Analyse() {
   if (analysis.error) {
     result_.reset();
     ShowResult();
-    boxes_.Show({texts_.Lookup(CoastAnalysisErrorKey(*analysis.error)), texts_.Lookup("滑行分析"),
-                 MessageIcon::Warning, MessageButtons::Ok});
+    if (tellWhyNot)
+        boxes_.Show({texts_.Lookup(CoastAnalysisErrorKey(*analysis.error)), texts_.Lookup("滑行分析"),
+                   MessageIcon::Warning, MessageButtons::Ok});
     return false;
   }
   massKg_ = mass;

@@ -62,6 +62,9 @@ class CCoastAnalysisDlg : public QDialog {
   // Analyses the samples with the typed mass; false (after the message) when
   // the data cannot carry a fit.
   bool Analyse();
+  // With a mass at hand (kept with the recording, or typed before), shows the
+  // result at once; unsuitable data leaves the hint, without a message.
+  bool AnalyseIfMassKnown();
   bool ExportCsv(const QString& path) const;
   bool ExportPng(const QString& path);
   const std::optional<CoastAnalysis>& Result() const { return result_; }
@@ -69,6 +72,7 @@ class CCoastAnalysisDlg : public QDialog {
 
  private:
   void ShowResult();
+  bool Run(bool tellWhyNot);
 
   const TextLookup& texts_;
   MessageBoxService& boxes_;

@@ -47,16 +47,6 @@ QString SeriesName(const TextLookup& texts, std::size_t column) {
   return name;
 }
 
-// 1, 2 or 5 times a power of ten, near span / wanted.
-double NiceStep(double span, double wanted) {
-  const double raw = span / std::max(1.0, wanted);
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
-  for (const double m : {1.0, 2.0, 5.0, 10.0}) {
-    if (raw <= m * power) return m * power;
-  }
-  return 10 * power;
-}
-
 QString Number(double value) { return QString::number(value, 'g', 6); }
 
 }  // namespace
@@ -67,7 +57,7 @@ CTrendPlot::CTrendPlot(const TextLookup& texts, QWidget* parent) : QWidget(paren
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-QRectF CTrendPlot::PlotArea() const { return QRectF(rect()).adjusted(72, 6, -8, -24); }
+QRectF CTrendPlot::PlotArea() const { return QRectF(rect()).adjusted(72, 6, -24, -24); }
 
 std::size_t CTrendPlot::Columns() const {
   return static_cast<std::size_t>(std::max(0.0, PlotArea().width()));
@@ -95,7 +85,7 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
 
   // Time axis.
   painter.setPen(QColor(0xc0, 0xc0, 0xc0));
-  const double step = NiceStep(span, 8);
+  const double step = NiceTickStep(span, 8);
   for (double t = std::ceil(t0_ / step) * step; t <= t1_; t += step) {
     const double x = xOf(t);
     painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
@@ -469,6 +459,7 @@ CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
     const RecordMetaResult remembered = ReadRecordMeta(CoastSettingsPath());
     analysis_->SetRecording(liveRecording_ ? liveRecording_() : std::filesystem::path(), remembered.meta.massKg);
   }
+  analysis_->AnalyseIfMassKnown();
   return analysis_;
 }
 
