@@ -21,13 +21,13 @@ std::uint32_t BaudFromSpeedIndex(int position) {
   return 115200;
 }
 
-std::filesystem::path SettingsFilePath() {
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
-    return std::filesystem::path(config) / "QRX5000B.CFG";
-  }
+std::filesystem::path ConfigHome() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) return config;
   const char* home = std::getenv("HOME");
-  return std::filesystem::path(home && *home ? home : ".") / ".config" / "QRX5000B.CFG";
+  return std::filesystem::path(home && *home ? home : ".") / ".config";
 }
+
+std::filesystem::path SettingsFilePath() { return ConfigHome() / "QRX5000B.CFG"; }
 
 std::optional<ConsoleSettings> LoadSettings(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);

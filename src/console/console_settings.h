@@ -40,6 +40,8 @@ inline constexpr std::array<SpeedChoice, 5> kSpeedList{{
 std::uint32_t BaudFromSpeedIndex(int position);
 
 // $XDG_CONFIG_HOME/QRX5000B.CFG, or ~/.config/QRX5000B.CFG.
+// $XDG_CONFIG_HOME, else ~/.config: where the console keeps its settings files.
+std::filesystem::path ConfigHome();
 std::filesystem::path SettingsFilePath();
 
 // Reads the file: nullopt when it cannot be opened (the caller uses the

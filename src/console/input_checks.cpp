@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "console/console_settings.h"
 #include "env/number_text.h"
 
 namespace rolta {
@@ -102,17 +103,7 @@ double SafetySettings::LimitFor(LimitKind kind) const {
   return HUGE_VAL;
 }
 
-std::filesystem::path SafetySettingsPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::filesystem::path base;
-  if (config != nullptr && *config != '\0') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
-  }
-  return base / "rolta" / "safety.conf";
-}
+std::filesystem::path SafetySettingsPath() { return ConfigHome() / "rolta" / "safety.conf"; }
 
 SafetySettings LoadSafetySettings(const std::filesystem::path& path) {
   SafetySettings settings;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "console/console_settings.h"
 #include "env/number_text.h"
 
 namespace rolta {
@@ -39,17 +40,7 @@ std::filesystem::path RecordMetaPath(const std::filesystem::path& recording) {
   return meta;
 }
 
-std::filesystem::path CoastSettingsPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::filesystem::path base;
-  if (config != nullptr && *config != '\0') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
-  }
-  return base / "rolta" / "coast.conf";
-}
+std::filesystem::path CoastSettingsPath() { return ConfigHome() / "rolta" / "coast.conf"; }
 
 std::optional<double> ParseMass(std::string_view text) {
   text = Trim(text);
