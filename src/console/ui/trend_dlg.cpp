@@ -49,6 +49,13 @@ QString SeriesName(const TextLookup& texts, std::size_t column) {
 
 QString Number(double value) { return QString::number(value, 'g', 6); }
 
+// An axis end with as many decimals as the lane's range needs to tell its ends
+// apart: "107" and "-0.231" rather than "107.171" and "-0.231477".
+QString AxisNumber(double value, double range) {
+  const int decimals = range > 0 ? std::clamp(2 - static_cast<int>(std::floor(std::log10(range))), 0, 6) : 2;
+  return QString::number(value, 'f', decimals);
+}
+
 }  // namespace
 
 CTrendPlot::CTrendPlot(const TextLookup& texts, QWidget* parent) : QWidget(parent), texts_(texts) {
@@ -123,9 +130,9 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
     low -= pad;
     high += pad;
     painter.setPen(Qt::black);
-    painter.drawText(QRectF(0, box.top(), area.left() - 4, 16), Qt::AlignRight | Qt::AlignTop, Number(high));
+    painter.drawText(QRectF(0, box.top(), area.left() - 4, 16), Qt::AlignRight | Qt::AlignTop, AxisNumber(high, high - low));
     painter.drawText(QRectF(0, box.bottom() - 16, area.left() - 4, 16), Qt::AlignRight | Qt::AlignBottom,
-                     Number(low));
+                     AxisNumber(low, high - low));
     auto yOf = [&](double v) { return box.bottom() - (v - low) / (high - low) * box.height(); };
     QPolygonF line;
     line.reserve(static_cast<qsizetype>(2 * buckets.size()));
