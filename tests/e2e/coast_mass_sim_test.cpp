@@ -123,6 +123,17 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
     }
     QVERIFY(!analysis->Analyse());  // no number from no mass
   }
+
+  // A recording started after the live coast-down did not see it: the
+  // analysis takes the mass typed last and saves into no recording.
+  QVERIFY(recorder.StartRecording(home_.filePath(QStringLiteral("later.csv")).toStdString()));
+  trend->ShowLive();
+  analysis = trend->OpenCoastAnalysis();
+  QCOMPARE(analysis->MassText(), QStringLiteral("150"));
+  QVERIFY2(analysis->MassNote().contains(QStringLiteral("等效质量取自上次输入")), qPrintable(analysis->MassNote()));
+  QVERIFY(!analysis->SaveMassToRecording());
+  recorder.StopRecording();
+  QVERIFY(QTest::qWaitFor([&] { return recorder.LastRecordingFinished(); }, 8000));
 }
 
 QTEST_MAIN(CoastMassSimTest)

@@ -93,7 +93,8 @@ bool CRecordControl::StartRecording(const std::filesystem::path& file) {
   const auto wallStart = std::chrono::system_clock::now();
   const std::filesystem::path path = file.empty() ? RecordFolder() / DefaultRecordFileName(wallStart) : file;
   auto recorder = std::make_unique<FrameRecorder>();
-  if (const std::optional<RecordError> error = recorder->Start(path, std::chrono::steady_clock::now(), wallStart)) {
+  const auto startedAt = std::chrono::steady_clock::now();
+  if (const std::optional<RecordError> error = recorder->Start(path, startedAt, wallStart)) {
     recordButton_->setChecked(false);
     UpdateIndicator();
     boxes_.Show(RecordErrorMessage(texts_, *error));
@@ -101,6 +102,8 @@ bool CRecordControl::StartRecording(const std::filesystem::path& file) {
   }
   recorder_ = std::move(recorder);
   lastFile_ = path;
+  lastFrom_ = startedAt;
+  lastUntil_ = std::chrono::steady_clock::time_point::max();
   FrameRecorder* target = recorder_.get();
   observer_ = session_.AddStatusObserver(
       [target](const ControllerStatus& status, std::chrono::steady_clock::time_point at) { target->Add(status, at); });
@@ -116,6 +119,7 @@ void CRecordControl::StopRecording() {
   session_.RemoveStatusObserver(observer_);
   observer_ = 0;
   recorder_->Stop();
+  lastUntil_ = std::chrono::steady_clock::now();
   closing_.push_back(std::move(recorder_));
   recordButton_->setChecked(false);
   UpdateIndicator();
@@ -141,8 +145,11 @@ void CRecordControl::ChooseFileAndRecord() {
 void CRecordControl::OpenTrendWindow() {
   if (!trend_) {
     trend_ = new CTrendDlg(session_, texts_, boxes_, window());
-    // The live data's coast-down belongs to the recording running, or else to the latest one.
-    trend_->SetLiveRecording([this] { return recorder_ ? recorder_->Path() : lastFile_; });
+    // The live data's coast-down belongs to the latest recording if that one
+    // ran from before its first frame to after its last.
+    trend_->SetLiveRecording([this](std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+      return (!lastFile_.empty() && from >= lastFrom_ && to <= lastUntil_) ? lastFile_ : std::filesystem::path();
+    });
   }
   trend_->BringUp();
 }

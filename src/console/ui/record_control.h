@@ -68,6 +68,9 @@ class CRecordControl : public QWidget {
   StatusObserverId observer_ = 0;
   std::filesystem::path folder_;
   std::filesystem::path lastFile_;
+  // What the latest recording spans (until: max while it runs).
+  std::chrono::steady_clock::time_point lastFrom_{};
+  std::chrono::steady_clock::time_point lastUntil_{};
   std::unique_ptr<FrameRecorder> recorder_;
   // Recordings that were stopped and whose writer still finishes its file.
   std::vector<std::unique_ptr<FrameRecorder>> closing_;

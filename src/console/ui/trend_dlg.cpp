@@ -464,7 +464,17 @@ CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
     analysis_->SetRecording(filePath_, std::nullopt);
   } else {
     const RecordMetaResult remembered = ReadRecordMeta(CoastSettingsPath());
-    analysis_->SetRecording(liveRecording_ ? liveRecording_() : std::filesystem::path(), remembered.meta.massKg);
+    // Only a recording that ran through the whole coast-down has its mass: a
+    // later or an earlier one belongs to another run.
+    std::filesystem::path recording;
+    if (const auto run = LatestCoastRun(live_); run && liveRecording_) {
+      const auto at = [this](double seconds) {
+        return origin_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(seconds));
+      };
+      recording = liveRecording_(at(run->first), at(run->second));
+    }
+    analysis_->SetRecording(recording, remembered.meta.massKg);
   }
   analysis_->AnalyseIfMassKnown();
   return analysis_;

@@ -103,11 +103,12 @@ class CTrendDlg : public QDialog {
   QString CoastText() const;
   // "滑行分析": the analysis window with the latest coast-down shown here,
   // and the mass kept with its recording (the opened file, or for the live
-  // data the recording `liveRecording` names).
+  // data the recording `liveRecording` names for the coast-down's span).
   CCoastAnalysisDlg* OpenCoastAnalysis();
-  void SetLiveRecording(std::function<std::filesystem::path()> liveRecording) {
-    liveRecording_ = std::move(liveRecording);
-  }
+  // The recording that holds every frame from `from` to `to`; empty when none does.
+  using RecordingFor = std::function<std::filesystem::path(std::chrono::steady_clock::time_point from,
+                                                           std::chrono::steady_clock::time_point to)>;
+  void SetLiveRecording(RecordingFor liveRecording) { liveRecording_ = std::move(liveRecording); }
   // Repaints now instead of at the next tick.
   void Refresh();
   // A frame as the session hands it over (benchmarks feed frames this way).
@@ -137,7 +138,7 @@ class CTrendDlg : public QDialog {
   TrendStore file_;
   bool showingFile_ = false;
   std::filesystem::path filePath_;
-  std::function<std::filesystem::path()> liveRecording_;
+  RecordingFor liveRecording_;
   bool paused_ = false;
   bool following_ = true;
   bool dirty_ = false;
