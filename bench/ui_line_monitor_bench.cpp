@@ -6,6 +6,8 @@
 // ring of 100000 rows where every new row pushes out the oldest).
 #include <benchmark/benchmark.h>
 
+#include "offscreen_bench_main.h"
+
 #include <QApplication>
 #include <QTableView>
 
@@ -67,18 +69,4 @@ BENCHMARK(ui_MonitorAt480)->Arg(0)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  int code = 0;
-  {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-      code = 1;
-    } else {
-      benchmark::RunSpecifiedBenchmarks();
-    }
-    benchmark::Shutdown();
-  }
-  return code;
-}
+int main(int argc, char** argv) { return rolta::bench::RunOffscreenBenchmarks(argc, argv); }

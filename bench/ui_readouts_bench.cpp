@@ -20,6 +20,8 @@
 //                            open on its 5-minute window.
 #include <benchmark/benchmark.h>
 
+#include "offscreen_bench_main.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -345,7 +347,6 @@ BENCHMARK(ui_DigistringPaint)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
   // The window reads its settings file at start; keep the user's out of it.
   char scratch[] = "/tmp/rolta-ui-bench-XXXXXX";
   const char* dir = mkdtemp(scratch);
@@ -353,17 +354,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", dir);
     qputenv("XDG_STATE_HOME", dir);
   }
-  int code = 0;
-  {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-      code = 1;
-    } else {
-      benchmark::RunSpecifiedBenchmarks();
-    }
-    benchmark::Shutdown();
-  }
+  const int code = rolta::bench::RunOffscreenBenchmarks(argc, argv);
   if (dir) {
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);

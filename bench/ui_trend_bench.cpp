@@ -16,6 +16,8 @@
 //                              share of one core at that pace, frames included.
 #include <benchmark/benchmark.h>
 
+#include "offscreen_bench_main.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -139,11 +141,4 @@ BENCHMARK(BM_TrendLive5Min)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return rolta::bench::RunOffscreenBenchmarks(argc, argv); }

@@ -18,6 +18,7 @@
 #include "controller_simulator.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"
+#include "status_frame.h"
 
 namespace rolta::test {
 namespace {
@@ -209,20 +210,6 @@ TEST(LineMonitorStore, KeepsTheNewestRowsAndCountsWhatItDrops) {
   monitor.OnFrameSent(AsSpan(frame), frame.size(), t0);
   rates = monitor.Rates(t0 + 2s);
   EXPECT_DOUBLE_EQ(rates.sent, 0.5);
-}
-
-Bytes StatusFrame(std::uint8_t type, float v1, float v2, float v3, float v4, std::int16_t numth) {
-  Bytes frame(24, 0);
-  frame[0] = 0x55;
-  frame[1] = 0xAA;
-  frame[2] = type;
-  PutFloat32LE(&frame[6], v1);
-  PutFloat32LE(&frame[10], v2);
-  PutFloat32LE(&frame[14], v3);
-  PutFloat32LE(&frame[18], v4);
-  PutUInt16LE(&frame[22], static_cast<std::uint16_t>(numth));
-  StoreChecksum(frame.data(), frame.size());
-  return frame;
 }
 
 TEST(LineMonitorTexts, RowsSayWhatTheConsoleDecodes) {
