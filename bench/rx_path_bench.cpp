@@ -21,11 +21,10 @@ namespace {
 using namespace rolta;
 
 // Hands out a prepared stream over and over, `perRead` frames at a time.
-class ReplayLink : public SerialLink {
+class ReplayLink : public test::AlwaysOpenLink {
  public:
   ReplayLink(std::vector<std::uint8_t> stream, std::size_t perRead)
       : stream_(std::move(stream)), perRead_(perRead) {}
-  bool IsOpen() const override { return true; }
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override {
     std::size_t n = std::min({perRead_, max, stream_.size() - at_});
     std::copy_n(stream_.begin() + at_, n, buffer);
@@ -33,12 +32,6 @@ class ReplayLink : public SerialLink {
     return n;
   }
   std::size_t Write(const std::uint8_t*, std::size_t length) override { return length; }
-  void AcknowledgeNotification() override {}
-  void SetNotifyCallback(NotifyCallback) override {}
-  int Open(const std::string&, int, int, int, std::uint32_t) override { return 1; }
-  void Close() override {}
-  std::error_code LastOpenError() const override { return {}; }
-  std::uint32_t BaudRate() const override { return 115200; }
 
  private:
   std::vector<std::uint8_t> stream_;

@@ -6,6 +6,7 @@
 // ring of 100000 rows where every new row pushes out the oldest).
 #include <benchmark/benchmark.h>
 
+#include "cpu_clock.h"
 #include "offscreen_bench_main.h"
 
 #include <QApplication>
@@ -26,12 +27,7 @@
 namespace {
 
 using namespace rolta;
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using rolta::bench::CpuSeconds;
 
 void ui_MonitorAt480(benchmark::State& state) {
   constexpr int kFramesPerRefresh = 120;  // 480 a second, refreshed 4 times a second
@@ -54,14 +50,14 @@ void ui_MonitorAt480(benchmark::State& state) {
   window.RefreshNow();
   QCoreApplication::processEvents();
   int n = 0;
-  const double before = ThreadCpuSeconds();
+  const double before = CpuSeconds();
   for (auto _ : state) {
     for (int i = 0; i < kFramesPerRefresh; ++i) report(n++);
     window.RefreshNow();
     window.View()->viewport()->repaint();
     QCoreApplication::processEvents();
   }
-  const double perRefresh = (ThreadCpuSeconds() - before) / static_cast<double>(state.iterations());
+  const double perRefresh = (CpuSeconds() - before) / static_cast<double>(state.iterations());
   state.counters["cpu%@480"] = perRefresh * 4.0 * 100.0;
   state.counters["rows"] = static_cast<double>(window.Model().rowCount());
 }

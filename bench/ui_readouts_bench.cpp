@@ -20,6 +20,7 @@
 //                            open on its 5-minute window.
 #include <benchmark/benchmark.h>
 
+#include "cpu_clock.h"
 #include "offscreen_bench_main.h"
 
 #include <QApplication>
@@ -56,6 +57,7 @@
 namespace {
 
 using namespace rolta;
+using rolta::bench::CpuSeconds;
 
 // Context switches, voluntary or not, of the process (who == RUSAGE_SELF) or
 // of the calling thread (RUSAGE_THREAD): each costs a wake-up, dear on a
@@ -64,12 +66,6 @@ double ContextSwitches(int who) {
   rusage usage{};
   getrusage(who, &usage);
   return static_cast<double>(usage.ru_nvcsw + usage.ru_nivcsw);
-}
-
-double CpuSeconds(clockid_t clock) {
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 // The far end of the line: a pseudo-terminal whose slave the console opens.

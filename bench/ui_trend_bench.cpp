@@ -16,6 +16,7 @@
 //                              share of one core at that pace, frames included.
 #include <benchmark/benchmark.h>
 
+#include "cpu_clock.h"
 #include "offscreen_bench_main.h"
 
 #include <QApplication>
@@ -37,12 +38,7 @@
 namespace {
 
 using namespace rolta;
-
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using rolta::bench::CpuSeconds;
 
 ControllerStatus Frame(int i) {
   ControllerStatus status;
@@ -87,7 +83,7 @@ void RepaintRecording(benchmark::State& state, bool zoom) {
   const double t1 = trend->Plot()->RangeEnd();
   // The first paint reduces every column and loads the fonts.
   trend->Plot()->render(&image);
-  const double before = ThreadCpu();
+  const double before = CpuSeconds();
   std::int64_t paints = 0;
   for (auto _ : state) {
     if (zoom) trend->ShowRange(t0, t1 + 0.01 * static_cast<double>(paints % 7 + 1));
@@ -95,7 +91,7 @@ void RepaintRecording(benchmark::State& state, bool zoom) {
     trend->Plot()->render(&image);
     ++paints;
   }
-  Report(state, *trend, ThreadCpu() - before, paints);
+  Report(state, *trend, CpuSeconds() - before, paints);
 }
 void BM_TrendRepaint5Min(benchmark::State& state) { RepaintRecording(state, false); }
 void BM_TrendRepaint5MinZoomed(benchmark::State& state) { RepaintRecording(state, true); }
@@ -123,7 +119,7 @@ void BM_TrendLive5Min(benchmark::State& state) {
   trend->Plot()->render(&image);
   const double secondsPerColumn = 300.0 / static_cast<double>(std::max<std::size_t>(1, trend->Plot()->Columns()));
   const int framesPerColumn = static_cast<int>(std::ceil(secondsPerColumn * 480));
-  const double before = ThreadCpu();
+  const double before = CpuSeconds();
   std::int64_t paints = 0;
   for (auto _ : state) {
     addFrames(framesPerColumn);
@@ -131,7 +127,7 @@ void BM_TrendLive5Min(benchmark::State& state) {
     trend->Plot()->render(&image);
     ++paints;
   }
-  const double cpu = ThreadCpu() - before;
+  const double cpu = CpuSeconds() - before;
   Report(state, *trend, cpu, paints);
   const double perSecond = std::min(30.0, 1.0 / secondsPerColumn);
   state.counters["paints/s"] = perSecond;
