@@ -1,6 +1,6 @@
 // Status frames per second through a controller session's receive path: ring,
 // sync search, checksum, decoding, and the status line and readout texts at
-// the screen's pace (one present per 8 frames: 60 a second at the line's 480
+// the screen's pace (one present per 16 frames: 30 a second at the line's 480
 // frames a second). The 1 ms pause after each frame is left out; the "x480"
 // counter says how many times faster than the line the path is.
 #include <benchmark/benchmark.h>
@@ -58,7 +58,7 @@ std::vector<std::uint8_t> StatusStream(int frames) {
 
 void Run(benchmark::State& state, bool present, bool monitored = false) {
   const auto framesPerRead = static_cast<std::size_t>(state.range(0));
-  constexpr std::uint64_t kFramesPerPresent = 8;
+  constexpr std::uint64_t kFramesPerPresent = 16;
   IdentityLookup lookup;
   test::RecordingView view;
   test::QuietServices services;

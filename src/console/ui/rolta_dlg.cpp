@@ -498,9 +498,10 @@ void CRoltaDlg::ShowControllerVersion(const ControllerVersionTexts& texts) {
 }
 
 void CRoltaDlg::RequestPresent() {
-  // At most one repaint per screen refresh: a burst of frames shows its
-  // latest values once.
-  constexpr qint64 kFrameIntervalMs = 16;
+  // At most about 30 repaints a second, as smooth as a readout can be read
+  // and half the painting of one per screen refresh; a burst of frames shows
+  // its latest values once.
+  constexpr qint64 kFrameIntervalMs = 33;
   const qint64 wait = std::max<qint64>(0, kFrameIntervalMs - sincePresent_.elapsed());
   QTimer::singleShot(static_cast<int>(wait), this, [this] {
     sincePresent_.restart();
