@@ -45,10 +45,14 @@ FrameRecorder::~FrameRecorder() {
 std::optional<RecordError> FrameRecorder::Start(const std::filesystem::path& file,
                                                 std::chrono::steady_clock::time_point start,
                                                 std::chrono::system_clock::time_point wallStart) {
+  // Once started, the worker owns the file and reads these: a second Start
+  // must not touch them.
+  if (worker_.joinable()) {
+    return RecordError{RecordError::Kind::Open, file, std::make_error_code(std::errc::device_or_resource_busy)};
+  }
   path_ = file;
   start_ = start;
   wallStart_ = wallStart;
-  if (worker_.joinable() || fd_ >= 0) return RecordError{RecordError::Kind::Open, file, std::make_error_code(std::errc::device_or_resource_busy)};
   if (const auto folder = file.parent_path(); !folder.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);

@@ -174,6 +174,10 @@ TEST(FrameRecorderTest, WritesEveryFrameWithinTheFlushIntervalAndReadsBack) {
     recorder.Add(Status(16, static_cast<float>(i), 0.5f * static_cast<float>(i), 0, 0, static_cast<std::int16_t>(i)),
                  start + std::chrono::microseconds(2083 * i));
   }
+  // A second start is refused and leaves the running recording's file and times alone.
+  EXPECT_TRUE(recorder.Start(folder / "other.csv", start + 1h, std::chrono::system_clock::now()));
+  EXPECT_EQ(recorder.Path(), file);
+  EXPECT_EQ(recorder.StartTime(), start);
   // Without stopping: on the disk within the flush interval.
   for (int i = 0; i < 200 && recorder.Progress().rowsWritten < 100; ++i) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(recorder.Progress().rowsWritten, 100u);
