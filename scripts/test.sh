@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the full
 # build (console, simulator, core), the core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a bounded fuzz run of the receive path.
+# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, and a
+# bounded run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -29,6 +30,15 @@ cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DROLTA_WITH_QT=OFF -DROLTA_SANITIZE=ON -DROLTA_BENCH=OFF
 cmake --build "$root/build-asan" -j"$jobs"
 run_ctest "$root/build-asan" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+
+echo "== Threaded parts under ThreadSanitizer (serial monitor thread, recorder, session with its link, rolta-cli)"
+cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DROLTA_WITH_QT=OFF -DROLTA_SANITIZE_THREAD=ON -DROLTA_BENCH=OFF
+threaded_tests=(comm_port_test recording_test controller_session_test cli_sim_test)
+cmake --build "$root/build-tsan" -j"$jobs" --target qrx5000b-sim envkit_all "${threaded_tests[@]}"
+(cd "$root/build-tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure \
+  -j"$jobs" -R '^(CommPort|PtyPair|FrameRecorder|RecordingTest|TrendData|ControllerSession|CliAgainstSimulator)') |
+  tee -a "$summary"
 
 if [ -x "$root/fuzz/run.sh" ] && command -v clang++ >/dev/null; then
   echo "== Fuzzing the receive path for ${fuzz_seconds} s"
