@@ -3,6 +3,19 @@
 #include <algorithm>
 
 namespace rolta {
+namespace {
+
+// A frame cut across k lost bytes ends with the first k bytes of the frame
+// after it: 0x55 for one, 55 AA and more for several.
+bool EndMayStartAFrame(const std::uint8_t* frame, std::size_t length) {
+  if (frame[length - 1] == kSync1) return true;
+  for (std::size_t i = 2; i + 1 < length; ++i) {
+    if (frame[i] == kSync1 && frame[i + 1] == kSync2) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 FrameReceiver::FrameReceiver(ByteChannel& channel, FrameSink& sink)
     : channel_(channel), sink_(sink) {
@@ -36,6 +49,41 @@ std::size_t FrameReceiver::ReadIntoRing() {
   return stored;
 }
 
+void FrameReceiver::Reset(std::uint32_t at) {
+  ring_.Reset(at);
+  lastNumth_.reset();
+  // A held frame raised the length to wait for; nothing is held any more.
+  if (heldSince_) expectedLength_ = 0;
+  heldSince_.reset();
+}
+
+bool FrameReceiver::ReleaseHeldFrame(LineClock::time_point now) {
+  if (scanning_ || !heldSince_) return false;
+  const std::uint64_t before = counters_.framesDispatched;
+  // Bytes already queued are not quiet: they settle the frame themselves.
+  if (channel_.IsOpen()) ReadAndScan();
+  if (heldSince_ && now - *heldSince_ >= kQuietConfirmsEnd) {
+    releaseHeld_ = true;
+    scanning_ = true;
+    Scan();
+    scanning_ = false;
+    releaseHeld_ = false;
+  }
+  return counters_.framesDispatched > before;
+}
+
+FrameReceiver::End FrameReceiver::CheckEnd(const std::uint8_t* frame, std::size_t length, std::uint32_t end,
+                                           std::uint32_t available) const {
+  if (!EndMayStartAFrame(frame, length)) return End::Confirmed;
+  const std::uint32_t following = available - end;
+  if (following >= 1 && ring_.At(end) != kSync1) return End::Refused;
+  if (following >= 2) return ring_.At(end + 1) == kSync2 ? End::Confirmed : End::Refused;
+  const std::int16_t numth = GetInt16LE(frame + length - 2);
+  if (lastNumth_ && numth == static_cast<std::int16_t>(*lastNumth_ + 1)) return End::Confirmed;
+  const bool status = ControllerFrameKindOf(frame[kCommandCodeOffset]) == ControllerFrameKind::Status;
+  return status && !releaseHeld_ ? End::Unknown : End::Confirmed;
+}
+
 void FrameReceiver::ReportSkipped(std::uint32_t from, std::uint32_t to) {
   tap_->OnBytesSkipped(ring_.Run(from, to - from), LineClock::now());
 }
@@ -51,23 +99,25 @@ void FrameReceiver::OnCommNotify(std::uint32_t events) {
     channel_.AcknowledgeNotification();
     return;
   }
-  if (characters) {
-    const bool full = ring_.Room() == 0;
-    // A full ring reads nothing but is still scanned, so a frame held at the
-    // tail (Ctrl down on a bad parameter record) can move on later.
-    bool scan = ReadIntoRing() > 0 || full;
-    while (scan) {
-      scan = false;
-      if (ring_.Available() >= static_cast<std::uint32_t>(std::max(expectedLength_, 0))) {
-        scanning_ = true;
-        Scan();
-        scanning_ = false;
-        scan = bytesArrivedDuringScan_;
-        bytesArrivedDuringScan_ = false;
-      }
+  if (characters) ReadAndScan();
+  channel_.AcknowledgeNotification();
+}
+
+void FrameReceiver::ReadAndScan() {
+  const bool full = ring_.Room() == 0;
+  // A full ring reads nothing but is still scanned, so a frame held at the
+  // tail (Ctrl down on a bad parameter record) can move on later.
+  bool scan = ReadIntoRing() > 0 || full;
+  while (scan) {
+    scan = false;
+    if (ring_.Available() >= static_cast<std::uint32_t>(std::max(expectedLength_, 0))) {
+      scanning_ = true;
+      Scan();
+      scanning_ = false;
+      scan = bytesArrivedDuringScan_;
+      bytesArrivedDuringScan_ = false;
     }
   }
-  channel_.AcknowledgeNotification();
 }
 
 void FrameReceiver::Scan() {
@@ -96,8 +146,8 @@ void FrameReceiver::Scan() {
     std::uint8_t* frame = BufferFor(type);
     ring_.CopyOut(offset, length, frame);
     const bool good = VerifyChecksum(frame, length) == 0;
-    if (tap_) tap_->OnFrameReceived({frame, length}, good, LineClock::now());
     if (!good) {
+      if (tap_) tap_->OnFrameReceived({frame, length}, false, LineClock::now());
       ++counters_.checksumErrors;
       if (sink_.OnBadFrame(type, frame, length)) break;  // held at the tail
       // Skipped whole, even if a good frame starts inside it.
@@ -107,9 +157,29 @@ void FrameReceiver::Scan() {
       continue;
     }
 
-    offset += static_cast<std::uint32_t>(length);
+    const std::uint32_t end = offset + static_cast<std::uint32_t>(length);
+    const End confirmation = CheckEnd(frame, length, end, available);
+    if (confirmation == End::Unknown) {
+      // Stays at the tail; the next byte that arrives settles it.
+      expectedLength_ = static_cast<std::int32_t>(available - offset + 1);
+      heldSince_ = LineClock::now();
+      sink_.OnFrameIncomplete();
+      break;
+    }
+    heldSince_.reset();
+    if (confirmation == End::Refused) {
+      ++counters_.framesRefused;
+      counters_.bytesSkipped += length;
+      if (tap_) tap_->OnFrameRefused({frame, length}, LineClock::now());
+      offset = end;
+      skippedFrom = offset;
+      continue;
+    }
+    if (tap_) tap_->OnFrameReceived({frame, length}, true, LineClock::now());
+    offset = end;
     skippedFrom = offset;
     expectedLength_ = static_cast<std::int32_t>(kStatusFrameLength);
+    lastNumth_ = GetInt16LE(frame + length - 2);
     sink_.OnFrame(type, frame, length);
     ++counters_.framesDispatched;
     sink_.PauseAfterFrame();

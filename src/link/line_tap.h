@@ -32,6 +32,12 @@ class LineTap {
   // A frame cut out of the ring by the length of its type, good or not.
   virtual void OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood,
                                LineClock::time_point at) = 0;
+  // A frame whose checksum adds up but whose end was not confirmed by the
+  // start of the next frame (it may be assembled across lost bytes): dropped
+  // whole. A tap that does not tell the two apart sees a rejected frame.
+  virtual void OnFrameRefused(std::span<const std::uint8_t> frame, LineClock::time_point at) {
+    OnFrameReceived(frame, false, at);
+  }
   // Bytes dropped one at a time because they start no frame.
   virtual void OnBytesSkipped(const ByteRun& bytes, LineClock::time_point at) = 0;
 };
