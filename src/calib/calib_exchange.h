@@ -59,10 +59,14 @@ class CalibExchange {
   // Three block requests (0,200), (200,200), (400,2) through the shared
   // buffer, 50 ms apart; the replies are handled when the caller returns.
   void ReadVarTable();
-  // Builds the channel's table from the grid rows and sends it: one store
-  // frame, or three block stores 100 ms apart for the 50-point table. The
-  // speed table is also written to stab.qrx once its frame went out whole.
+  // Builds the channel's table from the grid rows and sends it as below.
   void StoreTable(CalibChannel channel, std::span<const CalibGridRow> rows);
+  // Sends this table bit for bit: one store frame, or three block stores
+  // 100 ms apart for the 50-point table. The speed table is also written to
+  // stab.qrx once its frame went out whole. A table of another capacity than
+  // the channel's travels as the channel's size: its points up to that
+  // capacity, the count limited to it.
+  void StoreTable(CalibChannel channel, const CalibTable& table);
 
   // A calibration reply as cut out by the receive path (55 AA, type at +2,
   // payload at +6). Frames of another type or length are ignored. Returns

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -139,6 +140,36 @@ TEST_F(CalibExchangeTest, OnlyASpeedStoreThatWentOutReplacesStabFile) {
   const Bytes frame = channel_.Writes().at(0);
   EXPECT_EQ(ReadFile(stab), Bytes(frame.begin() + 6, frame.begin() + 88));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+}
+
+// A table as read from a file goes out bit for bit (NaN patterns, -0, a count
+// below the capacity), by the same frames and stab.qrx copy as grid rows; one
+// of another capacity goes out at the channel's size.
+TEST_F(CalibExchangeTest, AGivenTableIsSentBitForBit) {
+  CalibTable table(10);
+  table.SetCount(3);
+  const std::uint32_t bits[] = {0xFFFFFFFF, 0x7F800001, 0x80000000, 0x7F7FFFFF, 0xFF800000, 0x00000001};
+  for (std::size_t i = 0; i < 3; ++i) {
+    std::memcpy(table.FirstBytes(i), &bits[i], 4);
+    std::memcpy(table.SecondBytes(i), &bits[3 + i], 4);
+  }
+  CalibExchange exchange = Exchange();
+  exchange.StoreTable(CalibChannel::Speed, table);
+  const Bytes image(table.Image().begin(), table.Image().end());
+  const Bytes speed = channel_.Writes().at(0);
+  EXPECT_EQ(Bytes(speed.begin() + 6, speed.end()), image);
+  EXPECT_EQ(ReadFile(dir_ / "stab.qrx"), image);
+
+  CalibTable wide(50);
+  wide.SetCount(12);
+  for (std::size_t i = 0; i < 12; ++i) std::memcpy(wide.FirstBytes(i), &bits[i % 6], 4);
+  channel_.ClearWrites();
+  exchange.StoreTable(CalibChannel::Humidity, wide);
+  CalibTable expected(10);
+  expected.SetCount(10);
+  for (std::size_t i = 0; i < 10; ++i) std::memcpy(expected.FirstBytes(i), &bits[i % 6], 4);
+  const Bytes humidity = channel_.Writes().at(0);
+  EXPECT_EQ(Bytes(humidity.begin() + 6, humidity.end()), Bytes(expected.Image().begin(), expected.Image().end()));
 }
 
 TEST_F(CalibExchangeTest, PointRepliesReplaceTheFirstPointsOfTheWorkingTable) {
