@@ -99,13 +99,17 @@ RecordMetaResult ReadRecordMeta(const std::filesystem::path& file) {
   return ParseRecordMeta(in);
 }
 
-std::error_code WriteRecordMeta(const std::filesystem::path& file, const RecordMeta& meta) {
+std::string RecordMetaText(const RecordMeta& meta) {
   std::string text = "# ROLTA recording details\n";
   text += FormatText("%.*s=%.*s\n", static_cast<int>(kFormatKey.size()), kFormatKey.data(),
                      static_cast<int>(kFormatVersion.size()), kFormatVersion.data());
   if (meta.massKg) text += std::string(kMassKey) + '=' + MassText(*meta.massKg) + '\n';
   for (const auto& [key, value] : meta.others) text += key + '=' + value + '\n';
+  return text;
+}
 
+std::error_code WriteRecordMeta(const std::filesystem::path& file, const RecordMeta& meta) {
+  const std::string text = RecordMetaText(meta);
   std::error_code ec;
   if (file.has_parent_path()) {
     std::filesystem::create_directories(file.parent_path(), ec);

@@ -56,6 +56,8 @@ std::filesystem::path CoastSettingsPath();
 
 RecordMetaResult ParseRecordMeta(std::istream& in);
 RecordMetaResult ReadRecordMeta(const std::filesystem::path& file);
+// The text WriteRecordMeta puts in the file.
+std::string RecordMetaText(const RecordMeta& meta);
 // Replaces the file whole (a new file renamed over it), so a crash leaves the
 // old one or the new one, never half of either.
 std::error_code WriteRecordMeta(const std::filesystem::path& file, const RecordMeta& meta);
