@@ -5,6 +5,8 @@
 #include <charconv>
 #include <sstream>
 
+#include "console/catalogue.h"
+#include "console/input_checks.h"
 #include "rolta_version.h"
 
 namespace rolta::cli {
@@ -12,12 +14,33 @@ namespace {
 
 constexpr const char* kFooter =
     "Exit codes: 0 done, 2 bad usage or input, 3 time-out, 4 the controller refused,\n"
-    "5 port error. Port and speed default to the console's settings file.";
+    "5 port error or line lost, 6 the output could not be written, 130 interrupted.\n"
+    "Port and speed default to the console's settings file.";
 
 // The speeds the console's speed list offers.
 constexpr unsigned kBauds[] = {9600, 19200, 38400, 57600, 115200};
 
+constexpr ExecOption kExecOptions[] = {
+    {"--a", &CliRequest::paramA, CommandInput::ParamA},
+    {"--b", &CliRequest::paramB, CommandInput::ParamB},
+    {"--m", &CliRequest::paramM, CommandInput::ParamM},
+    {"--c", &CliRequest::paramC, CommandInput::ParamC},
+    {"--start-speed", &CliRequest::startSpeed, CommandInput::StartSpeed},
+    {"--end-speed", &CliRequest::endSpeed, CommandInput::EndSpeed},
+    {"--start-load", &CliRequest::startLoad, CommandInput::StartLoad},
+    {"--end-load", &CliRequest::endLoad, CommandInput::EndLoad},
+};
+
 }  // namespace
+
+std::span<const ExecOption> ExecOptions() { return kExecOptions; }
+
+const ExecOption* ExecOptionOf(CommandInput input) {
+  for (const ExecOption& option : kExecOptions) {
+    if (option.input == input) return &option;
+  }
+  return nullptr;
+}
 
 std::optional<std::array<bool, 4>> ParseFlywheels(const std::string& text) {
   std::array<bool, 4> wheels{};
@@ -37,7 +60,10 @@ std::optional<std::array<bool, 4>> ParseFlywheels(const std::string& text) {
   return wheels;
 }
 
-ParseResult ParseCliArgs(const std::vector<std::string>& args) {
+ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup* texts) {
+  const auto label = [texts](std::string_view text) {
+    return texts != nullptr ? texts->Lookup(text) : std::string(text);
+  };
   CliRequest request;
   CLI::App app{"Runs the QRX5000B controller's operations from the command line.",
                args.empty() ? "rolta-cli" : args[0]};
@@ -63,16 +89,14 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
   CLI::App* exec = app.add_subcommand("exec", "execute a position of the command catalogue");
   exec->callback(on(Command::Exec));
   exec->add_option("position", request.position, "list position 0..90 or its caption")->required();
-  exec->add_option("--a", request.paramA, "恒速/恒功速度/a");
-  exec->add_option("--b", request.paramB, "恒力/加载/b");
-  exec->add_option("--m", request.paramM, "设定负荷/m");
-  exec->add_option("--c", request.paramC, "速度间隔L/c");
-  exec->add_option("--start-speed", request.startSpeed, "起始速度");
-  exec->add_option("--end-speed", request.endSpeed, "结束速度/间隔H");
-  exec->add_option("--start-load", request.startLoad, "起始负荷");
-  exec->add_option("--end-load", request.endLoad, "结束负荷");
+  for (const ExecOption& option : kExecOptions) {
+    exec->add_option(std::string(option.flag), request.*option.value,
+                     label(InputFieldOf(option.input)->label));
+  }
   exec->add_option("--flywheels", flywheels, "flywheels to load, e.g. 1,3");
   exec->add_flag("--wait", request.wait, "print the controller's first answer of the command's type");
+  exec->add_flag("--confirm-limits", request.confirmLimits,
+                 "send a speed, force or power set-point above its safety limit");
 
   app.add_subcommand("estop", "emergency stop")->callback(on(Command::EmergencyStop));
 
@@ -105,13 +129,18 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
   calibSet->callback(on(Command::CalibSet));
   calibSet->add_option("channel", request.channel, "table name or caption")->required();
   calibSet->add_option("file", request.path, "CSV file")->required();
+  calibSet->add_flag("--allow-empty", request.allowEmpty, "a file with no points erases the table");
 
-  app.add_subcommand("backup", "parameters, channel map and every table into a folder")
-      ->callback(on(Command::Backup))
-      ->add_option("dir", request.path, "folder")->required();
-  app.add_subcommand("restore", "check a backup folder whole, then send it")
-      ->callback(on(Command::Restore))
-      ->add_option("dir", request.path, "folder")->required();
+  CLI::App* backup = app.add_subcommand("backup", "parameters, channel map and every table into a new folder");
+  backup->callback(on(Command::Backup));
+  backup->add_option("dir", request.path, "folder")->required();
+  backup->add_flag("--force", request.force, "replace an existing backup folder whole");
+  CLI::App* restore = app.add_subcommand(
+      "restore", "check a backup folder whole, back up the controller's current state beside it, then send it");
+  restore->callback(on(Command::Restore));
+  restore->add_option("dir", request.path, "folder")->required();
+  restore->add_flag("--no-safety-backup", request.noSafetyBackup,
+                    "do not back up the controller's current state first");
   app.add_subcommand("upgrade", "load controller firmware; Ctrl-C cancels")
       ->callback(on(Command::Upgrade))
       ->add_option("file", request.path, "ROM file")->required();

@@ -3,9 +3,17 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "env/text_lookup.h"
+
+namespace rolta {
+enum class CommandInput : std::uint8_t;  // console/catalogue.h
+}
 
 namespace rolta::cli {
 
@@ -15,6 +23,7 @@ inline constexpr int kExitUsage = 2;      // bad usage or bad input (files, valu
 inline constexpr int kExitTimeOut = 3;    // the controller did not answer in time
 inline constexpr int kExitRefused = 4;    // the controller refused a command or did not take a value
 inline constexpr int kExitPortError = 5;  // the port could not be opened or was lost
+inline constexpr int kExitOutputFailed = 6;  // the output could not be written (a full disk, a closed pipe)
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, the shell's convention
 
 enum class Command {
@@ -38,8 +47,16 @@ struct CliRequest {
   std::optional<std::string> startSpeed, endSpeed, startLoad, endLoad;
   std::array<bool, 4> flywheels{};
   bool wait = false;
+  // A set-point above its safety limit is sent only with this.
+  bool confirmLimits = false;
   // calib
   std::string channel;
+  // calib set: a table file with no points erases the table only with this.
+  bool allowEmpty = false;
+  // backup: an existing non-empty folder is replaced whole only with this.
+  bool force = false;
+  // restore: no backup of the controller's current state first.
+  bool noSafetyBackup = false;
   // params set, channels set, calib set, upgrade: the file; backup, restore: the folder.
   std::string path;
   // monitor; 0 runs until Ctrl-C.
@@ -53,8 +70,18 @@ struct ParseResult {
   std::string error;   // message for standard error
 };
 
-// args[0] is the program name.
-ParseResult ParseCliArgs(const std::vector<std::string>& args);
+// The options of `exec` that fill the console's input fields.
+struct ExecOption {
+  std::string_view flag;
+  std::optional<std::string> CliRequest::*value;
+  CommandInput input;
+};
+std::span<const ExecOption> ExecOptions();
+const ExecOption* ExecOptionOf(CommandInput input);
+
+// args[0] is the program name. The console's field labels in the help pass
+// through `texts` when given.
+ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup* texts = nullptr);
 
 // "1,3" -> flywheels 1 and 3; nothing on a number outside 1..4 or bad text.
 std::optional<std::array<bool, 4>> ParseFlywheels(const std::string& text);

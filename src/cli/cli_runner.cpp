@@ -1,6 +1,10 @@
 #include "cli/cli_runner.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <memory>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +19,10 @@
 #include <thread>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "calib/calib_exchange.h"
 #include "cli/cli_documents.h"
 #include "config/channel_map.h"
@@ -25,6 +33,8 @@
 #include "console/console_texts.h"
 #include "console/controller_session.h"
 #include "console/firmware_upgrade.h"
+#include "console/input_checks.h"
+#include "console/safety_messages.h"
 #include "console/readouts.h"
 #include "env/env_library.h"
 #include "link/command_codes.h"
@@ -43,6 +53,138 @@ constexpr std::int16_t kNumthParamsWritten = 102;
 std::string Say(const TextLookup& texts, std::string_view text) { return texts.Lookup(text); }
 
 std::int16_t NumthOf(const std::uint8_t* frame, std::size_t length) { return GetInt16LE(frame + length - 2); }
+
+// Closes a descriptor when it goes out of scope.
+struct FileDescriptor {
+  explicit FileDescriptor(int fd) : fd(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  int fd;
+};
+
+// The whole of a regular file of at most `maxBytes`, or why not. A folder, a
+// FIFO or a device is refused without reading from it (a FIFO would block,
+// a device could be endless), and so is a file too large to be a document.
+struct FileRead {
+  std::optional<std::string> text;
+  std::string problem;
+};
+FileRead ReadRegularFile(const fs::path& path, std::size_t maxBytes) {
+  const auto failed = [](std::string problem) { return FileRead{std::nullopt, std::move(problem)}; };
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.fd < 0) return failed(std::string("cannot be opened: ") + std::strerror(errno));
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return failed(S_ISDIR(info.st_mode) ? "is a folder" : "is not a regular file");
+  const std::string tooLarge = "is larger than " + std::to_string(maxBytes) + " bytes";
+  if (static_cast<std::uint64_t>(info.st_size) > maxBytes) return failed(tooLarge);
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
+    if (got == 0) break;
+    // It may have grown since it was looked at.
+    if (text.size() + static_cast<std::size_t>(got) > maxBytes) return failed(tooLarge);
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return {std::move(text), {}};
+}
+
+// How a backup folder's writing went: an empty problem when it is in place.
+struct BackupWriteResult {
+  std::string problem;  // a fixed text for the lookup
+  std::string detail;   // the system's reason
+};
+
+bool WriteWholeFile(int folderFd, const std::string& name, const std::string& text) {
+  const FileDescriptor file(::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (file.fd < 0) return false;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(file.fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<std::size_t>(wrote);
+  }
+  return ::fsync(file.fd) == 0;
+}
+
+bool SyncFolder(const fs::path& folder) {
+  const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd.fd >= 0 && ::fsync(fd.fd) == 0;
+}
+
+// Writes the files into a hidden sibling of `requested`, syncs them and puts
+// the folder in place with one rename: a failure (a full disk) leaves no
+// folder, and an existing backup is only ever replaced whole (`replace`), or
+// left as it was.
+BackupWriteResult WriteBackupAtomically(const fs::path& requested,
+                                        const std::vector<std::pair<std::string, std::string>>& files,
+                                        bool replace) {
+  fs::path target = fs::absolute(requested).lexically_normal();
+  if (!target.has_filename()) target = target.parent_path();
+  const fs::path parent = target.parent_path();
+  const std::string tag = "." + target.filename().string() + ".rolta-" + std::to_string(::getpid());
+  const fs::path staging = parent / (tag + "-new");
+  const fs::path previous = parent / (tag + "-old");
+  const auto failed = [&staging](std::string problem, int error) {
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+    return BackupWriteResult{std::move(problem), error != 0 ? std::strerror(error) : ""};
+  };
+  std::error_code error;
+  fs::create_directories(parent, error);
+  fs::remove_all(staging, error);
+  if (::mkdir(staging.c_str(), 0755) != 0) return failed("the backup folder could not be written", errno);
+  {
+    const FileDescriptor folder(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0) return failed("the backup folder could not be written", errno);
+    for (const auto& [name, text] : files) {
+      if (!WriteWholeFile(folder.fd, name, text)) return failed("the backup folder could not be written", errno);
+    }
+    if (::fsync(folder.fd) != 0) return failed("the backup folder could not be written", errno);
+  }
+  // An empty folder is replaced by rename itself; a full one only when asked.
+  bool movedAside = false;
+  if (::rename(staging.c_str(), target.c_str()) != 0) {
+    const int renameError = errno;
+    if ((renameError != ENOTEMPTY && renameError != EEXIST) || !replace) {
+      return failed(renameError == ENOTEMPTY || renameError == EEXIST ? "already holds files; --force replaces it whole"
+                                                                      : "the backup folder could not be put in place",
+                    renameError == ENOTEMPTY || renameError == EEXIST ? 0 : renameError);
+    }
+    fs::remove_all(previous, error);
+    if (::rename(target.c_str(), previous.c_str()) != 0) {
+      return failed("the backup folder could not be put in place", errno);
+    }
+    movedAside = true;
+    if (::rename(staging.c_str(), target.c_str()) != 0) {
+      const int putError = errno;
+      ::rename(previous.c_str(), target.c_str());  // the old backup back where it was
+      return failed("the backup folder could not be put in place", putError);
+    }
+  }
+  SyncFolder(parent);
+  if (movedAside) fs::remove_all(previous, error);
+  return {};
+}
+
+// `<folder>.before-<local time>` beside the folder a restore reads.
+fs::path SafetyBackupPath(const fs::path& source) {
+  fs::path folder = fs::absolute(source).lexically_normal();
+  if (!folder.has_filename()) folder = folder.parent_path();
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  return folder.parent_path() / (folder.filename().string() + ".before-" + stamp);
+}
 
 // The channel's notifications, posted by its monitor thread and handled on
 // the thread that runs the command.
@@ -73,25 +215,29 @@ class TerminalView final : public SessionView {
   void ShowReadouts(const ReadoutUpdate&) override {}
   void ShowControllerVersion(const ControllerVersionTexts& texts) override { version = texts; }
   void RequestPresent() override {}
-  void OnChannelClosed() override {}
+  void OnChannelClosed() override { channelClosed = true; }
   void StartExternalProgram(const std::string&) override {}
   std::string CurrentDirectory() const override { return fs::current_path().string(); }
   void ShowChannelMapWindow() override {}
   ControllerVersionTexts version;
+  // The line was lost (hang-up, device gone); the command ends with a port error.
+  bool channelClosed = false;
 };
 
 // A box is printed; its question is answered OK, as an operator who runs the
-// command has already decided.
+// command has already decided. Once the line is lost the program says so in
+// its own words (the console's box speaks of its buttons).
 class TerminalBoxes final : public MessageBoxService {
  public:
-  explicit TerminalBoxes(std::ostream& err) : err_(err) {}
+  TerminalBoxes(std::ostream& err, const TerminalView& view) : err_(err), view_(view) {}
   MessageAnswer Show(const MessageRequest& request) override {
-    err_ << request.caption << ": " << request.text << "\n";
+    if (!view_.channelClosed) err_ << request.caption << ": " << request.text << "\n";
     return MessageAnswer::Ok;
   }
 
  private:
   std::ostream& err_;
+  const TerminalView& view_;
 };
 
 class TerminalKeys final : public KeyState {
@@ -122,7 +268,7 @@ class TerminalPump final : public EventPump {
   Notifications& notifications_;
 };
 
-enum class WaitResult { Done, TimeOut, Interrupted };
+enum class WaitResult { Done, TimeOut, Interrupted, LineLost };
 
 // One connection to the controller for one command.
 class Line {
@@ -130,7 +276,7 @@ class Line {
   Line(const CliEnvironment& environment, std::ostream& err)
       : environment_(environment),
         texts_(environment.texts),
-        boxes_(err),
+        boxes_(err, view_),
         keys_(environment.interrupted),
         pump_(notifications_),
         session_(texts_, view_, HostServices{boxes_, pump_, keys_}),
@@ -159,8 +305,11 @@ class Line {
       err_ << OpenFailureMessage(texts_, port, session_.OpenError()).text << "\n";
       return kExitPortError;
     }
+    port_ = port;
     return kExitDone;
   }
+
+  const std::string& PortName() const { return port_; }
 
   // Handles the channel's notifications until `done` holds or the time is up.
   WaitResult WaitUntil(const std::function<bool()>& done, double seconds) {
@@ -169,6 +318,7 @@ class Line {
     while (true) {
       pump_.ProcessPendingEvents();
       if (done()) return WaitResult::Done;
+      if (view_.channelClosed) return WaitResult::LineLost;
       if (environment_.interrupted.load()) return WaitResult::Interrupted;
       const auto now = Clock::now();
       if (now >= deadline) return WaitResult::TimeOut;
@@ -194,6 +344,7 @@ class Line {
   TerminalPump pump_;
   ControllerSession session_;
   std::ostream& err_;
+  std::string port_;
 };
 
 // Waits for the first frame of `type` after `send` ran; copies it.
@@ -208,6 +359,19 @@ class Commands {
       : request_(request), environment_(environment), texts_(environment.texts), out_(out), err_(err) {}
 
   int Run() {
+    const int code = RunCommand();
+    // What was printed must have reached its file: a full disk or a closed
+    // pipe is an error of its own, not a success.
+    out_.flush();
+    if (!out_) {
+      err_ << Say(texts_, "The output could not be written.") << "\n";
+      return kExitOutputFailed;
+    }
+    return code;
+  }
+
+ private:
+  int RunCommand() {
     switch (request_.command) {
       case Command::Ports: return Ports();
       case Command::Version: return WithLine([this](Line& line) { return Version(line); });
@@ -219,7 +383,7 @@ class Commands {
       case Command::ChannelsSet: return ChannelsSet();
       case Command::CalibGet: return CalibGet();
       case Command::CalibSet: return CalibSet();
-      case Command::Backup: return WithLine([this](Line& line) { return Backup(line); });
+      case Command::Backup: return Backup();
       case Command::Restore: return Restore();
       case Command::Upgrade: return Upgrade();
       case Command::Monitor: return WithLine([this](Line& line) { return Monitor(line); });
@@ -229,7 +393,6 @@ class Commands {
     return kExitUsage;
   }
 
- private:
   int WithLine(const std::function<int(Line&)>& body) {
     Line line(environment_, err_);
     if (const int code = line.Open(request_); code != kExitDone) return code;
@@ -243,6 +406,9 @@ class Commands {
 
   int WaitFailure(WaitResult result, std::string_view what) {
     if (result == WaitResult::Interrupted) return Fail(kExitInterrupted, Say(texts_, "Interrupted."));
+    if (result == WaitResult::LineLost) {
+      return Fail(kExitPortError, Say(texts_, "The line to the controller was lost") + " (" + std::string(what) + ")");
+    }
     return Fail(kExitTimeOut, Say(texts_, "Time-out: the controller did not answer") + " (" + std::string(what) + ")");
   }
 
@@ -285,9 +451,17 @@ class Commands {
     return kExitDone;
   }
 
+  // Done only when the controller confirmed it; otherwise the operator is
+  // told to use the bench's own stop, as the console does.
   int EmergencyStop(Line& line) {
-    line.Session().EmergencyStop();
-    out_ << Say(texts_, "Emergency stop sent.") << "\n";
+    Awaited awaited;
+    const int code = Exchange(line, command::kEmergencyStop, [&line] { line.Session().EmergencyStop(); }, awaited,
+                              texts_.Lookup("急停"));
+    if (code != kExitDone) {
+      err_ << EmergencyStopUnconfirmedMessage(texts_, code == kExitRefused).text << "\n";
+      return code;
+    }
+    out_ << Say(texts_, "Emergency stop sent and confirmed.") << "\n";
     return kExitDone;
   }
 
@@ -330,6 +504,22 @@ class Commands {
     take(request_.startLoad, inputs.StartLoad);
     take(request_.endLoad, inputs.EndLoad);
     inputs.Flywheels = request_.flywheels;
+    // The console's checks of its input fields, before the port is opened.
+    const SafetySettings safety = LoadSafetySettings(SafetySettingsPath());
+    for (const InputProblem& problem : CheckInputs(*position, inputs, safety)) {
+      const ExecOption* option = ExecOptionOf(problem.input);
+      const std::string flag = option != nullptr ? std::string(option->flag) : std::string();
+      if (problem.kind == InputProblem::Kind::NotANumber) {
+        return Fail(kExitUsage, "exec " + flag + " (" + texts_.Lookup(InputFieldOf(problem.input)->label) + "): \"" +
+                                    problem.text + "\" " + Say(texts_, "is not a number") + " (" +
+                                    Say(texts_, "nothing was sent") + ")");
+      }
+      if (!request_.confirmLimits) {
+        return Fail(kExitUsage, "exec " + flag + ": " + LimitExceededText(texts_, problem) + "; " +
+                                    Say(texts_, "add --confirm-limits to send it") + " (" +
+                                    Say(texts_, "nothing was sent") + ")");
+      }
+    }
 
     return WithLine([&](Line& line) {
       const auto execute = [&line, &position, &inputs] { line.Session().Execute(*position, inputs); };
@@ -412,24 +602,19 @@ class Commands {
   }
 
   std::optional<std::string> ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-      err_ << Say(texts_, "Cannot read") << " " << path.string() << "\n";
-      return std::nullopt;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    FileRead read = ReadRegularFile(path, kMaxDocumentBytes);
+    if (!read.text) err_ << path.string() << ": " << read.problem << " (" << Say(texts_, "nothing was sent") << ")\n";
+    return std::move(read.text);
   }
 
   int Invalid(const fs::path& path, const DocumentError& error) {
     return Fail(kExitUsage, path.string() + ": " + error.message + " (" + Say(texts_, "nothing was sent") + ")");
   }
 
-  int WriteParams(Line& line, const std::string& document) {
+  int WriteParams(Line& line, const std::string& document, ValueCheck check) {
     ControllerParams base;
     if (int code = ReadParams(line, base); code != kExitDone) return code;
-    ControllerParams values = std::get<ControllerParams>(ParamsFromJson(document, base));
+    ControllerParams values = std::get<ControllerParams>(ParamsFromJson(document, base, check));
     // As the settings form does: the controller's clock is set to the PC's.
     const std::optional<LocalTime> now = SystemLocalClock().Now();
     if (now) {
@@ -468,7 +653,7 @@ class Commands {
     if (auto parsed = ParamsFromJson(*document, {}); std::holds_alternative<DocumentError>(parsed)) {
       return Invalid(request_.path, std::get<DocumentError>(parsed));
     }
-    return WithLine([&](Line& line) { return WriteParams(line, *document); });
+    return WithLine([&](Line& line) { return WriteParams(line, *document, ValueCheck::Ranges); });
   }
 
   // ---- channel map ----
@@ -586,16 +771,15 @@ class Commands {
     });
   }
 
-  int WriteTable(CalibLink& link, CalibChannel channel, const std::vector<CalibGridRow>& rows) {
-    const std::size_t capacity = CalibChannelInfo(channel).capacity;
-    const CalibTable sent = TableFromGridRows(rows, capacity);
-    link.exchange.StoreTable(channel, rows);
+  int WriteTable(CalibLink& link, CalibChannel channel, const CalibTable& sent) {
+    link.exchange.StoreTable(channel, sent);
     CalibTable back;
     std::size_t points = 0;
     if (int code = ReadTable(link, channel, back, points); code != kExitDone) return code;
+    // Bit for bit: a NaN the table held is taken back as the same NaN.
     bool equal = back.Count() == sent.Count();
     for (std::size_t i = 0; equal && i < sent.PointCount(); ++i) {
-      equal = back.First(i) == sent.First(i) && back.Second(i) == sent.Second(i);
+      equal = SameFloatBits(back.First(i), sent.First(i)) && SameFloatBits(back.Second(i), sent.Second(i));
     }
     if (!equal) {
       return Fail(kExitRefused, Say(texts_, "calib: the controller did not take the table") + " " +
@@ -610,26 +794,24 @@ class Commands {
     if (!channel) return kExitUsage;
     const std::optional<std::string> document = ReadText(request_.path);
     if (!document) return kExitUsage;
-    auto rows = CalibFromCsv(*document, CalibChannelInfo(*channel).capacity);
-    if (auto* error = std::get_if<DocumentError>(&rows)) return Invalid(request_.path, *error);
+    auto table = CalibFromCsv(*document, CalibChannelInfo(*channel).capacity);
+    if (auto* error = std::get_if<DocumentError>(&table)) return Invalid(request_.path, *error);
+    // An empty file would erase the table: only when asked for.
+    if (std::get<CalibTable>(table).Count() == 0 && !request_.allowEmpty) {
+      return Invalid(request_.path, DocumentError{Say(texts_, "no points; --allow-empty stores an empty table")});
+    }
     return WithLine([&](Line& line) {
       CalibLink link(line);
-      return WriteTable(link, *channel, std::get<0>(rows));
+      return WriteTable(link, *channel, std::get<CalibTable>(table));
     });
   }
 
   // ---- backup and restore ----
 
-  bool WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    if (!file) err_ << Say(texts_, "Cannot write") << " " << path.string() << "\n";
-    return static_cast<bool>(file);
-  }
+  using BackupFiles = std::vector<std::pair<std::string, std::string>>;
 
-  int Backup(Line& line) {
-    std::vector<std::pair<std::string, std::string>> files;
+  // The controller's state as the files of a backup folder, manifest last.
+  int ReadBackupFiles(Line& line, BackupFiles& files) {
     ControllerParams values;
     if (int code = ReadParams(line, values); code != kExitDone) return code;
     files.emplace_back(kParamsFile, ParamsToJson(values));
@@ -643,47 +825,137 @@ class Commands {
       if (int code = ReadTable(link, name.channel, table, points); code != kExitDone) return code;
       files.emplace_back(CalibFileName(name.channel), CalibToCsv(table, points));
     }
-    files.emplace_back(kManifestFile, BackupManifest());
-    // Written only once everything was read, so a failed backup leaves no half folder.
-    std::error_code error;
-    fs::create_directories(request_.path, error);
-    for (const auto& [name, text] : files) {
-      if (!WriteFile(fs::path(request_.path) / name, text)) return kExitUsage;
-    }
-    out_ << Say(texts_, "backup written to") << " " << request_.path << "\n";
+    files.emplace_back(kManifestFile, BackupManifest(files));
     return kExitDone;
+  }
+
+  // A folder a backup may be written to: new, empty, or replaced with --force.
+  std::optional<std::string> BackupTargetProblem(const fs::path& folder, bool force) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(folder, error);
+    if (!fs::exists(status)) return std::nullopt;
+    if (!fs::is_directory(status)) return Say(texts_, "exists and is not a folder");
+    if (!force && !fs::is_empty(folder, error)) return Say(texts_, "already holds files; --force replaces it whole");
+    return std::nullopt;
+  }
+
+  int WriteBackupFolder(const fs::path& requested, const BackupFiles& files, bool force) {
+    const BackupWriteResult result = WriteBackupAtomically(requested, files, force);
+    if (!result.problem.empty()) {
+      return Fail(kExitUsage, requested.string() + ": " + Say(texts_, result.problem) +
+                                  (result.detail.empty() ? "" : " (" + result.detail + ")"));
+    }
+    return kExitDone;
+  }
+
+  int Backup() {
+    const fs::path folder(request_.path);
+    if (auto problem = BackupTargetProblem(folder, request_.force)) {
+      return Fail(kExitUsage, folder.string() + ": " + *problem + " (" + Say(texts_, "nothing was read") + ")");
+    }
+    return WithLine([&](Line& line) {
+      BackupFiles files;
+      if (int code = ReadBackupFiles(line, files); code != kExitDone) return code;
+      if (int code = WriteBackupFolder(folder, files, request_.force); code != kExitDone) return code;
+      out_ << Say(texts_, "backup written to") << " " << request_.path << "\n";
+      return kExitDone;
+    });
+  }
+
+  // One step of a restore, for the report of a restore that stopped.
+  struct RestoreStep {
+    std::string name;
+    std::function<int(Line&)> write;
+  };
+
+  void ReportStoppedRestore(const std::vector<RestoreStep>& steps, std::size_t failed,
+                            const std::optional<fs::path>& safetyBackup, const std::string& port) {
+    const auto names = [&steps](std::size_t from, std::size_t to) {
+      std::string list;
+      for (std::size_t i = from; i < to; ++i) list += (list.empty() ? "" : ", ") + steps[i].name;
+      return list.empty() ? std::string("-") : list;
+    };
+    err_ << Say(texts_, "The restore stopped at") << " " << steps[failed].name << ".\n"
+         << "  " << Say(texts_, "now holding the backup's values:") << " " << names(0, failed) << "\n"
+         << "  " << Say(texts_, "unknown, the write failed:") << " " << steps[failed].name << "\n"
+         << "  " << Say(texts_, "still holding the previous values:") << " " << names(failed + 1, steps.size())
+         << "\n";
+    if (safetyBackup) {
+      err_ << Say(texts_, "To put the previous state back:") << " rolta-cli --port " << ShellQuoted(port)
+           << " restore --no-safety-backup " << ShellQuoted(safetyBackup->string()) << "\n";
+    }
+  }
+
+  static std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
   }
 
   int Restore() {
     const fs::path folder(request_.path);
-    const std::optional<std::string> manifest = ReadText(folder / kManifestFile);
-    if (!manifest) return kExitUsage;
-    if (auto error = CheckManifest(*manifest)) return Invalid(folder / kManifestFile, *error);
+    const std::optional<std::string> manifestText = ReadText(folder / kManifestFile);
+    if (!manifestText) return kExitUsage;
+    auto manifest = ReadManifest(*manifestText);
+    if (auto* error = std::get_if<DocumentError>(&manifest)) return Invalid(folder / kManifestFile, *error);
     // Every file is checked before anything is sent.
     const std::optional<std::string> params = ReadText(folder / kParamsFile);
     if (!params) return kExitUsage;
-    if (auto parsed = ParamsFromJson(*params, {}); std::holds_alternative<DocumentError>(parsed)) {
+    // A record as the controller held it is written back as it was read, even
+    // a value the console would not send; an edited one is checked.
+    const ValueCheck check = std::get<Manifest>(manifest).Unchanged(kParamsFile, *params) ? ValueCheck::AsRead
+                                                                                          : ValueCheck::Ranges;
+    if (auto parsed = ParamsFromJson(*params, {}, check); std::holds_alternative<DocumentError>(parsed)) {
       return Invalid(folder / kParamsFile, std::get<DocumentError>(parsed));
     }
     const std::optional<std::string> channelsText = ReadText(folder / kChannelsFile);
     if (!channelsText) return kExitUsage;
     auto channels = ChannelMapFromJson(*channelsText);
     if (auto* error = std::get_if<DocumentError>(&channels)) return Invalid(folder / kChannelsFile, *error);
-    std::vector<std::pair<CalibChannel, std::vector<CalibGridRow>>> tables;
+    std::vector<std::pair<CalibChannel, CalibTable>> tables;
     for (const CalibName& name : CalibNames()) {
       const fs::path path = folder / CalibFileName(name.channel);
       const std::optional<std::string> text = ReadText(path);
       if (!text) return kExitUsage;
-      auto rows = CalibFromCsv(*text, CalibChannelInfo(name.channel).capacity);
-      if (auto* error = std::get_if<DocumentError>(&rows)) return Invalid(path, *error);
-      tables.emplace_back(name.channel, std::get<0>(rows));
+      auto table = CalibFromCsv(*text, CalibChannelInfo(name.channel).capacity);
+      if (auto* error = std::get_if<DocumentError>(&table)) return Invalid(path, *error);
+      tables.emplace_back(name.channel, std::get<CalibTable>(table));
+    }
+    std::optional<fs::path> safetyBackup;
+    if (!request_.noSafetyBackup) {
+      safetyBackup = SafetyBackupPath(folder);
+      if (fs::exists(*safetyBackup)) {
+        return Fail(kExitUsage, safetyBackup->string() + ": " + Say(texts_, "exists already; try again in a second"));
+      }
     }
     return WithLine([&](Line& line) {
-      if (int code = WriteParams(line, *params); code != kExitDone) return code;
-      if (int code = WriteChannels(line, std::get<0>(channels)); code != kExitDone) return code;
-      CalibLink link(line);
-      for (const auto& [channel, rows] : tables) {
-        if (int code = WriteTable(link, channel, rows); code != kExitDone) return code;
+      if (safetyBackup) {
+        BackupFiles before;
+        if (int code = ReadBackupFiles(line, before); code != kExitDone) {
+          err_ << Say(texts_, "The controller's current state could not be backed up; nothing was written.") << "\n";
+          return code;
+        }
+        if (int code = WriteBackupFolder(*safetyBackup, before, false); code != kExitDone) {
+          err_ << Say(texts_, "The controller's current state could not be backed up; nothing was written.") << "\n";
+          return code;
+        }
+        out_ << Say(texts_, "the controller's state before the restore:") << " " << safetyBackup->string() << "\n";
+      }
+      std::vector<RestoreStep> steps;
+      steps.push_back({"params", [&](Line& l) { return WriteParams(l, *params, check); }});
+      steps.push_back({"channels", [&](Line& l) { return WriteChannels(l, std::get<0>(channels)); }});
+      auto link = std::make_shared<std::optional<CalibLink>>();
+      for (std::size_t t = 0; t < tables.size(); ++t) {
+        steps.push_back({"calib " + std::string(CalibNameOf(tables[t].first)), [this, &tables, link, t](Line& l) {
+                           if (!*link) link->emplace(l);
+                           return WriteTable(**link, tables[t].first, tables[t].second);
+                         }});
+      }
+      for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (const int code = steps[i].write(line); code != kExitDone) {
+          ReportStoppedRestore(steps, i, safetyBackup, line.PortName());
+          return code;
+        }
       }
       out_ << Say(texts_, "restored from") << " " << request_.path << "\n";
       return kExitDone;
@@ -769,47 +1041,85 @@ class Commands {
 
   // ---- line monitor ----
 
+  // Sees the frames the receive path refuses, so the monitor can show them
+  // among the good ones.
+  class RefusedFrames final : public LineTap {
+   public:
+    explicit RefusedFrames(std::function<void(std::span<const std::uint8_t>)> onRefused)
+        : onRefused_(std::move(onRefused)) {}
+    void OnLineOpened(LineClock::time_point) override {}
+    void OnFrameSent(std::span<const std::uint8_t>, std::size_t, LineClock::time_point) override {}
+    void OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood, LineClock::time_point) override {
+      if (!checksumGood) onRefused_(frame);
+    }
+    void OnBytesSkipped(const ByteRun&, LineClock::time_point) override {}
+
+   private:
+    std::function<void(std::span<const std::uint8_t>)> onRefused_;
+  };
+
+  void PrintMonitorRow(double seconds, int type, std::size_t length, int numth,
+                       const std::array<std::string, 4>& values, bool refused) {
+    std::ostringstream time;
+    time << std::fixed << std::setprecision(3) << seconds;
+    switch (request_.format) {
+      case OutputFormat::Csv:
+        out_ << time.str() << "," << type << "," << length << "," << numth;
+        for (const std::string& v : values) out_ << "," << v;
+        out_ << "," << (refused ? "checksum" : "ok") << "\n";
+        break;
+      case OutputFormat::JsonLines:
+        out_ << "{\"t\":" << time.str() << ",\"type\":" << type << ",\"length\":" << length
+             << ",\"numth\":" << numth;
+        if (!values[0].empty()) {
+          out_ << ",\"values\":[" << values[0] << "," << values[1] << "," << values[2] << "," << values[3] << "]";
+        }
+        out_ << (refused ? ",\"refused\":\"checksum\"" : "") << "}\n";
+        break;
+      default:
+        out_ << time.str() << "\t" << FrameStatusText(texts_, static_cast<std::uint8_t>(type), static_cast<std::int16_t>(numth));
+        for (const std::string& v : values) out_ << (v.empty() ? "" : "\t" + v);
+        out_ << (refused ? "\t" + Say(texts_, "checksum error") : std::string()) << "\n";
+    }
+    out_.flush();
+  }
+
   int Monitor(Line& line) {
     const auto start = Clock::now();
-    if (request_.format == OutputFormat::Csv) out_ << "time_s,type,length,numth,value1,value2,value3,value4\n";
+    const auto since = [&start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    if (request_.format == OutputFormat::Csv) out_ << "time_s,type,length,numth,value1,value2,value3,value4,frame\n";
     line.Session().SetFrameObserver([&](const std::uint8_t* frame, std::size_t length) {
-      const double t = std::chrono::duration<double>(Clock::now() - start).count();
-      const int type = frame[kCommandCodeOffset];
-      const int numth = NumthOf(frame, length);
       std::array<std::string, 4> values;
       if (ControllerFrameKindOf(frame[kCommandCodeOffset]) == ControllerFrameKind::Status) {
         const ControllerStatus& s = line.Session().Status();
         values = {ShortestFloatText(s.Value1), ShortestFloatText(s.Value2), ShortestFloatText(s.Value3),
                   ShortestFloatText(s.Value4)};
       }
-      std::ostringstream time;
-      time << std::fixed << std::setprecision(3) << t;
-      switch (request_.format) {
-        case OutputFormat::Csv:
-          out_ << time.str() << "," << type << "," << length << "," << numth;
-          for (const std::string& v : values) out_ << "," << v;
-          out_ << "\n";
-          break;
-        case OutputFormat::JsonLines: {
-          out_ << "{\"t\":" << time.str() << ",\"type\":" << type << ",\"length\":" << length
-               << ",\"numth\":" << numth;
-          if (!values[0].empty()) {
-            out_ << ",\"values\":[" << values[0] << "," << values[1] << "," << values[2] << "," << values[3] << "]";
-          }
-          out_ << "}\n";
-          break;
-        }
-        default:
-          out_ << time.str() << "\t" << FrameStatusText(texts_, frame[kCommandCodeOffset], static_cast<std::int16_t>(numth));
-          for (const std::string& v : values) out_ << (v.empty() ? "" : "\t" + v);
-          out_ << "\n";
-      }
-      out_.flush();
+      PrintMonitorRow(since(), frame[kCommandCodeOffset], length, NumthOf(frame, length), values, false);
     });
+    RefusedFrames refused([&](std::span<const std::uint8_t> frame) {
+      const bool whole = frame.size() > kCommandCodeOffset + 2;
+      PrintMonitorRow(since(), whole ? frame[kCommandCodeOffset] : -1, frame.size(),
+                      whole ? NumthOf(frame.data(), frame.size()) : 0, {}, true);
+    });
+    line.Session().SetLineTap(&refused);
     const double seconds = request_.durationSeconds > 0 ? request_.durationSeconds : 1e9;
-    const WaitResult result = line.WaitUntil([] { return false; }, seconds);
+    // Ends early when the output cannot be written.
+    const WaitResult result = line.WaitUntil([this] { return !out_; }, seconds);
     line.Session().SetFrameObserver({});
-    return result == WaitResult::Interrupted && request_.durationSeconds > 0 ? kExitInterrupted : kExitDone;
+    line.Session().SetLineTap(nullptr);
+    const ReceiveCounters& counters = line.Session().Counters();
+    err_ << "monitor: " << counters.framesDispatched << " " << Say(texts_, "frames") << ", " << counters.checksumErrors
+         << " " << Say(texts_, "failed their checksum") << ", " << counters.bytesSkipped << " "
+         << Say(texts_, "bytes skipped") << "\n";
+    if (!out_) return kExitOutputFailed;  // said by Run
+    if (result == WaitResult::LineLost) return WaitFailure(result, "monitor");
+    if (result == WaitResult::Interrupted && request_.durationSeconds > 0) return kExitInterrupted;
+    if (counters.framesDispatched == 0) {
+      return Fail(kExitTimeOut, counters.bytesReceived > 0 ? Say(texts_, "monitor: bytes arrived, but no valid frame")
+                                                           : Say(texts_, "monitor: nothing arrived from the controller"));
+    }
+    return kExitDone;
   }
 
   const CliRequest& request_;
@@ -827,16 +1137,21 @@ int RunCommand(const CliRequest& request, const CliEnvironment& environment, std
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const std::atomic<bool>& interrupted) {
-  const ParseResult parsed = ParseCliArgs(args);
-  out << parsed.output;
-  err << parsed.error;
-  if (!parsed.request) return parsed.exitCode;
-
   EnvLibrary library;
   const bool loaded = library.Load(1) == kEnvLoadOk;
   const IdentityLookup identity;
   const EnvTextLookup envTexts(library);
   const TextLookup& texts = loaded ? static_cast<const TextLookup&>(envTexts) : identity;
+  const ParseResult parsed = ParseCliArgs(args, &texts);
+  out << parsed.output;
+  err << parsed.error;
+  if (!parsed.request) {
+    if (!out.flush()) {
+      err << texts.Lookup("The output could not be written.") << "\n";
+      return kExitOutputFailed;
+    }
+    return parsed.exitCode;
+  }
   std::vector<std::string> ports;
   if (loaded) {
     PortList list;

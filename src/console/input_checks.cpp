@@ -204,12 +204,15 @@ MessageRequest InvalidNumberMessage(const TextLookup& lookup, const InputProblem
   return {text, lookup.Lookup("输入错误"), MessageIcon::Warning, MessageButtons::Ok};
 }
 
-MessageRequest LimitConfirmation(const TextLookup& lookup, const InputProblem& problem) {
+std::string LimitExceededText(const TextLookup& lookup, const InputProblem& problem) {
   const InputFieldInfo& field = *InputFieldOf(problem.input);
   const std::string unit(UnitOf(field.limit));
-  std::string text = lookup.Lookup(field.label) + ": " + NumberText(problem.value) + " " + unit + " " +
-                     lookup.Lookup("超过安全限值") + " " + NumberText(problem.limit) + " " + unit + "\n" +
-                     lookup.Lookup("仍要执行吗?");
+  return lookup.Lookup(field.label) + ": " + NumberText(problem.value) + " " + unit + " " +
+         lookup.Lookup("超过安全限值") + " " + NumberText(problem.limit) + " " + unit;
+}
+
+MessageRequest LimitConfirmation(const TextLookup& lookup, const InputProblem& problem) {
+  std::string text = LimitExceededText(lookup, problem) + "\n" + lookup.Lookup("仍要执行吗?");
   return {text, lookup.Lookup(kConfirmCaption), MessageIcon::Warning, MessageButtons::OkCancel};
 }
 

@@ -69,6 +69,8 @@ std::vector<CommandInput> FieldsReadBy(int position);
 std::vector<InputProblem> CheckInputs(int position, const CommandInputs& inputs, const SafetySettings& settings);
 
 MessageRequest InvalidNumberMessage(const TextLookup& lookup, const InputProblem& problem);
+// "label: value unit above the safety limit limit unit", the confirmation's first line.
+std::string LimitExceededText(const TextLookup& lookup, const InputProblem& problem);
 MessageRequest LimitConfirmation(const TextLookup& lookup, const InputProblem& problem);
 
 // Puts the problems to the operator. Returns the field to focus when the

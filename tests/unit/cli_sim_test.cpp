@@ -3,6 +3,7 @@
 // codes of bad input, a missing or busy port and a silent or refusing controller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,14 @@
 #include "cli/cli_args.h"
 #include "cli/cli_runner.h"
 #include "controller_simulator.h"
+#include "link/command_codes.h"
 #include "link/comm_port.h"
+
+#include <csignal>
+#include <map>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 
 namespace rolta::test {
 namespace {
@@ -32,7 +40,9 @@ class CliAgainstSimulator : public ::testing::Test {
     folder_ = fs::temp_directory_path() / ("rolta-cli-test-" + std::to_string(::getpid()));
     fs::create_directories(folder_);
     previous_ = fs::current_path();
-    fs::current_path(folder_);  // stab.qrx goes to the current folder, as the console puts it
+    fs::current_path(folder_);
+    // The safety limits are the defaults, whatever the user running the tests set.
+    ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);  // stab.qrx goes to the current folder, as the console puts it
     sim_ = StartSimulator();
   }
   void TearDown() override {
@@ -47,7 +57,8 @@ class CliAgainstSimulator : public ::testing::Test {
     return simulator;
   }
   CliRun Run(sim::ControllerSimulator& simulator, std::vector<std::string> args) {
-    args.insert(args.begin(), {"rolta-cli", "--port", simulator.SlavePath(), "--timeout", "1"});
+    if (std::find(args.begin(), args.end(), "--timeout") == args.end()) args.insert(args.begin(), {"--timeout", "1"});
+    args.insert(args.begin(), {"rolta-cli", "--port", simulator.SlavePath()});
     std::ostringstream out;
     std::ostringstream err;
     const int code = cli::RunCli(args, out, err, interrupted_);
@@ -196,6 +207,190 @@ TEST_F(CliAgainstSimulator, ExitCodesOfBadInputPortsAndControllers) {
   CCommPort holder;  // another program holds the line
   ASSERT_EQ(holder.Open(sim_->SlavePath(), 8, 0, 0, 115200), 1);
   EXPECT_EQ(Run({"version"}).code, cli::kExitPortError);
+}
+
+TEST_F(CliAgainstSimulator, HostileInputIsRefusedBeforeAnythingIsSent) {
+  std::string deep = "{\"channels\": {\"涡流机\": " + std::string(100000, '[') + std::string(100000, ']') + "}}";
+  std::string unclosed = "{\"settings\": " + std::string(10 * 1024 * 1024, '[');
+  fs::create_directory(folder_ / "d");
+  ASSERT_EQ(::mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  const std::string huge = File("unclosed.json", unclosed).string();
+  struct Row {
+    std::vector<std::string> args;
+    int code;
+    std::string errorHas;
+  };
+  const Row rows[] = {
+      {{"params", "set", File("o.json", R"({"settings": {"rollerSize": 1e999}})").string()}, 2, "rollerSize"},
+      {{"channels", "set", File("o-c.json", R"({"channels": {"涡流机": 1e999}})").string()}, 2, "涡流机"},
+      {{"channels", "set", File("deep.json", deep).string()}, 2, "deep.json"},
+      {{"params", "set", huge}, 2, "larger than"},
+      {{"exec", "恒速测试", "--a", "abc"}, 2, "--a"},
+      {{"exec", "恒速测试", "--a", "nan"}, 2, "--a"},
+      {{"exec", "恒速测试", "--a", "inf"}, 2, "--a"},
+      {{"exec", "恒速测试", "--a", "0x1A"}, 2, "--a"},
+      {{"exec", "恒速测试", "--a", "12abc"}, 2, "--a"},
+      {{"exec", "恒速测试", "--a", "1e400"}, 2, "--a"},
+      {{"exec", "恒速测试", "--a", "250"}, 2, "--confirm-limits"},
+      {{"calib", "set", "temperature", (folder_ / "d").string()}, 2, "folder"},
+      {{"calib", "set", "speed", (folder_ / "fifo").string()}, 2, "not a regular file"},
+      {{"calib", "set", "speed", "/dev/zero"}, 2, "not a regular file"},
+      {{"calib", "set", "temperature", File("empty.csv", "first,second\n").string()}, 2, "--allow-empty"},
+      {{"restore", (folder_ / "d").string()}, 2, "manifest.json"},
+  };
+  for (const Row& row : rows) {
+    sim_->ClearReceived();
+    const CliRun run = Run(row.args);
+    const std::string name = ::testing::PrintToString(row.args).substr(0, 120);
+    EXPECT_EQ(run.code, row.code) << name << ": " << run.err;
+    EXPECT_NE(run.err.find(row.errorHas), std::string::npos) << name << ": " << run.err;
+    EXPECT_EQ(sim_->ReceivedCount(), 0u) << name << ": nothing may be sent";
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "stab.qrx"));
+
+  // Asked for explicitly, both go out.
+  EXPECT_EQ(Run({"exec", "恒速测试", "--a", "250", "--confirm-limits"}).code, 0);
+  EXPECT_EQ(Run({"calib", "set", "temperature", "--allow-empty", (folder_ / "empty.csv").string()}).code, 0);
+}
+
+TEST_F(CliAgainstSimulator, AHangUpEndsAWaitWithinASecond) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--timeout", "30", "exec", "空载滑行", "--wait"},
+        std::vector<std::string>{"--timeout", "30", "monitor", "--duration", "30"}}) {
+    sim::SimulatorOptions options;
+    options.periodMs = 20;
+    options.hangupAfterMs = 1;  // at once when the fault is switched on
+    sim::ControllerSimulator simulator(options);
+    ASSERT_TRUE(simulator.Start());
+    simulator.SetFaults({sim::SimFault::Silence});
+    std::thread hangUp([&simulator] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      simulator.SetFaults({sim::SimFault::Silence, sim::SimFault::Hangup});
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const CliRun run = Run(simulator, args);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    hangUp.join();
+    EXPECT_EQ(run.code, cli::kExitPortError) << args[2] << ": " << run.err;
+    EXPECT_NE(run.err.find("lost"), std::string::npos) << run.err;
+    EXPECT_LT(seconds, 1.3) << args[2];
+  }
+}
+
+// Everything in a folder, by name, for comparing two states of it.
+std::map<std::string, std::string> FolderContents(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    files[entry.path().filename().string()] = std::string(std::istreambuf_iterator<char>(file), {});
+  }
+  return files;
+}
+
+TEST_F(CliAgainstSimulator, ABackupIsWrittenWholeOrNotAtAll) {
+  const fs::path first = folder_ / "first";
+  ASSERT_EQ(Run({"backup", first.string()}).code, 0);
+  const auto good = FolderContents(first);
+  EXPECT_EQ(good.size(), 13u);
+
+  ASSERT_EQ(Run({"params", "set", File("p.json", R"({"settings": {"encoderTeeth": 720}})")}).code, 0);
+  CliRun run = Run({"backup", first.string()});
+  EXPECT_EQ(run.code, cli::kExitUsage);
+  EXPECT_NE(run.err.find("--force"), std::string::npos) << run.err;
+  EXPECT_EQ(FolderContents(first), good);
+
+  // A disk that takes no more than a few hundred bytes a file.
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit previous{};
+  ::getrlimit(RLIMIT_FSIZE, &previous);
+  rlimit tight = previous;
+  tight.rlim_cur = 300;
+  ::setrlimit(RLIMIT_FSIZE, &tight);
+  const CliRun full = Run({"backup", (folder_ / "second").string()});
+  const CliRun fullForced = Run({"backup", "--force", first.string()});
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  EXPECT_EQ(full.code, cli::kExitUsage) << full.err;
+  EXPECT_NE(full.err.find("could not be written"), std::string::npos) << full.err;
+  EXPECT_NE(fullForced.code, 0);
+  EXPECT_FALSE(fs::exists(folder_ / "second"));
+  EXPECT_EQ(FolderContents(first), good) << "a failed backup never touches an existing one";
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    EXPECT_NE(entry.path().filename().string().front(), '.') << "left behind: " << entry.path();
+  }
+
+  std::ofstream(first / "notes.txt") << "an operator's own file";
+  run = Run({"backup", "--force", first.string()});
+  EXPECT_EQ(run.code, 0) << run.err;
+  const auto replaced = FolderContents(first);
+  EXPECT_EQ(replaced.count("notes.txt"), 0u) << "replaced whole";
+  EXPECT_NE(replaced.at("params.json").find("\"encoderTeeth\": 720"), std::string::npos);
+}
+
+TEST_F(CliAgainstSimulator, ARestoreBacksUpTheStateItReplacesAndSaysWhereItStopped) {
+  const fs::path source = folder_ / "source";
+  ASSERT_EQ(Run({"backup", source.string()}).code, 0);
+  ASSERT_EQ(Run({"params", "set", File("p.json", R"({"settings": {"encoderTeeth": 720}})")}).code, 0);
+
+  // The controller stops answering half-way through the restore: once the
+  // parameter record was written and its read-back asked for (that answer
+  // may still get out, or not).
+  sim_->ClearReceived();
+  std::atomic<bool> done{false};
+  std::thread silence([this, &done] {
+    while (!done.load()) {
+      const auto log = sim_->ReceivedCommands();
+      const auto write = std::find_if(log.begin(), log.end(),
+                                      [](const sim::ReceivedCommand& c) { return c.code == command::kParamWrite; });
+      if (write != log.end() && write + 1 != log.end()) {
+        sim_->SetFaults({sim::SimFault::Silence});
+        return;
+      }
+      std::this_thread::yield();
+    }
+  });
+  CliRun run = Run({"restore", source.string()});
+  done.store(true);
+  silence.join();
+  sim_->SetFaults({});
+  EXPECT_EQ(run.code, cli::kExitTimeOut) << run.err;
+  const bool atChannels = run.err.find("The restore stopped at channels.") != std::string::npos;
+  EXPECT_TRUE(atChannels || run.err.find("The restore stopped at params.") != std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(atChannels ? "now holding the backup's values: params\n"
+                                    : "now holding the backup's values: -\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("still holding the previous values: " + std::string(atChannels ? "" : "channels, ") +
+                         "calib temperature"),
+            std::string::npos)
+      << run.err;
+  const std::size_t command = run.err.find("rolta-cli --port");
+  ASSERT_NE(command, std::string::npos) << run.err;
+
+  fs::path safety;
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    if (entry.path().filename().string().starts_with("source.before-")) safety = entry.path();
+  }
+  ASSERT_FALSE(safety.empty());
+  EXPECT_NE(run.err.find(safety.filename().string(), command), std::string::npos) << run.err;
+  EXPECT_NE(FolderContents(safety).at("params.json").find("\"encoderTeeth\": 720"), std::string::npos);
+
+  // The printed command puts the previous state back.
+  run = Run({"restore", "--no-safety-backup", safety.string()});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(Run({"params", "get", "--json"}).out.find("\"encoderTeeth\": 720"), std::string::npos);
+}
+
+TEST_F(CliAgainstSimulator, OutputThatCannotBeWrittenIsAnError) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"params", "get", "--json"},
+                                               std::vector<std::string>{"calib", "get", "loss"},
+                                               std::vector<std::string>{"monitor", "--duration", "1"}}) {
+    std::vector<std::string> full = args;
+    full.insert(full.begin(), {"rolta-cli", "--port", sim_->SlavePath(), "--timeout", "1"});
+    std::ostream unwritable(nullptr);  // every write fails, as on a full disk
+    std::ostringstream err;
+    EXPECT_EQ(cli::RunCli(full, unwritable, err, interrupted_), cli::kExitOutputFailed) << args[0] << err.str();
+    EXPECT_NE(err.str().find("could not be written"), std::string::npos) << err.str();
+  }
 }
 
 }  // namespace
