@@ -43,6 +43,7 @@ MonitorRow* LineMonitor::NewRow(LineDirection direction, LineClock::time_point a
   row->direction = direction;
   row->code = 0;
   row->checksumGood = true;
+  row->refused = false;
   row->writeFailed = false;
   row->length = 0;
   row->bytes.clear();
@@ -64,18 +65,27 @@ void LineMonitor::OnFrameSent(std::span<const std::uint8_t> frame, std::size_t w
   row->bytes.assign(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(kept));
 }
 
-void LineMonitor::OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood, LineClock::time_point at) {
+MonitorRow* LineMonitor::ReceivedRow(std::span<const std::uint8_t> frame, LineClock::time_point at) {
   ++counters_.framesReceived;
   counters_.bytesReceived += frame.size();
-  if (!checksumGood) ++counters_.checksumFailures;
   counters_.lastFrameAt = at;
   MonitorRow* row = NewRow(LineDirection::Received, at);
-  if (!row) return;
+  if (!row) return nullptr;
   row->code = frame.size() > kCommandCodeOffset ? frame[kCommandCodeOffset] : 0;
-  row->checksumGood = checksumGood;
   row->length = static_cast<std::uint32_t>(frame.size());
   const std::size_t kept = std::min(frame.size(), kMaxRowBytes);
   row->bytes.assign(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(kept));
+  return row;
+}
+
+void LineMonitor::OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood, LineClock::time_point at) {
+  if (!checksumGood) ++counters_.checksumFailures;
+  if (MonitorRow* row = ReceivedRow(frame, at)) row->checksumGood = checksumGood;
+}
+
+void LineMonitor::OnFrameRefused(std::span<const std::uint8_t> frame, LineClock::time_point at) {
+  ++counters_.framesRefused;
+  if (MonitorRow* row = ReceivedRow(frame, at)) row->refused = true;
 }
 
 void LineMonitor::OnBytesSkipped(const ByteRun& bytes, LineClock::time_point at) {

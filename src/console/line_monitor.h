@@ -22,6 +22,7 @@ struct MonitorRow {
   LineDirection direction = LineDirection::Sent;
   std::uint8_t code = 0;  // command code / frame type; 0 for skipped bytes
   bool checksumGood = true;
+  bool refused = false;  // received: checksum good, end not confirmed, dropped
   bool writeFailed = false;  // sent: the channel took less than the whole frame
   std::uint32_t length = 0;  // bytes on the line
   std::vector<std::uint8_t> bytes;  // the first kMaxRowBytes of them
@@ -40,6 +41,7 @@ struct MonitorCounters {
   std::uint64_t bytesSent = 0;
   std::uint64_t bytesReceived = 0;  // frames and skipped bytes
   std::uint64_t checksumFailures = 0;
+  std::uint64_t framesRefused = 0;  // good checksum, end not confirmed
   std::uint64_t bytesSkipped = 0;
   std::uint64_t writeFailures = 0;
   std::uint64_t rowsDropped = 0;    // pushed out of the ring by newer ones
@@ -70,6 +72,7 @@ class LineMonitor final : public LineTap {
   void OnLineOpened(LineClock::time_point at) override { openedAt_ = at; }
   void OnFrameSent(std::span<const std::uint8_t> frame, std::size_t written, LineClock::time_point at) override;
   void OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood, LineClock::time_point at) override;
+  void OnFrameRefused(std::span<const std::uint8_t> frame, LineClock::time_point at) override;
   void OnBytesSkipped(const ByteRun& bytes, LineClock::time_point at) override;
 
   // Paused: counters go on, rows are not kept.
@@ -93,6 +96,7 @@ class LineMonitor final : public LineTap {
 
  private:
   MonitorRow* NewRow(LineDirection direction, LineClock::time_point at);
+  MonitorRow* ReceivedRow(std::span<const std::uint8_t> frame, LineClock::time_point at);
 
   std::size_t capacity_;
   std::vector<MonitorRow> rows_;  // grows to capacity_ slots, which are then reused

@@ -136,6 +136,7 @@ std::string StatusSummary(const std::uint8_t* frame, const TextLookup& lookup) {
 
 std::string ReceivedSummary(const MonitorRow& row, const TextLookup& lookup) {
   if (!row.checksumGood) return lookup.Lookup("校验和错误");
+  if (row.refused) return lookup.Lookup(kRefusedFrameText);
   if (row.Truncated() || row.length < kHeaderLength + 2) return {};
   const std::uint8_t* frame = row.bytes.data();
   std::string summary = FrameStatusText(lookup, row.code, GetInt16LE(frame + row.length - 2));
@@ -226,7 +227,8 @@ std::string MonitorCell(const MonitorRow& row, MonitorColumn column, const TextL
     case MonitorColumn::Code: return skipped ? std::string() : std::to_string(row.code);
     case MonitorColumn::Length: return std::to_string(row.length);
     case MonitorColumn::Checksum:
-      return skipped ? std::string() : lookup.Lookup(row.checksumGood ? "正确" : "错误");
+      if (skipped) return {};
+      return lookup.Lookup(!row.checksumGood ? "错误" : row.refused ? "拒收" : "正确");
     case MonitorColumn::Bytes: return MonitorHexText(row);
     case MonitorColumn::Summary: return MonitorSummary(row, lookup);
   }
@@ -253,6 +255,7 @@ std::vector<MonitorCounterText> MonitorCounterTexts(const MonitorCounters& count
       {lookup.Lookup("距上一帧"), sinceLast},
       {lookup.Lookup("写入失败"), number(counters.writeFailures)},
       {lookup.Lookup("丢弃的行"), number(counters.rowsDropped + counters.rowsNotKept)},
+      {lookup.Lookup("拒收的帧"), number(counters.framesRefused)},
   };
 }
 

@@ -37,7 +37,13 @@ struct MonitorCounterText {
   std::string value;
   bool operator==(const MonitorCounterText&) const = default;
 };
-inline constexpr std::size_t kMonitorCounterCount = 10;
+inline constexpr std::size_t kMonitorCounterCount = 11;
+// The counter of frames refused for an end not confirmed; last, so the
+// others keep their places (the window shows it beside the checksum errors).
+inline constexpr std::size_t kRefusedFramesCounter = 10;
+inline constexpr std::size_t kChecksumErrorsCounter = 4;
+// The summary of a refused frame, untranslated.
+inline constexpr const char* kRefusedFrameText = "帧尾未被下一帧确认，已拒收";
 std::vector<MonitorCounterText> MonitorCounterTexts(const MonitorCounters& counters, const FrameRates& rates,
                                                     std::uint32_t ringHighWater, LineClock::time_point now,
                                                     const TextLookup& lookup);

@@ -89,14 +89,14 @@ Bytes RowBytes(const LineMonitor& monitor, LineDirection direction) {
 }
 
 struct RowKinds {
-  int good = 0, bad = 0, skipped = 0;
+  int good = 0, bad = 0, refused = 0, skipped = 0;
 };
 RowKinds CountReceived(const LineMonitor& monitor) {
   RowKinds kinds;
   for (std::uint64_t s = monitor.FirstSequence(); s < monitor.NextSequence(); ++s) {
     const MonitorRow& row = *monitor.Row(s);
     if (row.direction == LineDirection::Skipped) ++kinds.skipped;
-    if (row.direction == LineDirection::Received) ++(row.checksumGood ? kinds.good : kinds.bad);
+    if (row.direction == LineDirection::Received) ++(row.refused ? kinds.refused : row.checksumGood ? kinds.good : kinds.bad);
   }
   return kinds;
 }
@@ -161,6 +161,8 @@ TEST(LineMonitorTap, SeesExactlyTheBytesOnTheLineUnderEveryFault) {
     EXPECT_EQ(kinds.bad > 0, c.badFrames);
     EXPECT_EQ(kinds.skipped > 0, c.skippedBytes);
     EXPECT_EQ(monitor.Counters().checksumFailures, session.Counters().checksumErrors);
+    EXPECT_EQ(monitor.Counters().framesRefused, session.Counters().framesRefused);
+    EXPECT_EQ(static_cast<std::uint64_t>(kinds.refused), session.Counters().framesRefused);
     EXPECT_GT(session.Counters().ringHighWater, 0u);
     EXPECT_EQ(monitor.Counters().framesSent, 2u);
     simulator.Stop();
@@ -222,8 +224,9 @@ TEST(LineMonitorTexts, RowsSayWhatTheConsoleDecodes) {
   struct Case {
     LineDirection direction;
     Bytes bytes;
-    bool good;
+    bool good;  // the checksum adds up
     std::string summary;
+    bool refused = false;  // an end not confirmed
   };
   const Case cases[] = {
       {LineDirection::Sent, setpoint, true, "恒速测试 (飞轮 0, 50)"},
@@ -235,16 +238,24 @@ TEST(LineMonitorTexts, RowsSayWhatTheConsoleDecodes) {
       {LineDirection::Received, StatusFrame(4, 1, 734, 0, 0, 1), true, "Numth: 1 4; QRX5000控制器版本 Ver7.34"},
       {LineDirection::Received, StatusFrame(28, 1, 0, 0, 0, -6), true, "无效指令; 速度 0.00"},
       {LineDirection::Received, badStatus, false, "校验和错误"},
+      {LineDirection::Received, StatusFrame(16, 1, 2, 3, 4, 0x5509), true, kRefusedFrameText, true},
       {LineDirection::Skipped, {1, 2, 3}, false, "跳过的字节: 3"},
   };
   for (const Case& c : cases) {
     LineMonitor monitor;
     if (c.direction == LineDirection::Sent) monitor.OnFrameSent(c.bytes, c.bytes.size(), {});
-    if (c.direction == LineDirection::Received) monitor.OnFrameReceived(c.bytes, c.good, {});
+    if (c.direction == LineDirection::Received && !c.refused) monitor.OnFrameReceived(c.bytes, c.good, {});
+    if (c.refused) monitor.OnFrameRefused(c.bytes, {});
     if (c.direction == LineDirection::Skipped) monitor.OnBytesSkipped({c.bytes, {}}, {});
     const MonitorRow& row = *monitor.Row(0);
     EXPECT_EQ(row.checksumGood, c.good) << c.summary;
     EXPECT_EQ(MonitorSummary(row, lookup), c.summary);
+    const char* verdict = c.direction == LineDirection::Skipped ? "" : !c.good ? "错误" : c.refused ? "拒收" : "正确";
+    EXPECT_EQ(MonitorCell(row, MonitorColumn::Checksum, lookup), verdict) << c.summary;
+    const auto counters = MonitorCounterTexts(monitor.Counters(), {}, 0, {}, lookup);
+    EXPECT_EQ(counters[kRefusedFramesCounter], (MonitorCounterText{"拒收的帧", c.refused ? "1" : "0"}));
+    const bool badChecksum = c.direction == LineDirection::Received && !c.good;
+    EXPECT_EQ(counters[kChecksumErrorsCounter].value, badChecksum ? "1" : "0");
   }
 }
 

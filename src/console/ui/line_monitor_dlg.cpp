@@ -66,7 +66,7 @@ QVariant MonitorTableModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole: return Q(MonitorCell(*row, column, lookup_));
     case Qt::BackgroundRole:
-      if (row->direction == LineDirection::Skipped || !row->checksumGood || row->writeFailed) {
+      if (row->direction == LineDirection::Skipped || !row->checksumGood || row->refused || row->writeFailed) {
         return QColor(255, 224, 224);
       }
       return row->direction == LineDirection::Sent ? QColor(228, 238, 255) : QVariant();
@@ -152,8 +152,11 @@ void CLineMonitorDlg::BuildLayout() {
   const std::vector<MonitorCounterText> initial =
       MonitorCounterTexts({}, {}, 0, LineClock::now(), lookup_);
   for (std::size_t i = 0; i < kMonitorCounterCount; ++i) {
-    const int row = static_cast<int>(i / 5);
-    const int column = static_cast<int>(i % 5) * 2;
+    // Six a row; refused frames right after the checksum errors.
+    std::size_t place = i <= kChecksumErrorsCounter ? i : i + 1;
+    if (i == kRefusedFramesCounter) place = kChecksumErrorsCounter + 1;
+    const int row = static_cast<int>(place / 6);
+    const int column = static_cast<int>(place % 6) * 2;
     counterCaptions_[i] = new QLabel(Q(initial[i].caption + ":"), this);
     counterValues_[i] = new QLabel(Q(initial[i].value), this);
     counterValues_[i]->setMinimumWidth(70);
