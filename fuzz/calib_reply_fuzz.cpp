@@ -93,7 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   exchange.SetView(&watch);
 
   int taken = 0;
+  // The table as the view last showed it: a later block may change the image
+  // (its count too) before the transfer completes.
   const rolta::CalibChannelRow* last = nullptr;
+  CalibTable lastShown;
   std::array<std::uint8_t, 256> frame{};
   for (int records = 0; !input.Empty() && records < 64; ++records) {
     const std::uint8_t selector = input.Byte();
@@ -148,13 +151,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       Check(!shown || end == CalibTable::kMaxImageSize, "only the block that ends the image completes it");
     }
-    if (shown) last = row;
+    if (shown) {
+      last = row;
+      lastShown = after;
+    }
     const auto display = rolta::DisplayRows(after, 50);
     Check(display.size() == after.PointCount(), "one grid row per point");
   }
   if (last != nullptr) {
-    CheckCsvRoundTrip(exchange.WorkingTable(), last->capacity);
-    CheckStoreReadBack(exchange.WorkingTable(), *last);
+    CheckCsvRoundTrip(lastShown, last->capacity);
+    CheckStoreReadBack(lastShown, *last);
   }
   return 0;
 }
