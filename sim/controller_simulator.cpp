@@ -20,7 +20,12 @@
 namespace rolta::sim {
 namespace {
 
+// Output kept for a console that does not read; beyond it the oldest whole
+// frames go.
 constexpr std::size_t kTxQueueLimit = 256 * 1024;
+// A paced line holds as much as a controller's transmit buffer: a status frame
+// that would wait behind more than this is not made.
+constexpr std::size_t kTxLineBuffer = 3 * kStatusFrameLength;
 constexpr std::size_t kReadChunk = 4096;
 // A frame whose rest does not come within this quiet time never will.
 constexpr auto kStallTime = std::chrono::milliseconds(200);
@@ -179,7 +184,7 @@ void ControllerSimulator::Log(const ReaderEvent& event) const {
                event.frame.size() > 2 ? event.frame[2] : 0, event.frame.size(), text.c_str());
 }
 
-void ControllerSimulator::Emit(Frame frame) {
+void ControllerSimulator::Emit(Frame frame, OutKind kind) {
   const FaultSet faults = Faults();
   if (faults.Has(SimFault::Silence)) {
     ++counters_.framesSilenced;
@@ -198,7 +203,7 @@ void ControllerSimulator::Emit(Frame frame) {
     std::uniform_int_distribution<std::size_t> cut(3, frame.size() - 1);
     frame.resize(cut(faultRng_));
   }
-  if (txQueue_.empty()) txNext_ = std::max(txNext_, Clock::now());
+  Outgoing out{{}, kind};
   if (faults.Has(SimFault::Garbage)) {
     std::uniform_int_distribution<int> count(1, 16);
     std::uniform_int_distribution<int> value(0, 255);
@@ -208,41 +213,65 @@ void ControllerSimulator::Emit(Frame frame) {
       do {
         b = static_cast<std::uint8_t>(value(faultRng_));
       } while (b == kSync1 || b == kSync2);  // never a sync pair, not even across frames
-      txQueue_.push_back(b);
+      out.bytes.push_back(b);
     }
   }
-  txQueue_.insert(txQueue_.end(), frame.begin(), frame.end());
+  out.bytes.insert(out.bytes.end(), frame.begin(), frame.end());
+  const bool paced = options_.baud > 0;
+  if (paced && kind == OutKind::Status && txWaiting_ + out.bytes.size() > kTxLineBuffer) {
+    ++counters_.statusSkipped;  // the line is busy: this one is never made
+    return;
+  }
+  if (txQueue_.empty()) txNext_ = std::max(txNext_, Clock::now());
+  auto at = txQueue_.end();
+  if (paced && kind == OutKind::Answer) {
+    // Ahead of the status frames that wait, never inside the one on the line.
+    while (at != txQueue_.begin()) {
+      const auto before = std::prev(at);
+      if (before->kind != OutKind::Status || (before == txQueue_.begin() && txStarted_ > 0)) break;
+      at = before;
+    }
+  }
+  txWaiting_ += out.bytes.size();
+  txQueue_.insert(at, std::move(out));
   ++counters_.framesSent;
-  if (txQueue_.size() > kTxQueueLimit) {
-    const std::size_t drop = txQueue_.size() - kTxQueueLimit;
-    txQueue_.erase(txQueue_.begin(), txQueue_.begin() + static_cast<std::ptrdiff_t>(drop));
-    counters_.bytesDropped += drop;
+  // Nobody reads: the oldest frames not yet started go, whole.
+  while (txWaiting_ > kTxQueueLimit && txQueue_.size() > 1) {
+    const auto oldest = txQueue_.begin() + (txStarted_ > 0 ? 1 : 0);
+    txWaiting_ -= oldest->bytes.size();
+    counters_.bytesDropped += oldest->bytes.size();
+    txQueue_.erase(oldest);
   }
 }
 
 void ControllerSimulator::FlushOutput(Clock::time_point now) {
   if (master_ < 0 || txQueue_.empty()) return;
-  std::size_t allowed = txQueue_.size();
+  std::size_t allowed = txWaiting_;
   if (options_.baud > 0) {
     if (now < txNext_) return;
     const auto byteTime = std::chrono::duration<double>(10.0 / options_.baud);
     allowed = 1 + static_cast<std::size_t>((now - txNext_) / byteTime);
-    allowed = std::min(allowed, txQueue_.size());
+    allowed = std::min(allowed, txWaiting_);
   }
-  std::uint8_t chunk[kReadChunk];
-  while (allowed > 0) {
-    const std::size_t n = std::min(allowed, sizeof chunk);
-    std::copy_n(txQueue_.begin(), n, chunk);
-    const ssize_t written = write(master_, chunk, n);
+  while (allowed > 0 && !txQueue_.empty()) {
+    const std::vector<std::uint8_t>& bytes = txQueue_.front().bytes;
+    const std::size_t n = std::min(allowed, bytes.size() - txStarted_);
+    const ssize_t written = write(master_, bytes.data() + txStarted_, n);
     if (written <= 0) {
       txBlocked_ = true;  // the line is full: wait for POLLOUT
       break;
     }
-    txQueue_.erase(txQueue_.begin(), txQueue_.begin() + written);
-    allowed -= static_cast<std::size_t>(written);
+    const auto count = static_cast<std::size_t>(written);
+    txStarted_ += count;
+    txWaiting_ -= count;
+    allowed -= count;
+    if (txStarted_ == bytes.size()) {
+      txQueue_.pop_front();
+      txStarted_ = 0;
+    }
     if (options_.baud > 0) {
       txNext_ += std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(10.0 * static_cast<double>(written) / options_.baud));
+          std::chrono::duration<double>(10.0 * static_cast<double>(count) / options_.baud));
     }
   }
 }
@@ -256,11 +285,13 @@ void ControllerSimulator::HandleNotifications() {
     for (ssize_t off = 0; off < n;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + off);
       if (keeper_ >= 0 && (event->mask & IN_OPEN)) {
-        // A new session: what the last one left unread is stale.
+        // A new session: what the last one left unread is stale. The frame
+        // on the line goes too, its start flushed with the rest.
         tcflush(keeper_, TCIFLUSH);
         std::lock_guard lock(mutex_);
-        counters_.bytesDropped += txQueue_.size();
+        counters_.bytesDropped += txWaiting_;
         txQueue_.clear();
+        txStarted_ = txWaiting_ = 0;
         ++counters_.connects;
       }
       if (keeper_ >= 0 && (event->mask & IN_CLOSE)) {
@@ -323,7 +354,7 @@ void ControllerSimulator::ProcessInput(Clock::time_point now) {
         answers = model_.HandleBadChecksum(event->frame);
         break;
     }
-    for (Frame& f : answers) Emit(std::move(f));
+    for (Frame& f : answers) Emit(std::move(f), OutKind::Answer);
   }
 
   if (!options_.imageOutPath.empty() && model_.FirmwareComplete() &&
@@ -365,7 +396,8 @@ void ControllerSimulator::Run() {
 
     pollfd fds[3] = {};
     fds[0].fd = master_;
-    fds[0].events = static_cast<short>(POLLIN | (txQueue_.empty() ? 0 : POLLOUT));
+    // POLLOUT only while the terminal is full: a paced line waits on its clock.
+    fds[0].events = static_cast<short>(POLLIN | (txBlocked_ ? POLLOUT : 0));
     fds[1].fd = wake_[0];
     fds[1].events = POLLIN;
     fds[2].fd = notify_;
@@ -404,7 +436,9 @@ void ControllerSimulator::Run() {
       const double seconds = std::chrono::duration<double>(now - lastAdvance).count();
       model_.Advance(seconds * options_.timeScale);
       lastAdvance = now;
-      if (std::optional<Frame> frame = model_.PeriodicFrame()) Emit(std::move(*frame));
+      // While a test runs its frames are status; after it, its closing frame.
+      const OutKind kind = model_.TestRunning() ? OutKind::Status : OutKind::Closing;
+      if (std::optional<Frame> frame = model_.PeriodicFrame()) Emit(std::move(*frame), kind);
       nextTick += period;
       if (nextTick <= now) nextTick = now + period;  // we fell behind: do not burst
     }
@@ -478,6 +512,15 @@ bool ControllerSimulator::InUpgradeProgram() const {
 double ControllerSimulator::Speed() const {
   std::lock_guard lock(mutex_);
   return model_.Speed();
+}
+
+std::string CountersText(const SimulatorCounters& c) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "%zu commands received, %zu frames sent, %zu status frames skipped (line busy), "
+                "%zu bytes dropped (line not read)",
+                c.reader.commands, c.framesSent, c.statusSkipped, c.bytesDropped);
+  return text;
 }
 
 SimulatorCounters ControllerSimulator::Counters() const {

@@ -38,9 +38,13 @@ struct SimulatorCounters {
   ReaderCounters reader;
   std::size_t framesSent = 0;      // answers and periodic frames queued for the line
   std::size_t framesSilenced = 0;  // frames the silence fault swallowed
-  std::size_t bytesDropped = 0;    // output lost because nobody read the line
+  std::size_t statusSkipped = 0;   // status frames that found the paced line busy
+  std::size_t bytesDropped = 0;    // whole frames lost because nobody read the line
   std::size_t connects = 0;        // times the slave side was opened
 };
+
+// One line for people: commands, frames sent, status frames skipped, bytes dropped.
+std::string CountersText(const SimulatorCounters& counters);
 
 class ControllerSimulator {
  public:
@@ -86,7 +90,10 @@ class ControllerSimulator {
   void Run();
   void HandleNotifications();
   void ProcessInput(Clock::time_point now);
-  void Emit(Frame frame);
+  // Answers overtake waiting status frames; status frames may be skipped;
+  // the closing frame of a test is neither.
+  enum class OutKind : std::uint8_t { Answer, Status, Closing };
+  void Emit(Frame frame, OutKind kind);
   void FlushOutput(Clock::time_point now);
   void HangUp();
   void CloseAll();
@@ -119,7 +126,15 @@ class ControllerSimulator {
   std::mt19937 faultRng_;
   Clock::time_point start_;
   std::deque<std::uint8_t> rxPending_;  // read from the line, not yet "arrived" at the baud rate
-  std::deque<std::uint8_t> txQueue_;
+  // Frames waiting for the line, each with the noise the garbage fault puts
+  // before it. Only the front one may be partly on the line already.
+  struct Outgoing {
+    std::vector<std::uint8_t> bytes;
+    OutKind kind;
+  };
+  std::deque<Outgoing> txQueue_;
+  std::size_t txStarted_ = 0;  // bytes of the front frame already on the line
+  std::size_t txWaiting_ = 0;  // bytes in txQueue_ not yet on the line
   Clock::time_point rxNext_;
   Clock::time_point txNext_;
   Clock::time_point lastRxByte_;

@@ -1,6 +1,7 @@
 // qrx5000b-sim: the QRX5000B controller on a pseudo-terminal. Prints the
 // slave device path, then answers the console until SIGINT or SIGTERM (or
-// until the hangup fault has taken the line down).
+// until the hangup fault has taken the line down). SIGUSR1 and the end print
+// what was sent and what the line could not carry.
 #include <signal.h>
 
 #include <cstdio>
@@ -28,15 +29,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qrx5000b-sim: %s\n%s", error.c_str(), usage.c_str());
     return 2;
   }
+  if (const std::string warning = rolta::sim::LineCapacityWarning(options); !warning.empty())
+    std::fprintf(stderr, "qrx5000b-sim: %s\n", warning.c_str());
 
-  // Block the stop signals before the simulator's thread exists, so only the
-  // wait below receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Block the stop signals and SIGUSR1 before the simulator's thread exists,
+  // so only the wait below receives them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   rolta::sim::ControllerSimulator simulator(options);
   if (!simulator.Start(&error)) {
@@ -48,8 +52,15 @@ int main(int argc, char** argv) {
 
   const timespec poll{0, 200 * 1000 * 1000};
   while (simulator.IsRunning()) {
-    if (sigtimedwait(&stopSignals, nullptr, &poll) > 0) break;
+    const int signal = sigtimedwait(&signals, nullptr, &poll);
+    if (signal == SIGUSR1) {
+      std::fprintf(stderr, "qrx5000b-sim: %s\n",
+                   rolta::sim::CountersText(simulator.Counters()).c_str());
+    } else if (signal > 0) {
+      break;
+    }
   }
   simulator.Stop();
+  std::fprintf(stderr, "qrx5000b-sim: %s\n", rolta::sim::CountersText(simulator.Counters()).c_str());
   return 0;
 }

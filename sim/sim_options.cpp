@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
+
+#include "link/frames.h"
 
 namespace rolta::sim {
 namespace {
@@ -85,7 +88,9 @@ std::string SimulatorUsage(std::string_view program) {
       "slave device path on the first line of standard output.\n"
       "\n"
       "  --link PATH        also make PATH a symbolic link to the slave device\n"
-      "  --baud N           pace bytes as a line of N baud (9600..115200, 10 bits a byte)\n"
+      "  --baud N           pace bytes as a line of N baud (9600..115200, 10 bits a byte);\n"
+      "                     a status frame that finds the line busy is skipped (counted),\n"
+      "                     answers go ahead of waiting status frames\n"
       "  --period MS        status period while a test runs (1..10000, default 100)\n"
       "  --speedup F        run the bench physics F times faster (0.01..1000, default 1)\n"
       "  --fault NAME[:MS]  inject a fault; repeatable. NAME is one of\n"
@@ -109,6 +114,22 @@ std::string SimulatorUsage(std::string_view program) {
       "  --verbose          log every received command to standard error\n"
       "  --help             show this text\n"
       "  --version          show the version\n";
+  return text;
+}
+
+std::string LineCapacityWarning(const SimulatorOptions& options) {
+  // A status frame takes 10 bits a byte on the line.
+  constexpr long long kBitsPerFrame = 10 * static_cast<long long>(kStatusFrameLength);
+  if (options.baud <= 0 || options.periodMs <= 0 ||
+      static_cast<long long>(options.periodMs) * options.baud >= 1000 * kBitsPerFrame)
+    return {};
+  const double asked = 1000.0 / options.periodMs;
+  const double carried = options.baud / static_cast<double>(kBitsPerFrame);
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "period %d ms asks for %.4g frames/s; a %d baud line carries %.4g of them: "
+                "status frames that find the line busy are skipped (counted)",
+                options.periodMs, asked, options.baud, carried);
   return text;
 }
 

@@ -80,5 +80,8 @@ struct SimulatorOptions {
 bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
                         std::string* error, bool* helpRequested = nullptr);
 std::string SimulatorUsage(std::string_view program);
+// What a paced line carries when the period asks for more status frames than
+// that; empty when it carries them all or nothing paces it.
+std::string LineCapacityWarning(const SimulatorOptions& options);
 
 }  // namespace rolta::sim

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -686,6 +687,79 @@ TEST_F(SimTest, PacedLineDeliversWholeFrames) {
   EXPECT_EQ(map->size(), 48u);
 }
 
+// --- a paced line sends as a controller's UART does --------------------------
+
+const std::uint8_t kSpeed50[] = {0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0x00, 0x00, 0x00, 0x48, 0x42};
+
+// Counts the frames of a stream read off the line; false where one does not
+// start with 55 AA right after the last or fails its checksum.
+class WholeFrames {
+ public:
+  bool Feed(const Bytes& bytes) {
+    rest_.insert(rest_.end(), bytes.begin(), bytes.end());
+    std::size_t at = 0;
+    while (rest_.size() - at >= 3) {
+      const std::size_t length = ControllerFrameLength(rest_[at + 2]);
+      if (rest_[at] != kSync1 || rest_[at + 1] != kSync2) return false;
+      if (rest_.size() - at < length) break;
+      if (VerifyChecksum(&rest_[at], length) != 0) return false;
+      ++count_;
+      at += length;
+    }
+    rest_.erase(rest_.begin(), rest_.begin() + static_cast<std::ptrdiff_t>(at));
+    return true;
+  }
+  std::size_t Count() const { return count_; }
+  bool InsideAFrame() const { return !rest_.empty(); }
+
+ private:
+  Bytes rest_;
+  std::size_t count_ = 0;
+};
+
+SimulatorOptions Busy115200() {
+  SimulatorOptions o;
+  o.periodMs = 1;  // 1000 status frames a second asked, 480 carried
+  o.baud = 115200;
+  return o;
+}
+
+TEST_F(SimTest, BusyLineSkipsWholeStatusFramesCountsThemAndLosesNothingQueued) {
+  Begin(Busy115200());
+  line_->Send(kSpeed50);
+  WholeFrames stream;
+  for (int i = 0; i < 20; ++i) {
+    line_->SendShort(command::kVersion);  // answers overtake the status frames that wait
+    ASSERT_TRUE(stream.Feed(line_->ReadFor(50ms))) << "frame cut";
+  }
+  line_->SendShort(command::kStopTest);
+  ASSERT_TRUE(stream.Feed(line_->ReadFor(300ms))) << "frame cut";
+  EXPECT_FALSE(stream.InsideAFrame());
+  const SimulatorCounters c = sim_->Counters();
+  EXPECT_GT(c.statusSkipped, 0u);
+  EXPECT_NE(CountersText(c).find(std::to_string(c.statusSkipped) + " status frames skipped"),
+            std::string::npos);
+  EXPECT_EQ(stream.Count(), c.framesSent);  // every frame queued came, whole
+  EXPECT_EQ(c.bytesDropped, 0u);
+}
+
+// The one long test: ten seconds of a line asked for twice what it carries.
+TEST_F(SimTest, EmergencyStopIsAnsweredWithin50msAfterTenSecondsOfABusyLine) {
+  Begin(Busy115200());
+  line_->Send(kSpeed50);
+  WholeFrames stream;
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < end)
+    ASSERT_TRUE(stream.Feed(line_->ReadFor(100ms))) << "frame cut";
+  const auto sent = std::chrono::steady_clock::now();
+  line_->SendShort(command::kEmergencyStop);
+  ASSERT_TRUE(line_->WaitForType(command::kEmergencyStop, 30s));
+  const auto late = std::chrono::steady_clock::now() - sent;
+  EXPECT_LT(late, 50ms) << std::chrono::duration<double, std::milli>(late).count() << " ms";
+  std::printf("e-stop answered after %.2f ms\n",
+              std::chrono::duration<double, std::milli>(late).count());
+}
+
 TEST(SimLink, LinkPointsAtTheSlaveAndGoesWithTheSimulator) {
   const std::filesystem::path dir = TempDir();
   SimulatorOptions options = Fast();
@@ -972,6 +1046,29 @@ TEST(SimOptions, RoadLoadMassAndNoiseAreParsedStrictly) {
     EXPECT_DOUBLE_EQ(o.roadLoad.f2, row.f2);
     EXPECT_DOUBLE_EQ(o.roadLoad.massKg, row.massKg);
     EXPECT_DOUBLE_EQ(o.roadLoad.speedNoiseKmh, row.noiseKmh);
+  }
+}
+
+TEST(SimOptions, WarnsOnlyWhenThePeriodAsksMoreThanTheLineCarries) {
+  struct Row {
+    int periodMs, baud;
+    const char* says;  // nullptr: no warning
+  };
+  for (const Row row : {Row{2, 115200,
+                            "period 2 ms asks for 500 frames/s; a 115200 baud line carries 480 of "
+                            "them: status frames that find the line busy are skipped (counted)"},
+                        Row{3, 115200, nullptr},
+                        Row{1, 0, nullptr}, Row{24, 9600, "carries 40 of them"},
+                        Row{25, 9600, nullptr}, Row{6, 38400, "carries 160 of them"}}) {
+    SimulatorOptions o;
+    o.periodMs = row.periodMs;
+    o.baud = row.baud;
+    const std::string warning = LineCapacityWarning(o);
+    if (row.says) {
+      EXPECT_NE(warning.find(row.says), std::string::npos) << warning;
+    } else {
+      EXPECT_EQ(warning, "") << row.periodMs << " ms at " << row.baud;
+    }
   }
 }
 
