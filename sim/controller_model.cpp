@@ -306,6 +306,14 @@ std::vector<std::uint8_t> ControllerModel::CalibImage(std::uint8_t requestCode) 
   return {};
 }
 
+bool ControllerModel::SetCalibImage(std::uint8_t requestCode, std::span<const std::uint8_t> image) {
+  std::vector<std::uint8_t>* table =
+      requestCode == kVarTableSlot.requestCode ? &varTable_ : TableForRequest(requestCode);
+  if (table == nullptr || table->size() != image.size()) return false;
+  table->assign(image.begin(), image.end());
+  return true;
+}
+
 std::int16_t ControllerModel::NextNumth() {
   numth_ = static_cast<std::int16_t>(numth_ >= 32767 ? 1 : numth_ + 1);
   return numth_;

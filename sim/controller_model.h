@@ -92,6 +92,11 @@ class ControllerModel {
   const std::array<std::uint8_t, kChannelMapSize>& ChannelMap() const { return channelMap_; }
   // The image of the table read by this request code (5 for the 50-point table).
   std::vector<std::uint8_t> CalibImage(std::uint8_t requestCode) const;
+  // What a controller's memory may hold (an erased EEPROM, values no console
+  // sends): for tests of what reads it back. False for an unknown code or an
+  // image of the wrong size.
+  void SetParamRecord(const std::array<std::uint8_t, kParamRecordSize>& record) { params_ = record; }
+  bool SetCalibImage(std::uint8_t requestCode, std::span<const std::uint8_t> image);
 
   bool InUpgradeProgram() const { return upgradeProgram_; }
   bool ReadyForBlocks() const { return upgradeReady_ || upgradeProgram_; }

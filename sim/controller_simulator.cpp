@@ -504,6 +504,16 @@ std::vector<std::uint8_t> ControllerSimulator::CalibImage(std::uint8_t requestCo
   return model_.CalibImage(requestCode);
 }
 
+void ControllerSimulator::SetParamRecord(const std::array<std::uint8_t, kParamRecordSize>& record) {
+  std::lock_guard lock(mutex_);
+  model_.SetParamRecord(record);
+}
+
+bool ControllerSimulator::SetCalibImage(std::uint8_t requestCode, std::span<const std::uint8_t> image) {
+  std::lock_guard lock(mutex_);
+  return model_.SetCalibImage(requestCode, image);
+}
+
 bool ControllerSimulator::InUpgradeProgram() const {
   std::lock_guard lock(mutex_);
   return model_.InUpgradeProgram();

@@ -81,6 +81,8 @@ class ControllerSimulator {
   std::array<std::uint8_t, kParamRecordSize> ParamRecord() const;
   std::array<std::uint8_t, kChannelMapSize> ChannelMap() const;
   std::vector<std::uint8_t> CalibImage(std::uint8_t requestCode) const;
+  void SetParamRecord(const std::array<std::uint8_t, kParamRecordSize>& record);
+  bool SetCalibImage(std::uint8_t requestCode, std::span<const std::uint8_t> image);
   bool InUpgradeProgram() const;
   double Speed() const;
   SimulatorCounters Counters() const;

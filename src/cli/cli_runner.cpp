@@ -129,7 +129,9 @@ BackupWriteResult WriteBackupAtomically(const fs::path& requested,
   fs::path target = fs::absolute(requested).lexically_normal();
   if (!target.has_filename()) target = target.parent_path();
   const fs::path parent = target.parent_path();
-  const std::string tag = "." + target.filename().string() + ".rolta-" + std::to_string(::getpid());
+  // Appended piece by piece: GCC 12 misreads `"." + string` at -O3 (-Wrestrict).
+  std::string tag(1, '.');
+  tag.append(target.filename().string()).append(".rolta-").append(std::to_string(::getpid()));
   const fs::path staging = parent / (tag + "-new");
   const fs::path previous = parent / (tag + "-old");
   const auto failed = [&staging](std::string problem, int error) {
@@ -317,6 +319,7 @@ class Line {
                                              std::chrono::duration<double>(seconds));
     while (true) {
       pump_.ProcessPendingEvents();
+      session_.Tick();  // the session's timer: held frames, unanswered commands
       if (done()) return WaitResult::Done;
       if (view_.channelClosed) return WaitResult::LineLost;
       if (environment_.interrupted.load()) return WaitResult::Interrupted;
@@ -1041,32 +1044,36 @@ class Commands {
 
   // ---- line monitor ----
 
-  // Sees the frames the receive path refuses, so the monitor can show them
-  // among the good ones.
+  // Sees the frames the receive path refuses (a wrong checksum, or an end not
+  // confirmed by the next frame's start), so the monitor can show them among
+  // the good ones.
   class RefusedFrames final : public LineTap {
    public:
-    explicit RefusedFrames(std::function<void(std::span<const std::uint8_t>)> onRefused)
+    explicit RefusedFrames(std::function<void(std::span<const std::uint8_t>, std::string_view)> onRefused)
         : onRefused_(std::move(onRefused)) {}
     void OnLineOpened(LineClock::time_point) override {}
     void OnFrameSent(std::span<const std::uint8_t>, std::size_t, LineClock::time_point) override {}
     void OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood, LineClock::time_point) override {
-      if (!checksumGood) onRefused_(frame);
+      if (!checksumGood) onRefused_(frame, "checksum");
+    }
+    void OnFrameRefused(std::span<const std::uint8_t> frame, LineClock::time_point) override {
+      onRefused_(frame, "refused");
     }
     void OnBytesSkipped(const ByteRun&, LineClock::time_point) override {}
 
    private:
-    std::function<void(std::span<const std::uint8_t>)> onRefused_;
+    std::function<void(std::span<const std::uint8_t>, std::string_view)> onRefused_;
   };
 
   void PrintMonitorRow(double seconds, int type, std::size_t length, int numth,
-                       const std::array<std::string, 4>& values, bool refused) {
+                       const std::array<std::string, 4>& values, std::string_view refused) {
     std::ostringstream time;
     time << std::fixed << std::setprecision(3) << seconds;
     switch (request_.format) {
       case OutputFormat::Csv:
         out_ << time.str() << "," << type << "," << length << "," << numth;
         for (const std::string& v : values) out_ << "," << v;
-        out_ << "," << (refused ? "checksum" : "ok") << "\n";
+        out_ << "," << (refused.empty() ? "ok" : refused) << "\n";
         break;
       case OutputFormat::JsonLines:
         out_ << "{\"t\":" << time.str() << ",\"type\":" << type << ",\"length\":" << length
@@ -1074,12 +1081,14 @@ class Commands {
         if (!values[0].empty()) {
           out_ << ",\"values\":[" << values[0] << "," << values[1] << "," << values[2] << "," << values[3] << "]";
         }
-        out_ << (refused ? ",\"refused\":\"checksum\"" : "") << "}\n";
+        if (!refused.empty()) out_ << ",\"refused\":\"" << refused << "\"";
+        out_ << "}\n";
         break;
       default:
         out_ << time.str() << "\t" << FrameStatusText(texts_, static_cast<std::uint8_t>(type), static_cast<std::int16_t>(numth));
         for (const std::string& v : values) out_ << (v.empty() ? "" : "\t" + v);
-        out_ << (refused ? "\t" + Say(texts_, "checksum error") : std::string()) << "\n";
+        if (!refused.empty()) out_ << "\t" << Say(texts_, refused == "checksum" ? "checksum error" : "refused");
+        out_ << "\n";
     }
     out_.flush();
   }
@@ -1095,12 +1104,12 @@ class Commands {
         values = {ShortestFloatText(s.Value1), ShortestFloatText(s.Value2), ShortestFloatText(s.Value3),
                   ShortestFloatText(s.Value4)};
       }
-      PrintMonitorRow(since(), frame[kCommandCodeOffset], length, NumthOf(frame, length), values, false);
+      PrintMonitorRow(since(), frame[kCommandCodeOffset], length, NumthOf(frame, length), values, {});
     });
-    RefusedFrames refused([&](std::span<const std::uint8_t> frame) {
+    RefusedFrames refused([&](std::span<const std::uint8_t> frame, std::string_view why) {
       const bool whole = frame.size() > kCommandCodeOffset + 2;
       PrintMonitorRow(since(), whole ? frame[kCommandCodeOffset] : -1, frame.size(),
-                      whole ? NumthOf(frame.data(), frame.size()) : 0, {}, true);
+                      whole ? NumthOf(frame.data(), frame.size()) : 0, {}, why);
     });
     line.Session().SetLineTap(&refused);
     const double seconds = request_.durationSeconds > 0 ? request_.durationSeconds : 1e9;
@@ -1110,7 +1119,8 @@ class Commands {
     line.Session().SetLineTap(nullptr);
     const ReceiveCounters& counters = line.Session().Counters();
     err_ << "monitor: " << counters.framesDispatched << " " << Say(texts_, "frames") << ", " << counters.checksumErrors
-         << " " << Say(texts_, "failed their checksum") << ", " << counters.bytesSkipped << " "
+         << " " << Say(texts_, "failed their checksum") << ", " << counters.framesRefused << " "
+         << Say(texts_, "refused (end not confirmed)") << ", " << counters.bytesSkipped << " "
          << Say(texts_, "bytes skipped") << "\n";
     if (!out_) return kExitOutputFailed;  // said by Run
     if (result == WaitResult::LineLost) return WaitFailure(result, "monitor");

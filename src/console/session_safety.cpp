@@ -54,6 +54,9 @@ void ControllerSession::SetSafety(const SafetySettings& settings) {
 
 void ControllerSession::Tick() {
   const MonoTime now = clock_->Now();
+  // A status frame held for the bytes that confirm its end goes on once the
+  // line has stayed quiet: a frame cut across lost bytes is followed at once.
+  if (port_.IsOpen()) receiver_.ReleaseHeldFrame(LineClock::now());
   if (monitor_.Tick(now) && monitor_.PendingCode() == command::kEmergencyStop) {
     estopAlarm_ = EStopAlarm::Unanswered;
   }

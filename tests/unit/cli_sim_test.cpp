@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <cstring>
+#include <random>
+
 #include "cli/cli_args.h"
+#include "cli/cli_documents.h"
+#include "config/controller_params.h"
+#include "controller_model.h"
 #include "cli/cli_runner.h"
 #include "controller_simulator.h"
 #include "link/command_codes.h"
@@ -378,6 +384,62 @@ TEST_F(CliAgainstSimulator, ARestoreBacksUpTheStateItReplacesAndSaysWhereItStopp
   run = Run({"restore", "--no-safety-backup", safety.string()});
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(Run({"params", "get", "--json"}).out.find("\"encoderTeeth\": 720"), std::string::npos);
+}
+
+// A controller whose memory holds anything at all: random bytes, with the
+// floats set to what an erased or damaged one holds.
+void FillWithRandomRecords(sim::ControllerSimulator& peer, std::mt19937& random, std::uint32_t specialBits) {
+  std::array<std::uint8_t, sim::kParamRecordSize> record{};
+  for (auto& byte : record) byte = static_cast<std::uint8_t>(random());
+  const auto put = [&record](std::size_t frameOffset, std::uint32_t bits) {
+    std::memcpy(&record[frameOffset - kPayloadOffset], &bits, 4);
+  };
+  put(14, specialBits);  // rollerSize
+  put(53, 0xFFFFFFFF);   // stabilityBand, erased
+  peer.SetParamRecord(record);
+  for (const sim::CalibSlot& slot : sim::CalibSlots()) {
+    std::vector<std::uint8_t> image(sim::CalibImageSize(slot.capacity));
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
+    const auto count = static_cast<std::int16_t>(random() % (slot.capacity + 1));
+    std::memcpy(image.data(), &count, 2);
+    std::memcpy(image.data() + 2, &specialBits, 4);
+    ASSERT_TRUE(peer.SetCalibImage(slot.requestCode, image));
+  }
+}
+
+TEST_F(CliAgainstSimulator, RandomRecordsWithNonFiniteValuesComeBackBitForBit) {
+  std::mt19937 random(20261209);
+  const std::uint32_t specials[] = {0xFFFFFFFF, 0x7F800000, 0xFF800000, 0x7F7FFFFF, 0x80000000, 0x7FC00001};
+  for (std::uint32_t special : specials) {
+    auto original = StartSimulator();
+    FillWithRandomRecords(*original, random, special);
+    const fs::path folder = folder_ / ("random-" + std::to_string(special));
+    CliRun run = Run(*original, {"backup", folder.string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+
+    auto fresh = StartSimulator();
+    run = Run(*fresh, {"restore", "--no-safety-backup", folder.string()});
+    ASSERT_EQ(run.code, 0) << std::hex << special << ": " << run.err;
+    const auto decoded = [](const std::array<std::uint8_t, sim::kParamRecordSize>& record) {
+      return DecodeParams(std::span<const std::uint8_t, kParamsPayloadLength>(record.data(), record.size()));
+    };
+    EXPECT_EQ(cli::ParamsDifferences(decoded(original->ParamRecord()), decoded(fresh->ParamRecord())),
+              std::vector<std::string>{});
+    for (const sim::CalibSlot& slot : sim::CalibSlots()) {
+      const auto image = original->CalibImage(slot.requestCode);
+      std::int16_t count = 0;
+      std::memcpy(&count, image.data(), 2);
+      // The count, then the first column's points, then the second's.
+      const auto back = fresh->CalibImage(slot.requestCode);
+      const auto points = [&slot, count](const std::vector<std::uint8_t>& table) {
+        std::vector<std::uint8_t> used(table.begin(), table.begin() + 2 + 4 * count);
+        const auto second = table.begin() + 2 + 4 * static_cast<std::ptrdiff_t>(slot.capacity);
+        used.insert(used.end(), second, second + 4 * count);
+        return used;
+      };
+      EXPECT_EQ(points(image), points(back)) << "table " << int(slot.requestCode) << " with " << std::hex << special;
+    }
+  }
 }
 
 TEST_F(CliAgainstSimulator, OutputThatCannotBeWrittenIsAnError) {
