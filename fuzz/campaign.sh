@@ -24,14 +24,16 @@ program="$build/bin/${name}_fuzz"
 dict=""
 [ -f "$root/fuzz/$name.dict" ] && dict="-dict=$root/fuzz/$name.dict"
 mkdir -p "$build/fuzz-artifacts"
-# With several jobs libFuzzer writes fuzz-N.log into the current folder.
+# With several jobs libFuzzer runs them as child processes writing fuzz-N.log
+# into the current folder; one job runs here, its output on the terminal.
+parallel=""
+[ "$jobs" -gt 1 ] && parallel="-jobs=$jobs -workers=$jobs"
 cd "$build"
 status=0
-"$program" "$corpus" $dict \
+"$program" "$corpus" $dict $parallel \
   -max_total_time="$seconds" \
   -max_len=4096 \
   -timeout=20 \
-  -jobs="$jobs" -workers="$jobs" \
   -artifact_prefix="$build/fuzz-artifacts/${name}-" \
   -print_final_stats=1 || status=$?
 
