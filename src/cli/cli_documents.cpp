@@ -1,12 +1,14 @@
 #include "cli/cli_documents.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <limits>
 #include <new>
 #include <sstream>
@@ -94,8 +96,11 @@ constexpr ParamField kClockFields[] = {
 template <typename T>
 constexpr bool kIsFloat = std::is_same_v<std::remove_cvref_t<T>, float>;
 
-const ParamField* FieldNamed(std::span<const ParamField> fields, std::string_view name) {
-  for (const ParamField& field : fields) {
+// The field of that name. The search starts at `hint` (where the previous
+// field was found, plus one), since documents list the fields in order.
+const ParamField* FieldNamed(std::span<const ParamField> fields, std::string_view name, std::size_t hint = 0) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const ParamField& field = fields[(hint + i) % fields.size()];
     if (field.name == name) return &field;
   }
   return nullptr;
@@ -168,6 +173,52 @@ std::optional<float> FiniteFloatFromText(std::string_view text) {
   return value;
 }
 
+// ---- byte runs ----
+
+// Byte tests eight at a time, one bit per byte (its high bit), exact for
+// every byte: no carry crosses from one byte into the next.
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+constexpr std::uint64_t ByteIs(std::uint64_t word, unsigned char c) {
+  const std::uint64_t x = word ^ (kOnes * c);
+  return ~(((x & kLow7) + kLow7) | x) & kHigh;
+}
+constexpr std::uint64_t ByteBelow0x20(std::uint64_t word) {
+  return ~((((word & kLow7) + kOnes * (0x80 - 0x20))) | word) & kHigh;
+}
+
+// The first byte from `at` whose bit `test` sets; bytes past the end read
+// as `pad`, which must set it.
+template <typename Test>
+std::size_t FirstByteWhere(std::string_view text, std::size_t at, unsigned char pad, Test test) {
+  std::uint64_t word;
+  for (; text.size() - at >= sizeof word; at += sizeof word) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (const std::uint64_t found = test(word); found != 0) {
+      return at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+    }
+  }
+  word = kOnes * pad;
+  if (at < text.size()) std::memcpy(&word, text.data() + at, text.size() - at);
+  return at + static_cast<std::size_t>(std::countr_zero(test(word))) / 8;
+}
+
+// Where the run of bytes from `at` ends that are printable ASCII other than
+// '"' and '\\': what a JSON string holds as it stands.
+std::size_t PlainAsciiRunEnd(std::string_view text, std::size_t at) {
+  return FirstByteWhere(text, at, '"', [](std::uint64_t word) {
+    return (word & kHigh) | ByteBelow0x20(word) | ByteIs(word, '"') | ByteIs(word, '\\');
+  });
+}
+
+// Where the run of JSON blanks from `at` ends.
+std::size_t BlankRunEnd(std::string_view text, std::size_t at) {
+  return FirstByteWhere(text, at, 'x', [](std::uint64_t word) {
+    return ~(ByteIs(word, ' ') | ByteIs(word, '\n') | ByteIs(word, '\r') | ByteIs(word, '\t')) & kHigh;
+  });
+}
+
 // ---- text pieces for messages ----
 
 // At most 40 bytes of a file for a message (cut before a whole UTF-8
@@ -204,14 +255,12 @@ std::string_view WithoutByteOrderMark(std::string_view text) {
   return text;
 }
 
-// A reader's body, with whatever the JSON library or the allocator throws
-// turned into a refusal: nothing escapes a reader.
+// A reader's body, with an allocation failure turned into a refusal:
+// nothing escapes a reader.
 template <typename Body>
 auto Guarded(Body body) -> decltype(body()) {
   try {
     return body();
-  } catch (const nlohmann::json::exception& error) {
-    return DocumentError{"the file could not be read: " + Excerpt(error.what())};
   } catch (const std::bad_alloc&) {
     return DocumentError{"not enough memory to read the file"};
   }
@@ -221,19 +270,26 @@ auto Guarded(Body body) -> decltype(body()) {
 
 // A JSON value as the documents use it. A number keeps its text as written,
 // so a float is read from its own digits (and -0 keeps its sign); an array
-// keeps no items, since no document holds one.
+// keeps no items, since no document holds one. Texts are views of the
+// document's text, or of its JsonDocument's decoded strings.
 struct JsonMember;
 struct JsonValue {
   enum class Kind : std::uint8_t { Null, Boolean, Number, String, Array, Object };
   Kind kind = Kind::Null;
-  std::string text;  // a number as written, a string's value, "true", "false", "null"
+  std::string_view text;  // a number as written, a string's value, "true", "false", "null"
   std::vector<JsonMember> members;  // an object's, in the document's order
 
   const JsonValue* Find(std::string_view key) const;
 };
 struct JsonMember {
-  std::string key;
+  std::string_view key;
   JsonValue value;
+};
+// The root and the strings that held escapes, decoded (a deque: its
+// elements stay where they are when it grows or moves).
+struct JsonDocument {
+  JsonValue root;
+  std::deque<std::string> decoded;
 };
 
 const JsonValue* JsonValue::Find(std::string_view key) const {
@@ -253,176 +309,281 @@ std::string ValueExcerpt(const JsonValue& value) {
   }
 }
 
-// A cheap pass before the parser: refuses nesting beyond kMaxJsonDepth
-// before anything is built, and collects the text of every number in the
-// order the parser reports them (the parser gives integers as values only).
-struct JsonScan {
-  std::vector<std::string_view> numbers;
-  std::optional<DocumentError> error;
-};
-
-JsonScan ScanJson(std::string_view text) {
-  JsonScan scan;
-  std::size_t depth = 0;
-  std::size_t line = 1;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
-      }
-      continue;
-    }
-    if (c == '\n') {
-      ++line;
-    } else if (c == '\0') {
-      // The parser would take it for the end of the text and ignore the rest.
-      scan.error = DocumentError{"line " + std::to_string(line) + ": a NUL byte, which JSON text never holds"};
-      return scan;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxJsonDepth) {
-        scan.error = DocumentError{"line " + std::to_string(line) + ": values nested deeper than " +
-                                   std::to_string(kMaxJsonDepth) + " levels"};
-        return scan;
-      }
-    } else if (c == ']' || c == '}') {
-      if (depth > 0) --depth;
-    } else if (c == '-' || IsDigit(c)) {
-      std::size_t end = i + 1;
-      while (end < text.size() && (IsDigit(text[end]) || std::string_view("+-.eE").find(text[end]) != std::string_view::npos)) {
-        ++end;
-      }
-      if (scan.numbers.size() == kMaxJsonValues) {
-        scan.error = DocumentError{"more than " + std::to_string(kMaxJsonValues) + " values"};
-        return scan;
-      }
-      scan.numbers.push_back(text.substr(i, end - i));
-      i = end - 1;
-    }
-  }
-  return scan;
-}
-
-// Builds the JsonValue tree from the parser's events; refuses a key named
-// twice in one object, and (again) too deep or too many values.
-class JsonBuilder {
+// Reads JSON text (RFC 8259) into a JsonValue. Written for the documents
+// rather than taken from a JSON library because they need each number's own
+// text, and a reader that refuses, before building anything unbounded,
+// nesting beyond kMaxJsonDepth, more than kMaxJsonValues values and a key
+// named twice in one object.
+class JsonReader {
  public:
-  using json = nlohmann::json;
+  explicit JsonReader(std::string_view text) : text_(text) {}
 
-  explicit JsonBuilder(const std::vector<std::string_view>& numbers) : numbers_(numbers) {}
-
-  bool null() { return Add({JsonValue::Kind::Null, "null", {}}); }
-  bool boolean(bool value) { return Add({JsonValue::Kind::Boolean, value ? "true" : "false", {}}); }
-  bool number_integer(json::number_integer_t) { return AddNumber(); }
-  bool number_unsigned(json::number_unsigned_t) { return AddNumber(); }
-  bool number_float(json::number_float_t, const json::string_t&) { return AddNumber(); }
-  bool string(json::string_t& value) { return Add({JsonValue::Kind::String, std::move(value), {}}); }
-  bool binary(json::binary_t&) { return Fail("not valid JSON"); }  // JSON text holds no binary values
-  bool start_object(std::size_t) { return Open(JsonValue::Kind::Object); }
-  bool start_array(std::size_t) { return Open(JsonValue::Kind::Array); }
-  bool end_object() { return Close(); }
-  bool end_array() { return Close(); }
-  bool key(json::string_t& key) {
-    Level& level = open_.back();
-    if (!level.keys.insert(key).second) {
-      const std::string where = open_.size() > 1 ? " in " + Quoted(open_[open_.size() - 2].key) : std::string();
-      return Fail("the key " + Quoted(key) + where + " is named twice");
+  std::variant<JsonDocument, DocumentError> Read() {
+    if (text_.size() > kMaxDocumentBytes) return TooLong(text_.size());
+    text_ = WithoutByteOrderMark(text_);
+    JsonValue root;
+    if (Value(root, 0, {})) {
+      SkipBlanks();
+      if (at_ == text_.size()) return JsonDocument{std::move(root), std::move(decoded_)};
+      Syntax(Peek() == '\0' ? "a NUL byte" : "more text after the document");
     }
-    level.key = std::move(key);
-    return true;
+    return *error_;
   }
-  bool parse_error(std::size_t, const std::string&, const json::exception& error) {
-    // The parser's own refusal of a number beyond double range: the number
-    // not yet reported is the one, and the key it stands under names it.
-    constexpr int kNumberOverflow = 406;
-    if (error.id == kNumberOverflow && next_ < numbers_.size()) {
-      const std::string where = !open_.empty() && open_.back().value.kind == JsonValue::Kind::Object
-                                    ? "field " + Quoted(open_.back().key) + ": "
-                                    : std::string();
-      return Fail(where + Excerpt(numbers_[next_]) + " is out of range (beyond the float range)");
-    }
-    // "[json.exception.parse_error.101] parse error at line 1, column 2: ..."
-    std::string_view what = error.what();
-    if (const std::size_t end = what.find("] "); end != std::string_view::npos) what.remove_prefix(end + 2);
-    constexpr std::size_t kLongest = 160;
-    std::string text(what.substr(0, kLongest));
-    if (what.size() > kLongest) text += "...";
-    return Fail("not valid JSON: " + text);
-  }
-
-  std::optional<DocumentError>& Error() { return error_; }
-  JsonValue& Root() { return root_; }
 
  private:
-  struct Level {
-    JsonValue value;
-    std::string key;  // the key the next value of this object goes under
-    std::unordered_set<std::string> keys;
-  };
-
-  bool Fail(std::string message) {
+  // "line L, column C" of the current position (columns in bytes).
+  std::string Position() const {
+    const std::string_view before = text_.substr(0, at_);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t lineStart = before.rfind('\n');
+    const std::size_t column = at_ - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+  }
+  bool Syntax(std::string_view what) { return Refuse("not valid JSON at " + Position() + ": " + std::string(what)); }
+  bool Refuse(std::string message) {
     if (!error_) error_ = DocumentError{std::move(message)};
     return false;
   }
 
-  bool Count() {
-    if (++values_ > kMaxJsonValues) return Fail("more than " + std::to_string(kMaxJsonValues) + " values");
+  bool AtEnd() const { return at_ >= text_.size(); }
+  char Peek() const { return text_[at_]; }
+
+  void SkipBlanks() { at_ = BlankRunEnd(text_, at_); }
+
+  // A key named twice in one object. Up to 64 keys through a small hash
+  // table, beyond that by sorting: never n² comparisons.
+  static std::optional<std::string_view> KeyNamedTwice(const std::vector<JsonMember>& members) {
+    constexpr std::size_t kSlots = 128;
+    if (members.size() <= kSlots / 2) {
+      std::array<const std::string_view*, kSlots> slots{};
+      for (const JsonMember& member : members) {
+        std::size_t slot = std::hash<std::string_view>{}(member.key) % kSlots;
+        while (slots[slot] != nullptr) {
+          if (*slots[slot] == member.key) return member.key;
+          slot = (slot + 1) % kSlots;
+        }
+        slots[slot] = &member.key;
+      }
+      return std::nullopt;
+    }
+    std::vector<std::string_view> keys;
+    keys.reserve(members.size());
+    for (const JsonMember& member : members) keys.push_back(member.key);
+    std::sort(keys.begin(), keys.end());
+    if (const auto twice = std::adjacent_find(keys.begin(), keys.end()); twice != keys.end()) return *twice;
+    return std::nullopt;
+  }
+
+  bool Expect(char c, std::string_view what) {
+    SkipBlanks();
+    if (AtEnd() || Peek() != c) return Syntax(what);
+    ++at_;
     return true;
   }
 
-  bool Add(JsonValue value) {
-    if (!Count()) return false;
-    if (open_.empty()) {
-      root_ = std::move(value);
-    } else if (Level& level = open_.back(); level.value.kind == JsonValue::Kind::Object) {
-      level.value.members.push_back({std::move(level.key), std::move(value)});
+  // `depth`: containers open around this value; `key`: the member it is, for messages.
+  bool Value(JsonValue& out, std::size_t depth, std::string_view key) {
+    SkipBlanks();
+    if (AtEnd()) return Syntax("the text ends where a value should be");
+    if (++values_ > kMaxJsonValues) return Refuse("more than " + std::to_string(kMaxJsonValues) + " values");
+    const char c = Peek();
+    if (c == '{' || c == '[') {
+      if (depth == kMaxJsonDepth) {
+        return Refuse(Position() + ": values nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+      }
+      return c == '{' ? Object(out, depth + 1, key) : Array(depth + 1);
+    }
+    if (c == '"') {
+      out.kind = JsonValue::Kind::String;
+      return String(out.text);
+    }
+    if (c == '-' || IsDigit(c)) return Number(out);
+    for (const std::string_view literal : {"true", "false", "null"}) {
+      if (text_.substr(at_, literal.size()) == literal) {
+        out.kind = literal == "null" ? JsonValue::Kind::Null : JsonValue::Kind::Boolean;
+        out.text = literal;
+        at_ += literal.size();
+        return true;
+      }
+    }
+    return Syntax(c == '\0' ? "a NUL byte" : "no value starts with " + Quoted(text_.substr(at_, 1)));
+  }
+
+  bool Object(JsonValue& out, std::size_t depth, std::string_view key) {
+    out.kind = JsonValue::Kind::Object;
+    out.members.reserve(8);
+    ++at_;
+    SkipBlanks();
+    if (!AtEnd() && Peek() == '}') {
+      ++at_;
+      return true;
+    }
+    while (true) {
+      SkipBlanks();
+      if (AtEnd() || Peek() != '"') return Syntax("a key in double quotes should be here");
+      JsonMember member;
+      if (!String(member.key) || !Expect(':', "a ':' should follow the key")) return false;
+      if (!Value(member.value, depth, member.key)) return false;
+      out.members.push_back(std::move(member));
+      SkipBlanks();
+      if (AtEnd() || (Peek() != ',' && Peek() != '}')) return Syntax("a ',' or '}' should be here");
+      if (text_[at_++] == '}') break;
+    }
+    if (const std::optional<std::string_view> twice = KeyNamedTwice(out.members)) {
+      return Refuse("the key " + Quoted(*twice) + (key.empty() && depth == 1 ? "" : " in " + Quoted(key)) +
+                    " is named twice");
     }
     return true;
   }
 
-  bool AddNumber() {
-    if (next_ >= numbers_.size()) return Fail("not valid JSON: a number out of step");
-    return Add({JsonValue::Kind::Number, std::string(numbers_[next_++]), {}});
+  // No document holds an array: its items are read and dropped.
+  bool Array(std::size_t depth) {
+    ++at_;
+    SkipBlanks();
+    if (!AtEnd() && Peek() == ']') {
+      ++at_;
+      return true;
+    }
+    while (true) {
+      JsonValue item;
+      if (!Value(item, depth, {})) return false;
+      SkipBlanks();
+      if (AtEnd() || (Peek() != ',' && Peek() != ']')) return Syntax("a ',' or ']' should be here");
+      if (text_[at_++] == ']') return true;
+    }
   }
 
-  bool Open(JsonValue::Kind kind) {
-    if (open_.size() >= kMaxJsonDepth) {
-      return Fail("values nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+  bool Digits() {
+    const std::size_t start = at_;
+    while (!AtEnd() && IsDigit(Peek())) ++at_;
+    return at_ > start || Syntax("a digit should be here");
+  }
+
+  bool Number(JsonValue& out) {
+    const std::size_t start = at_;
+    if (Peek() == '-') ++at_;
+    if (!AtEnd() && Peek() == '0') {
+      ++at_;
+    } else if (!Digits()) {
+      return false;
     }
-    open_.push_back({});
-    open_.back().value.kind = kind;
+    if (!AtEnd() && Peek() == '.') {
+      ++at_;
+      if (!Digits()) return false;
+    }
+    if (!AtEnd() && (Peek() == 'e' || Peek() == 'E')) {
+      ++at_;
+      if (!AtEnd() && (Peek() == '+' || Peek() == '-')) ++at_;
+      if (!Digits()) return false;
+    }
+    out.kind = JsonValue::Kind::Number;
+    out.text = text_.substr(start, at_ - start);
     return true;
   }
 
-  bool Close() {
-    JsonValue value = std::move(open_.back().value);
-    open_.pop_back();
-    return Add(std::move(value));
+  std::optional<unsigned> Hex4() {
+    if (text_.size() - at_ < 4) return std::nullopt;
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text_.data() + at_, text_.data() + at_ + 4, value, 16);
+    if (error != std::errc{} || end != text_.data() + at_ + 4) return std::nullopt;
+    at_ += 4;
+    return value;
   }
 
-  const std::vector<std::string_view>& numbers_;
-  std::size_t next_ = 0;
+  static void AppendUtf8(std::string& out, unsigned code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+
+  bool Escape(std::string& out) {
+    ++at_;  // the backslash
+    if (AtEnd()) return Syntax("the text ends inside a string");
+    const char c = text_[at_++];
+    constexpr std::string_view kFrom = "\"\\/bfnrt";
+    constexpr std::string_view kTo = "\"\\/\b\f\n\r\t";
+    if (const std::size_t simple = kFrom.find(c); simple != std::string_view::npos) {
+      out += kTo[simple];
+      return true;
+    }
+    if (c != 'u') return Syntax("no escape \\" + Excerpt(std::string_view(&c, 1)));
+    std::optional<unsigned> code = Hex4();
+    if (!code) return Syntax("\\u needs four hex digits");
+    if (*code >= 0xDC00 && *code <= 0xDFFF) return Syntax("a lone low surrogate");
+    if (*code >= 0xD800 && *code <= 0xDBFF) {
+      if (text_.substr(at_, 2) != "\\u") return Syntax("a high surrogate without its low one");
+      at_ += 2;
+      const std::optional<unsigned> low = Hex4();
+      if (!low || *low < 0xDC00 || *low > 0xDFFF) return Syntax("a high surrogate without its low one");
+      *code = 0x10000 + ((*code - 0xD800) << 10) + (*low - 0xDC00);
+    }
+    AppendUtf8(out, *code);
+    return true;
+  }
+
+  // One UTF-8 character of two to four bytes, checked as RFC 3629 has it.
+  bool Utf8(std::string* out) {
+    const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(text_[at_ + i]); };
+    const unsigned lead = byte(0);
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                                 ? 4
+                                                                                              : 0;
+    if (length == 0 || text_.size() - at_ < length) return Syntax("a string that is not UTF-8");
+    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (byte(1) < low || byte(1) > high) return Syntax("a string that is not UTF-8");
+    for (std::size_t i = 2; i < length; ++i) {
+      if ((byte(i) & 0xC0) != 0x80) return Syntax("a string that is not UTF-8");
+    }
+    if (out != nullptr) out->append(text_.substr(at_, length));
+    at_ += length;
+    return true;
+  }
+
+  // A string's value: a view of the text when it holds no escape, else its
+  // decoded copy, kept in decoded_.
+  bool String(std::string_view& out) {
+    ++at_;  // the opening quote
+    const std::size_t start = at_;
+    std::optional<std::string> decoded;
+    while (true) {
+      // Plain characters are taken a run at a time.
+      const std::size_t run = at_;
+      at_ = PlainAsciiRunEnd(text_, at_);
+      if (decoded) decoded->append(text_.substr(run, at_ - run));
+      if (AtEnd()) return Syntax("the text ends inside a string");
+      const auto c = static_cast<unsigned char>(Peek());
+      if (c == '"') {
+        out = decoded ? std::string_view(decoded_.emplace_back(std::move(*decoded))) : text_.substr(start, at_ - start);
+        ++at_;
+        return true;
+      }
+      if (c < 0x20) return Syntax(c == 0 ? "a NUL byte" : "a control character inside a string");
+      if (c == '\\' && !decoded) decoded.emplace(text_.substr(start, at_ - start));
+      if (!(c == '\\' ? Escape(*decoded) : Utf8(decoded ? &*decoded : nullptr))) return false;
+    }
+  }
+
+  std::string_view text_;
+  std::deque<std::string> decoded_;
+  std::size_t at_ = 0;
   std::size_t values_ = 0;
-  std::vector<Level> open_;
-  JsonValue root_;
   std::optional<DocumentError> error_;
 };
 
-std::variant<JsonValue, DocumentError> ParseJson(std::string_view text) {
-  if (text.size() > kMaxDocumentBytes) return TooLong(text.size());
-  JsonScan scan = ScanJson(text);
-  if (scan.error) return *scan.error;
-  JsonBuilder builder(scan.numbers);
-  const bool parsed = nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
-  if (builder.Error()) return *builder.Error();
-  if (!parsed) return DocumentError{"not valid JSON"};
-  return std::move(builder.Root());
-}
+std::variant<JsonDocument, DocumentError> ParseJson(std::string_view text) { return JsonReader(text).Read(); }
 
 // Top-level keys must be among `allowed`, each an object, and `required` there.
 std::optional<DocumentError> CheckTop(const JsonValue& document, std::initializer_list<std::string_view> allowed,
@@ -440,7 +601,7 @@ std::optional<DocumentError> CheckTop(const JsonValue& document, std::initialize
 
 // A number written without fraction or exponent, within the 64-bit range.
 std::optional<std::int64_t> WholeNumber(const JsonValue& value) {
-  if (value.kind != JsonValue::Kind::Number || value.text.find_first_of(".eE") != std::string::npos) {
+  if (value.kind != JsonValue::Kind::Number || value.text.find_first_of(".eE") != std::string_view::npos) {
     return std::nullopt;
   }
   std::int64_t number = 0;
@@ -451,64 +612,152 @@ std::optional<std::int64_t> WholeNumber(const JsonValue& value) {
 
 // ---- JSON as written ----
 
-// A JSON string of our own texts (labels, units, file names: UTF-8 as they
-// stand), escaped as JSON requires.
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+// Appends a JSON string of our own texts (labels, units, file names: UTF-8
+// as they stand), escaped as JSON requires.
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  while (!text.empty()) {
+    // Runs that need no escape are appended whole.
+    const std::size_t plain = PlainAsciiRunEnd(text, 0);
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) break;
+    const char c = text[plain];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      out += c;  // UTF-8 as it stands
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
     } else {
-      out += c;
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+      out += escaped;
     }
+    text.remove_prefix(plain + 1);
   }
-  return out + "\"";
+  out += '"';
 }
 
-using WrittenMembers = std::vector<std::pair<std::string, std::string>>;  // key, value as JSON text
+// A text that needs no escape in JSON: the record's field names and units,
+// checked when compiling (below), are written without a scan.
+struct PlainText {
+  std::string_view text;
+};
 
-// An object at nesting `level`, two spaces a level, members in their order.
-std::string ObjectText(const WrittenMembers& members, int level) {
-  if (members.empty()) return "{}";
-  const std::string indent(static_cast<std::size_t>(2 * (level + 1)), ' ');
-  std::string text = "{\n";
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    text += indent + JsonString(members[i].first) + ": " + members[i].second;
-    text += i + 1 < members.size() ? ",\n" : "\n";
+// Objects with two-space indent, members in the order given: the layout of
+// the files written before (nlohmann's dump(2)), so a backup of equal
+// settings stays byte for byte equal.
+class JsonWriter {
+ public:
+  JsonWriter() {
+    text_.reserve(4096);
+    text_ += '{';
   }
-  return text + std::string(static_cast<std::size_t>(2 * level), ' ') + "}";
-}
+  // A member whose value is JSON text.
+  void Member(std::string_view key, std::string_view value) {
+    Key(key);
+    text_ += value;
+  }
+  void StringMember(std::string_view key, std::string_view value) {
+    Key(key);
+    AppendJsonString(text_, value);
+  }
+  void Member(PlainText key, std::string_view value) {
+    Key(key);
+    text_ += value;
+  }
+  void StringMember(PlainText key, PlainText value) {
+    Key(key);
+    AppendPlain(value);
+  }
+  void BeginObject(std::string_view key) {
+    Key(key);
+    text_ += '{';
+    empty_.push_back(true);
+  }
+  void EndObject() {
+    const bool empty = empty_.back();
+    empty_.pop_back();
+    if (!empty) {
+      text_ += '\n';
+      text_.append(2 * empty_.size(), ' ');
+    }
+    text_ += '}';
+  }
+  std::string Finish() {
+    EndObject();
+    text_ += '\n';
+    return std::move(text_);
+  }
 
-// A float as a JSON value: a number when finite, else its spelling as a string.
-std::string JsonFloat(float value) {
-  return std::isfinite(value) ? ShortestFloatText(value) : JsonString(FloatText(value));
-}
+ private:
+  void NewLine() {
+    if (!empty_.back()) text_ += ',';
+    empty_.back() = false;
+    text_ += '\n';
+    text_.append(2 * empty_.size(), ' ');
+  }
+  void Key(std::string_view key) {
+    NewLine();
+    AppendJsonString(text_, key);
+    text_ += ": ";
+  }
+  void Key(PlainText key) {
+    NewLine();
+    AppendPlain(key);
+    text_ += ": ";
+  }
+  void AppendPlain(PlainText text) {
+    text_ += '"';
+    text_ += text.text;
+    text_ += '"';
+  }
+
+  std::string text_;
+  std::vector<bool> empty_{true};  // per open object: nothing written in it yet
+};
 
 // ---- parameter record ----
 
-std::string FieldValueText(const ParamField& field, const ControllerParams& values) {
-  return std::visit(
-      [&values](auto member) -> std::string {
-        const auto value = values.*member;
-        if constexpr (kIsFloat<decltype(value)>) {
-          return JsonFloat(value);
-        } else {
-          return std::to_string(static_cast<int>(value));
-        }
-      },
-      field.member);
+constexpr bool IsPlainText(std::string_view text) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x80 || c == '"' || c == '\\') return false;
+  }
+  return true;
 }
+constexpr bool NamesArePlainText(std::span<const ParamField> fields) {
+  for (const ParamField& field : fields) {
+    if (!IsPlainText(field.name) || !IsPlainText(field.unit)) return false;
+  }
+  return true;
+}
+static_assert(NamesArePlainText(kParamFields) && NamesArePlainText(kControllerInfoFields) &&
+              NamesArePlainText(kClockFields));
 
-std::string FieldsObject(std::span<const ParamField> fields, const ControllerParams& values, int level) {
-  WrittenMembers members;
-  for (const ParamField& field : fields) members.emplace_back(field.name, FieldValueText(field, values));
-  return ObjectText(members, level);
+// Every field of `fields` as a member object `name`: integers as numbers,
+// floats in their spelling (a number when finite, else a string).
+void FieldsObject(JsonWriter& out, std::string_view name, std::span<const ParamField> fields,
+                  const ControllerParams& values) {
+  out.BeginObject(name);
+  for (const ParamField& field : fields) {
+    std::visit(
+        [&](auto member) {
+          const auto value = values.*member;
+          if constexpr (kIsFloat<decltype(value)>) {
+            if (std::isfinite(value)) {
+              out.Member(PlainText{field.name}, ShortestFloatText(value));
+            } else {
+              out.Member(PlainText{field.name}, "\"" + FloatText(value) + "\"");  // no escape in a float's spelling
+            }
+          } else {
+            char digits[8];
+            const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<int>(value)).ptr;
+            out.Member(PlainText{field.name}, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+          }
+        },
+        field.member);
+  }
+  out.EndObject();
 }
 
 bool InRange(const ParamField& field, std::int64_t value) {
@@ -534,35 +783,38 @@ std::string RangeText(const ParamField& field) {
 // Takes one field's value from the document into `values`, or says why not.
 std::optional<DocumentError> TakeField(const ParamField& field, const JsonValue& value, ValueCheck check,
                                        ControllerParams& values) {
-  const std::string where = "field \"" + std::string(field.name) + "\": ";
+  // Built only for a refusal: most fields are taken.
+  const auto refuse = [&field](const std::string& why) {
+    return DocumentError{"field \"" + std::string(field.name) + "\": " + why};
+  };
   if (const auto member = std::get_if<float ControllerParams::*>(&field.member)) {
     std::optional<float> number;
     if (value.kind == JsonValue::Kind::Number) {
       number = FloatFromText(value.text);
       if (!number) {
-        return DocumentError{where + Excerpt(value.text) + " is out of range (beyond the float range, " +
+        return refuse(Excerpt(value.text) + " is out of range (beyond the float range, " +
                              FloatText(-std::numeric_limits<float>::max()) + ".." +
-                             FloatText(std::numeric_limits<float>::max()) + ")"};
+                             FloatText(std::numeric_limits<float>::max()) + ")");
       }
     } else if (value.kind == JsonValue::Kind::String) {
       number = FloatFromText(value.text);
       if (!number || std::isfinite(*number)) {
-        return DocumentError{where + ValueExcerpt(value) +
+        return refuse(ValueExcerpt(value) +
                              " is not a number (finite values are written as numbers; \"inf\", \"-inf\", "
-                             "\"nan\" and \"nan(0xHHHHHHHH)\" as strings)"};
+                      "\"nan\" and \"nan(0xHHHHHHHH)\" as strings)");
       }
     } else {
-      return DocumentError{where + "not a number"};
+      return refuse("not a number");
     }
     if (check == ValueCheck::Ranges && !std::isfinite(*number)) {
-      return DocumentError{where + FloatText(*number) + " is out of range (a finite number)"};
+      return refuse(FloatText(*number) + " is out of range (a finite number)");
     }
     values.*(*member) = *number;
     return std::nullopt;
   }
-  if (value.kind != JsonValue::Kind::Number) return DocumentError{where + "not a number"};
-  if (value.text.find_first_of(".eE") != std::string::npos) {
-    return DocumentError{where + "must be a whole number"};
+  if (value.kind != JsonValue::Kind::Number) return refuse("not a number");
+  if (value.text.find_first_of(".eE") != std::string_view::npos) {
+    return refuse("must be a whole number");
   }
   const std::optional<std::int64_t> number = WholeNumber(value);
   return std::visit(
@@ -573,11 +825,11 @@ std::optional<DocumentError> TakeField(const ParamField& field, const JsonValue&
           constexpr auto kHigh = static_cast<std::int64_t>(std::numeric_limits<T>::max());
           const bool fits = number && *number >= kLow && *number <= kHigh;
           if (check == ValueCheck::AsRead && !fits) {
-            return DocumentError{where + Excerpt(value.text) + " is out of range (" + std::to_string(kLow) + ".." +
-                                 std::to_string(kHigh) + ")"};
+            return refuse(Excerpt(value.text) + " is out of range (" + std::to_string(kLow) + ".." +
+                                 std::to_string(kHigh) + ")");
           }
           if (check == ValueCheck::Ranges && (!fits || !InRange(field, *number))) {
-            return DocumentError{where + Excerpt(value.text) + " is out of range (" + RangeText(field) + ")"};
+            return refuse(Excerpt(value.text) + " is out of range (" + RangeText(field) + ")");
           }
           values.*member = static_cast<T>(*number);
         }
@@ -629,36 +881,26 @@ std::string DigestOf(std::string_view content) {
   return std::string(kDigestPrefix) + hex;
 }
 
-// "files" of a manifest: role -> file name, the tables by their names.
-WrittenMembers CalibFileMembers() {
-  WrittenMembers members;
-  for (const CalibName& name : kCalibNames) members.emplace_back(name.name, CalibFileName(name.channel));
-  return members;
-}
-
 bool IsBackupFile(std::string_view name) {
   if (name == kParamsFile || name == kChannelsFile) return true;
   return std::any_of(std::begin(kCalibNames), std::end(kCalibNames),
                      [name](const CalibName& calib) { return CalibFileName(calib.channel) == name; });
 }
 
-// An object of exactly these string members, in any order.
-bool HoldsExactly(const JsonValue& object, const WrittenMembers& expected) {
-  if (object.kind != JsonValue::Kind::Object || object.members.size() != expected.size()) return false;
-  return std::all_of(expected.begin(), expected.end(), [&object](const auto& member) {
-    const JsonValue* value = object.Find(member.first);
-    return value != nullptr && value->kind == JsonValue::Kind::String && value->text == member.second;
-  });
-}
-
+// "files": the roles' file names, the tables' files by their names (any order).
 bool ListsTheBackupFiles(const JsonValue& files) {
-  if (files.kind != JsonValue::Kind::Object || files.members.size() != 3) return false;
-  const JsonValue* params = files.Find("params");
-  const JsonValue* channels = files.Find("channels");
+  const auto names = [](const JsonValue* value, std::string_view file) {
+    return value != nullptr && value->kind == JsonValue::Kind::String && value->text == file;
+  };
+  if (files.kind != JsonValue::Kind::Object || files.members.size() != 3 ||
+      !names(files.Find("params"), kParamsFile) || !names(files.Find("channels"), kChannelsFile)) {
+    return false;
+  }
   const JsonValue* calib = files.Find("calib");
-  return params != nullptr && params->kind == JsonValue::Kind::String && params->text == kParamsFile &&
-         channels != nullptr && channels->kind == JsonValue::Kind::String && channels->text == kChannelsFile &&
-         calib != nullptr && HoldsExactly(*calib, CalibFileMembers());
+  return calib != nullptr && calib->kind == JsonValue::Kind::Object && calib->members.size() == std::size(kCalibNames) &&
+         std::all_of(std::begin(kCalibNames), std::end(kCalibNames), [calib, &names](const CalibName& name) {
+           return names(calib->Find(name.name), CalibFileName(name.channel));
+         });
 }
 
 // "fnv1a64:" and 16 hex digits, either case; lower case as kept.
@@ -723,15 +965,16 @@ std::span<const ParamField> ParamFields() { return kParamFields; }
 std::span<const ParamField> ControllerInfoFields() { return kControllerInfoFields; }
 
 std::string ParamsToJson(const ControllerParams& values) {
-  WrittenMembers units;
+  JsonWriter out;
+  FieldsObject(out, "controller", kControllerInfoFields, values);
+  FieldsObject(out, "clock", kClockFields, values);
+  FieldsObject(out, "settings", kParamFields, values);
+  out.BeginObject("units");
   for (const ParamField& field : kParamFields) {
-    if (!field.unit.empty()) units.emplace_back(field.name, JsonString(field.unit));
+    if (!field.unit.empty()) out.StringMember(PlainText{field.name}, PlainText{field.unit});
   }
-  const WrittenMembers document = {{"controller", FieldsObject(kControllerInfoFields, values, 1)},
-                                   {"clock", FieldsObject(kClockFields, values, 1)},
-                                   {"settings", FieldsObject(kParamFields, values, 1)},
-                                   {"units", ObjectText(units, 1)}};
-  return ObjectText(document, 0) + "\n";
+  out.EndObject();
+  return out.Finish();
 }
 
 std::variant<ControllerParams, DocumentError> ParamsFromJson(std::string_view text, const ControllerParams& base,
@@ -739,11 +982,12 @@ std::variant<ControllerParams, DocumentError> ParamsFromJson(std::string_view te
   return Guarded([&]() -> std::variant<ControllerParams, DocumentError> {
     auto parsed = ParseJson(text);
     if (auto* error = std::get_if<DocumentError>(&parsed)) return *error;
-    const JsonValue& document = std::get<JsonValue>(parsed);
+    const JsonValue& document = std::get<JsonDocument>(parsed).root;
     if (auto error = CheckTop(document, {"controller", "clock", "settings", "units"}, "settings")) return *error;
     ControllerParams values = base;
+    std::size_t next = 0;
     for (const JsonMember& member : document.Find("settings")->members) {
-      const ParamField* field = FieldNamed(kParamFields, member.key);
+      const ParamField* field = FieldNamed(kParamFields, member.key, next);
       if (field == nullptr) {
         const char* why = FieldNamed(kControllerInfoFields, member.key) != nullptr ? "the controller's own, cannot be written"
                           : FieldNamed(kClockFields, member.key) != nullptr
@@ -752,6 +996,7 @@ std::variant<ControllerParams, DocumentError> ParamsFromJson(std::string_view te
         return DocumentError{"field " + Quoted(member.key) + ": " + why};
       }
       if (auto error = TakeField(*field, member.value, check, values)) return *error;
+      next = static_cast<std::size_t>(field - kParamFields) + 1;
     }
     return values;
   });
@@ -782,20 +1027,22 @@ std::vector<std::string> ParamsDifferences(const ControllerParams& sent, const C
 // ---- channel map ----
 
 std::string ChannelMapToJson(const ChannelMapEditor& editor) {
-  WrittenMembers channels;
+  JsonWriter out;
+  out.BeginObject("channels");
   const auto fields = ChannelFields();
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].replyByte == kNoByte) continue;
-    channels.emplace_back(fields[i].label, std::to_string(static_cast<int>(ChannelByteFromText(editor.Text(i)))));
+    out.Member(fields[i].label, std::to_string(static_cast<int>(ChannelByteFromText(editor.Text(i)))));
   }
-  return ObjectText({{"channels", ObjectText(channels, 1)}}, 0) + "\n";
+  out.EndObject();
+  return out.Finish();
 }
 
 std::variant<std::map<std::size_t, std::uint8_t>, DocumentError> ChannelMapFromJson(std::string_view text) {
   return Guarded([&]() -> std::variant<std::map<std::size_t, std::uint8_t>, DocumentError> {
     auto parsed = ParseJson(text);
     if (auto* error = std::get_if<DocumentError>(&parsed)) return *error;
-    const JsonValue& document = std::get<JsonValue>(parsed);
+    const JsonValue& document = std::get<JsonDocument>(parsed).root;
     if (auto error = CheckTop(document, {"channels"}, "channels")) return *error;
     std::map<std::size_t, std::uint8_t> values;
     for (const JsonMember& member : document.Find("channels")->members) {
@@ -914,17 +1161,19 @@ std::string CalibFileName(CalibChannel channel) {
 }
 
 std::string BackupManifest(const std::vector<std::pair<std::string, std::string>>& files) {
-  WrittenMembers calib;
-  for (const auto& [name, file] : CalibFileMembers()) calib.emplace_back(name, JsonString(file));
-  const WrittenMembers listed = {{"params", JsonString(kParamsFile)},
-                                 {"channels", JsonString(kChannelsFile)},
-                                 {"calib", ObjectText(calib, 2)}};
-  WrittenMembers digests;
-  for (const auto& [name, content] : files) digests.emplace_back(name, JsonString(DigestOf(content)));
-  const WrittenMembers document = {{"format", JsonString(kBackupFormat)},
-                                   {"files", ObjectText(listed, 1)},
-                                   {"digests", ObjectText(digests, 1)}};
-  return ObjectText(document, 0) + "\n";
+  JsonWriter out;
+  out.StringMember("format", kBackupFormat);
+  out.BeginObject("files");
+  out.StringMember("params", kParamsFile);
+  out.StringMember("channels", kChannelsFile);
+  out.BeginObject("calib");
+  for (const CalibName& name : kCalibNames) out.StringMember(name.name, CalibFileName(name.channel));
+  out.EndObject();
+  out.EndObject();
+  out.BeginObject("digests");
+  for (const auto& [name, content] : files) out.StringMember(name, DigestOf(content));
+  out.EndObject();
+  return out.Finish();
 }
 
 bool Manifest::Unchanged(std::string_view file, std::string_view content) const {
@@ -936,7 +1185,7 @@ std::variant<Manifest, DocumentError> ReadManifest(std::string_view text) {
   return Guarded([&]() -> std::variant<Manifest, DocumentError> {
     auto parsed = ParseJson(text);
     if (auto* error = std::get_if<DocumentError>(&parsed)) return *error;
-    const JsonValue& document = std::get<JsonValue>(parsed);
+    const JsonValue& document = std::get<JsonDocument>(parsed).root;
     const DocumentError notOurs{"not a backup manifest of format " + std::string(kBackupFormat)};
     if (document.kind != JsonValue::Kind::Object) return notOurs;
     const JsonValue* format = document.Find("format");
@@ -959,7 +1208,7 @@ std::variant<Manifest, DocumentError> ReadManifest(std::string_view text) {
         if (!digest) {
           return DocumentError{"the digest of " + Quoted(member.key) + " is not \"fnv1a64:\" and 16 hex digits"};
         }
-        manifest.digests[member.key] = std::move(*digest);
+        manifest.digests[std::string(member.key)] = std::move(*digest);
       }
     }
     return manifest;

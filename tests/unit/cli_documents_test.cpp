@@ -68,9 +68,9 @@ TEST(CliDocuments, BadParameterFilesAreRefusedNamingTheField) {
       {R"({"settings": {"rollerSize": "nan"}})", "\"rollerSize\": nan is out of range (a finite number)"},
       {R"({"settings": {"liftSpeed": 3, "liftSpeed": 4}})", "the key \"liftSpeed\" in \"settings\" is named twice"},
       {R"({"settings": {}, "settings": {}})", "the key \"settings\" is named twice"},
-      {std::string(R"({"settings": {"liftSpeed": 3}})") + '\0' + "{", "line 1: a NUL byte"},
+      {std::string(R"({"settings": {"liftSpeed": 3}})") + '\0' + "{", "not valid JSON at line 1, column 31: a NUL byte"},
       {std::string(R"({"settings": {"liftSpeed": "3)") + '\0' + R"("}})", "not valid JSON"},
-      {std::string(100000, '[') + std::string(100000, ']'), "line 1: values nested deeper than 64 levels"},
+      {std::string(100000, '[') + std::string(100000, ']'), "line 1, column 65: values nested deeper than 64 levels"},
       {std::string(kMaxDocumentBytes, '['), "nested deeper than 64"},
       {std::string(kMaxDocumentBytes + 1, ' '), "4194305 bytes, more than the 4194304"},
   };
@@ -84,6 +84,54 @@ TEST(CliDocuments, BadParameterFilesAreRefusedNamingTheField) {
   for (std::size_t i = 0; i <= kMaxJsonValues; ++i) many += "0,";
   many += "0]";
   EXPECT_NE(ErrorOf(ParamsFromJson(many, {})).find("more than 65536 values"), std::string::npos);
+}
+
+// The JSON grammar itself: strings (escapes, surrogate pairs, UTF-8),
+// numbers, literals and arrays, with the position of what is wrong.
+TEST(CliDocuments, JsonTextIsReadAsRfc8259HasIt) {
+  const auto units = [](const std::string& value) { return R"({"settings": {}, "units": {"a": )" + value + "}}"; };
+  const BadDocument rows[] = {  // an empty messageHas: taken
+      {units(R"("\u00e9\n\t\"\\\/\b\f\r")"), ""},
+      {units(R"("\ud83d\ude00")"), ""},
+      {units("\"\xF0\x9F\x98\x80 \xE6\xB6\xA1\""), ""},
+      {units(R"([1, {"b": [true, false, null, -0.5e+3]}, []])"), ""},
+      {units(R"("\ud83d")"), "a high surrogate without its low one"},
+      {units(R"("\ud83d\u0041")"), "a high surrogate without its low one"},
+      {units(R"("\ude00")"), "a lone low surrogate"},
+      {units(R"("\x")"), "no escape \\x"},
+      {units(R"("\u12")"), "\\u needs four hex digits"},
+      {units("\"\xC3\x28\""), "not UTF-8"},
+      {units("\"\xC0\xAF\""), "not UTF-8"},        // overlong
+      {units("\"\xED\xA0\x80\""), "not UTF-8"},    // a surrogate's bytes
+      {units("\"\xF4\x90\x80\x80\""), "not UTF-8"},  // beyond U+10FFFF
+      {units("\"\xE6\xB6\""), "not UTF-8"},        // cut short
+      {units("\"a\tb\""), "a control character inside a string"},
+      {units("\"abc"), "the text ends inside a string"},
+      {units("01"), "a ',' or '}' should be here"},
+      {units("1."), "a digit should be here"},
+      {units("-"), "a digit should be here"},
+      {units("1e+"), "a digit should be here"},
+      {units("tru"), "no value starts with \"t\""},
+      {units("[1,]"), "no value starts with \"]\""},
+      {units("'a'"), "no value starts with \"'\""},
+      {R"({"settings": {"liftSpeed": 3},})", "a key in double quotes should be here"},
+      {R"({"settings" {}})", "a ':' should follow the key"},
+      {"{\n  \"settings\": {\n    \"liftSpeed\": 3,\n  }\n}", "not valid JSON at line 4, column 3: a key in double quotes"},
+      {"{\"settings\": {}} x", "not valid JSON at line 1, column 18: more text after the document"},
+      {"", "the text ends where a value should be"},
+  };
+  for (const BadDocument& row : rows) {
+    const std::string message = ErrorOf(ParamsFromJson(row.text, {}));
+    if (row.messageHas.empty()) {
+      EXPECT_EQ(message, "") << row.text;
+    } else {
+      EXPECT_NE(message.find(row.messageHas), std::string::npos) << row.text << " -> " << message;
+    }
+  }
+  // A key written with escapes is the same key.
+  const auto channels = ChannelMapFromJson(R"({"channels": {"\u6da1\u6d41\u673a": 7}})");
+  ASSERT_EQ(ErrorOf(channels), "");
+  EXPECT_EQ(std::get<0>(channels).at(ChannelMapEditor::FieldIndex("涡流机")), 7);
 }
 
 TEST(CliDocuments, ValuesAreCheckedAgainstTheirTypeWhenTakenAsRead) {
