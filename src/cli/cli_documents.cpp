@@ -12,7 +12,6 @@
 #include <limits>
 #include <new>
 #include <sstream>
-#include <unordered_set>
 
 namespace rolta::cli {
 namespace {
