@@ -963,10 +963,10 @@ bool SameFloatBits(float a, float b) { return BitsOf(a) == BitsOf(b); }
 std::span<const ParamField> ParamFields() { return kParamFields; }
 std::span<const ParamField> ControllerInfoFields() { return kControllerInfoFields; }
 
-std::string ParamsToJson(const ControllerParams& values) {
+std::string ParamsToJson(const ControllerParams& values, bool withClock) {
   JsonWriter out;
   FieldsObject(out, "controller", kControllerInfoFields, values);
-  FieldsObject(out, "clock", kClockFields, values);
+  if (withClock) FieldsObject(out, "clock", kClockFields, values);
   FieldsObject(out, "settings", kParamFields, values);
   out.BeginObject("units");
   for (const ParamField& field : kParamFields) {

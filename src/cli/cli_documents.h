@@ -85,7 +85,9 @@ enum class ValueCheck {
 
 // {"controller": {...}, "clock": {...}, "settings": {...}, "units": {...}},
 // two-space indent. "controller" and "clock" are shown, never written.
-std::string ParamsToJson(const ControllerParams& values);
+// A backup leaves the clock out (`withClock` false): two backups of one
+// record are then the same bytes, whatever the time.
+std::string ParamsToJson(const ControllerParams& values, bool withClock = true);
 // The "settings" of a document over `base`: every named field must be known,
 // a number of the right kind and within `check`. Fields not named keep base's
 // value; "controller", "clock" and "units" are ignored, and a field of theirs

@@ -363,8 +363,8 @@ class Commands {
 
   int Run() {
     const int code = RunCommand();
-    // What was printed must have reached its file: a full disk or a closed
-    // pipe is an error of its own, not a success.
+    // What was printed must have reached its file: a full disk is an error
+    // of its own, not a success.
     out_.flush();
     if (!out_) {
       err_ << Say(texts_, "The output could not be written.") << "\n";
@@ -817,7 +817,7 @@ class Commands {
   int ReadBackupFiles(Line& line, BackupFiles& files) {
     ControllerParams values;
     if (int code = ReadParams(line, values); code != kExitDone) return code;
-    files.emplace_back(kParamsFile, ParamsToJson(values));
+    files.emplace_back(kParamsFile, ParamsToJson(values, false));
     ChannelMapEditor editor(line.Session().Port());
     if (int code = ReadChannels(line, editor); code != kExitDone) return code;
     files.emplace_back(kChannelsFile, ChannelMapToJson(editor));
