@@ -494,6 +494,20 @@ class Commands {
     if (row->action == CatalogueAction::ShowChannelMap) {
       return Fail(kExitUsage, Say(texts_, "exec: this position only shows the channel map; use \"channels get\""));
     }
+    // The console's boxes for these speak of its buttons and its form; here
+    // the commands that do the same are named.
+    if (row->action == CatalogueAction::ParamRecordForm) {
+      return Fail(kExitUsage, Say(texts_, "exec: this position opens the console's settings form; use \"params get "
+                                          "--json\" and \"params set FILE.json\""));
+    }
+    if (row->action == CatalogueAction::Message) {
+      constexpr int kForceCalibrationPosition = 22;  // points to the workbench's button
+      return Fail(kExitUsage, "exec: " + texts_.Lookup(row->caption) + ": " +
+                                  (*position == kForceCalibrationPosition
+                                       ? Say(texts_, "the torque tables are stored with \"calib set torque-fl FILE.csv\" "
+                                                     "(torque-fr, torque-rl, torque-rr)")
+                                       : texts_.Lookup(row->text)));
+    }
     CommandInputs inputs;
     const auto take = [](const std::optional<std::string>& value, std::string& into) {
       if (value) into = *value;
