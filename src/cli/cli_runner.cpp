@@ -526,9 +526,12 @@ class Commands {
     for (const InputProblem& problem : CheckInputs(*position, inputs, safety)) {
       const ExecOption* option = ExecOptionOf(problem.input);
       const std::string flag = option != nullptr ? std::string(option->flag) : std::string();
-      if (problem.kind == InputProblem::Kind::NotANumber) {
+      // A number beyond what a frame can carry is no limit to confirm.
+      if (problem.kind != InputProblem::Kind::AboveLimit) {
+        const bool outOfRange = problem.kind == InputProblem::Kind::OutOfRange;
         return Fail(kExitUsage, "exec " + flag + " (" + texts_.Lookup(InputFieldOf(problem.input)->label) + "): \"" +
-                                    problem.text + "\" " + Say(texts_, "is not a number") + " (" +
+                                    problem.text + "\" " +
+                                    Say(texts_, outOfRange ? "is out of range" : "is not a number") + " (" +
                                     Say(texts_, "nothing was sent") + ")");
       }
       if (!request_.confirmLimits) {

@@ -63,11 +63,12 @@ std::string_view UnitOf(LimitKind kind) {
 
 }  // namespace
 
-std::optional<double> ParseStrictNumber(std::string_view text) {
+StrictNumber ReadStrictNumber(std::string_view text) {
+  constexpr StrictNumber kNotANumber{StrictNumber::Status::NotANumber, 0};
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n && IsSpace(text[i])) ++i;
-  if (i == n) return 0.0;  // an empty field means 0, as it always has
+  if (i == n) return {StrictNumber::Status::Number, 0.0};  // an empty field means 0, as it always has
   const std::size_t start = i;
   if (text[i] == '+' || text[i] == '-') ++i;
   std::size_t digits = 0;
@@ -76,21 +77,27 @@ std::optional<double> ParseStrictNumber(std::string_view text) {
     ++i;
     while (i < n && IsDigit(text[i])) ++i, ++digits;
   }
-  if (digits == 0) return std::nullopt;
+  if (digits == 0) return kNotANumber;
   if (i < n && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
     if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
     std::size_t exponentDigits = 0;
     while (i < n && IsDigit(text[i])) ++i, ++exponentDigits;
-    if (exponentDigits == 0) return std::nullopt;
+    if (exponentDigits == 0) return kNotANumber;
   }
   const std::size_t end = i;
   while (i < n && IsSpace(text[i])) ++i;
-  if (i != n) return std::nullopt;
+  if (i != n) return kNotANumber;
   // The value the frame will carry is read by the same conversion as ever.
   const double value = TextToDouble(text.substr(start, end - start));
-  if (!(std::fabs(value) <= FLT_MAX)) return std::nullopt;
-  return value;
+  if (!(std::fabs(value) <= FLT_MAX)) return {StrictNumber::Status::OutOfRange, value};
+  return {StrictNumber::Status::Number, value};
+}
+
+std::optional<double> ParseStrictNumber(std::string_view text) {
+  const StrictNumber number = ReadStrictNumber(text);
+  if (number.status != StrictNumber::Status::Number) return std::nullopt;
+  return number.value;
 }
 
 double SafetySettings::LimitFor(LimitKind kind) const {
@@ -189,18 +196,28 @@ std::vector<InputProblem> CheckInputs(int position, const CommandInputs& inputs,
   for (CommandInput input : FieldsReadBy(position)) {
     const InputFieldInfo& field = *InputFieldOf(input);
     const std::string& text = inputs.*field.text;
-    const std::optional<double> value = ParseStrictNumber(text);
-    if (!value) return {{InputProblem::Kind::NotANumber, input, text, 0, 0}};
+    const StrictNumber number = ReadStrictNumber(text);
+    switch (number.status) {
+      case StrictNumber::Status::Number: break;
+      case StrictNumber::Status::NotANumber: return {{InputProblem::Kind::NotANumber, input, text, 0, 0}};
+      case StrictNumber::Status::OutOfRange:
+        return {{InputProblem::Kind::OutOfRange, input, text, number.value, static_cast<double>(FLT_MAX)}};
+    }
     const double limit = settings.LimitFor(field.limit);
-    if (std::fabs(*value) > limit) limits.push_back({InputProblem::Kind::AboveLimit, input, text, *value, limit});
+    if (std::fabs(number.value) > limit) {
+      limits.push_back({InputProblem::Kind::AboveLimit, input, text, number.value, limit});
+    }
   }
   return limits;
 }
 
 MessageRequest InvalidNumberMessage(const TextLookup& lookup, const InputProblem& problem) {
   const InputFieldInfo& field = *InputFieldOf(problem.input);
-  std::string text = lookup.Lookup("输入的不是有效数字") + ": " + lookup.Lookup(field.label) + " \"" +
-                     problem.text + "\"\n" + lookup.Lookup("指令未发送。");
+  const bool outOfRange = problem.kind == InputProblem::Kind::OutOfRange;
+  std::string text = lookup.Lookup(outOfRange ? "输入的数值超出范围" : "输入的不是有效数字") + ": " +
+                     lookup.Lookup(field.label) + " \"" + problem.text + "\"";
+  if (outOfRange) text += " (±" + NumberText(problem.limit) + ")";
+  text += "\n" + lookup.Lookup("指令未发送。");
   return {text, lookup.Lookup("输入错误"), MessageIcon::Warning, MessageButtons::Ok};
 }
 
@@ -220,7 +237,7 @@ std::optional<CommandInput> ApproveInputs(int position, const CommandInputs& inp
                                           const SafetySettings& settings, const TextLookup& lookup,
                                           MessageBoxService& boxes) {
   for (const InputProblem& problem : CheckInputs(position, inputs, settings)) {
-    if (problem.kind == InputProblem::Kind::NotANumber) {
+    if (problem.kind != InputProblem::Kind::AboveLimit) {
       boxes.Show(InvalidNumberMessage(lookup, problem));
       return problem.input;
     }

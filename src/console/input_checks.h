@@ -20,8 +20,15 @@ namespace rolta {
 
 // A complete decimal number: optional white space, sign, digits with an
 // optional ".", an optional exponent, optional white space, nothing else.
-// Empty (or only white space) reads 0. Letters, "12abc", "nan", "inf", hex,
-// and values beyond the float range of a frame field give nullopt.
+// Empty (or only white space) reads 0. Letters, "12abc", "nan", "inf" and hex
+// are NotANumber; a number beyond the float range of a frame field ("1e39")
+// is OutOfRange, its value as read (possibly infinite).
+struct StrictNumber {
+  enum class Status : std::uint8_t { Number, NotANumber, OutOfRange } status = Status::NotANumber;
+  double value = 0;
+};
+StrictNumber ReadStrictNumber(std::string_view text);
+// The value of a Number, nullopt for anything else.
 std::optional<double> ParseStrictNumber(std::string_view text);
 
 enum class LimitKind : std::uint8_t { None, Speed, Force, Power };
@@ -54,7 +61,9 @@ std::span<const InputFieldInfo> InputFields();
 const InputFieldInfo* InputFieldOf(CommandInput input);
 
 struct InputProblem {
-  enum class Kind : std::uint8_t { NotANumber, AboveLimit } kind = Kind::NotANumber;
+  // OutOfRange: a number no frame field can carry; like NotANumber it can
+  // only be corrected, never confirmed.
+  enum class Kind : std::uint8_t { NotANumber, AboveLimit, OutOfRange } kind = Kind::NotANumber;
   CommandInput input = CommandInput::ParamA;
   std::string text;
   double value = 0;
@@ -65,9 +74,11 @@ struct InputProblem {
 // carries, in the order of the console's fields.
 std::vector<CommandInput> FieldsReadBy(int position);
 // Problems in the order they are put to the operator: the first field that
-// is not a number alone (nothing may be sent), else every value above its limit.
+// is not a number or out of range alone (nothing may be sent), else every
+// value above its limit.
 std::vector<InputProblem> CheckInputs(int position, const CommandInputs& inputs, const SafetySettings& settings);
 
+// The box for a NotANumber or OutOfRange problem.
 MessageRequest InvalidNumberMessage(const TextLookup& lookup, const InputProblem& problem);
 // "label: value unit above the safety limit limit unit", the confirmation's first line.
 std::string LimitExceededText(const TextLookup& lookup, const InputProblem& problem);

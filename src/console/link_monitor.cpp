@@ -37,6 +37,12 @@ void LinkMonitor::OnOpened(MonoTime now) {
   openedAt_ = lastByte_ = lastGoodFrame_ = rateWindowStart_ = now;
   rejectedSinceGood_ = 0;
   rateCount_ = framesPerSecond_ = 0;
+  // What became of a command on an earlier line says nothing about this one:
+  // a reconnected line would otherwise go on showing the old answer.
+  pendingCode_ = 0;
+  pendingCaption_ = {};
+  ack_ = AckState::None;
+  answerMs_ = 0;
 }
 
 void LinkMonitor::OnClosed() {

@@ -149,6 +149,7 @@ void LineSafetySimTest::lostLineIsReportedAndTheSamePortReconnects() {
   QVERIFY(QTest::qWaitFor([&] { return rig->Port().IsOpen(); }, kWaitMs));
   QVERIFY(!rig->Button("设置")->isEnabled());
   QCOMPARE(boxes_.Shown().size(), boxes);
+  QVERIFY2(!rig.Indicator().contains(QStringLiteral("已应答")), qPrintable(rig.Indicator()));
   rig.Run(14);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QVERIFY(rig.WaitIndicator(QStringLiteral("停止测试: 已应答")));

@@ -51,6 +51,14 @@ TEST(LinkMonitorTest, StatesAndAnswersFollowTheLineAndTheClock) {
       {"lost", [](LinkMonitor& m) { m.OnLineLost("/dev/ttyUSB0", true); }, 4500ms,
        "通讯中断: /dev/ttyUSB0, 等待自动重连 | 急停: 无应答", true},
       {"closed by the operator", [](LinkMonitor& m) { m.OnClosed(); }, 4600ms, "通讯口已关闭 | 急停: 无应答", true},
+      {"answered, then lost", [&](LinkMonitor& m) {
+         m.OnOpened(t0 + 4700ms);
+         m.OnCommandSent(28, "停止测试", t0 + 4710ms);
+         m.OnFrame(28, 7, t0 + 4720ms);
+         m.OnLineLost("/dev/ttyUSB0", true);
+       }, 4800ms, "通讯中断: /dev/ttyUSB0, 等待自动重连 | 停止测试: 已应答 (10 ms)", true},
+      // The old line's answer is not the reconnected line's.
+      {"reconnected", [&](LinkMonitor& m) { m.OnOpened(t0 + 5800ms); }, 5800ms, "已连接, 无数据", false},
   };
   LinkMonitor monitor;
   for (const Step& step : steps) {
@@ -123,6 +131,9 @@ TEST(InputChecksTest, FieldsReadAndProblemsFound) {
       {0, CommandInput::ParamA, "12abc", {K::NotANumber}},
       {0, CommandInput::ParamA, "201", {K::AboveLimit}},
       {0, CommandInput::ParamA, "-201", {K::AboveLimit}},
+      {0, CommandInput::ParamA, "1e39", {K::OutOfRange}},
+      {0, CommandInput::ParamA, "-1e400", {K::OutOfRange}},
+      {47, CommandInput::ParamC, "3.5e38", {K::OutOfRange}},  // even where no limit applies
       {0, CommandInput::ParamB, "abc", {}},             // not read by the constant-speed test
       {12, CommandInput::ParamB, "abc", {K::NotANumber}},  // carried although not enabled
       {1, CommandInput::ParamB, "10001", {K::AboveLimit}},
@@ -141,6 +152,14 @@ TEST(InputChecksTest, FieldsReadAndProblemsFound) {
     }
     EXPECT_EQ(found, row.problems) << row.position << " " << row.text;
   }
+  // Out of range is said as such, with the range; not as "not a number".
+  const auto message = [&](const char* typed) {
+    CommandInputs inputs;
+    inputs.ParamA = typed;
+    return InvalidNumberMessage(IdentityLookup(), CheckInputs(0, inputs, limits).at(0)).text;
+  };
+  EXPECT_EQ(message("1e39"), "输入的数值超出范围: 恒速/恒功速度/a \"1e39\" (±3.40282e+38)\n指令未发送。");
+  EXPECT_EQ(message("1e3x"), "输入的不是有效数字: 恒速/恒功速度/a \"1e3x\"\n指令未发送。");
   EXPECT_EQ(FieldsReadBy(8), (std::vector<CommandInput>{CommandInput::ParamM, CommandInput::StartSpeed,
                                                         CommandInput::EndSpeed}));
 }
