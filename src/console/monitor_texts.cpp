@@ -329,6 +329,25 @@ std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
   return records;
 }
 
+MonitorTypeFilter ReadMonitorTypeFilter(std::string_view typed, const TextLookup& lookup) {
+  std::string_view digits = typed;
+  while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front()))) digits.remove_prefix(1);
+  while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back()))) digits.remove_suffix(1);
+  if (digits.empty()) return {};
+  int base = 10;
+  if (digits.starts_with("0x") || digits.starts_with("0X")) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (!digits.empty() && error == std::errc() && end == digits.data() + digits.size() && value <= 0xFF) {
+    return {static_cast<std::uint8_t>(value), {}};
+  }
+  return {std::nullopt, lookup.Lookup("类型过滤无效") + ": \"" + std::string(typed) + "\"\n" +
+                            lookup.Lookup("类型应为 0 到 255 的数或 0x00 到 0xFF, 过滤未改变。")};
+}
+
 std::optional<std::size_t> FindMonitorRow(const LineMonitor& monitor, std::span<const std::uint64_t> sequences,
                                           std::size_t from, std::string_view needle, const TextLookup& lookup) {
   if (needle.empty() || sequences.empty()) return std::nullopt;

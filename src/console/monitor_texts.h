@@ -59,6 +59,15 @@ std::string MonitorRowsAsCsv(const LineMonitor& monitor, std::span<const std::ui
 // quotes, an optional byte-order mark) into records of fields.
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
 
+// The type filter as typed: empty (or blank) for every type, else a decimal
+// or 0x number 0..255 ("16", "0x10"). Anything else is refused with its
+// message (translated) and must leave the filter as it was.
+struct MonitorTypeFilter {
+  std::optional<std::uint8_t> code;
+  std::string problem;  // empty when the text is usable
+};
+MonitorTypeFilter ReadMonitorTypeFilter(std::string_view typed, const TextLookup& lookup);
+
 // The first of sequences[from], sequences[from + 1], ... (wrapping around to
 // the start) one of whose cells contains `needle`, ASCII letters compared
 // without case; nullopt when none does or the needle is empty.

@@ -122,7 +122,13 @@ class LineMonitorSimTest : public QObject {
     QVERIFY(monitor->SetFilter(1, QString()));
     QVERIFY(monitor->Model().rowCount() >= 1);
     QCOMPARE(CountRows(*monitor, [](const MonitorRow& r) { return r.direction != LineDirection::Sent; }), 0);
-    QVERIFY(!monitor->SetFilter(0, QStringLiteral("0x1FF")));
+    // A malformed type is refused with a box, and the sent rows stay alone.
+    const int sentRows = monitor->Model().rowCount();
+    QVERIFY(!monitor->SetFilter(0, QStringLiteral("0x1g")));
+    QCOMPARE(monitor->Model().rowCount(), sentRows);
+    QCOMPARE(boxes_.Shown().size(), std::size_t{1});
+    QVERIFY(boxes_.Shown().back().text.find("0x1g") != std::string::npos);
+    boxes_.Clear();
     QVERIFY(monitor->SetFilter(0, QStringLiteral("0x10")));
     QVERIFY(monitor->FindNext(QStringLiteral("48 42")));
     QCOMPARE(monitor->View()->currentIndex().row(), 0);

@@ -295,6 +295,31 @@ TEST(LineMonitorTexts, CsvReadsBackEqualAndFindWraps) {
   for (const Find& f : finds) EXPECT_EQ(FindMonitorRow(monitor, all, f.from, f.needle, lookup), f.found) << f.needle;
 }
 
+TEST(LineMonitorTexts, TypeFilterTakesOnlyAWholeByteAndSaysWhyItRefuses) {
+  const MarkingLookup lookup;
+  struct Row {
+    const char* typed;
+    std::optional<std::uint8_t> code;
+    bool refused;
+  };
+  const Row rows[] = {
+      {"", std::nullopt, false}, {"  ", std::nullopt, false}, {"16", 16, false}, {" 0x10 ", 16, false},
+      {"0XfF", 255, false},      {"0", 0, false},             {"0x1g", std::nullopt, true},
+      {"0x1FF", std::nullopt, true}, {"256", std::nullopt, true}, {"0x", std::nullopt, true},
+      {"-1", std::nullopt, true}, {"+16", std::nullopt, true}, {"1 6", std::nullopt, true},
+      {"abc", std::nullopt, true}, {"99999999999", std::nullopt, true},
+  };
+  for (const Row& row : rows) {
+    const MonitorTypeFilter filter = ReadMonitorTypeFilter(row.typed, lookup);
+    EXPECT_EQ(filter.code, row.code) << row.typed;
+    EXPECT_EQ(!filter.problem.empty(), row.refused) << row.typed;
+    // The message is translated and names what was typed.
+    if (row.refused) {
+      EXPECT_EQ(filter.problem.rfind("<类型过滤无效>: \"" + std::string(row.typed) + "\"", 0), 0u) << filter.problem;
+    }
+  }
+}
+
 TEST(HexSendLine, BuildsTheCatalogueFramesAndRefusesMalformedLines) {
   // The catalogue's own frame for "恒速测试" with 50 typed in.
   MemoryChannel channel;

@@ -16,7 +16,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <charconv>
 
 namespace rolta {
 namespace {
@@ -25,25 +24,6 @@ namespace {
 constexpr int kRefreshMs = 250;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-std::optional<std::uint8_t> ParseType(const QString& text, bool* ok) {
-  const std::string typed = text.trimmed().toStdString();
-  *ok = true;
-  if (typed.empty()) return std::nullopt;
-  int base = 10;
-  std::string_view digits = typed;
-  if (digits.starts_with("0x") || digits.starts_with("0X")) {
-    base = 16;
-    digits.remove_prefix(2);
-  }
-  unsigned value = 0;
-  const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size() || value > 0xFF) {
-    *ok = false;
-    return std::nullopt;
-  }
-  return static_cast<std::uint8_t>(value);
-}
 
 }  // namespace
 
@@ -285,15 +265,19 @@ void CLineMonitorDlg::ClearRows() {
 }
 
 bool CLineMonitorDlg::SetFilter(int direction, const QString& type) {
-  bool ok = false;
-  const std::optional<std::uint8_t> code = ParseType(type, &ok);
+  const MonitorTypeFilter typed = ReadMonitorTypeFilter(type.toStdString(), lookup_);
+  const bool ok = typed.problem.empty();
   type_->setStyleSheet(ok ? QString() : QStringLiteral("background: #ffd0d0;"));
-  if (!ok) return false;
+  if (!ok) {
+    // The list would go on showing rows the operator meant to filter away.
+    boxes_.Show({typed.problem, lookup_.Lookup(kLineMonitorTitle), MessageIcon::Warning, MessageButtons::Ok});
+    return false;
+  }
   MonitorFilter filter;
   filter.sent = direction == 0 || direction == 1;
   filter.received = direction == 0 || direction == 2;
   filter.skipped = direction == 0 || direction == 3;
-  filter.code = code;
+  filter.code = typed.code;
   model_.SetFilter(filter);
   return true;
 }

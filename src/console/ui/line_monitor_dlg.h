@@ -65,7 +65,8 @@ class CLineMonitorDlg : public QDialog {
   void SetPaused(bool paused);
   void ClearRows();
   // Direction: 0 all, 1 sent, 2 received, 3 skipped. Type: empty for all,
-  // else a decimal or 0x number 0..255; false (filter unchanged) otherwise.
+  // else a decimal or 0x number 0..255; otherwise a box says why and false
+  // is returned with the filter unchanged.
   bool SetFilter(int direction, const QString& type);
   // Selects the next row after the current one that contains `text`.
   bool FindNext(const QString& text);
