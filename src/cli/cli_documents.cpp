@@ -109,17 +109,8 @@ const ParamField* FieldNamed(std::span<const ParamField> fields, std::string_vie
 
 constexpr std::uint32_t kQuietNanBits = 0x7FC00000;
 
-std::uint32_t BitsOf(float value) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-float FloatOfBits(std::uint32_t bits) {
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
+std::uint32_t BitsOf(float value) { return std::bit_cast<std::uint32_t>(value); }
+float FloatOfBits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
 bool SameNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

@@ -3,6 +3,7 @@
 // round-trip exactly, any float bit pattern included.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -23,17 +24,8 @@ std::string ErrorOf(const std::variant<T, DocumentError>& result) {
   return error ? error->message : std::string();
 }
 
-std::uint32_t Bits(float value) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-float OfBits(std::uint32_t bits) {
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
+std::uint32_t Bits(float value) { return std::bit_cast<std::uint32_t>(value); }
+float OfBits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
 struct BadDocument {
   std::string text;
