@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <functional>
 
+#include <unistd.h>
+
 #include "console/ui/diag_tips_list.h"
 #include "console/ui/rolta_app.h"
 #include "console/ui/rolta_dlg.h"
@@ -54,11 +56,18 @@ class RoltaAppTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // Each test's folder beside the last one, not inside it: TMPDIR names the
+  // last one, which goes away with it.
+  void initTestCase() { tempRoot_ = QDir::tempPath(); }
   void init() {
-    home_ = std::make_unique<QTemporaryDir>();
+    home_.reset();
+    home_ = std::make_unique<QTemporaryDir>(tempRoot_ + QStringLiteral("/rolta_app_test-XXXXXX"));
+    QVERIFY(home_->isValid());
     qputenv("XDG_CONFIG_HOME", (home_->path() + "/config").toUtf8());
     qputenv("XDG_STATE_HOME", (home_->path() + "/state").toUtf8());
     qputenv("TMPDIR", home_->path().toUtf8());
+    QDir(home_->path()).mkdir(QStringLiteral("run"));
+    qputenv("XDG_RUNTIME_DIR", (home_->path() + "/run").toUtf8());
     qputenv("ROLTA_ENVKIT_DIR", ROLTA_BIN_DIR);
     qputenv("ROLTA_EXTRA_PORTS", "/tmp/ttyRoltaAppTest");
   }
@@ -92,6 +101,38 @@ class RoltaAppTest : public QObject {
     QCOMPARE(boxes.Shown()[0].text, std::string("QRX5000B控制器已经运行!"));
     QCOMPARE(boxes.Shown()[0].caption, std::string("ROLTA错误提示"));
     QCOMPARE(boxes.Shown()[0].icon, MessageIcon::Information);
+  }
+
+  void theLockIsOnePerUserSession() {
+    const QString home = home_->path();
+    QDir(home).mkdir(QStringLiteral("other-run"));
+    const QString inTemp = home + QStringLiteral("/rolta-QRX5000B-%1.lock").arg(getuid());
+    const struct {
+      QByteArray runtime;  // empty: unset
+      QString lock;
+    } rows[] = {
+        {home.toUtf8() + "/run", home + "/run/rolta-QRX5000B.lock"},
+        {{}, inTemp},
+        {"run", inTemp},                          // not an absolute path
+        {home.toUtf8() + "/no-such-run", inTemp},  // not a folder
+    };
+    for (const auto& row : rows) {
+      if (row.runtime.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");
+      else qputenv("XDG_RUNTIME_DIR", row.runtime);
+      QCOMPARE(CRoltaApp::InstanceLockPath(), row.lock);
+    }
+
+    // Another session's console does not block this one; this session's does.
+    qputenv("XDG_RUNTIME_DIR", (home + "/other-run").toUtf8());
+    QLockFile otherSession(CRoltaApp::InstanceLockPath());
+    QVERIFY(otherSession.tryLock(0));
+    qputenv("XDG_RUNTIME_DIR", (home + "/run").toUtf8());
+    QLockFile thisSession(CRoltaApp::InstanceLockPath());
+    QVERIFY(thisSession.tryLock(0));
+    ScriptedMessageBoxes boxes;
+    QCOMPARE(CRoltaApp().InitInstance(), 1);
+    QCOMPARE(boxes.Shown().size(), std::size_t{1});
+    QCOMPARE(boxes.Shown()[0].text, std::string("QRX5000B控制器已经运行!"));
   }
 
   void tipsThenConsoleThenExitWithTheLogLineWritten() {
@@ -153,6 +194,7 @@ class RoltaAppTest : public QObject {
 
  private:
   std::unique_ptr<QTemporaryDir> home_;
+  QString tempRoot_;
 };
 
 QTEST_MAIN(RoltaAppTest)

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QScreen>
+#include <unistd.h>
 
 #include "console/console_texts.h"
 #include "console/env_console_environment.h"
@@ -26,7 +28,18 @@ void CentreOnScreen(QWidget& window) {
 
 }  // namespace
 
-QString CRoltaApp::InstanceLockPath() { return QDir::temp().filePath(QStringLiteral("rolta-QRX5000B.lock")); }
+QString CRoltaApp::InstanceLockPath() {
+  // One console per user session: another user or another session of the
+  // machine starts its own. Two programs on one port are still kept apart by
+  // the port's exclusive open.
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()) {
+    return QDir(runtime).filePath(QStringLiteral("rolta-QRX5000B.lock"));
+  }
+  // The temporary folder is shared by every user: the user's number keeps
+  // one user's lock from refusing another's console.
+  return QDir::temp().filePath(QStringLiteral("rolta-QRX5000B-%1.lock").arg(getuid()));
+}
 
 int CRoltaApp::InitInstance() {
   Keys();  // start tracking Escape before any window shows

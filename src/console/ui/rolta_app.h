@@ -11,7 +11,8 @@ class CRoltaApp {
   // Returns the program's exit code.
   int InitInstance();
 
-  // Where the single-instance lock lives (the temporary folder).
+  // Where the single-instance lock lives: $XDG_RUNTIME_DIR when it names a
+  // folder, else the temporary folder under a name with the user's number.
   static QString InstanceLockPath();
 };
 
