@@ -7,8 +7,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j"${JOBS:-2}" --target rolta qrx5000b-sim envkit_all
+# The build folder test.sh uses too: after a test run nothing is built again.
+"$root/scripts/build.sh" rolta qrx5000b-sim envkit_all
 
 run_dir=${XDG_RUNTIME_DIR:-/tmp}/rolta-$(id -u)
 mkdir -p "$run_dir"

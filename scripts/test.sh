@@ -21,9 +21,9 @@ run_ctest() {
 "$root/scripts/install-deps.sh"
 
 echo "== Full build and tests"
-cmake -S "$root" -B "$root/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROLTA_BENCH=OFF
-cmake --build "$root/build-test" -j"$jobs"
-run_ctest "$root/build-test" env QT_QPA_PLATFORM=offscreen
+# The build folder run.sh uses too: the console it starts is the one tested.
+JOBS=$jobs "$root/scripts/build.sh"
+run_ctest "$root/build" env QT_QPA_PLATFORM=offscreen
 
 echo "== Core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
