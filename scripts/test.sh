@@ -41,7 +41,7 @@ cmake --build "$root/build-tsan" -j"$jobs" --target qrx5000b-sim envkit_all "${t
   tee -a "$summary"
 
 if [ -x "$root/fuzz/run.sh" ] && command -v clang++ >/dev/null; then
-  echo "== Fuzzing the receive path for ${fuzz_seconds} s"
+  echo "== Fuzzing every decoder of outside data for ${fuzz_seconds} s"
   "$root/fuzz/run.sh" "$fuzz_seconds"
 fi
 total=$(awk '/tests passed, 0 tests failed out of/ { n += $NF } END { print n + 0 }' "$summary")
