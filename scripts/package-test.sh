@@ -3,8 +3,9 @@
 # root and checks it from there, with no build folder on any path: the files
 # are where a Linux tool keeps them, every program answers --version, the
 # installed command-line program talks to the installed simulator, and the
-# console starts headless (the environment library loads and logs). Runs
-# lintian when it is installed.
+# console starts headless (the environment library loads and logs), the
+# description reads as apt shows it and no maintainer script runs ldconfig.
+# Runs lintian when it is installed; a warning fails as an error does.
 #   scripts/package-test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?build folder}" && pwd)
@@ -29,6 +30,16 @@ echo "Depends: $depends"
 for needed in libqt6widgets6 libc6 fonts-wqy-microhei; do
   grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed"
 done
+
+# The description as `apt show` prints it: no continuation line may start with
+# the ";" of a CMake list joined into the text.
+description=$(dpkg-deb -f "$deb" Description)
+if grep -n '^ *;' <<<"$description"; then fail "the description has lines starting with ';'"; fi
+[ "$(wc -l <<<"$description")" -ge 3 ] || fail "the description has no long text: $description"
+# The environment library is loaded by its path: nothing runs ldconfig.
+control="$work/control"
+dpkg-deb -e "$deb" "$control"
+if grep -l ldconfig "$control"/* 2>/dev/null; then fail "a maintainer script calls ldconfig"; fi
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
@@ -74,7 +85,7 @@ grep -q "加载成功" "$home/.state/rolta/envkit.log" 2>/dev/null || { cat "$wo
 kill -0 "$console_pid" 2>/dev/null || { cat "$work/console.log"; fail "the console ended"; }
 
 if command -v lintian >/dev/null; then
-  lintian --fail-on error --suppress-tags-from-file /dev/null "$deb"
+  lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb"
 else
   echo "lintian is not installed: skipped"
 fi
