@@ -51,7 +51,7 @@ enum class ControllerModel::Readout : std::uint8_t {
   Coast,           // load force, speed, coast time, distance
   Voltage,         // sensor volts, speed, distance
   TorqueVoltage,   // force, speed, sensor volts
-  SpeedCheck,      // pulse frequency, speed, distance km, roller rpm
+  SpeedCheck,      // pulse frequency, speed, distance, roller rpm
   Mileage,         // 0, speed, distance
   ZeroPoint,       // force, speed, zero point
   Channels,        // four channel voltages
@@ -563,7 +563,8 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
     case Readout::SpeedCheck: {
       const double rps = RollerRpm() / 60.0;
       const double teeth = GetUInt16LE(&params_[18 - kPayloadOffset]);
-      return Status(type, static_cast<float>(rps * teeth), v, dist / 1000.0f,
+      // Metres, as every other frame's distance: the console's default bench unit.
+      return Status(type, static_cast<float>(rps * teeth), v, dist,
                     static_cast<float>(RollerRpm()));
     }
     case Readout::Mileage:

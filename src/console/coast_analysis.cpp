@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "console/quantities.h"
 #include "console/readouts.h"
 
 namespace rolta {
@@ -173,7 +174,12 @@ std::string CoastAnalysisCsv(const CoastAnalysis& analysis, double massKg) {
   line("rms", analysis.interval.rms, analysis.direct.rms, "N | km/h");
   line("power_50", i.PowerKw(50), d.PowerKw(50), "kW");
   line("power_80", i.PowerKw(80), d.PowerKw(80), "kW");
-  out += "\r\nband_high [km/h],band_low [km/h],coast_time [s],force [N]\r\n";
+  // The band columns name their units from the quantity table: the speed
+  // and coast time as recorded, the fitted road-load force in newtons.
+  const std::string& kmh = UnitOf(static_cast<std::size_t>(QuantityIndex("speed")));
+  out += "\r\n" + NameWithUnit("band_high", kmh) + ',' + NameWithUnit("band_low", kmh) + ',' +
+         NameWithUnit("coast_time", UnitOf(static_cast<std::size_t>(QuantityIndex("coast_time")))) + ',' +
+         NameWithUnit(kRoadLoadColumn, kRoadLoadUnit) + "\r\n";
   for (const CoastBand& band : analysis.bands) {
     out += FormatFixed(band.highKmh, 1) + ',' + FormatFixed(band.lowKmh, 1) + ',' + FormatFixed(band.seconds, 3) +
            ',' + FormatFixed(band.forceN, 2) + "\r\n";

@@ -7,6 +7,7 @@
 
 #include "console/catalogue.h"
 #include "console/console_texts.h"
+#include "console/quantities.h"
 #include "console/readouts.h"
 #include "env/number_text.h"
 #include "link/command_codes.h"
@@ -122,10 +123,19 @@ std::string StatusSummary(const std::uint8_t* frame, const TextLookup& lookup) {
   if (decoded.live_) {
     const ReadoutUpdate update = PresentLiveFrame(status, lookup);
     const ReadoutUpdate initial = InitialReadouts(lookup);
+    const ReadoutValues values = LiveFrameValues(status);
     for (std::size_t i = 0; i < kReadoutCount; ++i) {
       if (!update[i].text) continue;
       const std::string& caption = update[i].caption ? *update[i].caption : *initial[i].caption;
-      Append(summary, caption + " " + *update[i].text);
+      std::string field = caption + " " + *update[i].text;
+      // The unit the readout shows beside this caption; the frequency's
+      // caption carries its own scaled unit.
+      const int quantity = values[i].caption == "频率" ? -1 : QuantityOfCaption(values[i].caption, i);
+      if (quantity >= 0 && !UnitOf(static_cast<std::size_t>(quantity)).empty()) {
+        field += ' ';
+        field += UnitOf(static_cast<std::size_t>(quantity));
+      }
+      Append(summary, field);
     }
     return summary;
   }

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "console/quantities.h"
+
 namespace rolta {
 namespace {
 
@@ -571,29 +573,17 @@ void PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup, 
   }
 }
 
-namespace {
-
-constexpr ReadoutUnitRow kReadoutUnits[] = {
-    {"速度", "km/h"},     {"_E(速度", "km/h"},   {"力矩", "N"},      {"力矩(小数)", "N"},
-    {"力", "N"},          {"转速", "r/min"},     {"引擎转数", "r/min"}, {"电压", "V"},
-    {"里程", "km"},       {"滑行时间", "s"},     {"当前负荷", "kW"}, {"负荷", "kW"},
-    {"加速度", "m/s²"},   {"湿度", "%"},         {"温度", "°C"},     {"大气压力", "kPa"},
-};
-
-}  // namespace
-
-std::span<const ReadoutUnitRow> ReadoutUnitRows() { return kReadoutUnits; }
-
 ReadoutUnits::ReadoutUnits(const TextLookup& lookup) {
-  units_.reserve(std::size(kReadoutUnits));
-  for (const ReadoutUnitRow& row : kReadoutUnits) {
-    units_.emplace_back(lookup.Lookup(row.caption), lookup.Lookup(row.unit));
+  for (const std::string_view caption : QuantityCaptions()) {
+    // A caption at every readout position names one quantity; "响应时间"
+    // names one of two, both without a unit.
+    captions_.emplace_back(lookup.Lookup(caption), QuantityOfCaption(caption, 1));
   }
 }
 
 const std::string& ReadoutUnits::UnitOf(std::string_view shownCaption) const {
-  for (const auto& [caption, unit] : units_) {
-    if (caption == shownCaption) return unit;
+  for (const auto& [caption, quantity] : captions_) {
+    if (caption == shownCaption && quantity >= 0) return rolta::UnitOf(static_cast<std::size_t>(quantity));
   }
   return none_;
 }

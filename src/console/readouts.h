@@ -67,17 +67,11 @@ struct ScaledFrequency {
 };
 ScaledFrequency ScaleKiloMega(float x);
 
-// The unit of the quantity a readout caption names, shown beside the caption.
-// Captions without a known unit ("参数", "通道1", "零点", "--", the frequency
-// caption that carries its own) have no row.
-struct ReadoutUnitRow {
-  std::string_view caption;
-  std::string_view unit;
-};
-std::span<const ReadoutUnitRow> ReadoutUnitRows();
-
-// The units by the caption as the window shows it (translated), for one lookup:
-// the window only sees the shown caption.
+// The units beside the readouts' captions, by the caption as the window shows
+// it (translated), for one lookup: the window only sees the shown caption.
+// The units come from the quantity table (console/quantities.h) with the
+// bench units in use when asked; captions without a unit ("参数", "通道1",
+// "--", the frequency caption that carries its own) have none.
 class ReadoutUnits {
  public:
   explicit ReadoutUnits(const TextLookup& lookup);
@@ -85,7 +79,7 @@ class ReadoutUnits {
   const std::string& UnitOf(std::string_view shownCaption) const;
 
  private:
-  std::vector<std::pair<std::string, std::string>> units_;
+  std::vector<std::pair<std::string, int>> captions_;  // shown caption, quantity
   std::string none_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 
@@ -13,78 +14,45 @@ namespace {
 
 constexpr double kEmpty = std::numeric_limits<double>::quiet_NaN();
 
-// The file's columns after time, t_ms and type. Names and units are part of
-// the file format: append, never rename or reorder.
-constexpr RecordColumn kColumns[] = {
-    {"numth", "", "Numth"},
-    {"v1", "", "V1"},
-    {"v2", "", "V2"},
-    {"v3", "", "V3"},
-    {"v4", "", "V4"},
-    {"speed", "km/h", "速度"},
-    {"force", "daN", "力"},
-    {"power", "kW", "负荷"},
-    {"coast_time", "s", "滑行时间"},
-    {"roller_rpm", "r/min", "转速"},
-    {"engine_rpm", "r/min", "引擎转数"},
-    {"param", "", "参数"},
-    {"distance", "m", "里程"},
-    {"voltage", "V", "电压"},
-    {"fuel", "", "油耗"},
-    {"rpm_per_fuel", "", "转速/油耗"},
-    {"frequency", "Hz", "频率"},
-    {"acceleration", "m/s2", "加速度"},
-    {"revolutions", "", "转数"},
-    {"response_1", "", "响应时间"},
-    {"response_2", "", "响应时间"},
-    {"zero_point", "", "零点"},
-    {"channel_1", "", "通道1"},
-    {"channel_2", "", "通道2"},
-    {"channel_3", "", "通道3"},
-    {"channel_4", "", "通道4"},
-    {"humidity", "%", "湿度"},
-    {"temperature", "°C", "温度"},
-    {"pressure", "kPa", "大气压力"},
-    {"io", "", "IO"},
-    {"unnamed", "", "??"},
-};
 constexpr int kRawColumns = 5;  // numth, v1..v4
-
-// Which column a readout caption's value goes to. A readout position of -1
-// matches any readout; "响应时间" names two different values of type 58.
-struct CaptionColumn {
-  std::string_view caption;
-  int readout;
-  std::string_view column;
-};
-constexpr CaptionColumn kCaptionColumns[] = {
-    {"速度", -1, "speed"},          {"_E(速度", -1, "speed"},
-    {"力矩", -1, "force"},          {"力", -1, "force"},
-    {"力矩(小数)", -1, "force"},    {"负荷", -1, "power"},
-    {"当前负荷", -1, "power"},      {"滑行时间", -1, "coast_time"},
-    {"转速", -1, "roller_rpm"},     {"引擎转数", -1, "engine_rpm"},
-    {"参数", -1, "param"},          {"里程", -1, "distance"},
-    {"电压", -1, "voltage"},        {"油耗", -1, "fuel"},
-    {"转速/油耗", -1, "rpm_per_fuel"}, {"频率", -1, "frequency"},
-    {"加速度", -1, "acceleration"}, {"转数", -1, "revolutions"},
-    {"响应时间", 1, "response_1"},  {"响应时间", 2, "response_2"},
-    {"零点", -1, "zero_point"},     {"通道1", -1, "channel_1"},
-    {"通道2", -1, "channel_2"},     {"通道3", -1, "channel_3"},
-    {"通道4", -1, "channel_4"},     {"湿度", -1, "humidity"},
-    {"温度", -1, "temperature"},    {"大气压力", -1, "pressure"},
-    {"IO", -1, "io"},               {"??", -1, "unnamed"},
-};
 
 constexpr std::string_view kFixedHeader = "time,t_ms,type";
 
-std::string HeaderCell(const RecordColumn& column) {
-  std::string cell(column.name);
-  if (!column.unit.empty()) {
-    cell += " [";
-    cell += column.unit;
-    cell += ']';
+// One header cell as written and as read back: the name, and " [unit]"
+// when the column has a unit. Reads the cell's units into `units`; false
+// when the cell is not this column's.
+bool ReadHeaderCell(std::string_view cell, std::size_t column, BenchUnits& units) {
+  const Quantity& q = Quantities()[column];
+  if (!cell.starts_with(q.column)) return false;
+  std::string_view unit = cell.substr(q.column.size());
+  if (!unit.empty()) {
+    if (!unit.starts_with(" [") || !unit.ends_with(']') || unit.size() < 4) return false;
+    unit = unit.substr(2, unit.size() - 3);
   }
-  return cell;
+  if (q.bench == BenchQuantity::Distance) {
+    const int choice = DistanceUnitIndex(unit);
+    if (choice < 0) return false;
+    units.distance = static_cast<std::uint8_t>(choice);
+    return true;
+  }
+  return unit == q.unit || (!q.formerUnit.empty() && unit == q.formerUnit);
+}
+
+// The header's cells after time, t_ms and type; nullopt when it is not a
+// recording's header.
+std::optional<BenchUnits> ReadHeader(std::string_view line) {
+  if (!line.starts_with(kFixedHeader)) return std::nullopt;
+  line.remove_prefix(kFixedHeader.size());
+  BenchUnits units;
+  for (std::size_t column = 0; column < Quantities().size(); ++column) {
+    if (!line.starts_with(',')) return std::nullopt;
+    line.remove_prefix(1);
+    const std::size_t comma = line.find(',');
+    if (!ReadHeaderCell(line.substr(0, comma), column, units)) return std::nullopt;
+    line.remove_prefix(comma == std::string_view::npos ? line.size() : comma);
+  }
+  if (!line.empty()) return std::nullopt;
+  return units;
 }
 
 // Shortest text that reads back to the same double.
@@ -107,28 +75,18 @@ bool ParseDouble(std::string_view text, double& value) {
 
 }  // namespace
 
-std::span<const RecordColumn> RecordColumns() { return kColumns; }
+std::span<const RecordColumn> RecordColumns() { return Quantities(); }
 
-int RecordColumnIndex(std::string_view name) {
-  for (std::size_t i = 0; i < std::size(kColumns); ++i) {
-    if (kColumns[i].name == name) return static_cast<int>(i);
-  }
-  return -1;
-}
+int RecordColumnIndex(std::string_view name) { return QuantityIndex(name); }
 
 int RecordColumnOfCaption(std::string_view caption, std::size_t readout) {
-  for (const CaptionColumn& entry : kCaptionColumns) {
-    if (entry.caption == caption && (entry.readout < 0 || static_cast<std::size_t>(entry.readout) == readout)) {
-      return RecordColumnIndex(entry.column);
-    }
-  }
-  return -1;
+  return QuantityOfCaption(caption, readout);
 }
 
 void FillRecordRow(const ControllerStatus& status, double msSinceStart, RecordRow& row) {
   row.msSinceStart = msSinceStart;
   row.frameType = status.FrameType;
-  row.values.assign(std::size(kColumns), kEmpty);
+  row.values.assign(Quantities().size(), kEmpty);
   row.values[0] = status.Numth;
   row.values[1] = status.Value1;
   row.values[2] = status.Value2;
@@ -148,11 +106,11 @@ RecordRow MakeRecordRow(const ControllerStatus& status, double msSinceStart) {
   return row;
 }
 
-std::string RecordHeader() {
+std::string RecordHeader(BenchUnits units) {
   std::string header(kFixedHeader);
-  for (const RecordColumn& column : kColumns) {
+  for (std::size_t column = 0; column < Quantities().size(); ++column) {
     header += ',';
-    header += HeaderCell(column);
+    header += NameWithUnit(Quantities()[column].column, UnitOf(column, units));
   }
   header += "\r\n";
   return header;
@@ -191,6 +149,11 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point at) {
                     absOffset / 60, absOffset % 60);
 }
 
+std::filesystem::path DefaultRecordFolder() {
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : ".") / "rolta-records";
+}
+
 std::string DefaultRecordFileName(std::chrono::system_clock::time_point at) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
   std::tm local{};
@@ -203,9 +166,8 @@ RecordParseResult ParseRecording(std::istream& in, std::size_t maxRows) {
   RecordParseResult result;
   std::string line;
   std::size_t lineNumber = 0;
-  const std::string header = RecordHeader();
-  const std::string_view expectedHeader(header.data(), header.size() - 2);
-  const std::size_t cellCount = kRecordFixedColumns + std::size(kColumns);
+  const std::size_t columnCount = Quantities().size();
+  const std::size_t cellCount = kRecordFixedColumns + columnCount;
   std::vector<std::string_view> cells;
   cells.reserve(cellCount + 1);
   auto fail = [&](std::string_view reason) {
@@ -221,7 +183,9 @@ RecordParseResult ParseRecording(std::istream& in, std::size_t maxRows) {
       // A UTF-8 byte order mark, as a spreadsheet may add when it saves.
       std::string_view first(line);
       if (first.starts_with("\xEF\xBB\xBF")) first.remove_prefix(3);
-      if (first != expectedHeader) return fail("不是ROLTA记录文件");
+      const std::optional<BenchUnits> units = ReadHeader(first);
+      if (!units) return fail("不是ROLTA记录文件");
+      result.recording.units = *units;
       continue;
     }
     if (line.empty() && !complete) break;
@@ -242,8 +206,8 @@ RecordParseResult ParseRecording(std::istream& in, std::size_t maxRows) {
       good = ec == std::errc() && ptr == cells[2].data() + cells[2].size() && type <= 255;
       row.frameType = static_cast<std::uint8_t>(type);
       good = good && ParseDouble(cells[1], row.msSinceStart) && std::isfinite(row.msSinceStart);
-      row.values.resize(std::size(kColumns));
-      for (std::size_t i = 0; good && i < std::size(kColumns); ++i) {
+      row.values.resize(columnCount);
+      for (std::size_t i = 0; good && i < columnCount; ++i) {
         good = ParseDouble(cells[kRecordFixedColumns + i], row.values[i]);
       }
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <istream>
 #include <optional>
 #include <span>
@@ -14,20 +15,16 @@
 #include <string_view>
 #include <vector>
 
+#include "console/quantities.h"
 #include "env/text_lookup.h"
 #include "link/status_frames.h"
 
 namespace rolta {
 
-// One column of the file after the fixed ones (time, ms, type).
-struct RecordColumn {
-  std::string_view name;     // in the header, ASCII
-  std::string_view unit;     // in the header beside the name; may be empty
-  std::string_view caption;  // untranslated text shown for the series in the trend window
-};
-
-// The columns of every row, in file order: numth, v1..v4, then one per
-// quantity the readouts show.
+// The columns of every row after the fixed ones (time, ms, type), in file
+// order: numth, v1..v4, then one per quantity the readouts show. They are the
+// quantity table (console/quantities.h): name, unit and trend caption.
+using RecordColumn = Quantity;
 std::span<const RecordColumn> RecordColumns();
 inline constexpr std::size_t kRecordFixedColumns = 3;  // time, t_ms, type
 // Index into RecordColumns() of a named column, or -1.
@@ -45,8 +42,9 @@ struct RecordRow {
 RecordRow MakeRecordRow(const ControllerStatus& status, double msSinceStart);
 void FillRecordRow(const ControllerStatus& status, double msSinceStart, RecordRow& row);
 
-// "time,t_ms,type,numth,v1,...,speed [km/h],..." and CR LF.
-std::string RecordHeader();
+// "time,t_ms,type,numth,v1,...,speed [km/h],..." and CR LF: the units the
+// file is written with stand in its header.
+std::string RecordHeader(BenchUnits units = CurrentBenchUnits());
 // One row, CR LF at the end. wallClock is "YYYY-MM-DDTHH:MM:SS.mmm+hh:mm".
 void AppendRecordRow(std::string& out, std::string_view wallClock, const RecordRow& row);
 
@@ -55,10 +53,14 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point at);
 // The default file name: YYYYMMDD-HHMMSS.csv of the local time.
 std::string DefaultRecordFileName(std::chrono::system_clock::time_point at);
 
+// ~/rolta-records: where recordings go unless the operator chooses another file.
+std::filesystem::path DefaultRecordFolder();
+
 // A recording read back.
 struct Recording {
   std::vector<std::string> wallClock;
   std::vector<RecordRow> rows;
+  BenchUnits units;  // as its header states them
 };
 struct RecordParseError {
   std::size_t line = 0;  // 1-based
@@ -73,7 +75,9 @@ struct RecordParseResult {
   bool cutOffTail = false;
 };
 // Reads a file this console wrote. Stops at the first line that does not fit
-// and says which; nothing is guessed.
+// and says which; nothing is guessed. The header's units are read as they
+// stand: a bench unit may be any of its choices, and an older spelling of a
+// unit is taken for the same unit.
 RecordParseResult ParseRecording(std::istream& in, std::size_t maxRows = 20'000'000);
 
 // The text for a file that could not be read: its path, line and reason.

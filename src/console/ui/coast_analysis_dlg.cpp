@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "console/trend_data.h"
+#include "console/quantities.h"
 #include "console/record_meta.h"
 #include "env/number_text.h"
 
@@ -112,6 +113,9 @@ void CXyPlot::paintEvent(QPaintEvent*) {
 CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService& boxes, QWidget* parent)
     : QDialog(parent), texts_(texts), boxes_(boxes) {
   auto tr = [this](const char* text) { return Q(texts_.Lookup(text)); };
+  auto withUnit = [this](const char* caption, std::string_view column) {
+    return Q(NameWithUnit(texts_.Lookup(caption), UnitOf(static_cast<std::size_t>(QuantityIndex(column)))));
+  };
   setWindowTitle(tr("滑行分析"));
   setObjectName(QStringLiteral("滑行分析"));
   resize(900, 640);
@@ -157,8 +161,11 @@ CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService&
   top->addWidget(massNote_);
 
   auto* plots = new QHBoxLayout;
-  speedPlot_ = new CXyPlot(tr("时间 [s]"), tr("速度 [km/h]"), this);
-  forcePlot_ = new CXyPlot(tr("速度 [km/h]"), tr("阻力 [N]"), this);
+  // Axis and column titles carry the units of the quantity table.
+  const QString speed = withUnit("速度", "speed");
+  const QString resistance = Q(NameWithUnit(texts_.Lookup("阻力"), kRoadLoadUnit));
+  speedPlot_ = new CXyPlot(withUnit("时间", "coast_time"), speed, this);
+  forcePlot_ = new CXyPlot(speed, resistance, this);
   plots->addWidget(speedPlot_);
   plots->addWidget(forcePlot_);
   top->addLayout(plots, 1);
@@ -171,7 +178,7 @@ CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService&
   summary_->setWordWrap(true);
   lower->addWidget(summary_, 1);
   bands_ = new QTableWidget(0, 3, this);
-  bands_->setHorizontalHeaderLabels({tr("速度区间 [km/h]"), tr("滑行时间 [s]"), tr("阻力 [N]")});
+  bands_->setHorizontalHeaderLabels({withUnit("速度区间", "speed"), withUnit("滑行时间", "coast_time"), resistance});
   bands_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   bands_->verticalHeader()->hide();
   bands_->setMinimumWidth(340);

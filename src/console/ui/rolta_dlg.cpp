@@ -119,6 +119,9 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
   sincePresent_.start();
   // Fixed message texts follow the console's language as well.
   InstallMessageTranslation(&texts_);
+  // The bench's units, before any readout shows one.
+  const BenchSettingsResult bench = LoadBenchSettings(BenchSettingsPath());
+  UseBenchUnits(bench.units);
 
   BuildLayout();
 
@@ -148,6 +151,11 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
   // The line's safety: our own settings file, the indicator's clock, the
   // port list asked again whenever it opens.
   session_.SetSafety(LoadSafetySettings(SafetySettingsPath()));
+  if (!bench.problem.empty()) {
+    MessageBoxes().Show({texts_.Lookup("台架设置有误，该项用默认单位") + "\n" + BenchSettingsPath().string() + ": " +
+                             bench.problem,
+                         texts_.Lookup("台架设置"), MessageIcon::Warning, MessageButtons::Ok});
+  }
   autoReconnect_->setChecked(session_.Safety().autoReconnect);
   connect(autoReconnect_, &QCheckBox::toggled, this, [this](bool on) { SetAutoReconnect(on); });
   static_cast<CPortList*>(portList_)->SetBeforePopup([this] { RescanPorts(); });
