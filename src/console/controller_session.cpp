@@ -34,6 +34,7 @@ bool ControllerSession::Open(const std::string& portName, std::uint32_t baudRate
   if (port_.Open(portName, 8, 0, 0, baudRate) != 1) return false;
   baud_ = baudRate;
   lostPort_.clear();
+  history_.MarkOpened(std::chrono::steady_clock::now());
   monitor_.OnOpened(clock_->Now());
   RefreshIndicator();
   return true;
@@ -99,8 +100,9 @@ void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* fram
   const ControllerFrameKind kind = ControllerFrameKindOf(frameType);
   if (kind == ControllerFrameKind::Status) {
     DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
+    const auto now = std::chrono::steady_clock::now();
+    history_.Add(status_, now);
     if (!statusObservers_.empty()) {
-      const auto now = std::chrono::steady_clock::now();
       // By index and to the size at the start: an observer may add or remove
       // observers while it is called; removed ones are only emptied here.
       dispatchingObservers_ = true;

@@ -20,6 +20,7 @@
 
 #include "console/command_executor.h"
 #include "console/console_texts.h"
+#include "console/frame_history.h"
 #include "console/input_checks.h"
 #include "console/link_monitor.h"
 #include "console/safety_messages.h"
@@ -119,10 +120,14 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   void SetFrameObserver(ReplyHandler observer) { frameObserver_ = std::move(observer); }
 
   // Observers of every decoded status frame, called on the receive path's
-  // thread right after the frame was decoded; they must be quick. Without
-  // observers the receive path does not even read the clock.
+  // thread right after the frame was decoded and kept in History(); they
+  // must be quick.
   StatusObserverId AddStatusObserver(StatusObserver observer);
   void RemoveStatusObserver(StatusObserverId id);
+
+  // Every decoded status frame of the last 30 minutes since the port first
+  // opened, with the times the port opened; kept whatever windows are open.
+  const FrameHistory& History() const { return history_; }
 
   // The latest decoded status frame and the upgrade's replies, updated by
   // every frame as it arrives.
@@ -223,6 +228,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   CommandExecutor executor_;
   std::array<ReplyHandler, 4> replyHandlers_;
   ReplyHandler frameObserver_;
+  FrameHistory history_;
   std::vector<std::pair<StatusObserverId, StatusObserver>> statusObservers_;
   StatusObserverId lastObserverId_ = 0;
   bool dispatchingObservers_ = false;

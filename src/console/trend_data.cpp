@@ -31,16 +31,23 @@ const std::array<bool, 256> kCoastTypes = [] {
 }();
 
 constexpr double kRunGapSeconds = 2.0;
+// How far below its start speed the first frame of a coast-down may come.
+constexpr double kStartToleranceKmh = 1.0;
 
 }  // namespace
 
-TrendStore::TrendStore(double keepSeconds) : keepSeconds_(keepSeconds), series_(RecordColumns().size()) {}
+TrendStore::TrendStore(double keepSeconds)
+    : keepSeconds_(keepSeconds),
+      series_(RecordColumns().size()),
+      watchedFrom_(-std::numeric_limits<double>::infinity()) {}
 
 void TrendStore::AddRow(const RecordRow& row, double t) {
   const std::size_t count = std::min(row.values.size(), series_.size());
   for (std::size_t i = 0; i < count; ++i) {
     if (!std::isnan(row.values[i])) series_[i].push_back({t, row.values[i]});
   }
+  const bool hadFrames = !types_.empty();
+  const double lastTime = LastTime();
   types_.push_back({t, static_cast<double>(row.frameType)});
   // A run is unbroken coast-down frames at most kRunGapSeconds apart.
   const bool coast = IsCoastDownType(row.frameType);
@@ -49,9 +56,28 @@ void TrendStore::AddRow(const RecordRow& row, double t) {
       coastRun_->second = t;
     } else {
       coastRun_ = std::pair{t, t};
+      coastSpeed_.clear();
+      // Seen begin: the frame before it was watched and of another kind, or
+      // the line was watched without a coast frame for longer than a gap.
+      const bool lastWatched = hadFrames && lastTime >= watchedFrom_;
+      coastStartSeen_ = (lastWatched && !lastWasCoast_) || t - (lastWatched ? lastTime : watchedFrom_) > kRunGapSeconds;
+    }
+    if (static_cast<std::size_t>(kSpeedColumn) < count) {
+      const double kmh = row.values[static_cast<std::size_t>(kSpeedColumn)];
+      if (!std::isnan(kmh)) coastSpeed_.push_back({t, kmh});
+    }
+    // A run longer than anyone analyses keeps its latest part; its start is gone.
+    if (!coastSpeed_.empty() && coastSpeed_.front().t < t - kMaxCoastSeconds) {
+      coastSpeed_.erase(coastSpeed_.begin(), FirstAtOrAfter(coastSpeed_, t - kMaxCoastSeconds));
+      coastStartSeen_ = false;
     }
   }
   lastWasCoast_ = coast;
+  // A coast-down over for longer than the session remembers is no longer the latest one.
+  if (coastRun_ && t - coastRun_->second > kMaxCoastSeconds) {
+    coastRun_.reset();
+    coastSpeed_.clear();
+  }
   if (keepSeconds_ > 0) Trim(t);
 }
 
@@ -60,27 +86,27 @@ void TrendStore::AddFrame(const ControllerStatus& status, double t) {
   AddRow(row_, t);
 }
 
+void TrendStore::MarkWatchStart(double t) { watchedFrom_ = t; }
+
 void TrendStore::Clear() {
   for (TrendSeries& series : series_) series.clear();
   types_.clear();
   coastRun_.reset();
+  coastSpeed_.clear();
+  coastStartSeen_ = false;
   lastWasCoast_ = false;
+  watchedFrom_ = -std::numeric_limits<double>::infinity();
   ++generation_;
 }
 
 void TrendStore::Trim(double now) {
   // In steps of a tenth of the span, so a trim is rare and moves many samples.
+  // The latest coast-down's speeds are kept apart and stay.
   const double oldest = now - keepSeconds_;
   if (types_.empty() || types_.front().t >= oldest - keepSeconds_ * 0.1) return;
   auto trim = [oldest](TrendSeries& series) { series.erase(series.begin(), FirstAtOrAfter(series, oldest)); };
   for (TrendSeries& series : series_) trim(series);
   trim(types_);
-  // What is left of the run starts with the oldest frame kept.
-  if (coastRun_ && (types_.empty() || coastRun_->second < types_.front().t)) {
-    coastRun_.reset();
-  } else if (coastRun_ && coastRun_->first < types_.front().t) {
-    coastRun_->first = types_.front().t;
-  }
 }
 
 void DecimateMinMax(const TrendSeries& series, double t0, double t1, std::size_t buckets,
@@ -192,36 +218,33 @@ std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store)
 
 std::vector<CoastSample> LatestCoastDownSamples(const TrendStore& store) {
   std::vector<CoastSample> samples;
-  const auto run = LatestCoastRun(store);
-  if (!run) return samples;
-  const TrendSeries& speed = store.Series(static_cast<std::size_t>(kSpeedColumn));
-  for (auto it = FirstAtOrAfter(speed, run->first); it != speed.end() && it->t <= run->second; ++it) {
-    samples.push_back({it->t, it->v});
-  }
+  if (!store.CoastRun()) return samples;
+  samples.reserve(store.CoastSpeed().size());
+  for (const TrendSample& sample : store.CoastSpeed()) samples.push_back({sample.t, sample.v});
   return samples;
 }
 
 std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double startKmh, double endKmh) {
-  const auto run = LatestCoastRun(store);
-  if (!run) return std::nullopt;
-  const auto [runStart, runEnd] = *run;
-
-  const TrendSeries& speed = store.Series(static_cast<std::size_t>(kSpeedColumn));
-  const auto from = FirstAtOrAfter(speed, runStart);
-  auto to = FirstAtOrAfter(speed, runEnd);
-  if (to != speed.end() && to->t <= runEnd) ++to;
-  if (from == to) return std::nullopt;
+  if (!store.CoastRun()) return std::nullopt;
+  const TrendSeries& speed = store.CoastSpeed();
+  if (speed.empty()) return std::nullopt;
+  const auto from = speed.begin();
+  const auto to = speed.end();
 
   const bool given = std::isfinite(startKmh) && std::isfinite(endKmh) && endKmh > 0 && startKmh > endKmh;
   if (!given) {
     startKmh = from->v;
     endKmh = std::prev(to)->v;
   }
-  // The time the falling speed passed `level`, between the two samples around it.
+  // The time the falling speed passed `level`, between the two samples
+  // around it; nothing when the first sample is already below it.
   auto crossing = [&](double level) -> std::optional<double> {
     for (auto it = from; it != to; ++it) {
       if (it->v > level) continue;
-      if (it == from) return it->t;
+      if (it == from) {
+        if (it->v < level) return std::nullopt;
+        return it->t;
+      }
       const auto before = std::prev(it);
       const double drop = before->v - it->v;
       return drop > 0 ? before->t + (before->v - level) / drop * (it->t - before->t) : it->t;
@@ -231,12 +254,45 @@ std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double sta
   CoastDownResult result;
   result.marks.startSpeed = startKmh;
   result.marks.endSpeed = endKmh;
-  // A run that began below the start speed is timed from its first frame.
-  result.marks.startTime = crossing(startKmh).value_or(from->t);
+  const std::optional<double> start = given ? crossing(startKmh) : std::nullopt;
+  // A run that begins below the start speed is timed from its first frame
+  // when that frame was the run's first, or came just below the start speed
+  // as the first frame after the release does.
+  result.startSeen = start.has_value() || store.CoastStartSeen() ||
+                     (given && from->v >= startKmh - kStartToleranceKmh);
+  result.marks.startTime = start.value_or(from->t);
   const std::optional<double> end = given ? crossing(endKmh) : std::optional<double>(std::prev(to)->t);
   result.reachedEnd = end.has_value();
   result.marks.endTime = end.value_or(std::prev(to)->t);
   return result;
+}
+
+std::uint64_t FirstFrameWorthTaking(const FrameHistory& history, std::uint64_t from, double keepSeconds) {
+  from = std::max(from, history.Begin());
+  if (from >= history.End()) return from;
+  using Seconds = std::chrono::duration<double>;
+  const auto newest = history.At(history.End() - 1).at;
+  // The latest coast frame, then back to its run's first one.
+  std::uint64_t n = history.End();
+  while (n > from && !IsCoastDownType(history.At(n - 1).status.FrameType)) --n;
+  std::optional<FrameHistory::Clock::time_point> runStart;
+  if (n > from) {
+    runStart = history.At(n - 1).at;
+    for (--n; n > from; --n) {
+      const FrameHistory::Entry& previous = history.At(n - 1);
+      if (!IsCoastDownType(previous.status.FrameType) || Seconds(*runStart - previous.at).count() > kRunGapSeconds) break;
+      runStart = previous.at;
+    }
+  }
+  // From the earlier of the two, with twice the gap before the run.
+  auto cut = newest - std::chrono::duration_cast<FrameHistory::Clock::duration>(Seconds(keepSeconds));
+  if (runStart) {
+    cut = std::min(cut, *runStart - std::chrono::duration_cast<FrameHistory::Clock::duration>(
+                                        Seconds(2 * kRunGapSeconds)));
+  }
+  std::uint64_t first = history.End();
+  while (first > from && history.At(first - 1).at >= cut) --first;
+  return first;
 }
 
 double NiceTickStep(double span, double wanted) {

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "console/coast_analysis.h"
+#include "console/frame_history.h"
+#include "console/quantities.h"
 #include "console/recording.h"
 #include "link/status_frames.h"
 
@@ -25,12 +27,23 @@ using TrendSeries = std::deque<TrendSample>;
 class TrendStore {
  public:
   // keepSeconds > 0: samples older than that behind the newest are dropped
-  // (live plots); 0 keeps everything (a recording opened from a file).
+  // (live plots); 0 keeps everything (a recording opened from a file). The
+  // speeds of the latest coast-down are kept apart from that, whole, for
+  // its marks and its analysis (up to kMaxCoastSeconds).
   explicit TrendStore(double keepSeconds = 0);
+  static constexpr double kMaxCoastSeconds = 30 * 60;
 
   void AddRow(const RecordRow& row, double t);
   void AddFrame(const ControllerStatus& status, double t);
   void Clear();
+  // From t on every frame of the line reaches the store (the port opened,
+  // the recording started); what came before it was not seen. Without a
+  // mark the store has seen every frame there was.
+  void MarkWatchStart(double t);
+  // The units the data were written with (a recording's header), or the
+  // bench's for live data.
+  void SetUnits(BenchUnits units) { units_ = units; }
+  BenchUnits Units() const { return units_; }
 
   std::size_t ColumnCount() const { return series_.size(); }
   const TrendSeries& Series(std::size_t column) const { return series_[column]; }
@@ -42,6 +55,12 @@ class TrendStore {
   // The first and last frame time of the latest run of coast-down frames,
   // kept up to date as frames arrive rather than looked for at each repaint.
   std::optional<std::pair<double, double>> CoastRun() const { return coastRun_; }
+  // The speed samples of that run, all of them whatever the live span.
+  const TrendSeries& CoastSpeed() const { return coastSpeed_; }
+  // Whether the store saw the run begin: it watched the line for longer
+  // than a gap between runs before the run's first frame, or saw a frame
+  // of another kind just before it.
+  bool CoastStartSeen() const { return coastStartSeen_; }
   // Changes whenever samples may have been replaced rather than appended or
   // trimmed (Clear), so reductions kept from before know to start again.
   std::uint64_t Generation() const { return generation_; }
@@ -52,8 +71,12 @@ class TrendStore {
   std::vector<TrendSeries> series_;
   TrendSeries types_;
   RecordRow row_;
+  BenchUnits units_;
   std::optional<std::pair<double, double>> coastRun_;
+  TrendSeries coastSpeed_;
+  bool coastStartSeen_ = false;
   bool lastWasCoast_ = false;
+  double watchedFrom_;
   std::uint64_t generation_ = 0;
 };
 
@@ -122,11 +145,25 @@ struct CoastDownMarks {
 // Without usable speeds (not above zero, start not above end) the run's first
 // and last speed stand in. Nothing without a run; no end mark while the speed
 // has not reached endKmh yet (endTime is then the run's last frame).
+// The start counts as seen when a sample at or above startKmh was kept, or
+// when the store saw the run begin or its first frame came within 1 km/h
+// below startKmh (a coast-down begins at its start speed; the first frame
+// comes a little below it): the time is then from the run's first frame. Otherwise (a window opened or a recording started mid-coast)
+// there is no coast-down time, only the speeds from where the data begin.
 struct CoastDownResult {
   CoastDownMarks marks;
   bool reachedEnd = false;
+  bool startSeen = false;
+  // The time from start to end is a result: both ends lie within the data.
+  bool Complete() const { return reachedEnd && startSeen; }
 };
 std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double startKmh, double endKmh);
+
+// The first frame of the history from `from` on that a live store keeping
+// keepSeconds needs: those within keepSeconds of the newest and the latest
+// coast-down run with the gap before it (which tells whether its start was
+// seen); older ones would only be trimmed again.
+std::uint64_t FirstFrameWorthTaking(const FrameHistory& history, std::uint64_t from, double keepSeconds);
 
 // The first and last frame time of the latest run of coast-down frames.
 std::optional<std::pair<double, double>> LatestCoastRun(const TrendStore& store);

@@ -114,5 +114,17 @@ TEST(CoastAnalysisTest, UnsuitableDataGivesTheReasonNotANumber) {
   }
 }
 
+TEST(CoastAnalysisTest, BandsOnlyWhereTheDataHoldBothEnds) {
+  // Data from the middle of a coast-down (a window opened late): no band
+  // above the first sample, none below the last.
+  std::vector<CoastSample> samples = SimulatedCoastDown({120.0, 0.9, 0.032, 1800.0, 0.0}, 102, 10, 0.1);
+  std::erase_if(samples, [](const CoastSample& s) { return s.kmh > 67 || s.kmh < 13; });
+  const CoastAnalysisResult result = AnalyseCoastDown(samples, 1800);
+  ASSERT_TRUE(result.analysis);
+  ASSERT_EQ(result.analysis->bands.size(), 4u);
+  EXPECT_EQ(result.analysis->bands.front().highKmh, 60);
+  EXPECT_EQ(result.analysis->bands.back().lowKmh, 20);
+}
+
 }  // namespace
 }  // namespace rolta::test

@@ -134,6 +134,9 @@ bool CRecordControl::LastRecordingFinished() const {
 }
 
 void CRecordControl::ChooseFileAndRecord() {
+  // The dialog opens in the record folder only if it is there.
+  std::error_code ignored;
+  std::filesystem::create_directories(RecordFolder(), ignored);
   const QString suggested = QString::fromStdString(
       (RecordFolder() / DefaultRecordFileName(std::chrono::system_clock::now())).string());
   const QString path = QFileDialog::getSaveFileName(this, Q(texts_.Lookup("记录到文件...")), suggested,
@@ -145,6 +148,7 @@ void CRecordControl::ChooseFileAndRecord() {
 void CRecordControl::OpenTrendWindow() {
   if (!trend_) {
     trend_ = new CTrendDlg(session_, texts_, boxes_, window());
+    trend_->SetRecordFolder(RecordFolder());
     // The live data's coast-down belongs to the latest recording if that one
     // ran from before its first frame to after its last.
     trend_->SetLiveRecording([this](std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {

@@ -18,6 +18,7 @@
 
 #include "console/record_meta.h"
 #include "console/recording.h"
+#include "console/quantities.h"
 #include "link/frames.h"
 
 namespace rolta {
@@ -40,14 +41,16 @@ const QColor kLaneColors[] = {QColor(0x1d, 0x35, 0x57), QColor(0xe6, 0x39, 0x46)
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-QString SeriesName(const TextLookup& texts, std::size_t column) {
-  const RecordColumn& c = RecordColumns()[column];
-  QString name = Q(texts.Lookup(c.caption));
-  if (!c.unit.empty()) name += QStringLiteral(" [%1]").arg(QString::fromUtf8(c.unit.data(), static_cast<qsizetype>(c.unit.size())));
-  return name;
+// The lane's caption and the unit its data were written with.
+QString SeriesName(const TextLookup& texts, std::size_t column, BenchUnits units) {
+  return Q(NameWithUnit(texts.Lookup(RecordColumns()[column].caption), UnitOf(column, units)));
 }
 
 QString Number(double value) { return QString::number(value, 'g', 6); }
+
+const std::size_t kSpeed = static_cast<std::size_t>(RecordColumnIndex("speed"));
+const std::size_t kCoastTime = static_cast<std::size_t>(RecordColumnIndex("coast_time"));
+QString UnitText(std::size_t column) { return Q(UnitOf(column)); }
 
 // An axis end with as many decimals as the lane's range needs to tell its ends
 // apart: "107" and "-0.231" rather than "107.171" and "-0.231477".
@@ -111,7 +114,7 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
     painter.drawRect(box);
     const QColor color = kLaneColors[lane % std::size(kLaneColors)];
     painter.setPen(color);
-    painter.drawText(box.adjusted(6, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop, SeriesName(texts_, columns_[lane]));
+    painter.drawText(box.adjusted(6, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop, SeriesName(texts_, columns_[lane], store_->Units()));
 
     const std::vector<MinMaxBucket>& buckets = lanes_[lane].Reduce(*store_, columns_[lane], t0_, t1_, width);
     lastReduced_ += lanes_[lane].LastReduced();
@@ -211,7 +214,14 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
       texts_(texts),
       boxes_(boxes),
       origin_(std::chrono::steady_clock::now()),
-      live_(kLiveKeepSeconds) {
+      live_(kLiveKeepSeconds),
+      recordFolder_(DefaultRecordFolder()) {
+  // Live times count from the oldest moment the session's history knows,
+  // so the past it holds lies at positive times.
+  const FrameHistory& history = session_.History();
+  if (!history.Openings().empty()) origin_ = std::min(origin_, history.Openings().front());
+  if (!history.Empty()) origin_ = std::min(origin_, history.At(history.Begin()).at);
+  live_.SetUnits(CurrentBenchUnits());
   auto tr = [this](const char* text) { return Q(texts_.Lookup(text)); };
   setWindowTitle(tr("趋势图"));
   setObjectName(QStringLiteral("趋势图"));
@@ -240,7 +250,8 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
   connect(pauseButton_, &QPushButton::toggled, this, [this](bool on) { SetPaused(on); });
   connect(makeButton("实时"), &QPushButton::clicked, this, [this] { ShowLive(); });
   connect(makeButton("打开记录..."), &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getOpenFileName(this, Q(texts_.Lookup("打开记录...")), QString(),
+    const QString path = QFileDialog::getOpenFileName(this, Q(texts_.Lookup("打开记录...")),
+                                                      QString::fromStdString(recordFolder_.string()),
                                                       QStringLiteral("CSV (*.csv);;* (*)"));
     if (!path.isEmpty()) OpenRecording(path);
   });
@@ -266,7 +277,7 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
                                   static_cast<std::size_t>(RecordColumnIndex("force")),
                                   static_cast<std::size_t>(RecordColumnIndex("power"))};
   for (std::size_t column = 0; column < RecordColumns().size(); ++column) {
-    auto* item = new QListWidgetItem(SeriesName(texts_, column), series_);
+    auto* item = new QListWidgetItem(SeriesName(texts_, column, live_.Units()), series_);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     const bool shown = std::find(std::begin(defaults), std::end(defaults), column) != std::end(defaults);
     item->setCheckState(shown ? Qt::Checked : Qt::Unchecked);
@@ -285,6 +296,9 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
   cursorLabel_->setObjectName(QStringLiteral("cursorText"));
   coastLabel_ = new QLabel(this);
   coastLabel_->setObjectName(QStringLiteral("coastText"));
+  // Long readings wrap rather than widen the window past the screen.
+  cursorLabel_->setWordWrap(true);
+  coastLabel_->setWordWrap(true);
   top->addWidget(cursorLabel_);
   top->addWidget(coastLabel_);
 
@@ -294,15 +308,14 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
   plot_->SetStore(&live_);
   SetSpan(span_);
   sourceLabel_->setText(tr("实时"));
+  PullHistory();
 
-  observer_ = session_.AddStatusObserver(
-      [this](const ControllerStatus& status, std::chrono::steady_clock::time_point at) { OnFrame(status, at); });
   tick_.setInterval(kTickMs);
   connect(&tick_, &QTimer::timeout, this, [this] { OnTick(); });
   UpdateTicking();
 }
 
-CTrendDlg::~CTrendDlg() { session_.RemoveStatusObserver(observer_); }
+CTrendDlg::~CTrendDlg() = default;
 
 void CTrendDlg::BringUp() {
   show();
@@ -312,15 +325,52 @@ void CTrendDlg::BringUp() {
 }
 
 void CTrendDlg::OnFrame(const ControllerStatus& status, std::chrono::steady_clock::time_point at) {
-  live_.AddFrame(status, std::chrono::duration<double>(at - origin_).count());
+  live_.AddFrame(status, SecondsOf(at));
   if (!showingFile_) dirty_ = true;
+}
+
+double CTrendDlg::SecondsOf(std::chrono::steady_clock::time_point at) const {
+  return std::chrono::duration<double>(at - origin_).count();
+}
+
+void CTrendDlg::PullHistory() {
+  const FrameHistory& history = session_.History();
+  const auto& openings = history.Openings();
+  auto takeOpenings = [&](std::chrono::steady_clock::time_point upTo) {
+    for (const auto& opened : openings) {
+      if (opened > upTo) break;
+      if (lastOpening_ && opened <= *lastOpening_) continue;
+      live_.MarkWatchStart(SecondsOf(opened));
+      lastOpening_ = opened;
+    }
+  };
+  std::uint64_t next = std::max(nextFrame_, history.Begin());
+  // Frames the history no longer holds, or older ones the live span would
+  // only trim again (the first look at a long history): the store sees the
+  // line from the last frame it does not get on.
+  const bool lost = nextFrame_ < history.Begin() && (nextFrame_ > 0 || history.Begin() > 0);
+  const std::uint64_t first = FirstFrameWorthTaking(history, next, kLiveKeepSeconds);
+  if ((first > next || lost) && next < history.End()) {
+    const auto seenFrom = history.At(first > next ? first - 1 : next).at;
+    takeOpenings(seenFrom);
+    live_.MarkWatchStart(SecondsOf(seenFrom));
+    next = first;
+  }
+  for (; next < history.End(); ++next) {
+    const FrameHistory::Entry& entry = history.At(next);
+    takeOpenings(entry.at);
+    OnFrame(entry.status, entry.at);
+  }
+  // An opening without frames yet: the line is watched from then on.
+  takeOpenings(std::chrono::steady_clock::time_point::max());
+  nextFrame_ = next;
 }
 
 void CTrendDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   UpdateTicking();
-  // Frames that came while hidden.
-  if (dirty_ && !paused_) Refresh();
+  // Frames that came while hidden wait in the session's history.
+  if (!paused_) Refresh();
 }
 
 void CTrendDlg::hideEvent(QHideEvent* event) {
@@ -335,7 +385,9 @@ void CTrendDlg::UpdateTicking() {
 }
 
 void CTrendDlg::OnTick() {
-  if (!dirty_ || paused_ || !isVisible()) return;
+  if (paused_ || !isVisible()) return;
+  PullHistory();
+  if (!dirty_) return;
   // Following the newest frame, the picture changes only when the data has
   // moved on by a pixel column: a 5-minute window repaints about three times
   // a second, a 10-second one at the full tick rate.
@@ -347,6 +399,7 @@ void CTrendDlg::OnTick() {
 }
 
 void CTrendDlg::Refresh() {
+  if (!paused_) PullHistory();
   dirty_ = false;
   heldTicks_ = 0;
   const TrendStore& store = Shown();
@@ -369,6 +422,14 @@ void CTrendDlg::Refresh() {
   plot_->SetCoastDown(coast_);
   UpdateLabels();
   plot_->update();
+}
+
+void CTrendDlg::UpdateSeriesNames() {
+  const BenchUnits units = Shown().Units();
+  const QSignalBlocker quiet(series_);
+  for (int i = 0; i < series_->count(); ++i) {
+    series_->item(i)->setText(SeriesName(texts_, static_cast<std::size_t>(i), units));
+  }
 }
 
 void CTrendDlg::UpdateColumns() {
@@ -412,10 +473,12 @@ void CTrendDlg::ShowLive() {
   showingFile_ = false;
   following_ = true;
   plot_->SetStore(&live_);
+  UpdateSeriesNames();
   UpdateTicking();
   sourceLabel_->setText(Q(texts_.Lookup("实时")));
   SetPaused(false);
   Refresh();
+  UpdateCoastAnalysis();
 }
 
 bool CTrendDlg::OpenRecording(const QString& path) {
@@ -434,10 +497,14 @@ bool CTrendDlg::OpenRecording(const QString& path) {
   }
   file_.Clear();
   filePath_ = name;
+  file_.SetUnits(parsed.recording.units);
+  // Rows are timed from the recording's start: what came before it was not seen.
+  file_.MarkWatchStart(0);
   for (const RecordRow& row : parsed.recording.rows) file_.AddRow(row, row.msSinceStart / 1000.0);
   showingFile_ = true;
   following_ = false;
   plot_->SetStore(&file_);
+  UpdateSeriesNames();
   UpdateTicking();
   const double first = file_.FirstTime();
   const double last = std::max(file_.LastTime(), first + 1.0);
@@ -446,6 +513,7 @@ bool CTrendDlg::OpenRecording(const QString& path) {
   if (parsed.cutOffTail) source += QStringLiteral(" (") + Q(texts_.Lookup("最后一行不完整，已略去")) + ')';
   sourceLabel_->setText(source);
   Refresh();
+  UpdateCoastAnalysis();
   return true;
 }
 
@@ -456,9 +524,16 @@ bool CTrendDlg::ExportPng(const QString& path) {
 
 CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
   if (!analysis_) analysis_ = new CCoastAnalysisDlg(texts_, boxes_, this);
-  analysis_->SetSamples(LatestCoastDownSamples(Shown()));
+  if (!showingFile_ && !paused_) PullHistory();
   analysis_->show();
   analysis_->raise();
+  UpdateCoastAnalysis();
+  return analysis_;
+}
+
+void CTrendDlg::UpdateCoastAnalysis() {
+  if (!analysis_ || !analysis_->isVisible()) return;
+  analysis_->SetSamples(LatestCoastDownSamples(Shown()));
   // After show: a message about damaged details stands over the window it concerns.
   if (showingFile_) {
     analysis_->SetRecording(filePath_, std::nullopt);
@@ -477,7 +552,6 @@ CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
     analysis_->SetRecording(recording, remembered.meta.massKg);
   }
   analysis_->AnalyseIfMassKnown();
-  return analysis_;
 }
 
 QString CTrendDlg::CursorText() const { return cursorLabel_->text(); }
@@ -493,7 +567,7 @@ void CTrendDlg::UpdateLabels() {
       if (series_->item(i)->checkState() != Qt::Checked) continue;
       const std::size_t column = static_cast<std::size_t>(i);
       if (const std::optional<double> v = ValueAt(store.Series(column), *t, 1.0)) {
-        text += QStringLiteral("   %1 = %2").arg(SeriesName(texts_, column), Number(*v));
+        text += QStringLiteral("   %1 = %2").arg(SeriesName(texts_, column, store.Units()), Number(*v));
       }
     }
     cursorLabel_->setText(text);
@@ -502,10 +576,16 @@ void CTrendDlg::UpdateLabels() {
   }
   QString coastText;
   if (coast_) {
+    // A time only from data that hold the start: a window opened or a
+    // recording started mid-coast has seen part of it.
     const CoastDownMarks& marks = coast_->marks;
-    coastText = QStringLiteral("%1: %2 s  (%3 → %4 km/h)")
-                    .arg(Q(texts_.Lookup("滑行时间")), QString::number(marks.Seconds(), 'f', 2),
-                         QString::number(marks.startSpeed, 'f', 1), QString::number(marks.endSpeed, 'f', 1));
+    const QString seconds = coast_->startSeen
+                                ? QString::number(marks.Seconds(), 'f', 2) + QStringLiteral(" ") + UnitText(kCoastTime)
+                                : Q(texts_.Lookup("未看到滑行起点"));
+    const QString speedUnit = UnitText(kSpeed);
+    coastText = QStringLiteral("%1: %2  (%3 → %4 %5)")
+                    .arg(Q(texts_.Lookup("滑行时间")), seconds, QString::number(marks.startSpeed, 'f', 1),
+                         QString::number(marks.endSpeed, 'f', 1), speedUnit);
     if (!coast_->reachedEnd) coastText += QStringLiteral("  ") + Q(texts_.Lookup("滑行中"));
   }
   coastLabel_->setText(coastText);

@@ -113,6 +113,8 @@ class CTrendDlg : public QDialog {
   void Refresh();
   // A frame as the session hands it over (benchmarks feed frames this way).
   void AddLiveFrame(const ControllerStatus& status, std::chrono::steady_clock::time_point at) { OnFrame(status, at); }
+  // Where "打开记录..." starts.
+  void SetRecordFolder(const std::filesystem::path& folder) { recordFolder_ = folder; }
   std::chrono::steady_clock::time_point LiveOrigin() const { return origin_; }
   bool Ticking() const { return tick_.isActive(); }
 
@@ -122,8 +124,16 @@ class CTrendDlg : public QDialog {
 
  private:
   void OnFrame(const ControllerStatus& status, std::chrono::steady_clock::time_point at);
+  // Takes the frames the session's history has gained since the last call
+  // (all it holds, the first time): the live data go back to when the port
+  // opened, however late the window opens.
+  void PullHistory();
+  double SecondsOf(std::chrono::steady_clock::time_point at) const;
+  // The analysis window, when open, follows what this window shows.
+  void UpdateCoastAnalysis();
   void OnTick();
   void UpdateColumns();
+  void UpdateSeriesNames();
   void UpdateLabels();
   // The tick runs only while new live frames can change the picture.
   void UpdateTicking();
@@ -132,12 +142,14 @@ class CTrendDlg : public QDialog {
   ControllerSession& session_;
   const TextLookup& texts_;
   MessageBoxService& boxes_;
-  StatusObserverId observer_ = 0;
   std::chrono::steady_clock::time_point origin_;
+  std::uint64_t nextFrame_ = 0;  // the next frame of the session's history to take
+  std::optional<std::chrono::steady_clock::time_point> lastOpening_;  // the latest opening taken
   TrendStore live_;
   TrendStore file_;
   bool showingFile_ = false;
   std::filesystem::path filePath_;
+  std::filesystem::path recordFolder_;
   RecordingFor liveRecording_;
   bool paused_ = false;
   bool following_ = true;
