@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev llvm
   fonts-wqy-microhei
+  qt6-translations-l10n
   xvfb xauth
   locales
   libcli11-dev nlohmann-json3-dev

@@ -53,19 +53,28 @@ std::filesystem::path ToolsPagePath(const std::filesystem::path& currentDirector
   return currentDirectory / kToolsPageName;
 }
 
+std::string PagesLanguage(const TextLookup& lookup) {
+  if (lookup.IsDefaultLanguage()) return {};
+  std::string language = lookup.Lookup(kPagesLanguageKey);
+  return language == kPagesLanguageKey ? std::string() : language;
+}
+
 std::optional<std::filesystem::path> FindToolsPage(const std::filesystem::path& currentDirectory,
-                                                   const std::filesystem::path& programDirectory) {
-  if (const auto own = ToolsPagePath(currentDirectory); IsFile(own)) return own;
-  return FindShippedForProgram(programDirectory, kToolsPageName);
+                                                   const std::filesystem::path& programDirectory,
+                                                   std::string_view language) {
+  for (const auto& name : LanguageNames(language, kToolsPageName)) {
+    if (const auto own = currentDirectory / name; IsFile(own)) return own;
+  }
+  return FindShippedForProgram(programDirectory, kToolsPageName, language);
 }
 
 std::filesystem::path HelpFilePath(const std::filesystem::path& programDirectory) {
   return programDirectory / "QRX5000说明.CHM";
 }
 
-std::optional<HelpTarget> FindHelp(const std::filesystem::path& programDirectory) {
+std::optional<HelpTarget> FindHelp(const std::filesystem::path& programDirectory, std::string_view language) {
   if (const auto chm = HelpFilePath(programDirectory); IsFile(chm)) return HelpTarget{HelpTarget::Kind::HelpFile, chm};
-  if (auto guide = FindShippedForProgram(programDirectory, kGuideFileName)) {
+  if (auto guide = FindShippedForProgram(programDirectory, kGuideFileName, language)) {
     return HelpTarget{HelpTarget::Kind::Guide, std::move(*guide)};
   }
   return std::nullopt;

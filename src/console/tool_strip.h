@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
+#include "env/text_lookup.h"
 #include "link/byte_channel.h"
 #include "link/frames.h"
 
@@ -51,24 +53,32 @@ class ToolStrip {
   bool manualStopEnabled_ = true;
 };
 
+// The folder of the pages in the console's language ("en" for en/tools.htm),
+// as its dictionary names it under kPagesLanguageKey; empty for the default
+// language and for a dictionary without the entry.
+inline constexpr std::string_view kPagesLanguageKey = "页面语言";
+std::string PagesLanguage(const TextLookup& lookup);
+
 // "<current directory>/tools.htm".
 inline constexpr std::string_view kToolsPageName = "tools.htm";
 std::filesystem::path ToolsPagePath(const std::filesystem::path& currentDirectory);
 // What "工具" shows: the tools page of the current directory (a bench's own)
 // when there is one, else the page shipped with the program; nothing when
-// neither is there.
+// neither is there. In each place the language's own page comes first.
 std::optional<std::filesystem::path> FindToolsPage(const std::filesystem::path& currentDirectory,
-                                                   const std::filesystem::path& programDirectory);
+                                                   const std::filesystem::path& programDirectory,
+                                                   std::string_view language = {});
 // "QRX5000说明.CHM" beside the program.
 std::filesystem::path HelpFilePath(const std::filesystem::path& programDirectory);
 
 // What "帮助" shows: the maker's help file when it is there, else our own
-// operator's guide shipped with the program, else nothing.
+// operator's guide shipped with the program (in the language's own version
+// when there is one), else nothing.
 struct HelpTarget {
   enum class Kind : std::uint8_t { HelpFile, Guide } kind;
   std::filesystem::path path;
 };
 inline constexpr std::string_view kGuideFileName = "rolta-guide.html";
-std::optional<HelpTarget> FindHelp(const std::filesystem::path& programDirectory);
+std::optional<HelpTarget> FindHelp(const std::filesystem::path& programDirectory, std::string_view language = {});
 
 }  // namespace rolta

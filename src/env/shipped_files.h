@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace rolta {
 
@@ -33,6 +35,27 @@ inline std::optional<std::filesystem::path> FindShipped(const std::filesystem::p
 inline std::optional<std::filesystem::path> FindShippedForProgram(const std::filesystem::path& programDirectory,
                                                                   const std::filesystem::path& name) {
   return FindShipped(programDirectory, programDirectory / "..", name);
+}
+
+// The names a file is looked for under in a language: "<language>/<name>"
+// (the files shipped in that language), then "<name>". The default language
+// (empty), and a language that is not a plain folder name, give "<name>" alone.
+inline std::vector<std::filesystem::path> LanguageNames(std::string_view language, const std::filesystem::path& name) {
+  const bool plain = !language.empty() && language.size() <= 32 &&
+                     language.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
+                         std::string_view::npos;
+  if (!plain) return {name};
+  return {std::filesystem::path(language) / name, name};
+}
+
+// The language's own file beside the program or installed, else the file itself.
+inline std::optional<std::filesystem::path> FindShippedForProgram(const std::filesystem::path& programDirectory,
+                                                                  const std::filesystem::path& name,
+                                                                  std::string_view language) {
+  for (const auto& variant : LanguageNames(language, name)) {
+    if (auto found = FindShippedForProgram(programDirectory, variant)) return found;
+  }
+  return std::nullopt;
 }
 
 }  // namespace rolta

@@ -18,6 +18,20 @@ class TextLookup {
   // console otherwise shows as they stand (labels, string resources, fixed
   // messages) pass through the lookup only when this is false.
   virtual bool IsDefaultLanguage() const { return true; }
+
+  // A text whose meaning depends on where it stands ("设置" opens the port on
+  // the console and writes the record on the parameter form) is looked up as
+  // "<context>|<text>" first, and as itself when that key has no entry. The
+  // default language shows the text as it stands, never the qualified key.
+  std::string LookupIn(std::string_view context, std::string_view text) const {
+    if (context.empty() || IsDefaultLanguage()) return Lookup(text);
+    std::string key;
+    key.reserve(context.size() + 1 + text.size());
+    key.append(context).append(1, kContextSeparator).append(text);
+    std::string translated = Lookup(key);
+    return translated == key ? Lookup(text) : translated;
+  }
+  static constexpr char kContextSeparator = '|';
 };
 
 // Returns every text as it stands.

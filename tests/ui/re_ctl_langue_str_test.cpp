@@ -1,8 +1,12 @@
 // Control text translation on a real dialog, with a lookup that marks every
-// text it translates so the walk's reach is visible.
+// text it translates so the walk's reach is visible; texts in a context; Qt's
+// own texts in Chinese.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QTranslator>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,8 +18,10 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include <map>
 #include <vector>
 
+#include "env/ui/qt_translations.h"
 #include "env/ui/re_ctl_langue_str.h"
 
 namespace {
@@ -27,6 +33,20 @@ class MarkingLookup final : public rolta::TextLookup {
     return "T:" + std::string(text);
   }
   mutable std::vector<std::string> keys;
+};
+
+// Another language, from a table; texts without an entry come back as given.
+class TableLookup final : public rolta::TextLookup {
+ public:
+  explicit TableLookup(std::map<std::string, std::string> entries) : entries_(std::move(entries)) {}
+  std::string Lookup(std::string_view text) const override {
+    const auto found = entries_.find(std::string(text));
+    return found == entries_.end() ? std::string(text) : found->second;
+  }
+  bool IsDefaultLanguage() const override { return false; }
+
+ private:
+  std::map<std::string, std::string> entries_;
 };
 
 class RecordingMessages final : public rolta::MessageBoxService {
@@ -251,6 +271,43 @@ class ReCtlLangueStrTest : public QObject {
     translator.TranslateAll();
     QCOMPARE(label->text(), "T:" + long_text);
     QVERIFY(!empty->pixmap().isNull());  // a picture label has no text to translate
+  }
+
+  void aContextGivesItsOwnTranslationAndFallsBackToTheTexts() {
+    QDialog dialog;
+    auto* write = new QPushButton(QStringLiteral("设置"), &dialog);
+    auto* exit = new QPushButton(QStringLiteral("退出"), &dialog);
+    const TableLookup english({{"设置", "Connect"}, {"参数表|设置", "Write"}, {"退出", "Exit"}});
+    RecordingMessages messages;
+    rolta::ReCtlLangueStr translator(english, messages);
+    translator.SetContext("参数表");
+    translator.Attach(&dialog);
+    translator.TranslateAll();
+    QCOMPARE(write->text(), QStringLiteral("Write"));
+    QCOMPARE(exit->text(), QStringLiteral("Exit"));
+  }
+
+  void qtsOwnTextsAreChineseInTheChineseConsole() {
+    const rolta::IdentityLookup chinese;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("qtbase_zh_CN.*/no/such/folder")));
+    QVERIFY(rolta::InstallQtTranslations(chinese, QStringLiteral("/no/such/folder")) == nullptr);
+    QVERIFY(rolta::InstallQtTranslations(TableLookup({})) == nullptr);  // English needs none
+    QDialogButtonBox english(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(english.button(QDialogButtonBox::Ok)->text(), QStringLiteral("OK"));
+
+    QTranslator* translator = rolta::InstallQtTranslations(chinese);
+    QVERIFY2(translator != nullptr, "qtbase_zh_CN.qm (qt6-translations-l10n) is missing");
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    QFileDialog files;
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList labels;
+    for (const QLabel* label : files.findChildren<QLabel*>()) labels << label->text();
+    QVERIFY2(labels.contains(QStringLiteral("查找范围：")), qPrintable(labels.join(QLatin1Char('|'))));
+    QVERIFY2(!labels.filter(QStringLiteral("文件名称")).isEmpty(), qPrintable(labels.join(QLatin1Char('|'))));
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
   }
 };
 

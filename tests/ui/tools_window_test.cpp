@@ -110,7 +110,7 @@ class ToolsWindowTest : public QObject {
   }
 
   void shippedPagesLoad() {
-    for (const char* name : {"tools.htm", "rolta-guide.html"}) {
+    for (const char* name : {"tools.htm", "rolta-guide.html", "en/tools.htm", "en/rolta-guide.html"}) {
       const QString path = QStringLiteral(ROLTA_SOURCE_DIR "/share/") + name;
       CHtmlViewDlg viewer(path, name);
       QVERIFY2(viewer.Browser()->toPlainText().contains("qrx5000b-sim"), name);

@@ -374,6 +374,28 @@ TEST_F(EnvLibraryTest, DictionaryFilesFollowTheirLineFormat) {
   EXPECT_EQ(lookup.Lookup("速度"), "velocity");
 }
 
+TEST_F(EnvLibraryTest, ATextInAContextHasItsOwnTranslationAndStaysChineseInChinese) {
+  ASSERT_EQ(LoadFrom(kBin), 1);
+  const EnvTextLookup lookup(library_);
+  const struct {
+    const char* language;
+    const char* context;
+    const char* text;
+    const char* shown;
+  } rows[] = {
+      {"en", "参数表", "设置", "Write"},        // the form's own entry
+      {"en", "", "设置", "Connect"},            // no context: the console's
+      {"en", "参数表", "退出", "Exit"},         // no entry in the context: the text's own
+      {"en", "参数表", "not in any dictionary", "not in any dictionary"},
+      {"", "参数表", "设置", "设置"},           // Chinese shows the text, never the key
+      {"", "参数表", "退出", "退出"},
+  };
+  for (const auto& row : rows) {
+    env_.Set("ROLTA_LANGUAGE", row.language);
+    EXPECT_EQ(lookup.LookupIn(row.context, row.text), row.shown) << row.language << row.context << row.text;
+  }
+}
+
 // --------------------------------------------------------------------- log
 
 TEST_F(EnvLibraryTest, SaveLogAppendsOneStampedLine) {

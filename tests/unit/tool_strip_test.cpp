@@ -97,5 +97,44 @@ TEST(ToolStripTest, ToolsPageIsTheBenchsOwnThenTheShippedOneThenNothing) {
   fs::remove_all(root);
 }
 
+TEST(ToolStripTest, PagesInTheLanguagesOwnFolderComeFirstInEachPlace) {
+  const fs::path root = fs::temp_directory_path() / ("rolta_pages_" + std::to_string(::getpid()));
+  const fs::path bench = root / "bench";
+  const fs::path bin = root / "usr" / "bin";
+  const fs::path share = root / "usr" / "share" / "rolta";
+  struct Row {
+    const char* language;
+    std::vector<fs::path> present;
+    fs::path tools, guide;  // empty: nothing
+  } rows[] = {
+      {"en", {share / "en" / "tools.htm", share / "tools.htm", share / "en" / kGuideFileName, share / kGuideFileName},
+       share / "en" / "tools.htm", share / "en" / kGuideFileName},
+      {"", {share / "en" / "tools.htm", share / "tools.htm", share / "en" / kGuideFileName, share / kGuideFileName},
+       share / "tools.htm", share / kGuideFileName},
+      {"en",
+       {bench / "en" / "tools.htm", bench / "tools.htm", share / "en" / "tools.htm"},
+       bench / "en" / "tools.htm",
+       {}},
+      {"en", {bench / "tools.htm", share / "en" / "tools.htm"}, bench / "tools.htm", {}},  // a bench's own page
+      {"en", {share / "tools.htm", share / kGuideFileName}, share / "tools.htm", share / kGuideFileName},
+      {"../en", {share / "en" / "tools.htm", share / "tools.htm"}, share / "tools.htm", {}},  // not a folder name
+      {"en", {share / "en" / "tools.htm"}, share / "en" / "tools.htm", {}},
+      {"", {share / "en" / "tools.htm"}, {}, {}},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(root);
+    fs::create_directories(bench);
+    fs::create_directories(bin);
+    for (const fs::path& file : row.present) {
+      fs::create_directories(file.parent_path());
+      std::ofstream(file) << "<html></html>";
+    }
+    EXPECT_EQ(FindToolsPage(bench, bin, row.language).value_or(fs::path()), row.tools) << row.language;
+    const auto help = FindHelp(bin, row.language);
+    EXPECT_EQ(help ? help->path : fs::path(), row.guide) << row.language;
+  }
+  fs::remove_all(root);
+}
+
 }  // namespace
 }  // namespace rolta::test

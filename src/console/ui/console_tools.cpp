@@ -46,13 +46,14 @@ void CConsoleTools::OnToolWindowButton() {
 }
 
 void CConsoleTools::OnToolsPage() {
-  const std::optional<std::filesystem::path> page = FindToolsPage(ToPath(currentDirectory()), ToPath(programDirectory()));
+  const std::optional<std::filesystem::path> page =
+      FindToolsPage(ToPath(currentDirectory()), ToPath(programDirectory()), PagesLanguage(lookup_));
   if (!page) return;
   showPage(ToQString(*page), QString::fromStdString(lookup_.Lookup("其它工具")), console_);
 }
 
 void CConsoleTools::OnHelp() {
-  const std::optional<HelpTarget> help = FindHelp(ToPath(programDirectory()));
+  const std::optional<HelpTarget> help = FindHelp(ToPath(programDirectory()), PagesLanguage(lookup_));
   if (!help) return;
   if (help->kind == HelpTarget::Kind::HelpFile) {
     openExternal(QUrl::fromLocalFile(ToQString(help->path)));

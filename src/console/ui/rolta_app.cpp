@@ -11,6 +11,7 @@
 #include "console/env_console_environment.h"
 #include "console/ui/diag_tips_list.h"
 #include "env/ui/qt_services.h"
+#include "env/ui/qt_translations.h"
 #include "console/ui/rolta_dlg.h"
 #include "env/env_library.h"
 
@@ -53,6 +54,9 @@ int CRoltaApp::InitInstance() {
                          MessageButtons::Ok});
     return 1;
   }
+
+  // Qt's own buttons and dialogs speak the console's language from here on.
+  InstallQtTranslations(EnvTextLookup(library));
 
   EnvRecord record;
   library.GetEnvkit(record);  // 1, 0 or -1: start-up goes on in every case

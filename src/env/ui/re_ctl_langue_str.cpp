@@ -106,7 +106,7 @@ int ReCtlLangueStr::Classify(QWidget* control, std::uint32_t& kind) {
 // Texts are looked up whole, whatever their length: a key cut to a fixed
 // buffer would put a shortened text back into the control.
 std::string ReCtlLangueStr::Translate(const QString& text) const {
-  return lookup_.Lookup(text.toStdString());
+  return lookup_.LookupIn(context_, text.toStdString());
 }
 
 int ReCtlLangueStr::TranslateControl(QWidget* control, std::uint32_t kind) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <QPointer>
 #include <QWidget>
@@ -30,6 +31,8 @@ class ReCtlLangueStr {
 
   ReCtlLangueStr(const TextLookup& lookup, MessageBoxService& messages);
 
+  // Texts are looked up in this context first (TextLookup::LookupIn).
+  void SetContext(std::string_view context) { context_ = context; }
   // Remembers the dialog whose controls are translated. Returns 1.
   int Attach(QWidget* dialog);
   // Translates every shown control of the dialog in child order: its direct
@@ -56,6 +59,7 @@ class ReCtlLangueStr {
   MessageBoxService& messages_;
   QPointer<QWidget> owner_;
   std::uint32_t kind_ = kOther;
+  std::string context_;
 };
 
 }  // namespace rolta
