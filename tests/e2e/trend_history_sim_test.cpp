@@ -58,14 +58,20 @@ void TrendHistorySimTest::aTrendWindowOpenedAfterTheCoastDownShowsAndAnalysesIt(
   rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
   rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));
   QTest::mouseClick(rig->Button("执行"), Qt::LeftButton);
-  // Ended: the last frame the session decoded is at the end speed, and no
-  // more come.
+  // Ended: the session decoded the end speed and then nothing for a second
+  // (the line's last frame is held until the line stays quiet).
   const rolta::FrameHistory& history = rig->Session().History();
   QVERIFY(QTest::qWaitFor(
       [&] { return !history.Empty() && history.At(history.End() - 1).status.Value2 <= 10.0f; }, 30000));
-  const std::uint64_t frames = history.End();
-  QTest::qWait(300);
-  QCOMPARE(history.End(), frames);
+  std::uint64_t frames = 0;
+  QVERIFY(QTest::qWaitFor(
+      [&] {
+        const bool quiet = history.End() == frames;
+        frames = history.End();
+        QTest::qWait(1000);
+        return quiet && history.End() == frames;
+      },
+      20000));
 
   // Only now "趋势图" → "滑行分析".
   auto* trendButton = recorder.findChild<QPushButton*>(QStringLiteral("趋势图"));
@@ -74,6 +80,8 @@ void TrendHistorySimTest::aTrendWindowOpenedAfterTheCoastDownShowsAndAnalysesIt(
   rolta::CTrendDlg* trend = recorder.TrendWindow();
   QVERIFY(trend && trend->isVisible());
   QVERIFY(rolta::LatestCoastRun(trend->LiveStore()).has_value());
+  // The whole coast-down, from its first frame at the start speed.
+  QVERIFY(rolta::LatestCoastDownSamples(trend->LiveStore()).front().kmh > 99);
   QVERIFY2(trend->CoastText().contains(QStringLiteral(" s  (100.0 → 10.0 km/h)")), qPrintable(trend->CoastText()));
   QVERIFY2(!trend->CoastText().contains(QStringLiteral("滑行中")), qPrintable(trend->CoastText()));
   auto* analyse = trend->findChild<QPushButton*>(QStringLiteral("滑行分析"));
