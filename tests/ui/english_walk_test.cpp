@@ -1,13 +1,22 @@
 // Every window of the console under the English dictionary: no visible text,
-// tooltip, list item or message box may still hold a CJK character.
+// tooltip, list item or message box may still hold a CJK character. And in
+// both languages, on a 1366x768 and a 1280x1024 screen: every window opens
+// wholly inside the available area, its minimum size fits there, and no text
+// is wider than its control, as shown and at the minimum size.
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStyle>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,7 +25,10 @@
 #include "console/ui/about_dlg.h"
 #include "console/ui/console_tools.h"
 #include "console/ui/diag_tips_list.h"
+#include "console/ui/html_view_dlg.h"
+#include "console/ui/line_monitor_dlg.h"
 #include "console/ui/rolta_dlg.h"
+#include "console/ui/safety_dlg.h"
 #include "console/ui/tool_dlg.h"
 #include "env/env_library.h"
 #include "fake_environment.h"
@@ -82,6 +94,95 @@ void CollectWindow(const char* where, QWidget* window, QStringList& chinese) {
   Collect(where, ShownTexts(window), chinese);
 }
 
+QString Plain(QString text) { return text.remove(QRegularExpression(QStringLiteral("&(?!&)"))); }
+
+// Texts wider than the room their control gives them: labels (one line, or
+// wrapped into their height), buttons, check boxes, group box titles, tabs.
+QStringList ClippedTexts(QWidget* window) {
+  QStringList clipped;
+  const auto report = [&clipped](const QWidget* widget, const QString& text, int need, int room) {
+    if (need > room) {
+      clipped << QStringLiteral("%1 \"%2\" needs %3 px, has %4")
+                     .arg(QString::fromUtf8(widget->metaObject()->className()), text)
+                     .arg(need)
+                     .arg(room);
+    }
+  };
+  for (QWidget* widget : window->findChildren<QWidget*>()) {
+    if (widget->window() != window || !widget->isVisibleTo(window)) continue;
+    const QFontMetrics metrics = widget->fontMetrics();
+    QStyle* style = widget->style();
+    if (auto* label = qobject_cast<QLabel*>(widget); label && !label->text().isEmpty()) {
+      if (label->wordWrap()) {
+        report(label, label->text(), label->heightForWidth(label->width()), label->height());
+      } else {
+        report(label, label->text(), label->minimumSizeHint().width(), label->width());
+      }
+    } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+      const int box = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, check) +
+                      style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, check);
+      report(check, check->text(), metrics.horizontalAdvance(Plain(check->text())),
+             check->contentsRect().width() - box);
+    } else if (auto* button = qobject_cast<QPushButton*>(widget); button && !button->text().isEmpty()) {
+      const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+      const int frame = style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+                        2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+      report(button, button->text(), metrics.horizontalAdvance(Plain(button->text())) + icon,
+             button->contentsRect().width() - frame);
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget); group && !group->title().isEmpty()) {
+      report(group, group->title(), metrics.horizontalAdvance(Plain(group->title())) + 12, group->width());
+    } else if (auto* tabs = qobject_cast<QTabBar*>(widget)) {
+      const int space = style->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, tabs);
+      for (int i = 0; i < tabs->count(); ++i) {
+        report(tabs, tabs->tabText(i), metrics.horizontalAdvance(Plain(tabs->tabText(i))) + space,
+               tabs->tabRect(i).width());
+      }
+    }
+  }
+  return clipped;
+}
+
+// Shows the window on each screen as far off as a careless opener would put
+// it (its top 53 px above the screen, its right third beyond the edge) and
+// collects what does not fit: the window not wholly inside one screen's
+// available area, a minimum size larger than the area, and clipped texts as
+// shown and at the minimum size.
+void CheckOnEveryScreen(const QString& where, QWidget* window, QStringList& problems) {
+  // Shown once where it wants, so it has its own size before it is misplaced.
+  window->show();
+  QCoreApplication::processEvents();
+  for (QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->availableGeometry();
+    const QString place = QStringLiteral("%1 on %2x%3").arg(where).arg(area.width()).arg(area.height());
+    window->hide();
+    window->move(area.right() + 1 - 2 * window->width() / 3, area.top() - 53);
+    window->show();
+    QCoreApplication::processEvents();
+    // Wholly on one screen: this one, or the console's for a window that
+    // opens over the console.
+    const QScreen* on = QGuiApplication::screenAt(window->frameGeometry().center());
+    if (on == nullptr || !on->availableGeometry().contains(window->frameGeometry())) {
+      problems << QStringLiteral("%1: window at %2,%3 %4x%5")
+                      .arg(place)
+                      .arg(window->x())
+                      .arg(window->y())
+                      .arg(window->width())
+                      .arg(window->height());
+    }
+    const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize());
+    if (least.width() > area.width() || least.height() > area.height()) {
+      problems << QStringLiteral("%1: minimum size %2x%3").arg(place).arg(least.width()).arg(least.height());
+    }
+    for (const QString& text : ClippedTexts(window)) problems << place + QStringLiteral(": ") + text;
+    const QSize shown = window->size();
+    window->resize(least);
+    QCoreApplication::processEvents();
+    for (const QString& text : ClippedTexts(window)) problems << place + QStringLiteral(" at its minimum: ") + text;
+    window->resize(shown);
+  }
+  window->hide();
+}
+
 }  // namespace
 
 class EnglishWalkTest : public QObject {
@@ -115,6 +216,24 @@ class EnglishWalkTest : public QObject {
     CollectWindow("calibration", console.CalibrationWindow(), chinese);
     CollectWindow("channel map", console.ChannelMapWindow(), chinese);
     CollectWindow("tools", console.Tools()->ToolWindow(), chinese);
+
+    // The tools page and the operator's guide shipped in English.
+    QStringList pages;
+    console.Tools()->programDirectory = [] { return QStringLiteral(ROLTA_BIN_DIR); };
+    console.Tools()->currentDirectory = [this] { return config_.path(); };
+    console.Tools()->showPage = [&pages, &chinese](const QString& path, const QString& title, QWidget*) {
+      pages << path;
+      QFile page(path);
+      if (!page.open(QIODevice::ReadOnly)) return false;
+      // The maker's help file keeps its own name.
+      const QString text = QString::fromUtf8(page.readAll()).remove(QStringLiteral("QRX5000说明.CHM"));
+      Collect("shipped page", {text, title}, chinese);
+      return true;
+    };
+    console.Tools()->OnToolsPage();
+    console.Tools()->OnHelp();
+    QCOMPARE(pages, (QStringList{QStringLiteral(ROLTA_BIN_DIR "/en/tools.htm"),
+                                 QStringLiteral(ROLTA_BIN_DIR "/en/rolta-guide.html")}));
 
     // The about box after a version query, and the readout captions of every
     // frame type.
@@ -151,6 +270,55 @@ class EnglishWalkTest : public QObject {
     QVERIFY2(chinese.isEmpty(), qPrintable(QStringLiteral("%1 texts still Chinese").arg(chinese.size())));
   }
 
+  void everyWindowFitsEveryScreen_data() {
+    QTest::addColumn<QByteArray>("language");
+    QTest::newRow("Chinese") << QByteArray();
+    QTest::newRow("English") << QByteArray("en");
+  }
+
+  void everyWindowFitsEveryScreen() {
+    QFETCH(QByteArray, language);
+    qputenv("ROLTA_LANGUAGE", language);
+    const EnvTextLookup texts(library_);
+    QCOMPARE(texts.IsDefaultLanguage(), language.isEmpty());
+    QVERIFY(!QGuiApplication::screens().isEmpty());
+    ScriptedMessageBoxes boxes;
+    FakeEnvironment environment({}, &texts);
+    CRoltaDlg console(environment);
+    QStringList problems;
+    // The console first, shown as the program shows it; the others over it.
+    console.show();
+    CheckOnEveryScreen(QStringLiteral("console"), &console, problems);
+    console.show();
+    CDiagTipsList tips(texts, boxes);
+    CSafetyDlg safety(console.Session().Safety(), texts, &console);
+    const QString pages = QStringLiteral(ROLTA_SOURCE_DIR "/share/");
+    CHtmlViewDlg guide(pages + QStringLiteral("rolta-guide.html"), QStringLiteral("guide"), &console);
+    const std::pair<const char*, QWidget*> windows[] = {
+        {"tips", &tips},
+        {"about", console.AboutBox()},
+        {"parameter form", console.ParamsFormWindow()},
+        {"parameter summary", console.ParamsSummaryWindow()},
+        {"calibration", console.CalibrationWindow()},
+        {"channel map", console.ChannelMapWindow()},
+        {"tools", console.Tools()->ToolWindow()},
+        {"line monitor", console.LineMonitorWindow()},
+        {"safety settings", &safety},
+        {"guide", &guide},
+    };
+    for (const auto& [where, window] : windows) CheckOnEveryScreen(QString::fromUtf8(where), window, problems);
+    // The parameter form as the console brings it up: over the console.
+    console.move(0, 0);
+    console.ParamsFormWindow()->Refresh();
+    QCoreApplication::processEvents();
+    if (!console.screen()->availableGeometry().contains(console.ParamsFormWindow()->frameGeometry())) {
+      problems << QStringLiteral("parameter form brought up beyond the screen");
+    }
+    for (const QString& line : problems) qInfo().noquote() << line;
+    QVERIFY2(problems.isEmpty(), qPrintable(QStringLiteral("%1 windows or texts do not fit").arg(problems.size())));
+    console.Button("退出")->click();
+  }
+
  private:
   QTemporaryDir config_;
   EnvLibrary library_;
@@ -158,5 +326,25 @@ class EnglishWalkTest : public QObject {
 
 }  // namespace rolta::test
 
-QTEST_MAIN(rolta::test::EnglishWalkTest)
+// Two offscreen screens side by side, 1366x768 and 1280x1024, unless the
+// caller chose another platform.
+int main(int argc, char* argv[]) {
+  QTemporaryDir screens;
+  const QString config = screens.filePath(QStringLiteral("screens.json"));
+  if (qEnvironmentVariable("QT_QPA_PLATFORM") == QStringLiteral("offscreen")) {
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly)) return 2;
+    file.write(R"({"screens": [
+      {"name": "small", "x": 0, "y": 0, "width": 1366, "height": 768,
+       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+      {"name": "square", "x": 1366, "y": 0, "width": 1280, "height": 1024,
+       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}
+    ]})");
+    file.close();
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toLocal8Bit());
+  }
+  QApplication application(argc, argv);
+  rolta::test::EnglishWalkTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "english_walk_test.moc"

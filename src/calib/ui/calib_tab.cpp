@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
@@ -11,24 +12,23 @@
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QTableWidget>
+#include <QVBoxLayout>
 
 #include "env/ui/qt_services.h"
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
 
 const QColor kCellBackground(255, 255, 224);
 
-// Fixed places of the controls; only the grid follows the window's size.
-constexpr QRect kPictureRect(10, 10, 200, 110);
-constexpr QRect kFetchGroupRect(10, 125, 200, 190);
-constexpr QRect kStoreGroupRect(10, 320, 200, 190);
-constexpr QRect kAdjustRect(10, 520, 95, 30);
-constexpr QRect kExitRect(115, 520, 95, 30);
-constexpr QRect kGridRect(220, 10, 590, 580);
-constexpr QSize kWindowSize(820, 600);
+// The controls' column on the left keeps its width; the grid takes whatever
+// else the window has and never shrinks below its first size.
+constexpr QSize kPictureSize(200, 110);
+constexpr QSize kGridMinimum(590, 580);
+constexpr int kMargin = 10;
 
 // The built-in picture: a calibration curve through its points.
 QPixmap BuiltInPicture(QSize size) {
@@ -61,16 +61,14 @@ CCalibTab::CCalibTab(CalibExchange& exchange, const TextLookup& lookup, const st
     : QDialog(parent), exchange_(exchange), lookup_(lookup) {
   setModal(false);
   setWindowTitle(QStringLiteral("        "));
-  resize(kWindowSize);
+  KeepOnScreen(this);
 
   picture_ = new QLabel(this);
-  picture_->setGeometry(kPictureRect);
+  picture_->setFixedSize(kPictureSize);
   picture_->setObjectName(QStringLiteral("calibPicture"));
 
   fetchGroup_ = new QGroupBox(QStringLiteral("获取标定数据"), this);
-  fetchGroup_->setGeometry(kFetchGroupRect);
   storeGroup_ = new QGroupBox(QStringLiteral("存储标定数据"), this);
-  storeGroup_->setGeometry(kStoreGroupRect);
   auto* fetchLayout = new QGridLayout(fetchGroup_);
   auto* storeLayout = new QGridLayout(storeGroup_);
   const auto channels = CalibChannels();
@@ -90,18 +88,38 @@ CCalibTab::CCalibTab(CalibExchange& exchange, const TextLookup& lookup, const st
   }
 
   adjust_ = new QPushButton(this);
-  adjust_->setGeometry(kAdjustRect);
   connect(adjust_, &QPushButton::clicked, this, &CCalibTab::AdjustTable);
   exit_ = new QPushButton(this);
-  exit_->setGeometry(kExitRect);
   connect(exit_, &QPushButton::clicked, this, &QWidget::hide);
 
   grid_ = new QTableWidget(this);
   grid_->setObjectName(QStringLiteral("calibGrid"));
-  grid_->setGeometry(kGridRect);
+  grid_->setMinimumSize(kGridMinimum);
   grid_->verticalHeader()->hide();
-  gridStart_ = kGridRect;
-  clientStart_ = kWindowSize;
+
+  // Laid out rather than placed, so longer captions (other languages) widen
+  // the column instead of being cut.
+  auto* column = new QVBoxLayout;
+  column->setSpacing(5);
+  column->addWidget(picture_);
+  column->addWidget(fetchGroup_);
+  column->addWidget(storeGroup_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(adjust_);
+  buttons->addWidget(exit_);
+  column->addLayout(buttons);
+  column->addStretch(1);
+  auto* columnHolder = new QWidget(this);
+  columnHolder->setLayout(column);
+  column->setContentsMargins(0, 0, 0, 0);
+  // As wide as the picture, or as its captions need.
+  columnHolder->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+  layout->setSpacing(kMargin);
+  layout->addWidget(columnHolder);
+  layout->addWidget(grid_, 1);
+  resize(layout->minimumSize());
 
   LayOutGrid(kStartupDataRows);
   stretch_ = 1;
@@ -141,9 +159,9 @@ void CCalibTab::LoadPicture(const std::string& path) {
   const QString file = QString::fromStdString(path);
   if (!path.empty() && QFileInfo::exists(file)) picture.load(file);
   if (picture.isNull()) {
-    picture = BuiltInPicture(kPictureRect.size());
+    picture = BuiltInPicture(kPictureSize);
   } else {
-    picture = picture.scaled(kPictureRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture = picture.scaled(kPictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   }
   picture_->setPixmap(picture);
 }
@@ -185,8 +203,11 @@ void CCalibTab::LayOutGrid(int dataRows) {
 }
 
 void CCalibTab::ShowWorkingTable() {
+  // The window's fixed place; the screen keeper then moves it only as far as
+  // it must to lie wholly on the screen.
   const QRect frame = frameGeometry();
   move(kCentreX - frame.width() / 2, kCentreY - frame.height() / 2);
+  FitOnScreen(this);
   LayOutGrid(kDataRows);
   const std::vector<CalibDisplayRow> rows = DisplayRows(exchange_.WorkingTable(), kDataRows);
   for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
@@ -265,10 +286,8 @@ void CCalibTab::ExpandToFit(bool rowsToo) {
 }
 
 void CCalibTab::resizeEvent(QResizeEvent* event) {
+  // The layout has given the grid its new size before this runs.
   QDialog::resizeEvent(event);
-  const int grow = std::max(0, width() - clientStart_.width());
-  const int growDown = std::max(0, height() - clientStart_.height());
-  grid_->setGeometry(gridStart_.x(), gridStart_.y(), gridStart_.width() + grow, gridStart_.height() + growDown);
   ExpandToFit(stretch_ == 1);
 }
 

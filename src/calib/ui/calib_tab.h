@@ -79,10 +79,6 @@ class CCalibTab : public QDialog, public CalibView {
   QPushButton* exit_ = nullptr;
   QLabel* picture_ = nullptr;
   int stretch_ = 1;
-  // The grid and the window as created: the grid grows with the window from
-  // these and never shrinks below them.
-  QRect gridStart_;
-  QSize clientStart_;
 };
 
 }  // namespace rolta

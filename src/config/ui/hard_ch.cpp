@@ -14,6 +14,7 @@
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
 #include "env/ui_services.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -35,6 +36,7 @@ QPushButton* Button(std::string_view caption, QWidget* parent) {
 CHardCH::CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxService& messages,
                  QWidget* parent)
     : QDialog(parent), editor_(editor), messages_(messages) {
+  KeepOnScreen(this);
   setWindowTitle(Looked(lookup, "硬件通道配置"));
 
   auto* digital = new QGroupBox(Q(kDigitalGroupTitle), this);

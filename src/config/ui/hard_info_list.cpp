@@ -12,6 +12,7 @@
 #include "config/param_summary.h"
 #include "env/shown_text.h"
 #include "env/ui/re_ctl_langue_str.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -23,6 +24,7 @@ CHardInfoList::CHardInfoList(const ParamsExchange& exchange, const TextLookup& l
                              MessageBoxService& messages, const std::string& picturePath,
                              QWidget* parent)
     : QDialog(parent), exchange_(exchange), lookup_(lookup) {
+  KeepOnScreen(this);
   setObjectName(QStringLiteral("hardInfoList"));
   setWindowTitle(QString::fromStdString(ShownText(lookup, kSummaryTitle)));
   list_ = new QListWidget(this);

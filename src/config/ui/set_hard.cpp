@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -16,6 +17,7 @@
 
 #include "env/shown_text.h"
 #include "env/ui/re_ctl_langue_str.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -47,8 +49,12 @@ CSetHard::CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService
   Build();
   ApplyState();
   Connect();
+  // "设置" writes the record here; on the console it opens the port.
   ReCtlLangueStr translator(lookup, messages);
+  translator.SetContext(kParamsFormTextContext);
   translator.Attach(this);
+  translator.TranslateAll();
+  translator.Attach(page_);  // the groups inside the scrolling pane
   translator.TranslateAll();
   setButton_->setToolTip(QString::fromStdString(ShownText(lookup, "设置控制器参数")));
   // The walk rewrote texts: the state follows the widgets again.
@@ -57,14 +63,17 @@ CSetHard::CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService
 
 void CSetHard::Build() {
   auto* top = new QVBoxLayout(this);
-  auto* groupsGrid = new QGridLayout;
-  top->addLayout(groupsGrid);
+  // The groups scroll when the screen is smaller than the form.
+  page_ = new QWidget;
+  auto* groupsGrid = new QGridLayout(page_);
+  groupsGrid->setContentsMargins(0, 0, 0, 0);
+  top->addWidget(ScrollingPane(page_, this), 1);
   std::map<std::string_view, QGridLayout*> groups;
   int groupCount = 0;
   for (const FormControl& control : FormControls()) {
     QGridLayout*& rows = groups[control.group];
     if (rows == nullptr) {
-      auto* box = new QGroupBox(Q(control.group), this);
+      auto* box = new QGroupBox(Q(control.group), page_);
       rows = new QGridLayout(box);
       groupsGrid->addWidget(box, groupCount / kGroupColumns, groupCount % kGroupColumns);
       ++groupCount;

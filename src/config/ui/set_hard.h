@@ -13,6 +13,9 @@ class QPushButton;
 
 namespace rolta {
 
+// Where the form's texts are looked up first ("<context>|<text>").
+inline constexpr std::string_view kParamsFormTextContext = "参数表";
+
 // "控制器参数设定": the widgets of the parameter form, built from the form's
 // control table. Every show or hide loads the last record for the form; "设置"
 // writes the record back and hides the window. It never owns the port.
@@ -55,6 +58,7 @@ class CSetHard : public CBkDialog {
   ParamsForm& form_;
   std::array<QWidget*, kFormControlCount> controls_{};
   std::array<QLabel*, kFormControlCount> captions_{};
+  QWidget* page_ = nullptr;  // the groups, in a scrolling pane
   QPushButton* setButton_ = nullptr;
   QPushButton* exitButton_ = nullptr;
 };

@@ -8,11 +8,13 @@
 #include "console/console_texts.h"
 #include "env/ui/re_ctl_langue_str.h"
 #include "env/shown_text.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 
 CDiagTipsList::CDiagTipsList(const TextLookup& lookup, MessageBoxService& messages, QWidget* parent)
     : QDialog(parent) {
+  KeepOnScreen(this);
   setWindowTitle(QString::fromStdString(ShownText(lookup, kTipsTitle)));
   auto* above = new QLabel(QStringLiteral("使用ROLTA测试程序，请注意和QRX5000控制器版本匹配问题"), this);
   list_ = new QListWidget(this);

@@ -6,9 +6,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "widgets/ui/screen_fit.h"
+
 namespace rolta {
 
 CHtmlViewDlg::CHtmlViewDlg(const QString& path, const QString& title, QWidget* owner) : QDialog(owner) {
+  KeepOnScreen(this);
   setWindowTitle(title);
   browser_ = new QTextBrowser(this);
   browser_->setOpenExternalLinks(true);

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "widgets/ui/screen_fit.h"
+
 namespace rolta {
 namespace {
 
@@ -112,6 +114,7 @@ CLineMonitorDlg::CLineMonitorDlg(ControllerSession& session, const TextLookup& l
       boxes_(boxes),
       model_(monitor_, lookup),
       sender_(session.Port(), lookup, boxes) {
+  KeepOnScreen(this);
   setWindowTitle(Q(lookup_.Lookup(kLineMonitorTitle)));
   setModal(false);
   setSizeGripEnabled(true);

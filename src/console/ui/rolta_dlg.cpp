@@ -306,13 +306,15 @@ void CRoltaDlg::BuildLayout() {
 
   auto* lower = new QHBoxLayout;
   auto* flywheelGroup = new QGroupBox(QString::fromStdString(ShownText(texts_, "飞轮组")), this);
-  auto* flywheelLayout = new QHBoxLayout(flywheelGroup);
+  // Two by two, so the row below the inputs stays narrower than a 1280-pixel
+  // screen in every language.
+  auto* flywheelLayout = new QGridLayout(flywheelGroup);
   for (std::size_t i = 0; i < std::size(kFlywheelInputs); ++i) {
     const std::string name = "飞轮" + std::to_string(i + 1);
     auto* box = new QCheckBox(QString::fromStdString(ShownText(texts_, name)), flywheelGroup);
     box->setObjectName(QString::fromStdString(name));
     inputs_[static_cast<std::size_t>(kFlywheelInputs[i])] = box;
-    flywheelLayout->addWidget(box);
+    flywheelLayout->addWidget(box, static_cast<int>(i / 2), static_cast<int>(i % 2));
   }
   lower->addWidget(flywheelGroup);
 

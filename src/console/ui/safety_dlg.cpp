@@ -7,6 +7,7 @@
 
 #include "env/number_text.h"
 #include "env/ui/qt_services.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -28,6 +29,7 @@ QString Translated(const TextLookup& texts, const char* text) { return QString::
 
 CSafetyDlg::CSafetyDlg(const SafetySettings& settings, const TextLookup& texts, QWidget* parent)
     : QDialog(parent), texts_(texts), settings_(settings) {
+  KeepOnScreen(this);
   setWindowTitle(Translated(texts, "安全设置"));
   auto* form = new QFormLayout(this);
   for (std::size_t i = 0; i < std::size(kLimitRows); ++i) {

@@ -7,6 +7,7 @@
 #include "env/ui/qt_services.h"
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -26,6 +27,7 @@ QStyle::StandardPixmap IconOf(ToolButton button) {
 
 CTool::CTool(ByteChannel& channel, const TextLookup& lookup, QWidget* parent)
     : QDialog(parent), strip_(channel) {
+  KeepOnScreen(this);
   setWindowTitle(QString::fromStdString(lookup.Lookup("工具")));
   setModal(false);
   auto* layout = new QHBoxLayout(this);

@@ -5,9 +5,11 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "widgets/ui/screen_fit.h"
+
 namespace rolta {
 
-CBkDialog::CBkDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {}
+CBkDialog::CBkDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) { KeepOnScreen(this); }
 
 void CBkDialog::SetBackgroundPicture(const QPixmap& picture) {
   background_ = picture;
@@ -15,7 +17,9 @@ void CBkDialog::SetBackgroundPicture(const QPixmap& picture) {
 }
 
 void CBkDialog::BringUp() {
-  adjustSize();
+  // The whole wish, not adjustSize's two thirds of the screen: the screen
+  // keeper cuts it to what the screen has.
+  resize(sizeHint());
   const QRect area = parentWidget() && parentWidget()->isVisible()
                          ? parentWidget()->frameGeometry()
                          : (screen() ? screen()->availableGeometry() : QRect());
