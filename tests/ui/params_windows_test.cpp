@@ -1,5 +1,9 @@
 // The parameter form and the summary listing offscreen: a record loaded,
-// "设置" pressed without changes, the written payload, the reactions, the list.
+// "设置" pressed without changes, the written payload, the reactions (the
+// retarder advice as its list closes, check boxes however they change), the list.
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -123,13 +127,79 @@ class ParamsWindowsTest : public QObject {
     retarder->setCurrentIndex(7);
     retarder->showPopup();
     retarder->hidePopup();
-    QCOMPARE(rig.boxes.Shown().size(), std::size_t{1});
+    QTRY_COMPARE(rig.boxes.Shown().size(), std::size_t{1});
     QCOMPARE(rig.boxes.Shown()[0], RetarderAdvice(rig.lookup));
     QCOMPARE(retarder->currentText(), QStringLiteral("Z4"));
 
     QTest::mouseClick(rig.setHard.ExitButton(), Qt::LeftButton);
     QVERIFY(rig.setHard.isHidden());
     QCOMPARE(rig.channel.Writes().size(), std::size_t{1});  // the request only
+  }
+
+  void retarderAdviceWhenTheListClosesOnZ4() {
+    enum class Way { Mouse, Keys, CloseKey, WriteAndHide };
+    const struct {
+      int from, to;  // 7 is "Z4"
+      Way way;
+      bool advice;
+    } rows[] = {{1, 7, Way::Mouse, true},    {1, 7, Way::Keys, true},      {7, 5, Way::Mouse, false},
+                {7, 6, Way::Keys, false},    {7, 7, Way::CloseKey, true},  {1, 1, Way::CloseKey, false},
+                {7, 7, Way::WriteAndHide, false}};
+    for (const auto& row : rows) {
+      Rig rig;
+      rig.record[60 - kPayloadOffset] = static_cast<std::uint8_t>(10 + row.from);
+      rig.record[48 - kPayloadOffset] = 200;  // an automatic restore the form keeps
+      rig.Reply(ParamReplyTarget::Form);
+      QComboBox* retarder = rig.setHard.Selector(Id::RetarderType);
+      rig.boxes.Clear();
+      QAbstractItemView* list = retarder->view();
+      if (row.way != Way::WriteAndHide) retarder->showPopup();
+      if (row.way == Way::Mouse) {
+        const QRect item = list->visualRect(list->model()->index(row.to, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+      } else if (row.way == Way::Keys) {
+        for (int i = row.from; i != row.to; i += row.to > row.from ? 1 : -1) {
+          QTest::keyClick(list, row.to > row.from ? Qt::Key_Down : Qt::Key_Up);
+        }
+        QTest::keyClick(list, Qt::Key_Return);
+      } else if (row.way == Way::CloseKey) {
+        QTest::keyClick(list, Qt::Key_F4);
+      } else {
+        QTest::mouseClick(rig.setHard.SetButton(), Qt::LeftButton);  // the form hides
+        rig.boxes.Clear();  // the write's own hint
+      }
+      QTest::qWait(50);  // the report waits for the next turn of the event loop
+      QVERIFY(!list->isVisible());
+      QCOMPARE(retarder->currentIndex(), row.to);
+      QCOMPARE(rig.boxes.Shown().size(), row.advice ? 1u : 0u);
+      if (row.advice) QCOMPARE(rig.boxes.Shown()[0], RetarderAdvice(rig.lookup));
+    }
+  }
+
+  void checkBoxesReactToTheSpaceBarAndAScreenReader() {
+    for (const bool keyboard : {true, false}) {
+      Rig rig;
+      rig.record[65 - kPayloadOffset] = 1;  // engine speed measured
+      rig.record[74 - kPayloadOffset] = 1;  // fuel test on
+      rig.record[80 - kPayloadOffset] = 0;  // channels configured by hand
+      rig.Reply(ParamReplyTarget::Form);
+      const auto toggle = [&](Id id) {
+        if (keyboard) return QTest::keyClick(rig.setHard.Check(id), Qt::Key_Space);
+        QAccessible::queryAccessibleInterface(rig.setHard.Check(id))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::toggleAction());
+      };
+      rig.boxes.Clear();
+      toggle(Id::AutoChannel);  // on: the note
+      QCOMPARE(rig.boxes.Shown(), std::vector<MessageRequest>{AutoChannelNote(rig.lookup)});
+      toggle(Id::EngineSpeed);  // off: no fuel test
+      QVERIFY(!rig.setHard.Check(Id::FuelTest)->isEnabled() && !rig.setHard.Selector(Id::FuelOutputType)->isEnabled());
+      toggle(Id::EngineSpeed);
+      QVERIFY(rig.setHard.Check(Id::FuelTest)->isEnabled() && rig.setHard.Selector(Id::FuelOutputType)->isEnabled());
+      toggle(Id::FuelTest);  // off: no output type
+      QVERIFY(!rig.setHard.Selector(Id::FuelOutputType)->isEnabled());
+      QCOMPARE(rig.boxes.Shown().size(), std::size_t{1});
+    }
   }
 
   void summaryListsTheRecord() {

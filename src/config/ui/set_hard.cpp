@@ -1,5 +1,6 @@
 #include "config/ui/set_hard.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QTimer>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -26,15 +29,32 @@ QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A drop-down list that reports when its list closes (the retarder advice).
+// A drop-down list that reports when its open list closes (the retarder
+// advice), with the item chosen in it: the list closes before the choice is
+// committed, so the report waits for the choice ("activated") or, when the
+// list was closed without one, for the next turn of the event loop. Hiding a
+// closed list (as the window hides) reports nothing.
 class DropDownCombo final : public QComboBox {
  public:
-  using QComboBox::QComboBox;
   std::function<void()> onClosed;
+  explicit DropDownCombo(QWidget* parent) : QComboBox(parent) {
+    connect(this, &QComboBox::activated, this, [this] { ReportClosed(); });
+  }
   void hidePopup() override {
+    const bool wasOpen = view() != nullptr && view()->isVisible();
     QComboBox::hidePopup();
+    if (!wasOpen || closing_) return;
+    closing_ = true;
+    QTimer::singleShot(0, this, [this] { ReportClosed(); });
+  }
+
+ private:
+  void ReportClosed() {
+    if (!closing_) return;
+    closing_ = false;
     if (onClosed) onClosed();
   }
+  bool closing_ = false;
 };
 
 constexpr int kGroupColumns = 4;
@@ -117,14 +137,17 @@ void CSetHard::Connect() {
   using Id = FormControlId;
   connect(setButton_, &QPushButton::clicked, this, &CSetHard::OnSet);
   connect(exitButton_, &QPushButton::clicked, this, &CSetHard::OnExit);
-  connect(Selector(Id::LugdownScanMode), &QComboBox::activated, this,
-          [this] { React([this] { form_.OnScanModeChanged(); }); });
-  connect(Check(Id::EngineSpeed), &QCheckBox::clicked, this,
-          [this] { React([this] { form_.OnEngineSpeedClicked(); }); });
-  connect(Check(Id::FuelTest), &QCheckBox::clicked, this,
-          [this] { React([this] { form_.OnFuelTestClicked(); }); });
-  connect(Check(Id::AutoChannel), &QCheckBox::clicked, this,
-          [this] { React([this] { form_.OnAutoChannelClicked(); }); });
+  // Reactions follow the state, whatever changed it (mouse, keyboard, a
+  // screen reader); the form's own loading does not count.
+  const auto react = [this](void (ParamsForm::*reaction)()) {
+    return [this, reaction] {
+      if (!applying_) React([this, reaction] { (form_.*reaction)(); });
+    };
+  };
+  connect(Selector(Id::LugdownScanMode), &QComboBox::currentIndexChanged, this, react(&ParamsForm::OnScanModeChanged));
+  connect(Check(Id::EngineSpeed), &QCheckBox::toggled, this, react(&ParamsForm::OnEngineSpeedClicked));
+  connect(Check(Id::FuelTest), &QCheckBox::toggled, this, react(&ParamsForm::OnFuelTestClicked));
+  connect(Check(Id::AutoChannel), &QCheckBox::toggled, this, react(&ParamsForm::OnAutoChannelClicked));
   static_cast<DropDownCombo*>(Selector(Id::RetarderType))->onClosed = [this] {
     form_.OnRetarderDropDownClosed(Selector(Id::RetarderType)->currentText().toStdString());
   };
@@ -153,6 +176,7 @@ void CSetHard::ReadWidgets() {
 }
 
 void CSetHard::ApplyState() {
+  const QScopedValueRollback applying(applying_, true);
   for (const FormControl& control : FormControls()) {
     const ControlState& s = form_.State()[control.id];
     switch (control.kind) {

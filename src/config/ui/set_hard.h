@@ -59,6 +59,7 @@ class CSetHard : public CBkDialog {
   std::array<QWidget*, kFormControlCount> controls_{};
   std::array<QLabel*, kFormControlCount> captions_{};
   QWidget* page_ = nullptr;  // the groups, in a scrolling pane
+  bool applying_ = false;    // the form's state going into the widgets
   QPushButton* setButton_ = nullptr;
   QPushButton* exitButton_ = nullptr;
 };
