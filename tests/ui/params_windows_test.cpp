@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 
 #include <vector>
@@ -117,7 +118,11 @@ class ParamsWindowsTest : public QObject {
     rig.Reply(ParamReplyTarget::Form);
     QVERIFY(rig.setHard.Check(Id::FuelTest)->isEnabled());
     QVERIFY(rig.setHard.Selector(Id::FuelOutputType)->isEnabled());
-    QTest::mouseClick(rig.setHard.Check(Id::EngineSpeed), Qt::LeftButton);
+    // The groups scroll: the operator brings the box into view, and clicks its
+    // mark (a stretched box's middle can lie beyond its text).
+    QCheckBox* engineSpeed = rig.setHard.Check(Id::EngineSpeed);
+    rig.setHard.findChild<QScrollArea*>()->ensureWidgetVisible(engineSpeed);
+    QTest::mouseClick(engineSpeed, Qt::LeftButton, {}, QPoint(8, engineSpeed->height() / 2));
     QVERIFY(!rig.setHard.Check(Id::FuelTest)->isEnabled());
     QVERIFY(rig.setHard.Check(Id::FuelTest)->isChecked());
     QVERIFY(!rig.setHard.Caption(Id::FuelOutputType)->isEnabled());
