@@ -30,6 +30,7 @@
 #include "console/ui/rolta_dlg.h"
 #include "console/ui/safety_dlg.h"
 #include "console/ui/tool_dlg.h"
+#include "console/ui/trend_dlg.h"
 #include "env/env_library.h"
 #include "fake_environment.h"
 #include "pty_pair.h"
@@ -294,6 +295,7 @@ class EnglishWalkTest : public QObject {
     CSafetyDlg safety(console.Session().Safety(), texts, &console);
     const QString pages = QStringLiteral(ROLTA_SOURCE_DIR "/share/");
     CHtmlViewDlg guide(pages + QStringLiteral("rolta-guide.html"), QStringLiteral("guide"), &console);
+    CTrendDlg trend(console.Session(), texts, boxes, &console);
     const std::pair<const char*, QWidget*> windows[] = {
         {"tips", &tips},
         {"about", console.AboutBox()},
@@ -305,6 +307,8 @@ class EnglishWalkTest : public QObject {
         {"line monitor", console.LineMonitorWindow()},
         {"safety settings", &safety},
         {"guide", &guide},
+        {"trend", &trend},
+        {"coast-down analysis", trend.OpenCoastAnalysis()},
     };
     for (const auto& [where, window] : windows) CheckOnEveryScreen(QString::fromUtf8(where), window, problems);
     // The parameter form as the console brings it up: over the console.

@@ -18,6 +18,7 @@
 #include "console/quantities.h"
 #include "console/record_meta.h"
 #include "env/number_text.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -119,6 +120,7 @@ CCoastAnalysisDlg::CCoastAnalysisDlg(const TextLookup& texts, MessageBoxService&
   setWindowTitle(tr("滑行分析"));
   setObjectName(QStringLiteral("滑行分析"));
   resize(900, 640);
+  KeepOnScreen(this);
   auto* top = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout;
   bar->addWidget(new QLabel(tr("等效质量 (kg)"), this));

@@ -20,6 +20,7 @@
 #include "console/recording.h"
 #include "console/quantities.h"
 #include "link/frames.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -226,6 +227,7 @@ CTrendDlg::CTrendDlg(ControllerSession& session, const TextLookup& texts, Messag
   setWindowTitle(tr("趋势图"));
   setObjectName(QStringLiteral("趋势图"));
   resize(980, 620);
+  KeepOnScreen(this);
 
   auto* top = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout;
