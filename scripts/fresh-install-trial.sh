@@ -96,7 +96,7 @@ x() { in_root env DISPLAY=:99 xdotool "$@"; }
 find_window() { timeout 20 chroot "$root" env -i DISPLAY=:99 xdotool search --sync --onlyvisible --name "$1" | head -n1; }
 press() { x mousemove --window "$1" "$2" "$3" sleep 0.3 click 1; sleep 1; }
 key_to() { x mousemove --window "$1" 20 20 key "$2"; sleep 1; }
-CONNECT=(372 241) VERSION=(54 528) TOOLS=(396 445) QUIT=(398 528)
+CONNECT=(377 241) VERSION=(53 536) TOOLS=(269 448) QUIT=(397 536)
 
 # Starts the console (the arguments: how), answers the start-up notice,
 # connects to the simulator and asks for the controller's version; leaves the

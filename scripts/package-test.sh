@@ -44,7 +44,7 @@ if grep -l ldconfig "$control"/* 2>/dev/null; then fail "a maintainer script cal
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for file in bin/rolta bin/qrx5000b-sim bin/rolta-cli lib/rolta/libEnvkit.so lib/rolta/libEnvkit16b.so \
-    share/rolta/envkit-dictionaries/en.txt share/rolta/tools.htm share/rolta/rolta-guide.html \
+    share/rolta/envkit-dictionaries/en.txt share/rolta/tools.htm share/rolta/rolta-guide.html share/rolta/en/tools.htm share/rolta/en/rolta-guide.html \
     share/applications/rolta.desktop share/icons/hicolor/scalable/apps/rolta.svg \
     share/man/man1/rolta.1.gz share/man/man1/rolta-cli.1.gz share/man/man1/qrx5000b-sim.1.gz \
     share/doc/rolta/copyright; do
