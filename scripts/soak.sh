@@ -98,4 +98,4 @@ awk '/^sample/ {
   }' "$run/console.out"
 awk '/^cpu / { split($2, w, "="); split($3, c, "="); printf "CPU: %.1f s in %.1f s = %.1f %% of one core\n", c[2], w[2], 100 * c[2] / w[2] }' \
   "$run/console.out"
-echo "(the trend window spans 60 s: the minute-2 figure is after its span)"
+echo "(memory grows until the kept frames span their time: the session keeps 30 minutes of frames)"
