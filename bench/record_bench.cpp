@@ -18,9 +18,9 @@
 #include <string>
 #include <thread>
 
-#include "console/frame_recorder.h"
-#include "console/recording.h"
-#include "console/trend_data.h"
+#include "recording/frame_recorder.h"
+#include "recording/recording.h"
+#include "recording/trend_data.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "console/controller_session.h"
-#include "console/line_monitor.h"
+#include "session/controller_session.h"
+#include "monitor/line_monitor.h"
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "link/serial_link.h"

@@ -29,9 +29,9 @@
 #include <thread>
 
 #include "console/env_console_environment.h"
-#include "console/ui/record_control.h"
+#include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "env/env_library.h"
 
 namespace {

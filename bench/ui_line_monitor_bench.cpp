@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "console/ui/line_monitor_dlg.h"
+#include "monitor/ui/line_monitor_dlg.h"
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "link/serial_link.h"

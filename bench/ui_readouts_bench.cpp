@@ -47,9 +47,9 @@
 
 #include "fake_environment.h"
 #include "env/ui/qt_services.h"
-#include "console/ui/record_control.h"
+#include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "link/frames.h"
 #include "link/status_frames.h"
 #include "widgets/ui/digistring.h"

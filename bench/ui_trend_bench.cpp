@@ -30,9 +30,9 @@
 #include <cmath>
 #include <fstream>
 
-#include "console/recording.h"
+#include "recording/recording.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "fake_environment.h"
 
 namespace {

@@ -11,11 +11,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "console/firmware_upgrade.h"
+#include "upgrade/firmware_upgrade.h"
 #include "controller_simulator.h"
 #include "env/text_lookup.h"
 #include "link/comm_port.h"
-#include "console/controller_session.h"
+#include "session/controller_session.h"
 #include "session_doubles.h"
 #include "link/frame_sync.h"
 #include "link/status_frames.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/hex_frame.h"
+#include "monitor/hex_frame.h"
 #include "env/text_lookup.h"
 #include "fuzz_support.h"
 #include "link/frames.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "console/record_meta.h"
+#include "recording/record_meta.h"
 #include "env/text_lookup.h"
 #include "fuzz_support.h"
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "console/recording.h"
+#include "recording/recording.h"
 #include "env/text_lookup.h"
 #include "fuzz_support.h"
 

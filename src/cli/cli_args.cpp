@@ -5,8 +5,8 @@
 #include <charconv>
 #include <sstream>
 
-#include "console/catalogue.h"
-#include "console/input_checks.h"
+#include "commands/catalogue.h"
+#include "commands/input_checks.h"
 #include "rolta_version.h"
 
 namespace rolta::cli {

@@ -1,6 +1,5 @@
 // The three list selections kept between runs (QRX5000B.CFG, 12 bytes,
-// little-endian) and the speed list they index; and the bench's units
-// (rolta/bench.conf).
+// little-endian) and the speed list they index.
 #pragma once
 
 #include <array>
@@ -10,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/quantities.h"
+#include "env/config_home.h"
 
 namespace rolta {
 
@@ -44,8 +43,6 @@ inline constexpr std::array<SpeedChoice, 5> kSpeedList{{
 std::uint32_t BaudFromSpeedIndex(int position);
 
 // $XDG_CONFIG_HOME/QRX5000B.CFG, or ~/.config/QRX5000B.CFG.
-// $XDG_CONFIG_HOME, else ~/.config: where the console keeps its settings files.
-std::filesystem::path ConfigHome();
 std::filesystem::path SettingsFilePath();
 
 // Reads the file: nullopt when it cannot be opened (the caller uses the
@@ -54,20 +51,5 @@ std::filesystem::path SettingsFilePath();
 std::optional<ConsoleSettings> LoadSettings(const std::filesystem::path& path);
 // Writes the 12 bytes; false when the file cannot be written (not reported to the operator).
 bool SaveSettings(const std::filesystem::path& path, const ConsoleSettings& settings);
-
-// The units that belong to the bench rather than to the controller's frames,
-// as key=value lines ("#" starts a comment), e.g.
-//   distance_unit=km
-// A missing file or key keeps the default (the simulator's units too).
-std::filesystem::path BenchSettingsPath();
-inline constexpr std::string_view kDistanceUnitKey = "distance_unit";
-struct BenchSettingsResult {
-  BenchUnits units;
-  // Empty when the file was read whole or is missing; otherwise the first
-  // line that was not taken, "<line>: <text>", and the default stands for it.
-  std::string problem;
-};
-BenchSettingsResult LoadBenchSettings(const std::filesystem::path& path);
-bool SaveBenchSettings(const std::filesystem::path& path, BenchUnits units);
 
 }  // namespace rolta

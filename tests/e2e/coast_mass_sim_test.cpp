@@ -14,11 +14,11 @@
 #include <optional>
 #include <string>
 
-#include "console/record_meta.h"
-#include "console/ui/coast_analysis_dlg.h"
-#include "console/ui/record_control.h"
+#include "recording/record_meta.h"
+#include "analysis/ui/coast_analysis_dlg.h"
+#include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "console_rig.h"
 #include "scripted_services.h"
 

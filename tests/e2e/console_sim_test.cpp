@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "console/ui/about_dlg.h"
-#include "console/safety_messages.h"
+#include "session/safety_messages.h"
 #include "console/ui/rolta_dlg.h"
 #include "console_rig.h"
 #include "fake_environment.h"

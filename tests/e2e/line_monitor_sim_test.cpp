@@ -15,8 +15,8 @@
 #include <chrono>
 #include <memory>
 
-#include "console/monitor_texts.h"
-#include "console/ui/line_monitor_dlg.h"
+#include "monitor/monitor_texts.h"
+#include "monitor/ui/line_monitor_dlg.h"
 #include "console/ui/rolta_dlg.h"
 #include "controller_simulator.h"
 #include "console_rig.h"

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "console/input_checks.h"
-#include "console/safety_messages.h"
+#include "commands/input_checks.h"
+#include "session/safety_messages.h"
 #include "console/ui/rolta_dlg.h"
 #include "controller_simulator.h"
 #include "env/number_text.h"

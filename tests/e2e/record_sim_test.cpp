@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "console/recording.h"
-#include "console/ui/record_control.h"
+#include "recording/recording.h"
+#include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/coast_analysis_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "analysis/ui/coast_analysis_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "controller_simulator.h"
 #include "console_rig.h"
 #include "scripted_services.h"

@@ -12,10 +12,10 @@
 
 #include <cmath>
 
-#include "console/ui/coast_analysis_dlg.h"
-#include "console/ui/record_control.h"
+#include "analysis/ui/coast_analysis_dlg.h"
+#include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "console_rig.h"
 #include "scripted_services.h"
 

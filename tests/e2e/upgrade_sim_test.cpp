@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "console/ui/qt_upgrade_host.h"
+#include "upgrade/ui/qt_upgrade_host.h"
 #include "console/ui/rolta_dlg.h"
 #include "controller_simulator.h"
 #include "console_rig.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/controller_session.h"
+#include "session/controller_session.h"
 #include "link/serial_link.h"
 #include "memory_channel.h"
 

@@ -8,7 +8,7 @@
 #include <deque>
 #include <mutex>
 
-#include "console/controller_session.h"
+#include "session/controller_session.h"
 
 namespace rolta::test {
 

@@ -20,17 +20,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "console/catalogue.h"
-#include "console/readouts.h"
+#include "commands/catalogue.h"
+#include "readouts/readouts.h"
 #include "console/ui/about_dlg.h"
 #include "console/ui/console_tools.h"
 #include "console/ui/diag_tips_list.h"
 #include "console/ui/html_view_dlg.h"
-#include "console/ui/line_monitor_dlg.h"
+#include "monitor/ui/line_monitor_dlg.h"
 #include "console/ui/rolta_dlg.h"
-#include "console/ui/safety_dlg.h"
+#include "commands/ui/safety_dlg.h"
 #include "console/ui/tool_dlg.h"
-#include "console/ui/trend_dlg.h"
+#include "recording/ui/trend_dlg.h"
 #include "env/env_library.h"
 #include "fake_environment.h"
 #include "pty_pair.h"

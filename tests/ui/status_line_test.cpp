@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QTest>
 
-#include "console/ui/status_line.h"
+#include "session/ui/status_line.h"
 
 using rolta::CStatusLine;
 

@@ -12,7 +12,7 @@
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
 #include "console/ui/html_view_dlg.h"
-#include "console/ui/qt_upgrade_host.h"
+#include "upgrade/ui/qt_upgrade_host.h"
 #include "console/ui/tool_dlg.h"
 #include "memory_channel.h"
 #include "scripted_services.h"

@@ -1,5 +1,5 @@
 // The command catalogue: its 91 positions, their frames, inputs and captions.
-#include "console/catalogue.h"
+#include "commands/catalogue.h"
 
 #include <gtest/gtest.h>
 

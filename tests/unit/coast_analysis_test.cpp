@@ -1,6 +1,6 @@
 // Coast-down analysis: road-load coefficients recovered from coast-downs of the
 // simulated bench with known losses and noise, and the refusals of unsuitable data.
-#include "console/coast_analysis.h"
+#include "analysis/coast_analysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // "执行": every position's frames, the shared buffers, the repeat-send loop, boxes and parameter requests.
-#include "console/command_executor.h"
+#include "commands/command_executor.h"
 #include "marking_lookup.h"
 
 #include <gtest/gtest.h>

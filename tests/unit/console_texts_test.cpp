@@ -1,6 +1,6 @@
 // Texts the console composes: start-up errors, version lines, tips, open failures.
-#include "console/console_texts.h"
-#include "console/string_resources.h"
+#include "readouts/console_texts.h"
+#include "readouts/string_resources.h"
 #include "env/ui_services.h"
 #include "marking_lookup.h"
 

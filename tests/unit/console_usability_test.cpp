@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "config/param_summary.h"
-#include "console/catalogue.h"
-#include "console/command_filter.h"
-#include "console/console_texts.h"
-#include "console/readouts.h"
+#include "commands/catalogue.h"
+#include "commands/command_filter.h"
+#include "readouts/console_texts.h"
+#include "readouts/readouts.h"
 #include "env/shown_text.h"
 
 namespace rolta::test {

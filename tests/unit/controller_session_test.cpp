@@ -1,7 +1,7 @@
 // A controller session without Qt: a command out and its reply back through a
 // fake view, against the simulator on a pseudo-terminal, and the screen-pace
 // present that merges a burst of frames.
-#include "console/controller_session.h"
+#include "session/controller_session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The firmware upgrade dialogue against scripted controllers and the simulator's model, on a virtual clock.
-#include "console/firmware_upgrade.h"
+#include "upgrade/firmware_upgrade.h"
 
 #include <gtest/gtest.h>
 

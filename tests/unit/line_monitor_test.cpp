@@ -10,11 +10,11 @@
 #include <deque>
 #include <mutex>
 
-#include "console/command_executor.h"
-#include "console/controller_session.h"
-#include "console/hex_frame.h"
-#include "console/line_monitor.h"
-#include "console/monitor_texts.h"
+#include "commands/command_executor.h"
+#include "session/controller_session.h"
+#include "monitor/hex_frame.h"
+#include "monitor/line_monitor.h"
+#include "monitor/monitor_texts.h"
 #include "controller_simulator.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"

@@ -8,8 +8,8 @@
 #include <functional>
 #include <fstream>
 
-#include "console/input_checks.h"
-#include "console/link_monitor.h"
+#include "commands/input_checks.h"
+#include "session/link_monitor.h"
 #include "env/number_text.h"
 
 namespace rolta::test {

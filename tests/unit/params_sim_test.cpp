@@ -10,7 +10,7 @@
 #include "config/param_form.h"
 #include "config/param_summary.h"
 #include "controller_model.h"
-#include "console/console_texts.h"
+#include "readouts/console_texts.h"
 #include "frame_router.h"
 #include "link/frame_sync.h"
 #include "marking_lookup.h"

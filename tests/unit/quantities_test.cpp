@@ -9,13 +9,13 @@
 
 #include <unistd.h>
 
-#include "console/coast_analysis.h"
-#include "console/console_settings.h"
-#include "console/line_monitor.h"
-#include "console/monitor_texts.h"
-#include "console/quantities.h"
-#include "console/readouts.h"
-#include "console/recording.h"
+#include "analysis/coast_analysis.h"
+#include "readouts/bench_settings.h"
+#include "monitor/line_monitor.h"
+#include "monitor/monitor_texts.h"
+#include "readouts/quantities.h"
+#include "readouts/readouts.h"
+#include "recording/recording.h"
 #include "status_frame.h"
 
 namespace rolta::test {

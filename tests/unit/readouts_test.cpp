@@ -1,5 +1,5 @@
 // The live readouts: captions and texts of every frame type, formats and truncation.
-#include "console/readouts.h"
+#include "readouts/readouts.h"
 #include "marking_lookup.h"
 
 #include <gtest/gtest.h>

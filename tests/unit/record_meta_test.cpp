@@ -1,5 +1,5 @@
 // The details kept beside a recording: what reads as a mass, what is damaged and where, and rewrites that keep the rest.
-#include "console/record_meta.h"
+#include "recording/record_meta.h"
 
 #include <gtest/gtest.h>
 

@@ -13,10 +13,10 @@
 
 #include <unistd.h>
 
-#include "console/frame_recorder.h"
-#include "console/readouts.h"
-#include "console/recording.h"
-#include "console/trend_data.h"
+#include "recording/frame_recorder.h"
+#include "readouts/readouts.h"
+#include "recording/recording.h"
+#include "recording/trend_data.h"
 
 namespace rolta::test {
 namespace {

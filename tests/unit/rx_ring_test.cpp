@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/console_texts.h"
+#include "readouts/console_texts.h"
 #include "env/text_lookup.h"
 #include "link/frames.h"
 #include "memory_channel.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "console/frame_history.h"
-#include "console/trend_data.h"
+#include "recording/frame_history.h"
+#include "recording/trend_data.h"
 
 namespace rolta::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "console/console_environment.h"
-#include "console/console_texts.h"
+#include "readouts/console_texts.h"
 #include "env/shown_text.h"
 
 #include "rolta_version.h"

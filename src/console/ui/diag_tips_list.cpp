@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "console/console_texts.h"
+#include "readouts/console_texts.h"
 #include "env/ui/re_ctl_langue_str.h"
 #include "env/shown_text.h"
 #include "widgets/ui/screen_fit.h"

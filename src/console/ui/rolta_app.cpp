@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <unistd.h>
 
-#include "console/console_texts.h"
+#include "readouts/console_texts.h"
 #include "console/env_console_environment.h"
 #include "console/ui/diag_tips_list.h"
 #include "env/ui/qt_services.h"

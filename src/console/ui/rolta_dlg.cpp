@@ -19,10 +19,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "console/catalogue.h"
+#include "commands/catalogue.h"
 #include "console/console_environment.h"
-#include "console/console_texts.h"
-#include "console/readouts.h"
+#include "readouts/console_texts.h"
+#include "readouts/readouts.h"
 #include "calib/ui/calib_tab.h"
 #include "config/ui/hard_ch.h"
 #include "config/ui/hard_info_list.h"
@@ -30,14 +30,14 @@
 #include "console/ui/about_dlg.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
-#include "console/ui/line_monitor_dlg.h"
+#include "monitor/ui/line_monitor_dlg.h"
 #include "console/ui/port_list.h"
-#include "console/ui/qt_upgrade_host.h"
-#include "console/ui/record_control.h"
-#include "console/ui/safety_dlg.h"
+#include "upgrade/ui/qt_upgrade_host.h"
+#include "recording/ui/record_control.h"
+#include "commands/ui/safety_dlg.h"
 #include "env/ui/qt_services.h"
 #include "env/shown_text.h"
-#include "console/ui/status_line.h"
+#include "session/ui/status_line.h"
 #include "widgets/ui/digistring.h"
 
 namespace rolta {

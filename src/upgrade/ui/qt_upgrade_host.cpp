@@ -1,0 +1,51 @@
+#include "upgrade/ui/qt_upgrade_host.h"
+
+#include <QFileDialog>
+#include <chrono>
+
+#include "env/ui/qt_services.h"
+
+namespace rolta {
+
+QtUpgradeHost::QtUpgradeHost(Wiring wiring)
+    : chooseFile([owner = wiring.owner](const RomFileDialog& d) { return RunRomFileDialog(d, owner); }),
+      wiring_(std::move(wiring)) {}
+
+void QtUpgradeHost::SetUpgradeRunning(bool running) {
+  if (wiring_.progress) {
+    wiring_.progress->setVisible(running);
+    wiring_.progress->setEnabled(running);
+  }
+  for (QWidget* button : wiring_.lockedWhileRunning) {
+    if (button) button->setEnabled(!running);
+  }
+}
+
+void QtUpgradeHost::SetProgress(int percent) {
+  // The position, then one step of 1.
+  if (!wiring_.progress) return;
+  wiring_.progress->setValue(percent);
+  wiring_.progress->setValue(std::min(wiring_.progress->value() + 1, wiring_.progress->maximum()));
+}
+
+MessageAnswer QtUpgradeHost::ShowMessage(const MessageRequest& request) { return MessageBoxes().Show(request); }
+void QtUpgradeHost::ProcessPendingEvents() { Pump().ProcessPendingEvents(); }
+void QtUpgradeHost::SleepMilliseconds(int milliseconds) { Pump().SleepMilliseconds(milliseconds); }
+bool QtUpgradeHost::IsEscapeHeld() const { return Keys().IsEscapeHeld(); }
+
+std::uint32_t QtUpgradeHost::TickCount() const {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+std::optional<std::string> RunRomFileDialog(const RomFileDialog& d, QWidget* owner) {
+  QFileDialog dialog(owner, QString::fromStdString(d.title));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilter(QString::fromStdString(d.filterName));
+  dialog.setDefaultSuffix(QString::fromStdString(d.defaultSuffix));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
+}  // namespace rolta
