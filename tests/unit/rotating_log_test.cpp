@@ -1,5 +1,5 @@
-// The field log file: its rotation, one event per line, writers in two
-// threads and two processes, a place it cannot write, and a program's run.
+// The field log file: its rotation, one event per line, writers in threads
+// and processes at once, a place it cannot write, and a program's run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,6 +59,15 @@ std::vector<std::string> Details(const fs::path& path) {
 
 fs::path Rotated(const fs::path& path, int number) { return path.string() + "." + std::to_string(number); }
 
+// The live file and the rotated ones beside it, newest first.
+std::vector<fs::path> LogFiles(const fs::path& path) {
+  std::vector<fs::path> files{path};
+  while (fs::exists(Rotated(path, static_cast<int>(files.size())))) {
+    files.push_back(Rotated(path, static_cast<int>(files.size())));
+  }
+  return files;
+}
+
 // "0007": every numbered line is as long as the others.
 std::string Numbered(int number) {
   char text[16];
@@ -93,8 +102,8 @@ TEST_P(RotationTest, KeepsTheNewestLinesInOrder) {
   }
   std::vector<int> counts;
   std::vector<std::string> oldestFirst;
-  for (int number = 0; fs::exists(number == 0 ? path : Rotated(path, number)); ++number) {
-    const std::vector<std::string> details = Details(number == 0 ? path : Rotated(path, number));
+  for (const fs::path& file : LogFiles(path)) {
+    const std::vector<std::string> details = Details(file);
     counts.push_back(static_cast<int>(details.size()));
     oldestFirst.insert(oldestFirst.begin(), details.begin(), details.end());
   }
@@ -157,8 +166,8 @@ void ExpectWholeLinesFrom(const fs::path& path, const std::map<std::string, int>
   const std::regex whole(R"(\S+ t\[\d+\] n ([a-z0-9]+) (\d+) x{100})");
   std::map<std::string, std::vector<bool>> seen;
   for (const auto& [writer, count] : linesPerWriter) seen[writer].assign(count, false);
-  for (int number = 0; fs::exists(number == 0 ? path : Rotated(path, number)); ++number) {
-    for (const std::string& line : ReadLines(number == 0 ? path : Rotated(path, number))) {
+  for (const fs::path& file : LogFiles(path)) {
+    for (const std::string& line : ReadLines(file)) {
       std::smatch match;
       ASSERT_TRUE(std::regex_match(line, match, whole)) << line;
       const int n = std::stoi(match[2]);
@@ -173,40 +182,32 @@ void WriteNumbered(RotatingLogFile& log, const std::string& writer, int count) {
   for (int n = 0; n < count; ++n) log.WriteLine("n", writer + " " + std::to_string(n) + " " + std::string(100, 'x'));
 }
 
-// Small files, so the writers also meet in rotations; enough kept that none is dropped.
-constexpr RotatingLogLimits kSmallFiles{16 * 1024, 40};
-constexpr int kLinesPerWriter = 1500;
-
-TEST(RotatingLog, TwoThreadsWriteWholeLines) {
-  TempFolder folder;
-  const fs::path path = folder.path() / "rolta.log";
-  RotatingLogFile log(path, "t", kSmallFiles);
-  std::thread other([&] { WriteNumbered(log, "b", kLinesPerWriter); });
-  WriteNumbered(log, "a", kLinesPerWriter);
-  other.join();
-  EXPECT_EQ(log.Failures(), 0u);
-  ExpectWholeLinesFrom(path, {{"a", kLinesPerWriter}, {"b", kLinesPerWriter}});
-}
-
-TEST(RotatingLog, TwoProcessesWriteWholeLines) {
+// Two threads of this process and a second process write one file at once,
+// in files small enough that they also meet in rotations, and enough of them
+// kept that none is dropped.
+TEST(RotatingLog, ThreadsAndProcessesWriteWholeLines) {
+  constexpr RotatingLogLimits kSmallFiles{16 * 1024, 60};
+  constexpr int kLines = 1500;
   TempFolder folder;
   const fs::path path = folder.path() / "rolta.log";
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     RotatingLogFile log(path, "t", kSmallFiles);
-    WriteNumbered(log, "child", kLinesPerWriter);
+    WriteNumbered(log, "process", kLines);
     ::_exit(log.Failures() == 0 ? 0 : 1);
   }
   {
     RotatingLogFile log(path, "t", kSmallFiles);
-    WriteNumbered(log, "parent", kLinesPerWriter);
+    std::thread other([&] { WriteNumbered(log, "thread", kLines); });
+    WriteNumbered(log, "main", kLines);
+    other.join();
     EXPECT_EQ(log.Failures(), 0u);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  ExpectWholeLinesFrom(path, {{"parent", kLinesPerWriter}, {"child", kLinesPerWriter}});
+  ExpectWholeLinesFrom(path, {{"main", kLines}, {"thread", kLines}, {"process", kLines}});
 }
 
 TEST(RotatingLog, AFolderThatCannotBeMadeIsCountedAndNamedOnce) {
