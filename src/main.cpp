@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "console/ui/rolta_app.h"
+#include "env/rotating_log.h"
+#include "env/ui/log_categories.h"
 #include "rolta_version.h"
 
 int main(int argc, char* argv[]) {
@@ -12,10 +14,16 @@ int main(int argc, char* argv[]) {
     std::printf("rolta %s\n", rolta::kRoltaVersion);
     return 0;
   }
+  // The field log outlives the application, so Qt's messages from its start
+  // and end reach the file too.
+  rolta::ProgramLog log("rolta", rolta::kRoltaVersion);
+  const rolta::ScopedLogMessageHandler qtMessages(log.File());
   // Qt 6 scales for high-DPI screens by itself; fractional factors (125 %,
   // 150 %) are kept as they are instead of being rounded to whole ones.
   QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ROLTA"));
-  return rolta::CRoltaApp().InitInstance();
+  const int exitCode = rolta::CRoltaApp().InitInstance();
+  log.Finish(exitCode);
+  return exitCode;
 }

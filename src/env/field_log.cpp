@@ -22,6 +22,8 @@ std::string_view FieldEventName(FieldEvent event) {
     case FieldEvent::EmergencyStopAlarm: return "estop-alarm";
     case FieldEvent::UpgradeStarted: return "upgrade-started";
     case FieldEvent::UpgradeEnded: return "upgrade-ended";
+    case FieldEvent::ProgramStarted: return "program-started";
+    case FieldEvent::ProgramEnded: return "program-ended";
   }
   return "event";
 }

@@ -19,6 +19,8 @@ enum class FieldEvent {
   EmergencyStopAlarm,
   UpgradeStarted,
   UpgradeEnded,
+  ProgramStarted,
+  ProgramEnded,
 };
 
 // A short English name for the log line, e.g. "line-lost".

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
+#include "env/rotating_log.h"
+#include "rolta_version.h"
 
 namespace {
 
@@ -21,6 +23,9 @@ int main(int argc, char* argv[]) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  rolta::ProgramLog log("rolta-cli", rolta::kRoltaVersion);
   const std::vector<std::string> args(argv, argv + argc);
-  return rolta::cli::RunCli(args, std::cout, std::cerr, interrupted);
+  const int exitCode = rolta::cli::RunCli(args, std::cout, std::cerr, interrupted);
+  log.Finish(exitCode);
+  return exitCode;
 }

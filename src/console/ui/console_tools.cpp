@@ -7,6 +7,7 @@
 #include "console/tool_strip.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/html_view_dlg.h"
+#include "env/ui/log_categories.h"
 #include "env/ui/qt_services.h"
 #include "console/ui/tool_dlg.h"
 #include "env/text_lookup.h"
@@ -48,18 +49,25 @@ void CConsoleTools::OnToolWindowButton() {
 void CConsoleTools::OnToolsPage() {
   const std::optional<std::filesystem::path> page =
       FindToolsPage(ToPath(currentDirectory()), ToPath(programDirectory()), PagesLanguage(lookup_));
-  if (!page) return;
-  showPage(ToQString(*page), QString::fromStdString(lookup_.Lookup("其它工具")), console_);
+  if (!page) {
+    qCWarning(lcUi) << "no tools page beside the program or in the current folder";
+    return;
+  }
+  if (!showPage(ToQString(*page), QString::fromStdString(lookup_.Lookup("其它工具")), console_)) {
+    qCWarning(lcUi).noquote() << "the tools page" << ToQString(*page) << "could not be shown";
+  }
 }
 
 void CConsoleTools::OnHelp() {
   const std::optional<HelpTarget> help = FindHelp(ToPath(programDirectory()), PagesLanguage(lookup_));
-  if (!help) return;
-  if (help->kind == HelpTarget::Kind::HelpFile) {
-    openExternal(QUrl::fromLocalFile(ToQString(help->path)));
-  } else {
-    showPage(ToQString(help->path), QString::fromStdString(lookup_.Lookup("操作提示")), console_);
+  if (!help) {
+    qCWarning(lcUi) << "no operator's guide beside the program";
+    return;
   }
+  const bool shown = help->kind == HelpTarget::Kind::HelpFile
+                         ? openExternal(QUrl::fromLocalFile(ToQString(help->path)))
+                         : showPage(ToQString(help->path), QString::fromStdString(lookup_.Lookup("操作提示")), console_);
+  if (!shown) qCWarning(lcUi).noquote() << "the operator's guide" << ToQString(help->path) << "could not be shown";
 }
 
 }  // namespace rolta

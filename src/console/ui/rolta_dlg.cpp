@@ -35,6 +35,7 @@
 #include "upgrade/ui/qt_upgrade_host.h"
 #include "recording/ui/record_control.h"
 #include "commands/ui/safety_dlg.h"
+#include "env/ui/log_categories.h"
 #include "env/ui/qt_services.h"
 #include "env/shown_text.h"
 #include "session/ui/status_line.h"
@@ -522,7 +523,10 @@ void CRoltaDlg::RequestPresent() {
 void CRoltaDlg::OnChannelClosed() { Button("设置")->setEnabled(true); }
 
 void CRoltaDlg::StartExternalProgram(const std::string& path) {
-  QProcess::startDetached(QString::fromStdString(path), {});
+  // The operator is not told (the external programs are optional); support finds it in the log.
+  if (!QProcess::startDetached(QString::fromStdString(path), {})) {
+    qCWarning(lcUi).noquote() << "the external program" << QString::fromStdString(path) << "could not be started";
+  }
 }
 
 std::string CRoltaDlg::CurrentDirectory() const { return QDir::currentPath().toStdString(); }

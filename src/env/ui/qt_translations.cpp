@@ -4,9 +4,9 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <QtDebug>
 
 #include "env/text_lookup.h"
+#include "env/ui/log_categories.h"
 
 namespace rolta {
 
@@ -17,8 +17,8 @@ QTranslator* InstallQtTranslations(const TextLookup& lookup, const QString& fold
   auto* translator = new QTranslator(QCoreApplication::instance());
   if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
                         place)) {
-    qWarning().noquote() << "Qt's Chinese texts (qtbase_zh_CN.qm, package qt6-translations-l10n) are not in" << place
-                         << "- standard buttons and file dialogs stay in English";
+    qCWarning(lcUi).noquote() << "Qt's Chinese texts (qtbase_zh_CN.qm, package qt6-translations-l10n) are not in" << place
+                              << "- standard buttons and file dialogs stay in English";
     delete translator;
     return nullptr;
   }

@@ -12,6 +12,7 @@
 
 #include "recording/record_meta.h"
 #include "recording/recording.h"
+#include "env/ui/log_categories.h"
 #include "recording/ui/trend_dlg.h"
 
 namespace rolta {
@@ -21,6 +22,13 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // The indicator is refreshed and the writer's state read this often.
 constexpr int kTickMs = 200;
+
+// The box the operator sees, and the same text in the field log for support.
+void ReportRecordError(MessageBoxService& boxes, const TextLookup& texts, const RecordError& error) {
+  const MessageRequest message = RecordErrorMessage(texts, error);
+  qCWarning(lcRecording).noquote() << QString::fromStdString(message.text);
+  boxes.Show(message);
+}
 
 }  // namespace
 
@@ -97,7 +105,7 @@ bool CRecordControl::StartRecording(const std::filesystem::path& file) {
   if (const std::optional<RecordError> error = recorder->Start(path, startedAt, wallStart)) {
     recordButton_->setChecked(false);
     UpdateIndicator();
-    boxes_.Show(RecordErrorMessage(texts_, *error));
+    ReportRecordError(boxes_, texts_, *error);
     return false;
   }
   recorder_ = std::move(recorder);
@@ -214,7 +222,7 @@ void CRecordControl::OnTick() {
   });
   UpdateIndicator();
   // The box comes last: it runs a nested loop, and the state above is settled.
-  for (const RecordError& error : errors) boxes_.Show(RecordErrorMessage(texts_, error));
+  for (const RecordError& error : errors) ReportRecordError(boxes_, texts_, error);
 }
 
 void CRecordControl::UpdateIndicator() {
