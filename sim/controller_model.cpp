@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "command_reader.h"
+#include "param_defaults.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
 
@@ -227,57 +228,10 @@ std::span<const CalibSlot> CalibSlots() { return kCalibSlots; }
 
 ControllerModel::ControllerModel(const ModelConfig& config)
     : config_(config), rng_(config.seed), upgradeProgram_(config.startInUpgradeProgram) {
-  // The record uses frame offsets in its description; payload = frame - 6.
-  auto at = [this](std::size_t frameOffset) { return &params_[frameOffset - kPayloadOffset]; };
-  PutUInt16LE(at(10), static_cast<std::uint16_t>(config.firmwareVersionX100));
-  *at(12) = 0x21;  // hardware 2.1
-  *at(13) = 1;     // QRX
-  PutFloat32LE(at(14), 216.0f);
-  PutUInt16LE(at(18), 600);
-  *at(20) = 0;  // COM1
-  std::uint8_t divisor = 12;
-  for (int b : {9600, 19200, 38400, 57600, 115200}) {
-    if (config.baud == b) divisor = static_cast<std::uint8_t>(115200 / b);
-  }
-  *at(21) = divisor;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  *at(26) = static_cast<std::uint8_t>(local.tm_min);
-  *at(27) = static_cast<std::uint8_t>(local.tm_hour);
-  *at(29) = static_cast<std::uint8_t>(local.tm_sec);
-  PutUInt16LE(at(30), static_cast<std::uint16_t>(local.tm_year + 1900));
-  *at(32) = static_cast<std::uint8_t>(local.tm_mday);
-  *at(33) = static_cast<std::uint8_t>(local.tm_mon + 1);
-  *at(34) = 10;   // constant-load mode 1
-  *at(37) = 1;    // dynamic zero
-  *at(50) = 100;  // high-precision timer
-  *at(51) = 3;    // lift protection speed
-  *at(52) = 10;   // LugDown end speed
-  PutFloat32LE(at(53), 0.02f);
-  *at(57) = 10;
-  *at(58) = 10;
-  *at(59) = 5;
-  *at(60) = 10;  // KLOFT
-  *at(61) = 8;
-  *at(62) = 10;
-  *at(63) = 11;
-  *at(64) = 10;
-  *at(66) = 1;
-  *at(68) = 1;
-  *at(70) = 1;
-  *at(72) = 1;
-  *at(76) = 5;
-  *at(78) = 10;
-  *at(80) = 1;
-  *at(81) = 20;
-  *at(82) = 100;
-  *at(83) = 100;
-  *at(85) = 3;
-  *at(86) = 10;
-  *at(87) = 20;
-  *at(88) = 3;
-  *at(89) = 100;
+  params_ = FactoryParamRecord(config, local);
 
   std::copy(std::begin(kFactoryChannelMap), std::end(kFactoryChannelMap), channelMap_.begin());
   for (const CalibSlot& slot : kCalibSlots) tables_.push_back(FactoryTable(slot));
@@ -373,7 +327,7 @@ double ControllerModel::Mass() const {
 }
 
 double ControllerModel::RollerDiameter() const {
-  const float size = GetFloat32LE(&params_[14 - kPayloadOffset]);
+  const float size = GetFloat32LE(&params_[kRollerSizeOffset - kPayloadOffset]);
   if (std::isfinite(size) && size > 50.0f && size < 2000.0f) return size / 1000.0;  // mm
   return 0.216;
 }
@@ -562,7 +516,7 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
                     0);
     case Readout::SpeedCheck: {
       const double rps = RollerRpm() / 60.0;
-      const double teeth = GetUInt16LE(&params_[18 - kPayloadOffset]);
+      const double teeth = GetUInt16LE(&params_[kEncoderTeethOffset - kPayloadOffset]);
       // Metres, as every other frame's distance: the console's default bench unit.
       return Status(type, static_cast<float>(rps * teeth), v, dist,
                     static_cast<float>(RollerRpm()));

@@ -15,11 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "controller_simulator.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
+#include "param_defaults.h"
 #include "sim_options.h"
 
 namespace rolta::sim {
@@ -965,6 +968,55 @@ TEST(SimNoise, RandomLineNoiseOnlyEverYieldsWellFormedCommandsAndAnswers) {
   }
   EXPECT_GT(answered, 100u);
   EXPECT_GT(reader.Counters().skippedBytes, 0u);
+}
+
+// --- the factory's parameter record -------------------------------------------
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  char byte[4];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(byte, sizeof byte, text.empty() ? "%02X" : " %02X", b);
+    text += byte;
+  }
+  return text;
+}
+
+TEST(SimFactoryRecord, IsTheRecordTheSimulatorHasAlwaysStartedWith) {
+  // The bytes as the simulator has always filled them, its clock at
+  // 2026-12-09 23:46:05; the line speed only changes the divisor (byte 21).
+  std::tm clock{};
+  clock.tm_year = 2026 - 1900;
+  clock.tm_mon = 12 - 1;
+  clock.tm_mday = 9;
+  clock.tm_hour = 23;
+  clock.tm_min = 46;
+  clock.tm_sec = 5;
+  struct Row {
+    int baud;
+    const char* golden;
+  };
+  const Row rows[] = {
+      {0,
+       "00 00 00 00 DE 02 21 01 00 00 58 43 58 02 00 0C "
+       "00 00 00 00 2E 17 00 05 EA 07 09 0C 0A 00 00 01 "
+       "00 00 00 00 00 00 00 00 00 00 00 00 64 03 0A 0A "
+       "D7 A3 3C 0A 0A 05 0A 08 0A 0B 0A 00 01 00 01 00 "
+       "01 00 01 00 00 00 05 00 0A 00 01 14 64 64 00 03 "
+       "0A 14 03 64 00 00 00 00 00 00 00 00 00"},
+      {57600,
+       "00 00 00 00 DE 02 21 01 00 00 58 43 58 02 00 02 "
+       "00 00 00 00 2E 17 00 05 EA 07 09 0C 0A 00 00 01 "
+       "00 00 00 00 00 00 00 00 00 00 00 00 64 03 0A 0A "
+       "D7 A3 3C 0A 0A 05 0A 08 0A 0B 0A 00 01 00 01 00 "
+       "01 00 01 00 00 00 05 00 0A 00 01 14 64 64 00 03 "
+       "0A 14 03 64 00 00 00 00 00 00 00 00 00"},
+  };
+  for (const Row& row : rows) {
+    ModelConfig config;
+    config.baud = row.baud;
+    EXPECT_EQ(Hex(FactoryParamRecord(config, clock)), row.golden) << row.baud;
+  }
 }
 
 // --- options -----------------------------------------------------------------
