@@ -1101,6 +1101,48 @@ TEST(SimOptions, RoadLoadMassAndNoiseAreParsedStrictly) {
   }
 }
 
+TEST(SimOptions, HelpAndVersionAreShownInsteadOfRunning) {
+  struct Row {
+    std::vector<const char*> args;
+    const char* shows;
+  };
+  const Row rows[] = {
+      {{"sim", "--help"}, "--road-load F0,F1,F2"},
+      {{"sim", "--period", "20", "-h"}, "--fault NAME[:MS]"},
+      {{"sim", "--version"}, "qrx5000b-sim "},
+  };
+  for (const Row& row : rows) {
+    SimulatorOptions o;
+    std::string error = "untouched";
+    std::string output;
+    EXPECT_FALSE(ParseSimulatorArgs(static_cast<int>(row.args.size()), row.args.data(), o, &error, &output));
+    EXPECT_EQ(error, "") << row.args.back();
+    EXPECT_NE(output.find(row.shows), std::string::npos) << output;
+  }
+}
+
+TEST(SimOptions, TheLastOfARepeatedOptionCounts) {
+  const char* args[] = {"sim", "--period", "20", "--period", "30", "--verbose", "--verbose"};
+  SimulatorOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimulatorArgs(static_cast<int>(std::size(args)), args, o, &error)) << error;
+  EXPECT_EQ(o.periodMs, 30);
+  EXPECT_TRUE(o.verbose);
+}
+
+TEST(SimProgram, ExitsWithTwoOnBadOptionsAndZeroOnHelpOrVersion) {
+  const std::string program = std::string(ROLTA_BIN_DIR) + "/qrx5000b-sim";
+  struct Row {
+    const char* args;
+    int exitCode;
+  };
+  for (const Row row : {Row{"--baud 300", 2}, Row{"--what", 2}, Row{"--help", 0}, Row{"--version", 0}}) {
+    const int status = std::system((program + " " + row.args + " >/dev/null 2>&1").c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << row.args;
+    EXPECT_EQ(WEXITSTATUS(status), row.exitCode) << row.args;
+  }
+}
+
 TEST(SimOptions, WarnsOnlyWhenThePeriodAsksMoreThanTheLineCarries) {
   struct Row {
     int periodMs, baud;
