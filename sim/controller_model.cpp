@@ -6,9 +6,9 @@
 #include <numbers>
 
 #include "command_reader.h"
-#include "param_defaults.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
+#include "param_defaults.h"
 
 namespace rolta::sim {
 
