@@ -8,6 +8,7 @@
 #include "command_reader.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
+#include "param_defaults.h"
 
 namespace rolta::sim {
 
@@ -227,68 +228,48 @@ std::span<const CalibSlot> CalibSlots() { return kCalibSlots; }
 
 ControllerModel::ControllerModel(const ModelConfig& config)
     : config_(config), rng_(config.seed), upgradeProgram_(config.startInUpgradeProgram) {
-  // The record uses frame offsets in its description; payload = frame - 6.
-  auto at = [this](std::size_t frameOffset) { return &params_[frameOffset - kPayloadOffset]; };
-  PutUInt16LE(at(10), static_cast<std::uint16_t>(config.firmwareVersionX100));
-  *at(12) = 0x21;  // hardware 2.1
-  *at(13) = 1;     // QRX
-  PutFloat32LE(at(14), 216.0f);
-  PutUInt16LE(at(18), 600);
-  *at(20) = 0;  // COM1
-  std::uint8_t divisor = 12;
-  for (int b : {9600, 19200, 38400, 57600, 115200}) {
-    if (config.baud == b) divisor = static_cast<std::uint8_t>(115200 / b);
-  }
-  *at(21) = divisor;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  *at(26) = static_cast<std::uint8_t>(local.tm_min);
-  *at(27) = static_cast<std::uint8_t>(local.tm_hour);
-  *at(29) = static_cast<std::uint8_t>(local.tm_sec);
-  PutUInt16LE(at(30), static_cast<std::uint16_t>(local.tm_year + 1900));
-  *at(32) = static_cast<std::uint8_t>(local.tm_mday);
-  *at(33) = static_cast<std::uint8_t>(local.tm_mon + 1);
-  *at(34) = 10;   // constant-load mode 1
-  *at(37) = 1;    // dynamic zero
-  *at(50) = 100;  // high-precision timer
-  *at(51) = 3;    // lift protection speed
-  *at(52) = 10;   // LugDown end speed
-  PutFloat32LE(at(53), 0.02f);
-  *at(57) = 10;
-  *at(58) = 10;
-  *at(59) = 5;
-  *at(60) = 10;  // KLOFT
-  *at(61) = 8;
-  *at(62) = 10;
-  *at(63) = 11;
-  *at(64) = 10;
-  *at(66) = 1;
-  *at(68) = 1;
-  *at(70) = 1;
-  *at(72) = 1;
-  *at(76) = 5;
-  *at(78) = 10;
-  *at(80) = 1;
-  *at(81) = 20;
-  *at(82) = 100;
-  *at(83) = 100;
-  *at(85) = 3;
-  *at(86) = 10;
-  *at(87) = 20;
-  *at(88) = 3;
-  *at(89) = 100;
+  params_ = FactoryParamRecord(config, local);
 
   std::copy(std::begin(kFactoryChannelMap), std::end(kFactoryChannelMap), channelMap_.begin());
   for (const CalibSlot& slot : kCalibSlots) tables_.push_back(FactoryTable(slot));
   varTable_ = FactoryTable(kVarTableSlot);
 }
 
-const ControllerModel::Behaviour* ControllerModel::FindBehaviour(std::uint8_t code) {
-  for (const Behaviour& b : kBehaviours) {
-    if (b.code == code) return &b;
-  }
-  return nullptr;
+const std::array<ControllerModel::Route, 256>& ControllerModel::Routes() {
+  static const std::array<Route, 256> routes = [] {
+    // The commands with a handler of their own.
+    const struct {
+      std::uint8_t code;
+      Handler handler;
+    } kCommandHandlers[] = {
+        {kVersion, &ControllerModel::AnswerVersion},
+        {kParamRequest, &ControllerModel::SendParamRecord},
+        {kParamWrite, &ControllerModel::StoreParamRecord},
+        {kChannelMapRequest, &ControllerModel::SendChannelMap},
+        {kChannelMapStore, &ControllerModel::StoreChannelMap},
+        {kBlockRead, &ControllerModel::ReadVarTableBlock},
+        {kBlockStore, &ControllerModel::StoreVarTableBlock},
+        {kRomBlock, &ControllerModel::TakeUpgradeBlock},
+    };
+    std::array<Route, 256> table{};
+    // A code listed twice keeps its first handler: the commands above, then
+    // the calibration tables, then the catalogue.
+    auto add = [&table](std::uint8_t code, Handler handler, std::size_t row) {
+      if (table[code].handler == nullptr) table[code] = {handler, row};
+    };
+    for (const auto& entry : kCommandHandlers) add(entry.code, entry.handler, 0);
+    for (std::size_t i = 0; i < std::size(kCalibSlots); ++i) {
+      add(kCalibSlots[i].requestCode, &ControllerModel::SendCalibTable, i);
+      add(kCalibSlots[i].storeCode, &ControllerModel::StoreCalibTable, i);
+    }
+    for (std::size_t i = 0; i < std::size(kBehaviours); ++i)
+      add(kBehaviours[i].code, &ControllerModel::RunCatalogue, i);
+    return table;
+  }();
+  return routes;
 }
 
 std::vector<std::uint8_t>* ControllerModel::TableForRequest(std::uint8_t code) {
@@ -373,7 +354,7 @@ double ControllerModel::Mass() const {
 }
 
 double ControllerModel::RollerDiameter() const {
-  const float size = GetFloat32LE(&params_[14 - kPayloadOffset]);
+  const float size = GetFloat32LE(&params_[kRollerSizeOffset - kPayloadOffset]);
   if (std::isfinite(size) && size > 50.0f && size < 2000.0f) return size / 1000.0;  // mm
   return 0.216;
 }
@@ -562,7 +543,7 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
                     0);
     case Readout::SpeedCheck: {
       const double rps = RollerRpm() / 60.0;
-      const double teeth = GetUInt16LE(&params_[18 - kPayloadOffset]);
+      const double teeth = GetUInt16LE(&params_[kEncoderTeethOffset - kPayloadOffset]);
       // Metres, as every other frame's distance: the console's default bench unit.
       return Status(type, static_cast<float>(rps * teeth), v, dist,
                     static_cast<float>(RollerRpm()));
@@ -644,7 +625,8 @@ Frame ControllerModel::BlockAnswer(float status, float index, std::int16_t numth
   return Status(kRomBlock, status, index, 0, 0, numth);
 }
 
-std::vector<Frame> ControllerModel::HandleUpgradeBlock(std::span<const std::uint8_t> frame) {
+std::vector<Frame> ControllerModel::TakeUpgradeBlock(const Received& command) {
+  const std::span<const std::uint8_t> frame = command.frame;
   if (!ReadyForBlocks()) return {BlockAnswer(0, 0, kNumthRejected)};
   upgradeProgram_ = true;
   const std::size_t count = GetUInt16LE(&frame[6]);
@@ -685,13 +667,12 @@ std::vector<Frame> ControllerModel::HandleCommand(std::span<const std::uint8_t> 
                                                   double nowMs) {
   if (frame.size() < kHeaderLength) return {};
   const std::uint8_t code = frame[kCommandCodeOffset];
-  // Every field below is read at its fixed offset: only frames of the
+  // Every handler reads its fields at fixed offsets: only frames of the
   // command's own length are taken.
   if (const std::size_t expected = CommandFrameLength(code);
       expected == 0 || frame.size() != expected) {
     return HandleUnknown(frame);
   }
-  const auto speed = static_cast<float>(speed_);
 
   // The upgrade program knows only the upgrade dialogue and the version query.
   if (upgradeProgram_ && code != kVersion && code != kStop && code != kStandby &&
@@ -701,82 +682,90 @@ std::vector<Frame> ControllerModel::HandleCommand(std::span<const std::uint8_t> 
   }
   if (code != kVersion && code != kStop && code != kRomBlock) upgradeReady_ = false;
 
-  switch (code) {
-    case kVersion:
-      return {Status(kVersion, upgradeProgram_ ? kVersionFromUpgradeProgram : 0.0f,
-                     static_cast<float>(config_.firmwareVersionX100), 0, 0)};
-    case kParamRequest: {
-      std::array<std::uint8_t, kParamRecordSize> reply = params_;
-      std::fill_n(reply.begin(), 4, 0);  // write code: never kept
-      return {Reply(kParamRequest, reply)};
-    }
-    case kParamWrite:
-      // Bytes 0-3 are the console's date code, 4-7 the controller's own
-      // version and model: both stay the controller's.
-      std::copy(frame.begin() + kPayloadOffset + 8, frame.begin() + kPayloadOffset + kParamRecordSize,
-                params_.begin() + 8);
-      return {Status(kParamWrite, 0, speed, 0, 0, kNumthParamsWritten)};
-    case kChannelMapRequest:
-      return {Reply(kChannelMapRequest, channelMap_)};
-    case kChannelMapStore:
-      std::copy_n(frame.begin() + kPayloadOffset, kChannelMapSize, channelMap_.begin());
-      return {Status(kChannelMapStore, 0, speed, 0, 0)};
-    case kBlockRead: {
-      const float offsetValue = GetFloat32LE(&frame[6]);
-      const float lengthValue = GetFloat32LE(&frame[10]);
-      if (!std::isfinite(offsetValue) || !std::isfinite(lengthValue) || offsetValue < 0 ||
-          offsetValue >= static_cast<float>(kVarTableImageSize) || lengthValue < 1) {
-        return {Reply(kBlockRead, {}, kNumthRejected)};
-      }
-      const auto offset = static_cast<std::size_t>(offsetValue);
-      const std::size_t length = std::min({static_cast<std::size_t>(std::min(lengthValue, 1000.0f)),
-                                           kBlockReplyRoom, kVarTableImageSize - offset});
-      std::vector<std::uint8_t> payload(6 + length);
-      PutUInt16LE(&payload[0], static_cast<std::uint16_t>(kVarTableImageSize));
-      PutUInt16LE(&payload[2], static_cast<std::uint16_t>(offset));
-      PutUInt16LE(&payload[4], static_cast<std::uint16_t>(length));
-      std::copy_n(varTable_.begin() + static_cast<std::ptrdiff_t>(offset), length, payload.begin() + 6);
-      return {Reply(kBlockRead, payload)};
-    }
-    case kBlockStore: {
-      const std::int16_t total = GetInt16LE(&frame[6]);
-      const std::int16_t offset = GetInt16LE(&frame[8]);
-      const std::int16_t length = GetInt16LE(&frame[10]);
-      if (total != static_cast<std::int16_t>(kVarTableImageSize) || offset < 0 || length < 1 ||
-          static_cast<std::size_t>(length) > kBlockReplyRoom ||
-          static_cast<std::size_t>(offset) + static_cast<std::size_t>(length) > kVarTableImageSize) {
-        return {Status(kBlockStore, 0, speed, 0, 0, kNumthRejected)};
-      }
-      std::copy_n(frame.begin() + 12, length, varTable_.begin() + offset);
-      return {Status(kBlockStore, offset, length, 0, 0)};
-    }
-    case kRomBlock:
-      return HandleUpgradeBlock(frame);
-    default:
-      break;
-  }
-
-  for (std::size_t i = 0; i < std::size(kCalibSlots); ++i) {
-    const CalibSlot& slot = kCalibSlots[i];
-    if (code == slot.requestCode) return {Reply(code, tables_[i])};
-    if (code == slot.storeCode) {
-      const std::size_t size = CalibImageSize(slot.capacity);
-      if (frame.size() < kHeaderLength + size) break;
-      const std::int16_t count = GetInt16LE(&frame[kPayloadOffset]);
-      if (count < 0 || static_cast<std::size_t>(count) > slot.capacity)
-        return {Status(code, 0, speed, 0, 0, kNumthRejected)};
-      tables_[i].assign(frame.begin() + kPayloadOffset, frame.begin() + kPayloadOffset + size);
-      return {Status(code, count, speed, 0, 0)};
-    }
-  }
-
-  if (const Behaviour* b = FindBehaviour(code)) return HandleCatalogue(*b, frame, nowMs);
-  return HandleUnknown(frame);
+  const Route& route = Routes()[code];
+  if (route.handler == nullptr) return HandleUnknown(frame);
+  return (this->*route.handler)(Received{frame, nowMs, route.row});
 }
 
-std::vector<Frame> ControllerModel::HandleCatalogue(const Behaviour& b,
-                                                    std::span<const std::uint8_t> frame,
-                                                    double nowMs) {
+std::vector<Frame> ControllerModel::AnswerVersion(const Received&) {
+  return {Status(kVersion, upgradeProgram_ ? kVersionFromUpgradeProgram : 0.0f,
+                 static_cast<float>(config_.firmwareVersionX100), 0, 0)};
+}
+
+std::vector<Frame> ControllerModel::SendParamRecord(const Received&) {
+  std::array<std::uint8_t, kParamRecordSize> reply = params_;
+  std::fill_n(reply.begin(), 4, 0);  // write code: never kept
+  return {Reply(kParamRequest, reply)};
+}
+
+std::vector<Frame> ControllerModel::StoreParamRecord(const Received& command) {
+  // Bytes 0-3 are the console's date code, 4-7 the controller's own
+  // version and model: both stay the controller's.
+  std::copy(command.frame.begin() + kPayloadOffset + 8,
+            command.frame.begin() + kPayloadOffset + kParamRecordSize, params_.begin() + 8);
+  return {Status(kParamWrite, 0, static_cast<float>(speed_), 0, 0, kNumthParamsWritten)};
+}
+
+std::vector<Frame> ControllerModel::SendChannelMap(const Received&) {
+  return {Reply(kChannelMapRequest, channelMap_)};
+}
+
+std::vector<Frame> ControllerModel::StoreChannelMap(const Received& command) {
+  std::copy_n(command.frame.begin() + kPayloadOffset, kChannelMapSize, channelMap_.begin());
+  return {Status(kChannelMapStore, 0, static_cast<float>(speed_), 0, 0)};
+}
+
+std::vector<Frame> ControllerModel::ReadVarTableBlock(const Received& command) {
+  const float offsetValue = GetFloat32LE(&command.frame[6]);
+  const float lengthValue = GetFloat32LE(&command.frame[10]);
+  if (!std::isfinite(offsetValue) || !std::isfinite(lengthValue) || offsetValue < 0 ||
+      offsetValue >= static_cast<float>(kVarTableImageSize) || lengthValue < 1) {
+    return {Reply(kBlockRead, {}, kNumthRejected)};
+  }
+  const auto offset = static_cast<std::size_t>(offsetValue);
+  const std::size_t length = std::min({static_cast<std::size_t>(std::min(lengthValue, 1000.0f)),
+                                       kBlockReplyRoom, kVarTableImageSize - offset});
+  std::vector<std::uint8_t> payload(6 + length);
+  PutUInt16LE(&payload[0], static_cast<std::uint16_t>(kVarTableImageSize));
+  PutUInt16LE(&payload[2], static_cast<std::uint16_t>(offset));
+  PutUInt16LE(&payload[4], static_cast<std::uint16_t>(length));
+  std::copy_n(varTable_.begin() + static_cast<std::ptrdiff_t>(offset), length, payload.begin() + 6);
+  return {Reply(kBlockRead, payload)};
+}
+
+std::vector<Frame> ControllerModel::StoreVarTableBlock(const Received& command) {
+  const std::int16_t total = GetInt16LE(&command.frame[6]);
+  const std::int16_t offset = GetInt16LE(&command.frame[8]);
+  const std::int16_t length = GetInt16LE(&command.frame[10]);
+  if (total != static_cast<std::int16_t>(kVarTableImageSize) || offset < 0 || length < 1 ||
+      static_cast<std::size_t>(length) > kBlockReplyRoom ||
+      static_cast<std::size_t>(offset) + static_cast<std::size_t>(length) > kVarTableImageSize) {
+    return {Status(kBlockStore, 0, static_cast<float>(speed_), 0, 0, kNumthRejected)};
+  }
+  std::copy_n(command.frame.begin() + 12, length, varTable_.begin() + offset);
+  return {Status(kBlockStore, offset, length, 0, 0)};
+}
+
+std::vector<Frame> ControllerModel::SendCalibTable(const Received& command) {
+  return {Reply(kCalibSlots[command.row].requestCode, tables_[command.row])};
+}
+
+std::vector<Frame> ControllerModel::StoreCalibTable(const Received& command) {
+  const CalibSlot& slot = kCalibSlots[command.row];
+  const std::size_t size = CalibImageSize(slot.capacity);
+  if (command.frame.size() < kHeaderLength + size) return HandleUnknown(command.frame);
+  const std::int16_t count = GetInt16LE(&command.frame[kPayloadOffset]);
+  if (count < 0 || static_cast<std::size_t>(count) > slot.capacity)
+    return {Status(slot.storeCode, 0, static_cast<float>(speed_), 0, 0, kNumthRejected)};
+  tables_[command.row].assign(command.frame.begin() + kPayloadOffset,
+                              command.frame.begin() + kPayloadOffset + size);
+  return {Status(slot.storeCode, count, static_cast<float>(speed_), 0, 0)};
+}
+
+std::vector<Frame> ControllerModel::RunCatalogue(const Received& command) {
+  const Behaviour& b = kBehaviours[command.row];
+  const std::span<const std::uint8_t> frame = command.frame;
+  const double nowMs = command.nowMs;
   switch (b.action) {
     case Action::StopTest: {
       const bool wasRunning = run_.active;

@@ -121,10 +121,32 @@ class ControllerModel {
     double elapsed = 0;
   };
 
-  static const Behaviour* FindBehaviour(std::uint8_t code);
-  std::vector<Frame> HandleCatalogue(const Behaviour& b, std::span<const std::uint8_t> frame,
-                                     double nowMs);
-  std::vector<Frame> HandleUpgradeBlock(std::span<const std::uint8_t> frame);
+  // A command of its own length as its handler takes it; `row` is the
+  // calibration slot or catalogue behaviour its code names.
+  struct Received {
+    std::span<const std::uint8_t> frame;
+    double nowMs;
+    std::size_t row;
+  };
+  using Handler = std::vector<Frame> (ControllerModel::*)(const Received&);
+  struct Route {
+    Handler handler = nullptr;
+    std::size_t row = 0;
+  };
+  // By command code; no handler: a code the controller does not know.
+  static const std::array<Route, 256>& Routes();
+
+  std::vector<Frame> AnswerVersion(const Received&);
+  std::vector<Frame> SendParamRecord(const Received&);
+  std::vector<Frame> StoreParamRecord(const Received& command);
+  std::vector<Frame> SendChannelMap(const Received&);
+  std::vector<Frame> StoreChannelMap(const Received& command);
+  std::vector<Frame> ReadVarTableBlock(const Received& command);
+  std::vector<Frame> StoreVarTableBlock(const Received& command);
+  std::vector<Frame> SendCalibTable(const Received& command);
+  std::vector<Frame> StoreCalibTable(const Received& command);
+  std::vector<Frame> TakeUpgradeBlock(const Received& command);
+  std::vector<Frame> RunCatalogue(const Received& command);
   Frame BlockAnswer(float status, float index, std::int16_t numth);
   void StartRun(const Behaviour& b, std::span<const std::uint8_t> frame);
   void StopRun();

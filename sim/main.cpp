@@ -9,24 +9,18 @@
 #include <string>
 
 #include "controller_simulator.h"
-#include "rolta_version.h"
 #include "sim_options.h"
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--version") {
-    std::printf("qrx5000b-sim %s\n", rolta::kRoltaVersion);
-    return 0;
-  }
   rolta::sim::SimulatorOptions options;
   std::string error;
-  bool help = false;
-  if (!rolta::sim::ParseSimulatorArgs(argc, argv, options, &error, &help)) {
-    const std::string usage = rolta::sim::SimulatorUsage("qrx5000b-sim");
-    if (help) {
-      std::fputs(usage.c_str(), stdout);
+  std::string output;
+  if (!rolta::sim::ParseSimulatorArgs(argc, argv, options, &error, &output)) {
+    if (error.empty()) {
+      std::fputs(output.c_str(), stdout);
       return 0;
     }
-    std::fprintf(stderr, "qrx5000b-sim: %s\n%s", error.c_str(), usage.c_str());
+    std::fprintf(stderr, "qrx5000b-sim: %s\n%s", error.c_str(), rolta::sim::SimulatorUsage().c_str());
     return 2;
   }
   if (const std::string warning = rolta::sim::LineCapacityWarning(options); !warning.empty())

@@ -4,9 +4,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "link/frames.h"
+#include "rolta_version.h"
 
 namespace rolta::sim {
 namespace {
@@ -57,6 +63,122 @@ bool ParseRoadLoad(std::string_view text, RoadLoadConfig& load) {
   return true;
 }
 
+// An option whose text one of the parsers above reads: every occurrence is
+// checked, the last one counts, and a text it refuses ends the parse with
+// `refusal` after the option's name.
+CLI::Option* AddChecked(CLI::App& app, const std::string& name, const std::string& valueName,
+                        const std::string& help, std::function<bool(const std::string&)> take,
+                        const std::string& refusal) {
+  return app.add_option(name, CLI::callback_t{}, help)
+      ->type_name(valueName)
+      ->each([take = std::move(take), refusal](const std::string& text) {
+        if (!take(text)) throw CLI::ValidationError(refusal);
+      });
+}
+
+template <class Number>
+std::function<bool(const std::string&)> WholeNumber(Number& target, long min, long max) {
+  return [&target, min, max](const std::string& text) {
+    long number = 0;
+    if (!ParseLong(text, min, max, number)) return false;
+    target = static_cast<Number>(number);
+    return true;
+  };
+}
+
+std::function<bool(const std::string&)> RealNumber(double& target, double min, double max) {
+  return [&target, min, max](const std::string& text) { return ParseDouble(text, min, max, target); };
+}
+
+// NAME or hangup:MS, added to the options' faults.
+void AddFault(std::string_view text, SimulatorOptions& options) {
+  std::string_view name = text;
+  std::string_view argument;
+  const auto colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    name = text.substr(0, colon);
+    argument = text.substr(colon + 1);
+  }
+  const std::optional<SimFault> fault = SimFaultFromName(name);
+  if (!fault) throw CLI::ValidationError("unknown fault '" + std::string(name) + "'");
+  if (colon != std::string_view::npos) {
+    long number = 0;
+    if (*fault != SimFault::Hangup || !ParseLong(argument, 1, 86400000, number))
+      throw CLI::ValidationError("fault '" + std::string(text) + "': only hangup takes :MS (1 or more)");
+    options.hangupAfterMs = static_cast<int>(number);
+  }
+  options.faults.Add(*fault);
+}
+
+std::string FaultNames() {
+  std::string names;
+  for (const SimFaultName& row : kSimFaultNames) {
+    if (!names.empty()) names += ", ";
+    names += row.name;
+  }
+  return names;
+}
+
+// Every option, writing into `options` as it is read.
+void DescribeOptions(CLI::App& app, SimulatorOptions& options) {
+  app.name("qrx5000b-sim");
+  app.description(
+      "Simulates the QRX5000B controller on a pseudo-terminal and prints the\n"
+      "slave device path on the first line of standard output.");
+  // An option given twice takes its last value, as the program always did.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_version_flag("--version", std::string("qrx5000b-sim ") + kRoltaVersion, "show the version");
+  app.get_help_ptr()->description("show this text");
+
+  const auto path = [](std::string& target) {
+    return [&target](const std::string& text) {
+      target = text;
+      return !text.empty();
+    };
+  };
+  AddChecked(app, "--link", "PATH", "also make PATH a symbolic link to the slave device",
+             path(options.linkPath), "needs a path");
+  AddChecked(app, "--baud", "N",
+             "pace bytes as a line of N baud (9600..115200, 10 bits a byte);\n"
+             "a status frame that finds the line busy is skipped (counted),\n"
+             "answers go ahead of waiting status frames",
+             WholeNumber(options.baud, 9600, 115200), "needs a number from 9600 to 115200");
+  AddChecked(app, "--period", "MS", "status period while a test runs (1..10000, default 100)",
+             WholeNumber(options.periodMs, 1, 10000), "needs milliseconds from 1 to 10000");
+  AddChecked(app, "--speedup", "F", "run the bench physics F times faster (0.01..1000, default 1)",
+             RealNumber(options.timeScale, 0.01, 1000.0), "needs a factor from 0.01 to 1000");
+  app.add_option("--fault", CLI::callback_t{},
+                 "inject a fault; repeatable. NAME is one of\n" + FaultNames() +
+                     "\nhangup:MS goes dead MS ms after start, plain hangup after\n"
+                     "the first command")
+      ->type_name("NAME[:MS]")
+      ->each([&options](const std::string& text) { AddFault(text, options); });
+  AddChecked(app, "--road-load", "F0,F1,F2",
+             "the bench's losses while it coasts, F(v) = F0 + F1*v + F2*v^2\n"
+             "with v in km/h: F0 in N, F1 in N/(km/h), F2 in N/(km/h)^2;\n"
+             "F(v) must be above 0 from 1 to 250 km/h (default 40,1.2,0)",
+             [&options](const std::string& text) { return ParseRoadLoad(text, options.roadLoad); },
+             "needs F0,F1,F2: three numbers (N, N/(km/h), N/(km/h)^2) whose force is above 0 "
+             "from 1 to 250 km/h");
+  AddChecked(app, "--mass", "KG",
+             "effective mass the bench decelerates, 1..100000 kg\n"
+             "(default: the rollers, 907 kg, plus the loaded flywheels)",
+             RealNumber(options.roadLoad.massKg, 1.0, 100000.0), "needs kilograms from 1 to 100000");
+  AddChecked(app, "--speed-noise", "KMH",
+             "standard deviation of the reported speed, 0..10 km/h (default 0)",
+             RealNumber(options.roadLoad.speedNoiseKmh, 0.0, 10.0), "needs km/h from 0 to 10");
+  AddChecked(app, "--seed", "N", "seed of noise and fault randomness (default 1)",
+             WholeNumber(options.seed, 0, std::numeric_limits<std::uint32_t>::max()),
+             "needs a non-negative number");
+  AddChecked(app, "--image-out", "PATH", "write the received firmware image to PATH",
+             path(options.imageOutPath), "needs a path");
+  app.add_flag("--upgrade-program", options.startInUpgradeProgram,
+               "start as the controller's upgrade program");
+  AddChecked(app, "--version-x100", "N", "firmware version answered, times 100 (default 734)",
+             WholeNumber(options.firmwareVersionX100, 0, 65535), "needs a number from 0 to 65535");
+  app.add_flag("-v,--verbose", options.verbose, "log every received command to standard error");
+}
+
 }  // namespace
 
 std::optional<SimFault> SimFaultFromName(std::string_view name) {
@@ -71,50 +193,6 @@ std::string_view NameOf(SimFault fault) {
     if (row.fault == fault) return row.name;
   }
   return "?";
-}
-
-std::string SimulatorUsage(std::string_view program) {
-  std::string names;
-  for (const SimFaultName& row : kSimFaultNames) {
-    if (!names.empty()) names += ", ";
-    names += row.name;
-  }
-  std::string text;
-  text += "Usage: ";
-  text += program;
-  text +=
-      " [options]\n"
-      "Simulates the QRX5000B controller on a pseudo-terminal and prints the\n"
-      "slave device path on the first line of standard output.\n"
-      "\n"
-      "  --link PATH        also make PATH a symbolic link to the slave device\n"
-      "  --baud N           pace bytes as a line of N baud (9600..115200, 10 bits a byte);\n"
-      "                     a status frame that finds the line busy is skipped (counted),\n"
-      "                     answers go ahead of waiting status frames\n"
-      "  --period MS        status period while a test runs (1..10000, default 100)\n"
-      "  --speedup F        run the bench physics F times faster (0.01..1000, default 1)\n"
-      "  --fault NAME[:MS]  inject a fault; repeatable. NAME is one of\n"
-      "                     ";
-  text += names;
-  text +=
-      "\n"
-      "                     hangup:MS goes dead MS ms after start, plain hangup after\n"
-      "                     the first command\n"
-      "  --road-load F0,F1,F2\n"
-      "                     the bench's losses while it coasts, F(v) = F0 + F1*v + F2*v^2\n"
-      "                     with v in km/h: F0 in N, F1 in N/(km/h), F2 in N/(km/h)^2;\n"
-      "                     F(v) must be above 0 from 1 to 250 km/h (default 40,1.2,0)\n"
-      "  --mass KG          effective mass the bench decelerates, 1..100000 kg\n"
-      "                     (default: the rollers, 907 kg, plus the loaded flywheels)\n"
-      "  --speed-noise KMH  standard deviation of the reported speed, 0..10 km/h (default 0)\n"
-      "  --seed N           seed of noise and fault randomness (default 1)\n"
-      "  --image-out PATH   write the received firmware image to PATH\n"
-      "  --upgrade-program  start as the controller's upgrade program\n"
-      "  --version-x100 N   firmware version answered, times 100 (default 734)\n"
-      "  --verbose          log every received command to standard error\n"
-      "  --help             show this text\n"
-      "  --version          show the version\n";
-  return text;
 }
 
 std::string LineCapacityWarning(const SimulatorOptions& options) {
@@ -134,87 +212,34 @@ std::string LineCapacityWarning(const SimulatorOptions& options) {
 }
 
 bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
-                        std::string* error, bool* helpRequested) {
-  auto fail = [&](std::string message) {
-    if (error) *error = std::move(message);
+                        std::string* error, std::string* output) {
+  if (error) error->clear();
+  if (output) output->clear();
+  CLI::App app;
+  DescribeOptions(app, options);
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed;
+  for (int i = argc - 1; i >= 1; --i) reversed.emplace_back(argv[i] ? argv[i] : "");
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    if (output) *output = app.help();
     return false;
-  };
-  if (helpRequested) *helpRequested = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i] ? argv[i] : "";
-    auto value = [&](std::string_view& out) {
-      if (i + 1 >= argc || argv[i + 1] == nullptr) return false;
-      out = argv[++i];
-      return true;
-    };
-    std::string_view v;
-    long number = 0;
-    if (arg == "--help" || arg == "-h") {
-      if (helpRequested) *helpRequested = true;
-      if (error) error->clear();
-      return false;
-    } else if (arg == "--verbose" || arg == "-v") {
-      options.verbose = true;
-    } else if (arg == "--upgrade-program") {
-      options.startInUpgradeProgram = true;
-    } else if (arg == "--link") {
-      if (!value(v) || v.empty()) return fail("--link needs a path");
-      options.linkPath = std::string(v);
-    } else if (arg == "--image-out") {
-      if (!value(v) || v.empty()) return fail("--image-out needs a path");
-      options.imageOutPath = std::string(v);
-    } else if (arg == "--baud") {
-      if (!value(v) || !ParseLong(v, 9600, 115200, number))
-        return fail("--baud needs a number from 9600 to 115200");
-      options.baud = static_cast<int>(number);
-    } else if (arg == "--period") {
-      if (!value(v) || !ParseLong(v, 1, 10000, number))
-        return fail("--period needs milliseconds from 1 to 10000");
-      options.periodMs = static_cast<int>(number);
-    } else if (arg == "--seed") {
-      if (!value(v) || !ParseLong(v, 0, std::numeric_limits<std::uint32_t>::max(), number))
-        return fail("--seed needs a non-negative number");
-      options.seed = static_cast<std::uint32_t>(number);
-    } else if (arg == "--version-x100") {
-      if (!value(v) || !ParseLong(v, 0, 65535, number))
-        return fail("--version-x100 needs a number from 0 to 65535");
-      options.firmwareVersionX100 = static_cast<int>(number);
-    } else if (arg == "--speedup") {
-      double scale = 0;
-      if (!value(v) || !ParseDouble(v, 0.01, 1000.0, scale))
-        return fail("--speedup needs a factor from 0.01 to 1000");
-      options.timeScale = scale;
-    } else if (arg == "--road-load") {
-      if (!value(v) || !ParseRoadLoad(v, options.roadLoad))
-        return fail("--road-load needs F0,F1,F2: three numbers (N, N/(km/h), N/(km/h)^2) whose force "
-                    "is above 0 from 1 to 250 km/h");
-    } else if (arg == "--mass") {
-      if (!value(v) || !ParseDouble(v, 1.0, 100000.0, options.roadLoad.massKg))
-        return fail("--mass needs kilograms from 1 to 100000");
-    } else if (arg == "--speed-noise") {
-      if (!value(v) || !ParseDouble(v, 0.0, 10.0, options.roadLoad.speedNoiseKmh))
-        return fail("--speed-noise needs km/h from 0 to 10");
-    } else if (arg == "--fault") {
-      if (!value(v)) return fail("--fault needs a name");
-      std::string_view name = v;
-      std::string_view argument;
-      if (const auto colon = v.find(':'); colon != std::string_view::npos) {
-        name = v.substr(0, colon);
-        argument = v.substr(colon + 1);
-      }
-      const std::optional<SimFault> fault = SimFaultFromName(name);
-      if (!fault) return fail("unknown fault '" + std::string(name) + "'");
-      if (!argument.empty() || v.find(':') != std::string_view::npos) {
-        if (*fault != SimFault::Hangup || !ParseLong(argument, 1, 86400000, number))
-          return fail("fault '" + std::string(v) + "': only hangup takes :MS (1 or more)");
-        options.hangupAfterMs = static_cast<int>(number);
-      }
-      options.faults.Add(*fault);
-    } else {
-      return fail("unknown option '" + std::string(arg) + "'");
-    }
+  } catch (const CLI::CallForVersion& version) {
+    if (output) *output = std::string(version.what()) + "\n";
+    return false;
+  } catch (const CLI::ParseError& failure) {
+    if (error) *error = failure.what();
+    return false;
   }
   return true;
+}
+
+std::string SimulatorUsage() {
+  CLI::App app;
+  SimulatorOptions unused;
+  DescribeOptions(app, unused);
+  return app.help();
 }
 
 }  // namespace rolta::sim

@@ -75,11 +75,13 @@ struct SimulatorOptions {
   RoadLoadConfig roadLoad;             // the bench's losses, mass and speed noise while it coasts
 };
 
-// Parses argv[1..]. On failure returns false with a message in *error;
-// --help returns false with an empty message and sets *helpRequested.
+// Parses argv[1..]. False when the simulator is not to run: with a message
+// in *error for options it refuses, or with an empty message and the text
+// --help or --version asks for in *output.
 bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
-                        std::string* error, bool* helpRequested = nullptr);
-std::string SimulatorUsage(std::string_view program);
+                        std::string* error, std::string* output = nullptr);
+// What --help shows.
+std::string SimulatorUsage();
 // What a paced line carries when the period asks for more status frames than
 // that; empty when it carries them all or nothing paces it.
 std::string LineCapacityWarning(const SimulatorOptions& options);

@@ -15,11 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "controller_simulator.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
+#include "param_defaults.h"
 #include "sim_options.h"
 
 namespace rolta::sim {
@@ -967,6 +970,55 @@ TEST(SimNoise, RandomLineNoiseOnlyEverYieldsWellFormedCommandsAndAnswers) {
   EXPECT_GT(reader.Counters().skippedBytes, 0u);
 }
 
+// --- the factory's parameter record -------------------------------------------
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  char byte[4];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(byte, sizeof byte, text.empty() ? "%02X" : " %02X", b);
+    text += byte;
+  }
+  return text;
+}
+
+TEST(SimFactoryRecord, IsTheRecordTheSimulatorHasAlwaysStartedWith) {
+  // The bytes as the simulator has always filled them, its clock at
+  // 2026-12-09 23:46:05; the line speed only changes the divisor (byte 21).
+  std::tm clock{};
+  clock.tm_year = 2026 - 1900;
+  clock.tm_mon = 12 - 1;
+  clock.tm_mday = 9;
+  clock.tm_hour = 23;
+  clock.tm_min = 46;
+  clock.tm_sec = 5;
+  struct Row {
+    int baud;
+    const char* golden;
+  };
+  const Row rows[] = {
+      {0,
+       "00 00 00 00 DE 02 21 01 00 00 58 43 58 02 00 0C "
+       "00 00 00 00 2E 17 00 05 EA 07 09 0C 0A 00 00 01 "
+       "00 00 00 00 00 00 00 00 00 00 00 00 64 03 0A 0A "
+       "D7 A3 3C 0A 0A 05 0A 08 0A 0B 0A 00 01 00 01 00 "
+       "01 00 01 00 00 00 05 00 0A 00 01 14 64 64 00 03 "
+       "0A 14 03 64 00 00 00 00 00 00 00 00 00"},
+      {57600,
+       "00 00 00 00 DE 02 21 01 00 00 58 43 58 02 00 02 "
+       "00 00 00 00 2E 17 00 05 EA 07 09 0C 0A 00 00 01 "
+       "00 00 00 00 00 00 00 00 00 00 00 00 64 03 0A 0A "
+       "D7 A3 3C 0A 0A 05 0A 08 0A 0B 0A 00 01 00 01 00 "
+       "01 00 01 00 00 00 05 00 0A 00 01 14 64 64 00 03 "
+       "0A 14 03 64 00 00 00 00 00 00 00 00 00"},
+  };
+  for (const Row& row : rows) {
+    ModelConfig config;
+    config.baud = row.baud;
+    EXPECT_EQ(Hex(FactoryParamRecord(config, clock)), row.golden) << row.baud;
+  }
+}
+
 // --- options -----------------------------------------------------------------
 
 TEST(SimOptions, CommandLineSetsEveryOption) {
@@ -1046,6 +1098,48 @@ TEST(SimOptions, RoadLoadMassAndNoiseAreParsedStrictly) {
     EXPECT_DOUBLE_EQ(o.roadLoad.f2, row.f2);
     EXPECT_DOUBLE_EQ(o.roadLoad.massKg, row.massKg);
     EXPECT_DOUBLE_EQ(o.roadLoad.speedNoiseKmh, row.noiseKmh);
+  }
+}
+
+TEST(SimOptions, HelpAndVersionAreShownInsteadOfRunning) {
+  struct Row {
+    std::vector<const char*> args;
+    const char* shows;
+  };
+  const Row rows[] = {
+      {{"sim", "--help"}, "--road-load F0,F1,F2"},
+      {{"sim", "--period", "20", "-h"}, "--fault NAME[:MS]"},
+      {{"sim", "--version"}, "qrx5000b-sim "},
+  };
+  for (const Row& row : rows) {
+    SimulatorOptions o;
+    std::string error = "untouched";
+    std::string output;
+    EXPECT_FALSE(ParseSimulatorArgs(static_cast<int>(row.args.size()), row.args.data(), o, &error, &output));
+    EXPECT_EQ(error, "") << row.args.back();
+    EXPECT_NE(output.find(row.shows), std::string::npos) << output;
+  }
+}
+
+TEST(SimOptions, TheLastOfARepeatedOptionCounts) {
+  const char* args[] = {"sim", "--period", "20", "--period", "30", "--verbose", "--verbose"};
+  SimulatorOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimulatorArgs(static_cast<int>(std::size(args)), args, o, &error)) << error;
+  EXPECT_EQ(o.periodMs, 30);
+  EXPECT_TRUE(o.verbose);
+}
+
+TEST(SimProgram, ExitsWithTwoOnBadOptionsAndZeroOnHelpOrVersion) {
+  const std::string program = std::string(ROLTA_BIN_DIR) + "/qrx5000b-sim";
+  struct Row {
+    const char* args;
+    int exitCode;
+  };
+  for (const Row row : {Row{"--baud 300", 2}, Row{"--what", 2}, Row{"--help", 0}, Row{"--version", 0}}) {
+    const int status = std::system((program + " " + row.args + " >/dev/null 2>&1").c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << row.args;
+    EXPECT_EQ(WEXITSTATUS(status), row.exitCode) << row.args;
   }
 }
 
