@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "console/ui/rolta_app.h"
+#include "env/ui/qt_services.h"
 #include "rolta_version.h"
 
 int main(int argc, char* argv[]) {
@@ -17,5 +18,8 @@ int main(int argc, char* argv[]) {
   QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ROLTA"));
-  return rolta::CRoltaApp().InitInstance();
+  // The one place the window system's services are chosen; Escape is
+  // tracked from here on, before any window shows.
+  rolta::QtServices services;
+  return rolta::CRoltaApp(services.Host()).InitInstance();
 }

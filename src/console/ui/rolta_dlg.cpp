@@ -35,7 +35,6 @@
 #include "upgrade/ui/qt_upgrade_host.h"
 #include "recording/ui/record_control.h"
 #include "commands/ui/safety_dlg.h"
-#include "env/ui/qt_services.h"
 #include "env/shown_text.h"
 #include "session/ui/status_line.h"
 #include "widgets/ui/digistring.h"
@@ -47,26 +46,27 @@ QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The console's buttons: text (translated at start), tooltip (as it stands)
-// and handler; a null handler belongs to a window this console does not have.
+// The console's buttons: text (translated at start), tooltip (as it stands),
+// handler and where the window keeps it.
 struct ButtonRow {
   const char* text;
   const char* tooltip;
   void (CRoltaDlg::*handler)();
+  QPushButton* ConsoleButtons::*member;
 };
-constexpr ButtonRow kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect};
-constexpr ButtonRow kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel};
-constexpr ButtonRow kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute};
+constexpr ButtonRow kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect, &ConsoleButtons::connect};
+constexpr ButtonRow kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel, &ConsoleButtons::close};
+constexpr ButtonRow kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute, &ConsoleButtons::execute};
 constexpr ButtonRow kToolsButtons[] = {
-    {"工具", "其它工具", &CRoltaDlg::OnToolsPage},
-    {"帮助", "操作提示", &CRoltaDlg::OnHelp},
+    {"工具", "其它工具", &CRoltaDlg::OnToolsPage, &ConsoleButtons::toolsPage},
+    {"帮助", "操作提示", &CRoltaDlg::OnHelp, &ConsoleButtons::help},
 };
 constexpr ButtonRow kBottomButtons[] = {
-    {"版本", "版本说明", &CRoltaDlg::OnVersionQuery},
-    {"升级", "控制器升级", &CRoltaDlg::OnUpgrade},
-    {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop},
-    {"标定", "控制器标定", &CRoltaDlg::OnCalibration},
-    {"退出", "退出ROLTA", &CRoltaDlg::OnExit},
+    {"版本", "版本说明", &CRoltaDlg::OnVersionQuery, &ConsoleButtons::version},
+    {"升级", "控制器升级", &CRoltaDlg::OnUpgrade, &ConsoleButtons::upgrade},
+    {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop, &ConsoleButtons::emergencyStop},
+    {"标定", "控制器标定", &CRoltaDlg::OnCalibration, &ConsoleButtons::calibration},
+    {"退出", "退出ROLTA", &CRoltaDlg::OnExit, &ConsoleButtons::exit},
 };
 
 struct InputRow {
@@ -102,13 +102,15 @@ constexpr CommandInput kFlywheelInputs[] = {CommandInput::Flywheel1, CommandInpu
 
 }  // namespace
 
-CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
+CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWidget* parent)
     : CBkDialog(parent),
       environment_(environment),
       texts_(environment.Texts()),
-      session_(texts_, *this, CurrentServices()),
-      paramsForm_(session_.Params(), texts_, CurrentServices().boxes, clock_),
-      calib_(session_.Port(), CurrentServices().pump),
+      boxes_(texts_, services.boxes),
+      services_{boxes_, services.pump, services.keys},
+      session_(texts_, *this, services_),
+      paramsForm_(session_.Params(), texts_, boxes_, clock_),
+      calib_(session_.Port(), services_.pump),
       channelMap_(session_.Port()),
       settingsPath_(SettingsFilePath()) {
   setWindowTitle(QString::fromStdString(ShownText(texts_, kConsoleTitle)));
@@ -117,8 +119,6 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
     QMetaObject::invokeMethod(this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
   });
   sincePresent_.start();
-  // Fixed message texts follow the console's language as well.
-  InstallMessageTranslation(&texts_);
   // The bench's units, before any readout shows one.
   const BenchSettingsResult bench = LoadBenchSettings(BenchSettingsPath());
   UseBenchUnits(bench.units);
@@ -146,15 +146,15 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
   OnCommandSelChange();
   connect(commandList_, &QComboBox::currentIndexChanged, this, [this] { OnCommandSelChange(); });
   ShowLogo();
-  Button("执行")->setFocus();
+  buttons_.execute->setFocus();
 
   // The line's safety: our own settings file, the indicator's clock, the
   // port list asked again whenever it opens.
   session_.SetSafety(LoadSafetySettings(SafetySettingsPath()));
   if (!bench.problem.empty()) {
-    MessageBoxes().Show({texts_.Lookup("台架设置有误，该项用默认单位") + "\n" + BenchSettingsPath().string() + ": " +
-                             bench.problem,
-                         texts_.Lookup("台架设置"), MessageIcon::Warning, MessageButtons::Ok});
+    boxes_.Show(
+        {texts_.Lookup("台架设置有误，该项用默认单位") + "\n" + BenchSettingsPath().string() + ": " + bench.problem,
+         texts_.Lookup("台架设置"), MessageIcon::Warning, MessageButtons::Ok});
   }
   autoReconnect_->setChecked(session_.Safety().autoReconnect);
   connect(autoReconnect_, &QCheckBox::toggled, this, [this](bool on) { SetAutoReconnect(on); });
@@ -177,33 +177,30 @@ CRoltaDlg::~CRoltaDlg() {
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
-  if (MessageTranslation() == &texts_) InstallMessageTranslation(nullptr);
 }
 
 void CRoltaDlg::CreateChildWindows() {
-  const HostServices services = CurrentServices();
-  setHard_ = new CSetHard(paramsForm_, texts_, services.boxes, this);
+  setHard_ = new CSetHard(paramsForm_, texts_, boxes_, this);
   setHard_->hide();
-  hardInfo_ = new CHardInfoList(session_.Params(), texts_, services.boxes, environment_.PicturePath(), this);
+  hardInfo_ = new CHardInfoList(session_.Params(), texts_, boxes_, environment_.PicturePath(), this);
   hardInfo_->hide();
   session_.Params().SetListener(this);
-  calibTab_ = new CCalibTab(calib_, texts_, environment_.PicturePath(), this);
+  calibTab_ = new CCalibTab(calib_, texts_, boxes_, environment_.PicturePath(), this);
   calibTab_->hide();
-  hardCh_ = new CHardCH(channelMap_, texts_, services.boxes, this);
+  hardCh_ = new CHardCH(channelMap_, texts_, boxes_, this);
   hardCh_->hide();
-  tools_ = new CConsoleTools(session_.Port(), texts_, this);
-  if (auto* toolsGroup = Button("工具")->parentWidget(); toolsGroup && toolsGroup->layout()) {
-    static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
-  }
-  lineMonitor_ = new CLineMonitorDlg(session_, texts_, services.boxes, this);
+  tools_ = new CConsoleTools(session_.Port(), texts_, boxes_, this);
+  QWidget* toolsGroup = buttons_.toolsPage->parentWidget();
+  static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
+  lineMonitor_ = new CLineMonitorDlg(session_, texts_, boxes_, this);
   lineMonitor_->hide();
-  InstallLineMonitorOpeners(*this, Button("工具")->parentWidget(), *lineMonitor_, texts_);
+  InstallLineMonitorOpeners(*this, toolsGroup, *lineMonitor_, texts_);
   upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
       progress_,
-      {Button("升级"), Button("执行")},
+      {buttons_.upgrade, buttons_.execute},
       [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
       [this](std::uint8_t code) { session_.Executor().SendShort(code); },
-      this});
+      this}, services_);
   upgrade_ = std::make_unique<FirmwareUpgrade>(session_.Port(), session_.Upgrade(), texts_, *upgradeHost_);
 
   session_.RegisterReplyHandler(ControllerFrameKind::CalibTable, [this](const std::uint8_t* frame, std::size_t length) {
@@ -221,7 +218,8 @@ void CRoltaDlg::BuildLayout() {
     button->setObjectName(QString::fromUtf8(row.text));
     button->setToolTip(QString::fromStdString(ShownText(texts_, row.tooltip)));
     button->setAutoDefault(false);
-    if (row.handler) connect(button, &QPushButton::clicked, this, row.handler);
+    connect(button, &QPushButton::clicked, this, row.handler);
+    buttons_.*row.member = button;
     return button;
   };
 
@@ -291,7 +289,7 @@ void CRoltaDlg::BuildLayout() {
   commandList_ = new QComboBox(commandGroup);
   commandList_->setObjectName(QStringLiteral("commandList"));
   commandList_->setMaxVisibleItems(20);
-  search_ = new CCommandSearch(commandList_, texts_, [this] { Button("执行")->click(); }, commandGroup);
+  search_ = new CCommandSearch(commandList_, texts_, [this] { buttons_.execute->click(); }, commandGroup);
   commandRows->addWidget(search_->Field());
   commandRows->addLayout(commandLayout);
   commandLayout->addWidget(commandList_, 1);
@@ -322,7 +320,7 @@ void CRoltaDlg::BuildLayout() {
   auto* toolsLayout = new QHBoxLayout(toolsGroup);
   for (const ButtonRow& row : kToolsButtons) toolsLayout->addWidget(makeButton(row, toolsGroup));
   lower->addWidget(toolsGroup);
-  record_ = new CRecordControl(session_, texts_, MessageBoxes(), this);
+  record_ = new CRecordControl(session_, texts_, boxes_, this);
   lower->addWidget(record_);
   lower->addStretch(1);
   top->addLayout(lower);
@@ -350,10 +348,6 @@ void CRoltaDlg::BuildLayout() {
   top->addLayout(bottom);
   // The window has no frame to drag its size from; the grip stands in.
   setSizeGripEnabled(true);
-}
-
-QPushButton* CRoltaDlg::Button(const char* text) const {
-  return findChild<QPushButton*>(QString::fromUtf8(text));
 }
 
 void CRoltaDlg::RestoreSelections() {
@@ -431,15 +425,15 @@ void CRoltaDlg::OnConnect() {
   if (port >= 0 && static_cast<std::size_t>(port) < portNames_.size()) {
     const std::string& name = portNames_[static_cast<std::size_t>(port)];
     if (!session_.Open(name, baud)) {
-      MessageBoxes().Show(OpenFailureMessage(texts_, name, session_.OpenError()));
+      boxes_.Show(OpenFailureMessage(texts_, name, session_.OpenError()));
     }
   }
-  Button("设置")->setEnabled(false);
+  buttons_.connect->setEnabled(false);
 }
 
 void CRoltaDlg::OnCloseChannel() {
   session_.Close();
-  Button("设置")->setEnabled(true);
+  buttons_.connect->setEnabled(true);
 }
 
 void CRoltaDlg::OnExit() {
@@ -519,7 +513,7 @@ void CRoltaDlg::RequestPresent() {
   });
 }
 
-void CRoltaDlg::OnChannelClosed() { Button("设置")->setEnabled(true); }
+void CRoltaDlg::OnChannelClosed() { buttons_.connect->setEnabled(true); }
 
 void CRoltaDlg::StartExternalProgram(const std::string& path) {
   QProcess::startDetached(QString::fromStdString(path), {});
@@ -542,7 +536,7 @@ void CRoltaDlg::ShowLinkState(const LinkIndicator& indicator) {
   for (const Readout& readout : readouts_) readout.display->SetStale(indicator.readoutsStale);
 }
 
-void CRoltaDlg::OnChannelReopened() { Button("设置")->setEnabled(false); }
+void CRoltaDlg::OnChannelReopened() { buttons_.connect->setEnabled(false); }
 
 void CRoltaDlg::SetAutoReconnect(bool on) {
   SafetySettings settings = session_.Safety();
@@ -553,13 +547,13 @@ void CRoltaDlg::SetAutoReconnect(bool on) {
 }
 
 void CRoltaDlg::OnSafetySettings() {
-  CSafetyDlg dialog(session_.Safety(), texts_, this);
+  CSafetyDlg dialog(session_.Safety(), texts_, boxes_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   session_.SetSafety(dialog.Settings());
   autoReconnect_->setChecked(dialog.Settings().autoReconnect);
   if (!SaveSafetySettings(SafetySettingsPath(), dialog.Settings())) {
-    MessageBoxes().Show({texts_.Lookup("无法保存安全设置") + ": " + SafetySettingsPath().string(),
-                         texts_.Lookup("安全设置"), MessageIcon::Warning, MessageButtons::Ok});
+    boxes_.Show({texts_.Lookup("无法保存安全设置") + ": " + SafetySettingsPath().string(), texts_.Lookup("安全设置"),
+                 MessageIcon::Warning, MessageButtons::Ok});
   }
 }
 
