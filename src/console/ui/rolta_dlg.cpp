@@ -100,6 +100,39 @@ constexpr TextInputField kTextInputFields[] = {
 constexpr CommandInput kFlywheelInputs[] = {CommandInput::Flywheel1, CommandInput::Flywheel2,
                                             CommandInput::Flywheel3, CommandInput::Flywheel4};
 
+QString Translated(const TextLookup& texts, const char* text) { return QString::fromStdString(texts.Lookup(text)); }
+QString Shown(const TextLookup& texts, std::string_view text) { return QString::fromStdString(ShownText(texts, text)); }
+
+// Makes the button of `row` in `owner`, wired to its handler and kept in `buttons`.
+QPushButton* MakeButton(const ButtonRow& row, CRoltaDlg& console, const TextLookup& texts, ConsoleButtons& buttons,
+                        QWidget* owner) {
+  auto* button = new QPushButton(Translated(texts, row.text), owner);
+  button->setObjectName(QString::fromUtf8(row.text));
+  button->setToolTip(Shown(texts, row.tooltip));
+  button->setAutoDefault(false);
+  QObject::connect(button, &QPushButton::clicked, &console, row.handler);
+  buttons.*row.member = button;
+  return button;
+}
+
+// A group of labelled input fields, one line each, kept in `inputs`.
+template <std::size_t N>
+QGroupBox* MakeInputGroup(const char* title, const InputRow (&fields)[N], const TextLookup& texts,
+                          std::array<QWidget*, kCommandInputCount>& inputs, QWidget* parent) {
+  auto* group = new QGroupBox(Translated(texts, title), parent);
+  auto* grid = new QGridLayout(group);
+  int line = 0;
+  for (const InputRow& field : fields) {
+    auto* edit = new QLineEdit(group);
+    edit->setObjectName(QString::fromUtf8(field.label));
+    grid->addWidget(new QLabel(Shown(texts, field.label), group), line, 0);
+    grid->addWidget(edit, line, 1);
+    inputs[static_cast<std::size_t>(field.input)] = edit;
+    ++line;
+  }
+  return group;
+}
+
 }  // namespace
 
 CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWidget* parent)
@@ -124,11 +157,6 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWi
   UseBenchUnits(bench.units);
 
   BuildLayout();
-
-  progress_->setRange(0, 102);
-  progress_->setValue(0);
-  progress_->hide();
-  progress_->setEnabled(false);
   ApplyReadouts(InitialReadouts(texts_));
   ApplyInputsEnabled(InputSet{});
 
@@ -212,25 +240,27 @@ void CRoltaDlg::CreateChildWindows() {
 }
 
 void CRoltaDlg::BuildLayout() {
-  auto translated = [this](const char* text) { return QString::fromStdString(texts_.Lookup(text)); };
-  auto makeButton = [&](const ButtonRow& row, QWidget* owner) {
-    auto* button = new QPushButton(translated(row.text), owner);
-    button->setObjectName(QString::fromUtf8(row.text));
-    button->setToolTip(QString::fromStdString(ShownText(texts_, row.tooltip)));
-    button->setAutoDefault(false);
-    connect(button, &QPushButton::clicked, this, row.handler);
-    buttons_.*row.member = button;
-    return button;
-  };
-
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(14, 12, 14, 10);
+  BuildTitle(*top);
+  BuildReadouts(*top);
+  BuildCommandRow(*top);
+  BuildLowerRow(*top);
+  BuildStatusRow(*top);
+  BuildBottomRow(*top);
+  // The window has no frame to drag its size from; the grip stands in.
+  setSizeGripEnabled(true);
+}
 
-  auto* titleBar = new QLabel(QString::fromStdString(ShownText(texts_, kConsoleTitle)), this);
+void CRoltaDlg::BuildTitle(QBoxLayout& top) {
+  auto* titleBar = new QLabel(Shown(texts_, kConsoleTitle), this);
   titleBar->setStyleSheet(QStringLiteral("font-size: 15pt; font-weight: bold; color: #1d3557;"));
-  top->addWidget(titleBar);
+  top.addWidget(titleBar);
+}
 
+void CRoltaDlg::BuildReadouts(QBoxLayout& top) {
   auto* readoutRow = new QHBoxLayout;
+  std::array<QGroupBox*, kReadoutCount> frames{};
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
     auto* frame = new QGroupBox(this);
     auto* display = new CDigistring(frame);
@@ -240,34 +270,28 @@ void CRoltaDlg::BuildLayout() {
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->addWidget(display);
     readouts_[i] = {frame, display};
+    frames[i] = frame;
     readoutRow->addWidget(frame);
   }
-  top->addLayout(readoutRow, 1);
-  std::array<QGroupBox*, kReadoutCount> frames{};
-  for (std::size_t i = 0; i < kReadoutCount; ++i) frames[i] = readouts_[i].frame;
+  top.addLayout(readoutRow, 1);
   captions_ = new CReadoutCaptions(frames, texts_, this);
+}
 
+// The control inputs, the link and the command list above each other, the
+// coast-down inputs.
+void CRoltaDlg::BuildCommandRow(QBoxLayout& top) {
   auto* middle = new QHBoxLayout;
-  auto addInputs = [&](QGroupBox* group, const auto& fields) {
-    auto* grid = new QGridLayout(group);
-    int line = 0;
-    for (const InputRow& field : fields) {
-      auto* edit = new QLineEdit(group);
-      edit->setObjectName(QString::fromUtf8(field.label));
-      grid->addWidget(new QLabel(QString::fromStdString(ShownText(texts_, field.label)), group), line, 0);
-      grid->addWidget(edit, line, 1);
-      inputs_[static_cast<std::size_t>(field.input)] = edit;
-      ++line;
-    }
-    return grid;
-  };
-
-  auto* controlGroup = new QGroupBox(translated("控制参数"), this);
-  addInputs(controlGroup, kControlInputs);
-  middle->addWidget(controlGroup);
-
+  middle->addWidget(MakeInputGroup("控制参数", kControlInputs, texts_, inputs_, this));
   auto* commandColumn = new QVBoxLayout;
-  auto* linkGroup = new QGroupBox(translated("通讯设置"), this);
+  commandColumn->addWidget(BuildLinkGroup());
+  commandColumn->addWidget(BuildCommandGroup());
+  middle->addLayout(commandColumn, 1);
+  middle->addWidget(MakeInputGroup("滑行参数", kCoastInputs, texts_, inputs_, this));
+  top.addLayout(middle);
+}
+
+QGroupBox* CRoltaDlg::BuildLinkGroup() {
+  auto* linkGroup = new QGroupBox(Translated(texts_, "通讯设置"), this);
   auto* linkLayout = new QGridLayout(linkGroup);
   portList_ = new CPortList(linkGroup);
   portList_->setObjectName(QStringLiteral("portList"));
@@ -276,14 +300,16 @@ void CRoltaDlg::BuildLayout() {
   for (const SpeedChoice& speed : kSpeedList) speedList_->addItem(Q(speed.text));
   linkLayout->addWidget(portList_, 0, 0);
   linkLayout->addWidget(speedList_, 0, 1);
-  linkLayout->addWidget(makeButton(kConnectButton, linkGroup), 1, 0);
-  linkLayout->addWidget(makeButton(kCloseButton, linkGroup), 1, 1);
-  autoReconnect_ = new QCheckBox(translated("自动重连"), linkGroup);
+  linkLayout->addWidget(MakeButton(kConnectButton, *this, texts_, buttons_, linkGroup), 1, 0);
+  linkLayout->addWidget(MakeButton(kCloseButton, *this, texts_, buttons_, linkGroup), 1, 1);
+  autoReconnect_ = new QCheckBox(Translated(texts_, "自动重连"), linkGroup);
   autoReconnect_->setObjectName(QStringLiteral("autoReconnect"));
   linkLayout->addWidget(autoReconnect_, 2, 0, 1, 2);
-  commandColumn->addWidget(linkGroup);
+  return linkGroup;
+}
 
-  auto* commandGroup = new QGroupBox(translated("指令区"), this);
+QGroupBox* CRoltaDlg::BuildCommandGroup() {
+  auto* commandGroup = new QGroupBox(Translated(texts_, "指令区"), this);
   auto* commandRows = new QVBoxLayout(commandGroup);
   auto* commandLayout = new QHBoxLayout;
   commandList_ = new QComboBox(commandGroup);
@@ -293,40 +319,49 @@ void CRoltaDlg::BuildLayout() {
   commandRows->addWidget(search_->Field());
   commandRows->addLayout(commandLayout);
   commandLayout->addWidget(commandList_, 1);
-  commandLayout->addWidget(makeButton(kExecuteButton, commandGroup));
-  commandColumn->addWidget(commandGroup);
-  middle->addLayout(commandColumn, 1);
+  commandLayout->addWidget(MakeButton(kExecuteButton, *this, texts_, buttons_, commandGroup));
+  return commandGroup;
+}
 
-  auto* coastGroup = new QGroupBox(translated("滑行参数"), this);
-  addInputs(coastGroup, kCoastInputs);
-  middle->addWidget(coastGroup);
-  top->addLayout(middle);
-
+void CRoltaDlg::BuildLowerRow(QBoxLayout& top) {
   auto* lower = new QHBoxLayout;
-  auto* flywheelGroup = new QGroupBox(QString::fromStdString(ShownText(texts_, "飞轮组")), this);
+  lower->addWidget(BuildFlywheelGroup());
+  lower->addWidget(BuildToolsGroup());
+  record_ = new CRecordControl(session_, texts_, boxes_, this);
+  lower->addWidget(record_);
+  lower->addStretch(1);
+  top.addLayout(lower);
+}
+
+QGroupBox* CRoltaDlg::BuildFlywheelGroup() {
+  auto* flywheelGroup = new QGroupBox(Shown(texts_, "飞轮组"), this);
   // Two by two, so the row below the inputs stays narrower than a 1280-pixel
   // screen in every language.
   auto* flywheelLayout = new QGridLayout(flywheelGroup);
   for (std::size_t i = 0; i < std::size(kFlywheelInputs); ++i) {
     const std::string name = "飞轮" + std::to_string(i + 1);
-    auto* box = new QCheckBox(QString::fromStdString(ShownText(texts_, name)), flywheelGroup);
+    auto* box = new QCheckBox(Shown(texts_, name), flywheelGroup);
     box->setObjectName(QString::fromStdString(name));
     inputs_[static_cast<std::size_t>(kFlywheelInputs[i])] = box;
     flywheelLayout->addWidget(box, static_cast<int>(i / 2), static_cast<int>(i % 2));
   }
-  lower->addWidget(flywheelGroup);
+  return flywheelGroup;
+}
 
-  auto* toolsGroup = new QGroupBox(translated("工具"), this);
+QGroupBox* CRoltaDlg::BuildToolsGroup() {
+  auto* toolsGroup = new QGroupBox(Translated(texts_, "工具"), this);
   auto* toolsLayout = new QHBoxLayout(toolsGroup);
-  for (const ButtonRow& row : kToolsButtons) toolsLayout->addWidget(makeButton(row, toolsGroup));
-  lower->addWidget(toolsGroup);
-  record_ = new CRecordControl(session_, texts_, boxes_, this);
-  lower->addWidget(record_);
-  lower->addStretch(1);
-  top->addLayout(lower);
+  for (const ButtonRow& row : kToolsButtons) {
+    toolsLayout->addWidget(MakeButton(row, *this, texts_, buttons_, toolsGroup));
+  }
+  return toolsGroup;
+}
 
+// The status line, the link's state and the upgrade's progress (hidden until
+// an upgrade runs).
+void CRoltaDlg::BuildStatusRow(QBoxLayout& top) {
   auto* statusRow = new QHBoxLayout;
-  statusRow->addWidget(new QLabel(QString::fromStdString(ShownText(texts_, "状态:")), this));
+  statusRow->addWidget(new QLabel(Shown(texts_, "状态:"), this));
   statusText_ = new CStatusLine(this);
   statusText_->setObjectName(QStringLiteral("statusText"));
   statusText_->setText(QStringLiteral("-"));
@@ -337,17 +372,21 @@ void CRoltaDlg::BuildLayout() {
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("upgradeProgress"));
   statusRow->addWidget(progress_, 1);
-  top->addLayout(statusRow);
+  progress_->setRange(0, 102);
+  progress_->setValue(0);
+  progress_->hide();
+  progress_->setEnabled(false);
+  top.addLayout(statusRow);
+}
 
+void CRoltaDlg::BuildBottomRow(QBoxLayout& top) {
   auto* bottom = new QHBoxLayout;
-  for (const ButtonRow& row : kBottomButtons) bottom->addWidget(makeButton(row, this));
+  for (const ButtonRow& row : kBottomButtons) bottom->addWidget(MakeButton(row, *this, texts_, buttons_, this));
   bottom->addStretch(1);
   logo_ = new QLabel(this);
   logo_->setObjectName(QStringLiteral("logo"));
   bottom->addWidget(logo_);
-  top->addLayout(bottom);
-  // The window has no frame to drag its size from; the grip stands in.
-  setSizeGripEnabled(true);
+  top.addLayout(bottom);
 }
 
 void CRoltaDlg::RestoreSelections() {

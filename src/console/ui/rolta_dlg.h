@@ -29,6 +29,7 @@
 #include "readouts/ui/readout_captions.h"
 #include "recording/ui/record_control.h"
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -104,7 +105,6 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   ConsoleSettings Settings() const {
     return {settings_.portIndex, settings_.speedIndex, session_.Executor().CommandIndex()};
   }
-  const std::filesystem::path& SettingsPath() const { return settingsPath_; }
   const std::array<Readout, kReadoutCount>& Readouts() const { return readouts_; }
   CAboutDlg* AboutBox() const { return about_; }
   CSetHard* ParamsFormWindow() const { return setHard_; }
@@ -136,7 +136,19 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // The window's groups, top to bottom; each adds its widgets to the layout
+  // it is given.
   void BuildLayout();
+  void BuildTitle(QBoxLayout& top);
+  void BuildReadouts(QBoxLayout& top);
+  void BuildCommandRow(QBoxLayout& top);
+  QGroupBox* BuildLinkGroup();
+  QGroupBox* BuildCommandGroup();
+  void BuildLowerRow(QBoxLayout& top);
+  QGroupBox* BuildFlywheelGroup();
+  QGroupBox* BuildToolsGroup();
+  void BuildStatusRow(QBoxLayout& top);
+  void BuildBottomRow(QBoxLayout& top);
   void RestoreSelections();
   void ShowLogo();
   CommandInputs ReadInputs() const;
