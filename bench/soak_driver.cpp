@@ -31,6 +31,7 @@
 #include "console/env_console_environment.h"
 #include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
+#include "env/ui/qt_services.h"
 #include "recording/ui/trend_dlg.h"
 #include "env/env_library.h"
 
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
   EnvConsoleEnvironment environment(library, std::move(record));
   int exitCode = 0;
   {
-    CRoltaDlg console(environment);
+    QtServices services;
+    CRoltaDlg console(environment, services.Host());
     console.show();
     QApplication::processEvents();
 
@@ -108,11 +110,11 @@ int main(int argc, char** argv) {
     QComboBox* ports = console.PortList();
     const int index = ports->findText(QString::fromStdString(options.port), Qt::MatchContains);
     ports->setCurrentIndex(index >= 0 ? index : 0);
-    console.Button("设置")->click();
+    console.Buttons().connect->click();
     if (!console.Port().IsOpen()) return Fail("the port did not open");
     console.CommandList()->setCurrentIndex(0);
     console.Edit(CommandInput::ParamA)->setText(QStringLiteral("50"));
-    console.Button("执行")->click();
+    console.Buttons().execute->click();
 
     CRecordControl& recorder = *console.Recorder();
     std::filesystem::create_directories(options.records);
@@ -150,7 +152,7 @@ int main(int argc, char** argv) {
           static_cast<unsigned long long>(c.checksumErrors), static_cast<unsigned long long>(c.framesRefused),
           static_cast<unsigned long long>(c.bytesSkipped), c.ringHighWater);
       std::printf("cpu wall_s=%.1f cpu_s=%.2f\n", wall, CpuSeconds() - cpuAtStart);
-      console.Button("关闭")->click();
+      console.Buttons().close->click();
       // The writer thread finishes the file before the window goes.
       for (int i = 0; i < 300 && !recorder.LastRecordingFinished(); ++i) {
         QApplication::processEvents();

@@ -137,6 +137,13 @@ class StatusFrames {
 
 // The console window, shown offscreen and connected to the line.
 struct ConnectedConsole {
+  // `pump` pauses the console's loops; the window system's own unless given.
+  explicit ConnectedConsole(EventPump* pump = nullptr) : services{boxes, pump ? *pump : qtPump, keys} {}
+
+  QtMessageBoxService boxes;
+  QtEventPump qtPump;
+  QtKeyState keys;
+  HostServices services;
   PtyLine line;
   std::unique_ptr<test::FakeEnvironment> environment;
   std::unique_ptr<CRoltaDlg> console;
@@ -144,7 +151,7 @@ struct ConnectedConsole {
   bool Start() {
     if (!line.Ok()) return false;
     environment = std::make_unique<test::FakeEnvironment>(std::vector<std::string>{line.SlavePath()});
-    console = std::make_unique<CRoltaDlg>(*environment);
+    console = std::make_unique<CRoltaDlg>(*environment, services);
     console->show();
     QCoreApplication::processEvents();
     console->PortList()->setCurrentIndex(0);
@@ -179,11 +186,9 @@ void Report(benchmark::State& state, double cpuSeconds, std::int64_t frames, int
 
 void ui_LiveFrameRepaint(benchmark::State& state) {
   NoPause noPause;
-  InstallEventPump(&noPause);
-  ConnectedConsole rig;
+  ConnectedConsole rig(&noPause);
   if (!rig.Start()) {
     state.SkipWithError("could not connect the console to a pseudo-terminal");
-    InstallEventPump(nullptr);
     return;
   }
   StatusFrames frames(static_cast<Changes>(state.range(0)));
@@ -204,7 +209,6 @@ void ui_LiveFrameRepaint(benchmark::State& state) {
   const double cpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
   Report(state, cpu, state.iterations(), rig.Paints() - paintsBefore);
   state.SetLabel(rig.console->StatusText()->text().toStdString());
-  InstallEventPump(nullptr);
 }
 // Argument: what changes per frame (Changes); 0 is the live case.
 BENCHMARK(ui_LiveFrameRepaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);

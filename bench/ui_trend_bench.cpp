@@ -32,6 +32,7 @@
 
 #include "recording/recording.h"
 #include "console/ui/rolta_dlg.h"
+#include "env/ui/qt_services.h"
 #include "recording/ui/trend_dlg.h"
 #include "fake_environment.h"
 
@@ -70,7 +71,8 @@ void RepaintRecording(benchmark::State& state, bool zoom) {
     out << text;
   }
   test::FakeEnvironment environment;
-  CRoltaDlg console(environment);
+  QtServices services;
+  CRoltaDlg console(environment, services.Host());
   console.Recorder()->OpenTrendWindow();
   CTrendDlg* trend = console.Recorder()->TrendWindow();
   trend->resize(1172, 620);
@@ -100,7 +102,8 @@ BENCHMARK(BM_TrendRepaint5MinZoomed)->Unit(benchmark::kMicrosecond);
 
 void BM_TrendLive5Min(benchmark::State& state) {
   test::FakeEnvironment environment;
-  CRoltaDlg console(environment);
+  QtServices services;
+  CRoltaDlg console(environment, services.Host());
   console.Recorder()->OpenTrendWindow();
   CTrendDlg* trend = console.Recorder()->TrendWindow();
   trend->resize(1172, 620);

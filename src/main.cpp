@@ -6,6 +6,7 @@
 #include "console/ui/rolta_app.h"
 #include "env/rotating_log.h"
 #include "env/ui/log_categories.h"
+#include "env/ui/qt_services.h"
 #include "rolta_version.h"
 
 int main(int argc, char* argv[]) {
@@ -23,7 +24,10 @@ int main(int argc, char* argv[]) {
   QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ROLTA"));
-  const int exitCode = rolta::CRoltaApp().InitInstance();
+  // The one place the window system's services are chosen; Escape is
+  // tracked from here on, before any window shows.
+  rolta::QtServices services;
+  const int exitCode = rolta::CRoltaApp(services.Host()).InitInstance();
   log.Finish(exitCode);
   return exitCode;
 }

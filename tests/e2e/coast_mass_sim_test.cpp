@@ -23,7 +23,7 @@
 #include "scripted_services.h"
 
 using rolta::CommandInput;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace fs = std::filesystem;
 
 class CoastMassSimTest : public QObject {
@@ -36,7 +36,7 @@ class CoastMassSimTest : public QObject {
  private:
   QTemporaryDir configDir_;
   QTemporaryDir home_;
-  ScriptedMessageBoxes boxes_;
+  ScriptedServices services_;
 };
 
 void CoastMassSimTest::initTestCase() {
@@ -50,7 +50,7 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   // The bench runs ten times faster than the clock the frames are timed by:
   // against that clock it decelerates as a tenth of its mass (150 kg) would.
   options.roadLoad = {.f0N = 120, .f1 = 0.8, .f2 = 0.035, .massKg = 1500, .speedNoiseKmh = 0.05};
-  rolta::test::ConsoleRig rig(options);
+  rolta::test::ConsoleRig rig(services_.Host(), options);
   QVERIFY(QTest::qWaitForWindowExposed(rig.console.get()));
   QVERIFY(rolta::test::Connect(*rig));
   rolta::CRecordControl& recorder = *rig->Recorder();
@@ -71,7 +71,7 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   rig->CommandList()->setCurrentIndex(12);  // "空载滑行"
   rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
   rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));
-  QTest::mouseClick(rig->Button("执行"), Qt::LeftButton);
+  QTest::mouseClick(rig->Buttons().execute, Qt::LeftButton);
   QVERIFY(QTest::qWaitFor([&] { return trend->CoastText().contains(QStringLiteral("滑行时间")); }, 8000));
   QVERIFY2(QTest::qWaitFor([&] { return !trend->CoastText().contains(QStringLiteral("滑行中")); }, 60000),
            qPrintable(trend->CoastText()));
@@ -97,7 +97,7 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   QVERIFY(trend->OpenRecording(QString::fromStdString(file.string())));
   QCOMPARE(trend->OpenCoastAnalysis()->MassText(), QStringLiteral("148"));
   QVERIFY(trend->OpenCoastAnalysis()->Result().has_value());
-  QVERIFY(boxes_.Shown().empty());
+  QVERIFY(services_.boxes.Shown().empty());
 
   // Damaged details give no mass and say where; missing ones give no mass quietly.
   struct Row {
@@ -109,17 +109,18 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
       {nullptr, nullptr},
   };
   for (const Row& row : rows) {
-    boxes_.Clear();
+    services_.boxes.Clear();
     fs::remove(meta);
     if (row.text != nullptr) std::ofstream(meta, std::ios::binary) << row.text;
     analysis = trend->OpenCoastAnalysis();
     QCOMPARE(analysis->MassText(), QString());
     if (row.message == nullptr) {
-      QVERIFY(boxes_.Shown().empty());
+      QVERIFY(services_.boxes.Shown().empty());
       QVERIFY(analysis->MassNote().contains(QStringLiteral("记录中没有等效质量")));
     } else {
-      QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-      QVERIFY2(boxes_.Shown()[0].text.find(row.message) != std::string::npos, boxes_.Shown()[0].text.c_str());
+      QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+      const std::string& shown = services_.boxes.Shown()[0].text;
+      QVERIFY2(shown.find(row.message) != std::string::npos, shown.c_str());
     }
     QVERIFY(!analysis->Analyse());  // no number from no mass
   }

@@ -34,22 +34,22 @@ class ConfigurationSimTest : public QObject {
 
  private slots:
   void parameterRecordIsListedEditedWrittenAndReadBackChanged() {
-    ScriptedMessageBoxes boxes;
-    ConsoleRig rig;
+    ScriptedServices services;
+    ConsoleRig rig(services.Host());
     QVERIFY(rig.Up());
     QVERIFY(Connect(*rig));
     CHardInfoList* listing = rig->ParamsSummaryWindow();
     CSetHard* form = rig->ParamsFormWindow();
 
     Choose(*rig, kReadParams);
-    Press(*rig, "执行");
+    Press(rig->Buttons().execute);
     QTRY_VERIFY_WITH_TIMEOUT(listing->isVisible(), kWaitMs);
     QVERIFY(Items(listing->List()).contains(QStringLiteral("滚筒尺寸：216.00")));
     listing->OkButton()->click();
 
     Choose(*rig, kEditParams);
-    Press(*rig, "执行");  // the hint box first, answered Ok
-    QCOMPARE(boxes.Shown().size(), std::size_t{1});
+    Press(rig->Buttons().execute);  // the hint box first, answered Ok
+    QCOMPARE(services.boxes.Shown().size(), std::size_t{1});
     QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), kWaitMs);
     QCOMPARE(form->Edit(FormControlId::RollerSize)->text(), QStringLiteral("216.00"));
     form->Edit(FormControlId::RollerSize)->setText(QStringLiteral("218.5"));
@@ -58,19 +58,19 @@ class ConfigurationSimTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Status(*rig), QStringLiteral("Numth: 102 2"), kWaitMs);
 
     Choose(*rig, kReadParams);
-    Press(*rig, "执行");
+    Press(rig->Buttons().execute);
     QTRY_VERIFY_WITH_TIMEOUT(Items(listing->List()).contains(QStringLiteral("滚筒尺寸：218.50")), kWaitMs);
   }
 
   void channelMapIsReadEditedStoredAndReadBack() {
-    ScriptedMessageBoxes boxes;
-    ConsoleRig rig;
+    ScriptedServices services;
+    ConsoleRig rig(services.Host());
     QVERIFY(rig.Up());
     QVERIFY(Connect(*rig));
     CHardCH* map = rig->ChannelMapWindow();
 
     Choose(*rig, kReadChannelMap);
-    Press(*rig, "执行");
+    Press(rig->Buttons().execute);
     QTRY_VERIFY_WITH_TIMEOUT(map->isVisible(), kWaitMs);
     QLineEdit* fan = map->FieldEdit("冷却风扇");
     QVERIFY(fan);
@@ -84,18 +84,18 @@ class ConfigurationSimTest : public QObject {
 
     fan->setText(before);  // what is shown next comes from the controller
     Choose(*rig, kReadChannelMap);
-    Press(*rig, "执行");
+    Press(rig->Buttons().execute);
     QTRY_COMPARE_WITH_TIMEOUT(fan->text(), changed, kWaitMs);
     QVERIFY(map->isVisible());
-    QVERIFY(boxes.Shown().empty());
+    QVERIFY(services.boxes.Shown().empty());
   }
 
   void everyCalibrationTableIsStoredAndFetchedBackEqual() {
-    ScriptedMessageBoxes boxes;
-    ConsoleRig rig;
+    ScriptedServices services;
+    ConsoleRig rig(services.Host());
     QVERIFY(rig.Up());
     QVERIFY(Connect(*rig));
-    Press(*rig, "标定");
+    Press(rig->Buttons().calibration);
     CCalibTab* bench = rig->CalibrationWindow();
     QTRY_VERIFY_WITH_TIMEOUT(bench->isVisible(), kWaitMs);
     for (const CalibChannelRow& table : CalibChannels()) {
@@ -118,7 +118,7 @@ class ConfigurationSimTest : public QObject {
       QCOMPARE(bench->CellText(points, 2).toDouble(), points * 2.5);
       QCOMPARE(bench->CellText(points + 1, 1), QString());
     }
-    QVERIFY(boxes.Shown().empty());
+    QVERIFY(services.boxes.Shown().empty());
   }
 };
 

@@ -42,8 +42,7 @@ using rolta::CDigistring;
 using rolta::CommandInput;
 using rolta::CRoltaDlg;
 using rolta::test::FakeEnvironment;
-using rolta::test::ScriptedKeys;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace sim = rolta::sim;
 
 namespace {
@@ -132,7 +131,7 @@ std::chrono::nanoseconds ProcessCpuTime() {
 void StartConstantSpeed(CRoltaDlg& console) {
   Choose(console, kConstantSpeed);
   Type(console, CommandInput::ParamA, QStringLiteral("50"));
-  Press(console, "执行");
+  Press(console.Buttons().execute);
 }
 
 // The constant-speed frame for 50 km/h, flywheel mask 0.
@@ -173,8 +172,7 @@ class ConsoleSimTest : public QObject {
   QTemporaryDir configDir_;
   QTemporaryDir stateDir_;
   QTemporaryDir linkDir_;
-  ScriptedMessageBoxes boxes_;
-  ScriptedKeys keys_;
+  ScriptedServices services_;
 };
 
 void ConsoleSimTest::initTestCase() {
@@ -186,13 +184,13 @@ void ConsoleSimTest::initTestCase() {
 void ConsoleSimTest::init() {
   // Every window starts from the default selections.
   QFile::remove(QDir(configDir_.path()).filePath(QStringLiteral("QRX5000B.CFG")));
-  boxes_.Clear();
-  keys_.ctrl = false;
-  keys_.escape = false;
+  services_.boxes.Clear();
+  services_.keys.ctrl = false;
+  services_.keys.escape = false;
 }
 
 void ConsoleSimTest::constantSpeedSendsItsFrameAndTheReadoutsClimbTowardTheSetSpeed() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   // Connecting sends nothing.
   QVERIFY(Connect(*rig));
@@ -222,18 +220,18 @@ void ConsoleSimTest::constantSpeedSendsItsFrameAndTheReadoutsClimbTowardTheSetSp
   QVERIFY(numth.has_value());
   QVERIFY(QTest::qWaitFor([&] { return StatusNumth(*rig) != numth; }, kWaitMs));
   QCOMPARE(StatusType(*rig), std::optional<int>(16));
-  QVERIFY(boxes_.Shown().empty());
+  QVERIFY(services_.boxes.Shown().empty());
 }
 
 void ConsoleSimTest::coastDownDeceleratesUntilStopTestEndsIt() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   Choose(*rig, kConstantLoadCoast);
   Type(*rig, CommandInput::StartSpeed, QStringLiteral("100"));
   Type(*rig, CommandInput::EndSpeed, QStringLiteral("10"));
   Type(*rig, CommandInput::ParamM, QStringLiteral("5"));
-  Press(*rig, "执行");
+  Press(rig->Buttons().execute);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QCOMPARE(rig.controller->ReceivedCommands().at(0).frame, kCoast100To10At5);
 
@@ -251,7 +249,7 @@ void ConsoleSimTest::coastDownDeceleratesUntilStopTestEndsIt() {
   QVERIFY(StrictlyRising(coastTimes));
 
   Choose(*rig, kStopTest);
-  Press(*rig, "执行");
+  Press(rig->Buttons().execute);
   QVERIFY(WaitForStatusType(*rig, 28));
   QCOMPARE(FramesWithCode(*rig.controller, 28).size(), std::size_t{1});
   QCOMPARE(Caption(*rig, 0), QStringLiteral("速度"));
@@ -266,7 +264,7 @@ void ConsoleSimTest::coastDownDeceleratesUntilStopTestEndsIt() {
 // One connection, three commands: each row rewrites its own captions and
 // leaves the rest as the previous command left them.
 void ConsoleSimTest::oneSessionRunsConstantSpeedCoastDownAndStopInTurn() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
 
@@ -281,7 +279,7 @@ void ConsoleSimTest::oneSessionRunsConstantSpeedCoastDownAndStopInTurn() {
   Type(*rig, CommandInput::StartSpeed, QStringLiteral("100"));
   Type(*rig, CommandInput::EndSpeed, QStringLiteral("10"));
   Type(*rig, CommandInput::ParamM, QStringLiteral("5"));
-  Press(*rig, "执行");
+  Press(rig->Buttons().execute);
   QVERIFY(WaitForStatusType(*rig, 50));
   QCOMPARE(Captions(*rig), (QStringList{"速度", "滑行时间", "当前负荷", "参数"}));
   // The coast starts from the start speed, above where the constant-speed test stood.
@@ -293,7 +291,7 @@ void ConsoleSimTest::oneSessionRunsConstantSpeedCoastDownAndStopInTurn() {
   const QString distanceText = QString::fromStdString(Readout(*rig, 3).text());
 
   Choose(*rig, kStopTest);
-  Press(*rig, "执行");
+  Press(rig->Buttons().execute);
   QVERIFY(WaitForStatusType(*rig, 28));
   QCOMPARE(Captions(*rig), (QStringList{"速度", "滑行时间", "当前负荷", "参数"}));
   QCOMPARE(QString::fromStdString(Readout(*rig, 3).text()), distanceText);
@@ -301,13 +299,13 @@ void ConsoleSimTest::oneSessionRunsConstantSpeedCoastDownAndStopInTurn() {
 }
 
 void ConsoleSimTest::emergencyStopAndVersionQuery() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
   QVERIFY(WaitForStatusType(*rig, 16));
 
-  Press(*rig, "急停");
+  Press(rig->Buttons().emergencyStop);
   QVERIFY(rig.controller->WaitForReceived(2, 2s));
   QCOMPARE(rig.controller->ReceivedCommands().at(1).frame, kEmergencyStop);
   QVERIFY(WaitForStatusType(*rig, 29));
@@ -319,7 +317,7 @@ void ConsoleSimTest::emergencyStopAndVersionQuery() {
   rolta::CAboutDlg* about = rig->AboutBox();
   QVERIFY(about);
   QVERIFY(!about->isVisible());
-  Press(*rig, "版本");
+  Press(rig->Buttons().version);
   QVERIFY(about->isVisible());
   QVERIFY(rig.controller->WaitForReceived(3, 2s));
   QCOMPARE(rig.controller->ReceivedCommands().at(2).frame, kVersionQuery);
@@ -328,13 +326,13 @@ void ConsoleSimTest::emergencyStopAndVersionQuery() {
   QCOMPARE(about->ControllerVersionCaption(), QStringLiteral("QRX5000控制器版本"));
   QVERIFY(about->isVisible());
   QVERIFY(WaitForStatusType(*rig, 4));
-  QVERIFY(boxes_.Shown().empty());
+  QVERIFY(services_.boxes.Shown().empty());
 }
 
 void ConsoleSimTest::rejectedCommandsShowInvalidCommand() {
   sim::SimulatorOptions options = FastBench();
   options.faults.Add(sim::SimFault::Reject);
-  Rig rig(options);
+  Rig rig(services_.Host(), options);
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
@@ -348,7 +346,7 @@ void ConsoleSimTest::rejectedCommandsShowInvalidCommand() {
 void ConsoleSimTest::badChecksumFramesChangeNothingUntilTheLineIsClean() {
   sim::SimulatorOptions options = FastBench();
   options.faults.Add(sim::SimFault::BadChecksum);
-  Rig rig(options);
+  Rig rig(services_.Host(), options);
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
@@ -369,7 +367,7 @@ void ConsoleSimTest::badChecksumFramesChangeNothingUntilTheLineIsClean() {
 void ConsoleSimTest::lineNoiseBetweenFramesIsSkipped() {
   sim::SimulatorOptions options = FastBench();
   options.faults.Add(sim::SimFault::Garbage);
-  Rig rig(options);
+  Rig rig(services_.Host(), options);
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
@@ -383,7 +381,7 @@ void ConsoleSimTest::lineNoiseBetweenFramesIsSkipped() {
 void ConsoleSimTest::truncatedFramesDoNotStopLaterGoodFrames() {
   sim::SimulatorOptions options = FastBench();
   options.faults.Add(sim::SimFault::Truncated);
-  Rig rig(options);
+  Rig rig(services_.Host(), options);
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
@@ -402,7 +400,7 @@ void ConsoleSimTest::truncatedFramesDoNotStopLaterGoodFrames() {
 void ConsoleSimTest::silentControllerChangesNothing() {
   sim::SimulatorOptions options = FastBench();
   options.faults.Add(sim::SimFault::Silence);
-  Rig rig(options);
+  Rig rig(services_.Host(), options);
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
@@ -411,7 +409,7 @@ void ConsoleSimTest::silentControllerChangesNothing() {
   QCOMPARE(Status(*rig), QStringLiteral("-"));
   QCOMPARE(Captions(*rig), kStartCaptions);
   QCOMPARE(DisplayTexts(*rig), kStartTexts);
-  QVERIFY(boxes_.Shown().empty());
+  QVERIFY(services_.boxes.Shown().empty());
 
   // The controller speaks again: the running test's frames are shown.
   rig.controller->SetFaults({});
@@ -423,7 +421,7 @@ void ConsoleSimTest::hungUpLineIsReportedClosedAndIdle() {
   sim::SimulatorOptions options = FastBench();
   options.linkPath = link;
   options.faults.Add(sim::SimFault::Hangup);  // on the first command
-  Rig rig(options, link);
+  Rig rig(services_.Host(), options, link);
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   StartConstantSpeed(*rig);
@@ -438,16 +436,16 @@ void ConsoleSimTest::hungUpLineIsReportedClosedAndIdle() {
 
   // The lost line is reported and closed; later actions say they cannot send.
   QVERIFY(!rig->Port().IsOpen());
-  QVERIFY(rig->Button("设置")->isEnabled());
-  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-  QCOMPARE(boxes_.Shown().back(), rolta::LineLostMessage(rolta::IdentityLookup(), link));
-  Press(*rig, "急停");
-  QCOMPARE(boxes_.Shown().back(), rolta::EmergencyStopNotSentMessage(rolta::IdentityLookup(), link));
-  Press(*rig, "执行");
-  QCOMPARE(boxes_.Shown().back(), rolta::ChannelClosedMessage());
-  Press(*rig, "关闭");
+  QVERIFY(rig->Buttons().connect->isEnabled());
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+  QCOMPARE(services_.boxes.Shown().back(), rolta::LineLostMessage(rolta::IdentityLookup(), link));
+  Press(rig->Buttons().emergencyStop);
+  QCOMPARE(services_.boxes.Shown().back(), rolta::EmergencyStopNotSentMessage(rolta::IdentityLookup(), link));
+  Press(rig->Buttons().execute);
+  QCOMPARE(services_.boxes.Shown().back(), rolta::ChannelClosedMessage());
+  Press(rig->Buttons().close);
   QVERIFY(!rig->Port().IsOpen());
-  QVERIFY(rig->Button("设置")->isEnabled());
+  QVERIFY(rig->Buttons().connect->isEnabled());
 
   // A new controller on the same link: connect again and run.
   rig.controller->Stop();
@@ -463,44 +461,44 @@ void ConsoleSimTest::hungUpLineIsReportedClosedAndIdle() {
 }
 
 void ConsoleSimTest::closeReleasesTheLineAndLaterActionsAskForIt() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   const std::string line = rig.controller->SlavePath();
   QVERIFY(Connect(*rig));
   QVERIFY(!LineFree(line));
 
-  Press(*rig, "关闭");
+  Press(rig->Buttons().close);
   QVERIFY(!rig->Port().IsOpen());
-  QVERIFY(rig->Button("设置")->isEnabled());
+  QVERIFY(rig->Buttons().connect->isEnabled());
   QVERIFY(LineFree(line));
 
   const auto connects = rig.controller->Counters().connects;
   Choose(*rig, kConstantSpeed);
   Type(*rig, CommandInput::ParamA, QStringLiteral("50"));
-  Press(*rig, "执行");
-  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-  QCOMPARE(boxes_.Shown().back(), rolta::ChannelClosedMessage());
-  Press(*rig, "急停");
-  QCOMPARE(boxes_.Shown().size(), std::size_t{2});
-  QCOMPARE(boxes_.Shown().back(), rolta::ChannelClosedMessage());
+  Press(rig->Buttons().execute);
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+  QCOMPARE(services_.boxes.Shown().back(), rolta::ChannelClosedMessage());
+  Press(rig->Buttons().emergencyStop);
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});
+  QCOMPARE(services_.boxes.Shown().back(), rolta::ChannelClosedMessage());
   QTest::qWait(100);
   QCOMPARE(rig.controller->ReceivedCount(), std::size_t{0});
 
   // Connecting again is a new session for the controller.
   QVERIFY(Connect(*rig));
   QVERIFY(QTest::qWaitFor([&] { return rig.controller->Counters().connects > connects; }, kWaitMs));
-  Press(*rig, "执行");
+  Press(rig->Buttons().execute);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QCOMPARE(rig.controller->ReceivedCommands().at(0).frame, kConstantSpeed50);
 }
 
 void ConsoleSimTest::exitSavesTheSelections() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   rig->SpeedList()->setCurrentIndex(2);  // "38.4K"
   Choose(*rig, kStopTest);
-  Press(*rig, "退出");
+  Press(rig->Buttons().exit);
   QVERIFY(!rig->Port().IsOpen());
   QVERIFY(!rig->isVisible());
   QCOMPARE(rig->result(), int(QDialog::Accepted));
@@ -514,11 +512,11 @@ void ConsoleSimTest::exitSavesTheSelections() {
 }
 
 void ConsoleSimTest::repeatLoopResendsStopUntilTheStopPosition() {
-  Rig rig;
+  Rig rig(services_.Host());
   QVERIFY(rig.Up());
   QVERIFY(Connect(*rig));
   Choose(*rig, kStopTest);
-  Press(*rig, "执行");
+  Press(rig->Buttons().execute);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
   QVERIFY(WaitForStatusType(*rig, 28));
   rig.controller->ClearReceived();
@@ -532,7 +530,7 @@ void ConsoleSimTest::repeatLoopResendsStopUntilTheStopPosition() {
     statusInLoop = StatusType(*rig);
     stopAt = Clock::now();
     Choose(*rig, kStopLoopTest);
-    rig->Button("执行")->click();
+    rig->Buttons().execute->click();
   });
   // Never hang here if the stop went unheard.
   QTimer::singleShot(4000, this, [&] {
@@ -542,7 +540,7 @@ void ConsoleSimTest::repeatLoopResendsStopUntilTheStopPosition() {
 
   Choose(*rig, kLoopTest);
   const Clock::time_point startedAt = Clock::now();
-  Press(*rig, "执行");  // returns when the loop ends
+  Press(rig->Buttons().execute);  // returns when the loop ends
   QVERIFY(!stoppedByGuard);
   QVERIFY(stopAt > startedAt);
   // Replies were received while the loop ran.

@@ -22,7 +22,7 @@
 using rolta::CommandInput;
 using rolta::CRoltaDlg;
 using rolta::MessageAnswer;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace sim = rolta::sim;
 
 namespace {
@@ -61,7 +61,7 @@ class EveryPositionTest : public QObject {
     qputenv("XDG_STATE_HOME", home_->path().toUtf8());
     sim::SimulatorOptions options = rolta::test::FastBench();
     options.timeScale = 20.0;
-    rig_ = std::make_unique<rolta::test::ConsoleRig>(options);
+    rig_ = std::make_unique<rolta::test::ConsoleRig>(services_.Host(), options);
     controller_ = rig_->controller.get();
     console_ = rig_->console.get();
     QVERIFY(rolta::test::Connect(*console_));
@@ -88,8 +88,8 @@ class EveryPositionTest : public QObject {
     QTest::qWait(60);
     controller_->ClearReceived();
 
-    ScriptedMessageBoxes boxes;
-    boxes.Answer(MessageAnswer::Cancel);  // the external programs' confirmation
+    services_.boxes = {};  // a fresh script for each position
+    services_.boxes.Answer(MessageAnswer::Cancel);  // the external programs' confirmation
     console.CommandList()->setCurrentIndex(position);
     for (const auto& [input, text] : kTypedValues) {
       if (console.Input(input)->isEnabled()) console.Edit(input)->setText(text);
@@ -99,7 +99,7 @@ class EveryPositionTest : public QObject {
       // Stop the loop from inside it, as the operator does with position 35.
       QTimer::singleShot(350, [&] { Execute(kStopLoop); });
     }
-    console.Button("执行")->click();
+    console.Buttons().execute->click();
     QVERIFY(console.Port().IsOpen());
 
     if (kSendsNothing.count(position)) {
@@ -116,25 +116,26 @@ class EveryPositionTest : public QObject {
   }
 
   void confirmingAnExternalProgramClosesTheChannel() {
-    ScriptedMessageBoxes boxes;
-    boxes.Answer(MessageAnswer::Ok);
+    services_.boxes = {};  // a fresh script for each position
+    services_.boxes.Answer(MessageAnswer::Ok);
     console_->CommandList()->setCurrentIndex(9);
-    console_->Button("执行")->click();
-    QCOMPARE(boxes.Shown().size(), std::size_t{1});
+    console_->Buttons().execute->click();
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
     QVERIFY(!console_->Port().IsOpen());
-    QVERIFY(console_->Button("设置")->isEnabled());
+    QVERIFY(console_->Buttons().connect->isEnabled());
     // The operator connects again afterwards.
-    console_->Button("设置")->click();
+    console_->Buttons().connect->click();
     QVERIFY(console_->Port().IsOpen());
   }
 
  private:
   void Execute(int position) {
     console_->CommandList()->setCurrentIndex(position);
-    console_->Button("执行")->click();
+    console_->Buttons().execute->click();
   }
 
   std::unique_ptr<QTemporaryDir> home_;
+  ScriptedServices services_;
   std::unique_ptr<rolta::test::ConsoleRig> rig_;
   sim::ControllerSimulator* controller_ = nullptr;
   CRoltaDlg* console_ = nullptr;

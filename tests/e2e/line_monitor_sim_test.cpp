@@ -27,7 +27,7 @@ using rolta::CLineMonitorDlg;
 using rolta::CRoltaDlg;
 using rolta::LineDirection;
 using rolta::MonitorRow;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace sim = rolta::sim;
 
 namespace {
@@ -35,7 +35,8 @@ namespace {
 using rolta::test::kWaitMs;
 
 struct Rig : rolta::test::ConsoleRig {
-  Rig() : ConsoleRig([] {
+  explicit Rig(rolta::HostServices services)
+      : ConsoleRig(services, [] {
             sim::SimulatorOptions options;
             options.periodMs = 20;
             return options;
@@ -72,7 +73,7 @@ class LineMonitorSimTest : public QObject {
   }
 
   void showsATestBothWaysThenTheFaultsAndSavesWhatItShows() {
-    Rig rig;
+    Rig rig(services_.Host());
     CRoltaDlg& console = *rig.console;
     QVERIFY(QTest::qWaitForWindowExposed(&console));
     CLineMonitorDlg* monitor = console.LineMonitorWindow();
@@ -85,11 +86,11 @@ class LineMonitorSimTest : public QObject {
     QCOMPARE(monitor->windowTitle(), QStringLiteral("通讯监视"));
 
     console.PortList()->setCurrentIndex(0);
-    QTest::mouseClick(console.Button("设置"), Qt::LeftButton);
+    QTest::mouseClick(console.Buttons().connect, Qt::LeftButton);
     QVERIFY(console.Port().IsOpen());
     console.CommandList()->setCurrentIndex(0);  // "恒速测试"
     console.Edit(rolta::CommandInput::ParamA)->setText(QStringLiteral("50"));
-    QTest::mouseClick(console.Button("执行"), Qt::LeftButton);
+    QTest::mouseClick(console.Buttons().execute, Qt::LeftButton);
 
     // The command out with its catalogue caption, the replies in with the readout fields.
     QVERIFY(WaitForRows(*monitor, [](const MonitorRow& r) { return r.direction == LineDirection::Sent; }));
@@ -126,9 +127,9 @@ class LineMonitorSimTest : public QObject {
     const int sentRows = monitor->Model().rowCount();
     QVERIFY(!monitor->SetFilter(0, QStringLiteral("0x1g")));
     QCOMPARE(monitor->Model().rowCount(), sentRows);
-    QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-    QVERIFY(boxes_.Shown().back().text.find("0x1g") != std::string::npos);
-    boxes_.Clear();
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+    QVERIFY(services_.boxes.Shown().back().text.find("0x1g") != std::string::npos);
+    services_.boxes.Clear();
     QVERIFY(monitor->SetFilter(0, QStringLiteral("0x10")));
     QVERIFY(monitor->FindNext(QStringLiteral("48 42")));
     QCOMPARE(monitor->View()->currentIndex().row(), 0);
@@ -148,9 +149,9 @@ class LineMonitorSimTest : public QObject {
     const auto records = rolta::ParseCsv(file.readAll().toStdString());
     QCOMPARE(static_cast<int>(records.size()), listed + 1);
     QCOMPARE(QString::fromStdString(records[1][5]), Cell(*monitor, 0, rolta::MonitorColumn::Bytes));
-    QVERIFY(boxes_.Shown().empty());
+    QVERIFY(services_.boxes.Shown().empty());
     QVERIFY(!monitor->SaveRows(dir.filePath(QStringLiteral("no/such/dir/x.csv")), false));
-    QCOMPARE(boxes_.Shown().size(), std::size_t{1});
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
 
     monitor->ClearRows();
     QCOMPARE(monitor->Model().rowCount(), 0);
@@ -159,28 +160,28 @@ class LineMonitorSimTest : public QObject {
     const auto seen = monitor->Monitor().Counters().framesReceived;
     QTest::qWait(200);
     QCOMPARE(monitor->Monitor().Counters().framesReceived, seen);
-    QTest::mouseClick(console.Button("关闭"), Qt::LeftButton);
+    QTest::mouseClick(console.Buttons().close, Qt::LeftButton);
   }
 
   void sendsATypedFrameAfterOneConfirmation() {
-    Rig rig;
+    Rig rig(services_.Host());
     CRoltaDlg& console = *rig.console;
     console.PortList()->setCurrentIndex(0);
-    QTest::mouseClick(console.Button("设置"), Qt::LeftButton);
+    QTest::mouseClick(console.Buttons().connect, Qt::LeftButton);
     CLineMonitorDlg* monitor = console.LineMonitorWindow();
     console.OnLineMonitor();
-    boxes_.Clear();
+    services_.boxes.Clear();
 
     QVERIFY(!monitor->SendLine(QStringLiteral("04 0")));  // refused, nothing sent
-    QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-    boxes_.Answer(rolta::MessageAnswer::Ok);
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+    services_.boxes.Answer(rolta::MessageAnswer::Ok);
     QTest::keyClicks(monitor->SendEdit(), QStringLiteral("04"));
     QTest::keyClick(monitor->SendEdit(), Qt::Key_Return);
     QVERIFY(rig.controller->WaitForReceived(1, 2s));
     QCOMPARE(rig.controller->ReceivedCommands()[0].frame, (std::vector<std::uint8_t>{0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE}));
-    QCOMPARE(boxes_.Shown().size(), std::size_t{2});  // the confirmation
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});  // the confirmation
     QVERIFY(monitor->SendLine(QStringLiteral("04")));
-    QCOMPARE(boxes_.Shown().size(), std::size_t{2});  // asked only once
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});  // asked only once
     // The version answer, decoded as the about box shows it.
     QVERIFY(WaitForRows(*monitor, [](const MonitorRow& r) { return r.direction == LineDirection::Received && r.code == 4; }));
     monitor->RefreshNow();
@@ -193,7 +194,7 @@ class LineMonitorSimTest : public QObject {
 
  private:
   QTemporaryDir configDir_;
-  ScriptedMessageBoxes boxes_;
+  ScriptedServices services_;
 };
 
 QTEST_MAIN(LineMonitorSimTest)

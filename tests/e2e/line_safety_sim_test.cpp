@@ -31,7 +31,7 @@ using rolta::CRoltaDlg;
 using rolta::IdentityLookup;
 using rolta::MessageAnswer;
 using rolta::test::FakeEnvironment;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace sim = rolta::sim;
 
 namespace rolta::test {
@@ -53,11 +53,11 @@ struct Rig {
   std::unique_ptr<FakeEnvironment> environment;
   std::unique_ptr<CRoltaDlg> console;
 
-  explicit Rig(sim::SimulatorOptions options) {
+  Rig(HostServices services, sim::SimulatorOptions options) {
     StartController(options);
     const std::string port = options.linkPath.empty() ? controller->SlavePath() : options.linkPath;
     environment = std::make_unique<FakeEnvironment>(std::vector<std::string>{port});
-    console = std::make_unique<CRoltaDlg>(*environment);
+    console = std::make_unique<CRoltaDlg>(*environment, services);
     console->show();
   }
   void StartController(sim::SimulatorOptions options) {
@@ -68,13 +68,13 @@ struct Rig {
 
   void Connect() {
     console->PortList()->setCurrentIndex(0);
-    console->Button("设置")->click();
+    console->Buttons().connect->click();
     QVERIFY(console->Port().IsOpen());
   }
   void Run(int position, CommandInput field = CommandInput::ParamA, const QString& text = {}) {
     console->CommandList()->setCurrentIndex(position);
     if (QLineEdit* edit = console->Edit(field); edit && !text.isNull()) edit->setText(text);
-    console->Button("执行")->click();
+    console->Buttons().execute->click();
   }
   QString Indicator() const { return console->LinkIndicatorLabel()->text(); }
   bool WaitIndicator(const QString& part, int ms = kWaitMs) const {
@@ -99,7 +99,7 @@ class LineSafetySimTest : public QObject {
     qputenv("XDG_CONFIG_HOME", configDir_.path().toUtf8());
     qputenv("XDG_STATE_HOME", configDir_.path().toUtf8());
   }
-  void init() { boxes_.Clear(); }
+  void init() { services_.boxes.Clear(); }
 
   void lostLineIsReportedAndTheSamePortReconnects();
   void everyCommandShowsWhatBecameOfIt();
@@ -108,12 +108,12 @@ class LineSafetySimTest : public QObject {
  private:
   QTemporaryDir configDir_;
   QTemporaryDir linkDir_;
-  ScriptedMessageBoxes boxes_;
+  ScriptedServices services_;
 };
 
 void LineSafetySimTest::lostLineIsReportedAndTheSamePortReconnects() {
   const std::string link = QDir(linkDir_.path()).filePath(QStringLiteral("ttyLost")).toStdString();
-  Rig rig(Bench(link));
+  Rig rig(services_.Host(), Bench(link));
   rig.Connect();
   rig.Run(0, CommandInput::ParamA, QStringLiteral("50"));
   QVERIFY(rig.WaitIndicator(QStringLiteral("接收中")));
@@ -124,11 +124,11 @@ void LineSafetySimTest::lostLineIsReportedAndTheSamePortReconnects() {
   QVERIFY(QTest::qWaitFor([&] { return !rig->Port().IsOpen(); }, 1000));
   QVERIFY(rig.WaitIndicator(QString::fromStdString("通讯中断: " + link), 1000));
   QVERIFY(rig.ReadoutsStale());
-  QVERIFY(rig->Button("设置")->isEnabled());
-  QCOMPARE(boxes_.Shown().back(), LineLostMessage(IdentityLookup(), link));
-  rig->Button("急停")->click();
-  QCOMPARE(boxes_.Shown().back(), EmergencyStopNotSentMessage(IdentityLookup(), link));
-  QCOMPARE(boxes_.Shown().back().icon, MessageIcon::Stop);
+  QVERIFY(rig->Buttons().connect->isEnabled());
+  QCOMPARE(services_.boxes.Shown().back(), LineLostMessage(IdentityLookup(), link));
+  rig->Buttons().emergencyStop->click();
+  QCOMPARE(services_.boxes.Shown().back(), EmergencyStopNotSentMessage(IdentityLookup(), link));
+  QCOMPARE(services_.boxes.Shown().back().icon, MessageIcon::Stop);
 
   // A new controller on the same path: "设置" connects it.
   rig.StartController(Bench(link));
@@ -140,15 +140,15 @@ void LineSafetySimTest::lostLineIsReportedAndTheSamePortReconnects() {
   // With "自动重连" the console takes the port again by itself, without a box.
   rig->AutoReconnectBox()->setChecked(true);
   QVERIFY(LoadSafetySettings(SafetySettingsPath()).autoReconnect);
-  const std::size_t boxes = boxes_.Shown().size();
+  const std::size_t boxes = services_.boxes.Shown().size();
   rig.controller->Stop();
   QVERIFY(rig.WaitIndicator(QStringLiteral("等待自动重连"), 1000));
   QTest::qWait(1200);  // the port is missing: attempts fail quietly
   QVERIFY(!rig->Port().IsOpen());
   rig.StartController(Bench(link));
   QVERIFY(QTest::qWaitFor([&] { return rig->Port().IsOpen(); }, kWaitMs));
-  QVERIFY(!rig->Button("设置")->isEnabled());
-  QCOMPARE(boxes_.Shown().size(), boxes);
+  QVERIFY(!rig->Buttons().connect->isEnabled());
+  QCOMPARE(services_.boxes.Shown().size(), boxes);
   QVERIFY2(!rig.Indicator().contains(QStringLiteral("已应答")), qPrintable(rig.Indicator()));
   rig.Run(14);
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
@@ -169,23 +169,23 @@ void LineSafetySimTest::everyCommandShowsWhatBecameOfIt() {
       {"bad checksums", {sim::SimFault::BadChecksum}, "收到数据但无有效帧", "恒速测试: 无应答"},
   };
   for (const Row& row : rows) {
-    boxes_.Clear();
-    Rig rig(Bench({}, row.faults));
+    services_.boxes.Clear();
+    Rig rig(services_.Host(), Bench({}, row.faults));
     rig.Connect();
     QVERIFY2(rig.Indicator().contains(QStringLiteral("已连接, 无数据")), row.name);
     rig.Run(0, CommandInput::ParamA, QStringLiteral("50"));
     QVERIFY2(rig.WaitIndicator(QString::fromUtf8(row.ackText)), qPrintable(rig.Indicator()));
     QVERIFY2(rig.WaitIndicator(QString::fromUtf8(row.linkText)), qPrintable(rig.Indicator()));
-    QVERIFY2(boxes_.Shown().empty(), row.name);
+    QVERIFY2(services_.boxes.Shown().empty(), row.name);
   }
 
   // An emergency stop nobody answers: the stop box points to the hardware stop.
-  Rig rig(Bench({}, {sim::SimFault::Silence}));
+  Rig rig(services_.Host(), Bench({}, {sim::SimFault::Silence}));
   rig.Connect();
-  rig->Button("急停")->click();
+  rig->Buttons().emergencyStop->click();
   QVERIFY(rig.controller->WaitForReceived(1, 2s));
-  QVERIFY(QTest::qWaitFor([&] { return !boxes_.Shown().empty(); }, 2000));
-  QCOMPARE(boxes_.Shown().back(), EmergencyStopUnconfirmedMessage(IdentityLookup(), false));
+  QVERIFY(QTest::qWaitFor([&] { return !services_.boxes.Shown().empty(); }, 2000));
+  QCOMPARE(services_.boxes.Shown().back(), EmergencyStopUnconfirmedMessage(IdentityLookup(), false));
   QVERIFY(rig.Indicator().contains(QStringLiteral("急停: 无应答")));
 }
 
@@ -214,14 +214,14 @@ void LineSafetySimTest::typedValuesAreCheckedBeforeAnythingIsSent() {
       {8, CommandInput::ParamM, "5abc", Refused},
       {8, CommandInput::StartSpeed, "300", Declined},
   };
-  Rig rig(Bench());
+  Rig rig(services_.Host(), Bench());
   rig.Connect();
   for (const Row& row : rows) {
     const QString name = QStringLiteral("%1 %2").arg(row.position).arg(QString::fromUtf8(row.text));
-    boxes_.Clear();
+    services_.boxes.Clear();
     rig.controller->ClearReceived();
     for (const InputFieldInfo& field : InputFields()) rig->Edit(field.input)->clear();
-    if (row.outcome == Declined) boxes_.Answer(MessageAnswer::Cancel);
+    if (row.outcome == Declined) services_.boxes.Answer(MessageAnswer::Cancel);
     rig.Run(row.position, row.field, QString::fromUtf8(row.text));
 
     if (row.outcome == Sent || row.outcome == ConfirmedSent) {
@@ -231,13 +231,13 @@ void LineSafetySimTest::typedValuesAreCheckedBeforeAnythingIsSent() {
       const std::size_t at = row.position == 8 ? 6 : 7;
       const std::size_t offset = row.field == CommandInput::ParamM ? at + 8 : at;
       QCOMPARE(GetFloat32LE(frame.data() + offset), TextToFloat(row.text));
-      QCOMPARE(boxes_.Shown().size(), std::size_t(row.outcome == ConfirmedSent ? 1 : 0));
+      QCOMPARE(services_.boxes.Shown().size(), std::size_t(row.outcome == ConfirmedSent ? 1 : 0));
       continue;
     }
     QTest::qWait(100);
     QVERIFY2(rig.controller->ReceivedCount() == 0, qPrintable(name));
-    QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-    const QString text = QString::fromStdString(boxes_.Shown().back().text);
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+    const QString text = QString::fromStdString(services_.boxes.Shown().back().text);
     QVERIFY2(text.contains(QString::fromUtf8(InputFieldOf(row.field)->label)), qPrintable(text));
     QCOMPARE(rig->focusWidget(), static_cast<QWidget*>(rig->Edit(row.field)));
   }

@@ -31,8 +31,7 @@ using rolta::CommandInput;
 using rolta::ControllerStatus;
 using rolta::CRoltaDlg;
 using rolta::test::FakeEnvironment;
-using rolta::test::ScriptedKeys;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace sim = rolta::sim;
 
 namespace {
@@ -40,13 +39,14 @@ namespace {
 constexpr int kWaitMs = 8000;
 
 struct Rig : rolta::test::ConsoleRig {
+  using ConsoleRig::ConsoleRig;
   rolta::CRecordControl& Recorder() const { return *console->Recorder(); }
 };
 
 void Run(CRoltaDlg& console, int position, CommandInput input, const char* value) {
   console.CommandList()->setCurrentIndex(position);
   console.Edit(input)->setText(QString::fromUtf8(value));
-  QTest::mouseClick(console.Button("执行"), Qt::LeftButton);
+  QTest::mouseClick(console.Buttons().execute, Qt::LeftButton);
 }
 
 rolta::RecordParseResult ReadBack(const std::filesystem::path& file) {
@@ -68,8 +68,7 @@ class RecordSimTest : public QObject {
  private:
   QTemporaryDir configDir_;
   QTemporaryDir records_;
-  ScriptedMessageBoxes boxes_;
-  ScriptedKeys keys_;
+  ScriptedServices services_;
 };
 
 void RecordSimTest::initTestCase() {
@@ -79,10 +78,10 @@ void RecordSimTest::initTestCase() {
 }
 
 void RecordSimTest::constantSpeedIsRecordedFrameForFrameAndReplayed() {
-  boxes_.Clear();
-  Rig rig;
+  services_.boxes.Clear();
+  Rig rig(services_.Host());
   QVERIFY(QTest::qWaitForWindowExposed(rig.console.get()));
-  QTest::mouseClick(rig->Button("设置"), Qt::LeftButton);
+  QTest::mouseClick(rig->Buttons().connect, Qt::LeftButton);
   QVERIFY(rig->Port().IsOpen());
 
   // The "记录" button records to ~/rolta-records under a time-stamped name;
@@ -137,15 +136,16 @@ void RecordSimTest::constantSpeedIsRecordedFrameForFrameAndReplayed() {
   const std::string damagedPath = (file.parent_path() / "damaged.csv").string();
   std::ofstream(damagedPath, std::ios::binary) << damaged;
   QVERIFY(!trend->OpenRecording(QString::fromStdString(damagedPath)));
-  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-  QVERIFY2(boxes_.Shown()[0].text.find(": 行 5: ") != std::string::npos, boxes_.Shown()[0].text.c_str());
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+  const std::string& shown = services_.boxes.Shown()[0].text;
+  QVERIFY2(shown.find(": 行 5: ") != std::string::npos, shown.c_str());
 }
 
 void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
-  boxes_.Clear();
-  Rig rig;
+  services_.boxes.Clear();
+  Rig rig(services_.Host());
   QVERIFY(QTest::qWaitForWindowExposed(rig.console.get()));
-  QTest::mouseClick(rig->Button("设置"), Qt::LeftButton);
+  QTest::mouseClick(rig->Buttons().connect, Qt::LeftButton);
   rig.Recorder().OpenTrendWindow();
   rolta::CTrendDlg* trend = rig.Recorder().TrendWindow();
   QVERIFY(trend);
@@ -158,7 +158,7 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
   rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));
   rig->Edit(CommandInput::ParamM)->setText(QStringLiteral("5"));
-  QTest::mouseClick(rig->Button("执行"), Qt::LeftButton);
+  QTest::mouseClick(rig->Buttons().execute, Qt::LeftButton);
   QVERIFY(QTest::qWaitFor([&] { return trend->CoastText().contains(QStringLiteral("滑行时间")); }, kWaitMs));
   QVERIFY(QTest::qWaitFor([&] { return !trend->CoastText().contains(QStringLiteral("滑行中")); }, 30000));
   QVERIFY2(trend->CoastText().contains(QStringLiteral("(100.0 → 10.0 km/h)")), qPrintable(trend->CoastText()));
@@ -189,7 +189,7 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   QVERIFY(trend->ExportPng(png));
   QImage image(png);
   QVERIFY(!image.isNull() && image.width() > 400);
-  QVERIFY(boxes_.Shown().empty());
+  QVERIFY(services_.boxes.Shown().empty());
 
   // The analysis of that coast-down: refused without a mass, then fitted
   // over its 10 km/h bands and exported. (Its curve is the rollers' losses
@@ -199,8 +199,8 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
   QVERIFY(analysis && analysis->isVisible());
   analysis->SetMass(0);
   QVERIFY(!analysis->Analyse());
-  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-  QCOMPARE(boxes_.Shown()[0].text, std::string("等效质量必须是正数"));
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+  QCOMPARE(services_.boxes.Shown()[0].text, std::string("等效质量必须是正数"));
   analysis->SetMass(90.7);
   QVERIFY(analysis->Analyse());
   QVERIFY(analysis->Result()->bands.size() >= 4);
@@ -215,23 +215,23 @@ void RecordSimTest::coastDownIsMarkedInTheTrendWindowAndExported() {
 }
 
 void RecordSimTest::failingDisksStopTheRecordingWithAMessageAndTheConsoleRuns() {
-  boxes_.Clear();
-  Rig rig;
+  services_.boxes.Clear();
+  Rig rig(services_.Host());
   QVERIFY(QTest::qWaitForWindowExposed(rig.console.get()));
-  QTest::mouseClick(rig->Button("设置"), Qt::LeftButton);
+  QTest::mouseClick(rig->Buttons().connect, Qt::LeftButton);
   Run(*rig, 0, CommandInput::ParamA, "30");
 
   // A folder that cannot be made: the message, and no recording.
   rig.Recorder().SetRecordFolder("/proc/rolta-records");
   QVERIFY(!rig.Recorder().StartRecording());
-  QCOMPARE(boxes_.Shown().size(), std::size_t{1});
-  QVERIFY(boxes_.Shown()[0].text.find("无法建立记录文件夹") != std::string::npos);
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+  QVERIFY(services_.boxes.Shown()[0].text.find("无法建立记录文件夹") != std::string::npos);
   QVERIFY(!rig.Recorder().Recording());
 
   // A full disk: the first write fails, the recording stops with the message.
   QVERIFY(rig.Recorder().StartRecording("/dev/full"));
-  QVERIFY(QTest::qWaitFor([&] { return boxes_.Shown().size() == 2; }, kWaitMs));
-  QVERIFY(boxes_.Shown()[1].text.find("记录文件写入失败") != std::string::npos);
+  QVERIFY(QTest::qWaitFor([&] { return services_.boxes.Shown().size() == 2; }, kWaitMs));
+  QVERIFY(services_.boxes.Shown()[1].text.find("记录文件写入失败") != std::string::npos);
   QVERIFY(!rig.Recorder().Recording());
   QVERIFY(!rig.Recorder().RecordButton()->isChecked());
   QCOMPARE(rig.Recorder().Indicator()->text(), QStringLiteral("未记录"));
@@ -245,7 +245,7 @@ void RecordSimTest::failingDisksStopTheRecordingWithAMessageAndTheConsoleRuns() 
   rig.Recorder().StopRecording();
   QVERIFY(QTest::qWaitFor([&] { return rig.Recorder().LastRecordingFinished(); }, kWaitMs));
   QVERIFY(!ReadBack(rig.Recorder().LastFile()).recording.rows.empty());
-  QCOMPARE(boxes_.Shown().size(), std::size_t{2});
+  QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});
 }
 
 QTEST_MAIN(RecordSimTest)

@@ -31,7 +31,7 @@ class TrendHistorySimTest : public QObject {
  private:
   QTemporaryDir configDir_;
   QTemporaryDir home_;
-  rolta::test::ScriptedMessageBoxes boxes_;
+  rolta::test::ScriptedServices services_;
 };
 
 void TrendHistorySimTest::initTestCase() {
@@ -46,7 +46,7 @@ void TrendHistorySimTest::aTrendWindowOpenedAfterTheCoastDownShowsAndAnalysesIt(
   // 1500 kg decelerates as 75 kg would, and the coast-down takes seconds.
   options.timeScale = 20;
   options.roadLoad = {.f0N = 120, .f1 = 0.8, .f2 = 0.035, .massKg = 1500, .speedNoiseKmh = 0.05};
-  rolta::test::ConsoleRig rig(options);
+  rolta::test::ConsoleRig rig(services_.Host(), options);
   QVERIFY(QTest::qWaitForWindowExposed(rig.console.get()));
   QVERIFY(rolta::test::Connect(*rig));
   rolta::CRecordControl& recorder = *rig->Recorder();
@@ -62,7 +62,7 @@ void TrendHistorySimTest::aTrendWindowOpenedAfterTheCoastDownShowsAndAnalysesIt(
   rig->CommandList()->setCurrentIndex(12);  // "空载滑行"
   rig->Edit(CommandInput::StartSpeed)->setText(QStringLiteral("100"));
   rig->Edit(CommandInput::EndSpeed)->setText(QStringLiteral("10"));
-  QTest::mouseClick(rig->Button("执行"), Qt::LeftButton);
+  QTest::mouseClick(rig->Buttons().execute, Qt::LeftButton);
   // Ended: the session decoded the end speed and then nothing for a second
   // (the line's last frame is held until the line stays quiet).
   const rolta::FrameHistory& history = rig->Session().History();
@@ -96,7 +96,7 @@ void TrendHistorySimTest::aTrendWindowOpenedAfterTheCoastDownShowsAndAnalysesIt(
   QVERIFY(analysis && analysis->isVisible());
   QCOMPARE(analysis->MassText(), QStringLiteral("75"));
   QVERIFY2(analysis->Result().has_value(), qPrintable(analysis->ResultText()));
-  QVERIFY(boxes_.Shown().empty());
+  QVERIFY(services_.boxes.Shown().empty());
   const rolta::RoadLoad truth{120, 0.8, 0.035};
   const double range = truth.ForceN(100) - truth.ForceN(20);
   for (double v = 20; v <= 100; v += 10) {

@@ -15,7 +15,7 @@
 #include "scripted_services.h"
 
 using namespace rolta;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 namespace sim = rolta::sim;
 
 class UpgradeSimTest : public QObject {
@@ -23,8 +23,8 @@ class UpgradeSimTest : public QObject {
 
  private slots:
   void romArrivesAtTheSimulatorByteForByte() {
-    ScriptedMessageBoxes boxes;
-    rolta::test::ConsoleRig rig(sim::SimulatorOptions{});
+    ScriptedServices services;
+    rolta::test::ConsoleRig rig(services.Host(), sim::SimulatorOptions{});
     QVERIFY(rig.Up());
     sim::ControllerSimulator& controller = *rig.controller;
     CRoltaDlg* console = rig.console.get();
@@ -43,23 +43,23 @@ class UpgradeSimTest : public QObject {
     };
     QProgressBar* bar = console->Progress();
     bool barShownDuringUpgrade = false;
-    boxes.OnShow([&](const MessageRequest&) { barShownDuringUpgrade = bar->isVisible(); });
+    services.boxes.OnShow([&](const MessageRequest&) { barShownDuringUpgrade = bar->isVisible(); });
 
-    console->Button("升级")->click();
+    console->Buttons().upgrade->click();
 
     QCOMPARE(filter, std::string("QRX5000 files(*.ROM)"));
-    QCOMPARE(boxes.Shown().size(), std::size_t{2});
-    QCOMPARE(QString::fromStdString(boxes.Shown()[1].text), QStringLiteral("更新成功"));
+    QCOMPARE(services.boxes.Shown().size(), std::size_t{2});
+    QCOMPARE(QString::fromStdString(services.boxes.Shown()[1].text), QStringLiteral("更新成功"));
     QVERIFY(barShownDuringUpgrade);
     QVERIFY(bar->isHidden());
     QCOMPARE(bar->value(), 101);
-    QVERIFY(console->Button("升级")->isEnabled());
+    QVERIFY(console->Buttons().upgrade->isEnabled());
     QVERIFY(controller.FirmwareComplete());
     const std::vector<std::uint8_t> image = controller.FirmwareImage();
     QCOMPARE(image.size(), bytes.size());
     QVERIFY(std::equal(image.begin(), image.end(), reinterpret_cast<const std::uint8_t*>(bytes.data())));
     QVERIFY(!controller.InUpgradeProgram());
-    console->Button("关闭")->click();
+    console->Buttons().close->click();
   }
 };
 

@@ -10,7 +10,6 @@
 #include <QtTest>
 
 #include "calib/ui/calib_tab.h"
-#include "env/ui/qt_services.h"
 #include "marking_lookup.h"
 #include "memory_channel.h"
 #include "scripted_services.h"
@@ -66,20 +65,16 @@ class CalibTabTest : public QObject {
 
  private slots:
   void init() {
-    InstallMessageBoxService(&messages_);
     stabDir_ = std::make_unique<QTemporaryDir>();
     channel_ = std::make_unique<test::MemoryChannel>();
     exchange_ = std::make_unique<CalibExchange>(*channel_, pump_, profile_,
                                                 std::filesystem::path(stabDir_->path().toStdString()) / "stab.qrx");
   }
-  void cleanup() {
-    exchange_.reset();
-    InstallMessageBoxService(nullptr);
-  }
+  void cleanup() { exchange_.reset(); }
 
   void startsHiddenWithTranslatedCaptions() {
     test::MarkingLookup lookup;
-    CCalibTab tab(*exchange_, lookup);
+    CCalibTab tab(*exchange_, lookup, messages_);
     QVERIFY(tab.isHidden() && tab.windowTitle().trimmed().isEmpty());
     QCOMPARE(tab.Grid()->rowCount(), CCalibTab::kStartupDataRows);
     // Captions are looked up when set, and once more by the control translation.
@@ -107,7 +102,7 @@ class CalibTabTest : public QObject {
     QFETCH(QString, first1);
     QFETCH(QString, second1);
     IdentityLookup lookup;
-    CCalibTab tab(*exchange_, lookup);
+    CCalibTab tab(*exchange_, lookup, messages_);
     ReceiveVarTable(*exchange_, static_cast<std::int16_t>(count), sign);
     tab.show();
     QCOMPARE(tab.Grid()->rowCount(), CCalibTab::kDataRows);
@@ -138,7 +133,7 @@ class CalibTabTest : public QObject {
 
   void editsAreReplacedWhenAReplyArrives() {
     IdentityLookup lookup;
-    CCalibTab tab(*exchange_, lookup);
+    CCalibTab tab(*exchange_, lookup, messages_);
     tab.show();
     tab.Grid()->item(1, 1)->setText(QStringLiteral("99"));
     tab.Grid()->item(9, 2)->setText(QStringLiteral("42"));
@@ -161,7 +156,7 @@ class CalibTabTest : public QObject {
 
   void tableAdjustmentTogglesTheStretchFlag() {
     IdentityLookup lookup;
-    CCalibTab tab(*exchange_, lookup);
+    CCalibTab tab(*exchange_, lookup, messages_);
     tab.show();
     QTableWidget& grid = *tab.Grid();
     tab.AdjustButton()->click();
@@ -186,7 +181,7 @@ class CalibTabTest : public QObject {
 
   void buttonsSendTheirFramesAndExitHides() {
     IdentityLookup lookup;
-    CCalibTab tab(*exchange_, lookup);
+    CCalibTab tab(*exchange_, lookup, messages_);
     tab.show();
     tab.FetchButton(CalibChannel::Speed)->click();
     tab.FetchButton(CalibChannel::Variable)->click();
@@ -212,11 +207,11 @@ class CalibTabTest : public QObject {
     QPixmap red(40, 30);
     red.fill(Qt::red);
     QVERIFY(red.save(path));
-    CCalibTab withFile(*exchange_, lookup, path.toStdString());
+    CCalibTab withFile(*exchange_, lookup, messages_, path.toStdString());
     const QImage shown = withFile.Picture()->pixmap().toImage();
     QCOMPARE(shown.size(), withFile.Picture()->size());
     QCOMPARE(shown.pixelColor(5, 5), QColor(Qt::red));
-    CCalibTab missing(*exchange_, lookup, stabDir_->filePath("none.png").toStdString());
+    CCalibTab missing(*exchange_, lookup, messages_, stabDir_->filePath("none.png").toStdString());
     QVERIFY(!missing.Picture()->pixmap().isNull());
     QVERIFY(missing.Picture()->pixmap().toImage().pixelColor(5, 5) != QColor(Qt::red));
   }

@@ -25,7 +25,6 @@
 using namespace rolta;
 using rolta::test::FakeEnvironment;
 using rolta::test::MarkingLookup;
-using rolta::test::ScriptedMessageBoxes;
 
 namespace {
 
@@ -58,11 +57,12 @@ class ConsoleWindowTest : public QObject {
     configDir_ = std::make_unique<QTemporaryDir>();
     qputenv("XDG_CONFIG_HOME", configDir_->path().toUtf8());
     settingsPath_ = std::filesystem::path(configDir_->path().toStdString()) / "QRX5000B.CFG";
+    services_.boxes = {};
   }
 
   void withoutSettingsFileTheDefaultsAreSelected() {
     FakeEnvironment environment(PortNames(6));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     QCOMPARE(console.PortList()->currentIndex(), 0);
     QCOMPARE(console.SpeedList()->currentText(), QStringLiteral("115.2K"));
     QCOMPARE(console.CommandList()->currentIndex(), 26);
@@ -73,7 +73,7 @@ class ConsoleWindowTest : public QObject {
   void outOfRangeValuesAreReplacedAndAFarSpeedSelectsNothing() {
     WriteSettingsFile(settingsPath_, {-1, 7, 5000});
     FakeEnvironment environment(PortNames(6));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     QCOMPARE(console.PortList()->currentIndex(), 4);
     QCOMPARE(console.SpeedList()->currentIndex(), -1);
     QCOMPARE(console.CommandList()->currentIndex(), 26);
@@ -83,17 +83,17 @@ class ConsoleWindowTest : public QObject {
     WriteSettingsFile(settingsPath_, {0, 7, 26});
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
-    console.Button("设置")->click();
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().connect->click();
     QVERIFY(console.Port().IsOpen());
     QCOMPARE(console.Port().BaudRate(), 115200u);
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
   }
 
   void restoredCommandEnablesItsInputsAtOnce() {
     WriteSettingsFile(settingsPath_, {2, 0, 8});
     FakeEnvironment environment(PortNames(3));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     QCOMPARE(console.PortList()->currentIndex(), 2);
     QCOMPARE(console.SpeedList()->currentText(), QStringLiteral("9.6K"));
     QCOMPARE(console.CommandList()->currentIndex(), 8);
@@ -108,22 +108,21 @@ class ConsoleWindowTest : public QObject {
     WriteSettingsFile(settingsPath_, {0, 4, 8});
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     QCOMPARE(console.Settings().commandIndex, 8);
     // A closed channel leaves it as it is.
-    ScriptedMessageBoxes boxes;
     console.CommandList()->setCurrentIndex(14);
-    console.Button("执行")->click();
+    console.Buttons().execute->click();
     QCOMPARE(console.Settings().commandIndex, 8);
-    console.Button("设置")->click();
-    console.Button("执行")->click();
+    console.Buttons().connect->click();
+    console.Buttons().execute->click();
     QCOMPARE(console.Settings().commandIndex, 14);
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
   }
 
   void selectingACommandEnablesExactlyItsInputs() {
     FakeEnvironment environment(PortNames(1));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     console.CommandList()->setCurrentIndex(29);
     for (int i = 0; i < 4; ++i) QVERIFY(console.Flywheel(i)->isEnabled());
     QCOMPARE(EnabledInputs(console).count(true), 4);
@@ -137,9 +136,9 @@ class ConsoleWindowTest : public QObject {
   void exitWithAnEmptyPortListStoresMinusOneAndTheNextStartTakesFour() {
     {
       FakeEnvironment environment;
-      CRoltaDlg console(environment);
+      CRoltaDlg console(environment, services_.Host());
       QCOMPARE(console.PortList()->currentIndex(), -1);
-      console.Button("退出")->click();
+      console.Buttons().exit->click();
     }
     const auto stored = LoadSettings(settingsPath_);
     QVERIFY(stored.has_value());
@@ -149,22 +148,22 @@ class ConsoleWindowTest : public QObject {
     QCOMPARE(bytes.size(), std::size_t{12});
     QCOMPARE(bytes[0], 0xFF);
     FakeEnvironment sixPorts(PortNames(6));
-    CRoltaDlg next(sixPorts);
+    CRoltaDlg next(sixPorts, services_.Host());
     QCOMPARE(next.PortList()->currentIndex(), 4);
   }
 
   void exitSavesTheSelectionsAndTheNextStartRestoresThem() {
     {
       FakeEnvironment environment(PortNames(4));
-      CRoltaDlg console(environment);
+      CRoltaDlg console(environment, services_.Host());
       console.PortList()->setCurrentIndex(3);
       console.SpeedList()->setCurrentIndex(1);
       console.CommandList()->setCurrentIndex(14);
-      console.Button("退出")->click();
+      console.Buttons().exit->click();
       QCOMPARE(console.result(), int(QDialog::Accepted));
     }
     FakeEnvironment environment(PortNames(4));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     QCOMPARE(console.PortList()->currentIndex(), 3);
     QCOMPARE(console.SpeedList()->currentIndex(), 1);
     QCOMPARE(console.CommandList()->currentIndex(), 14);
@@ -173,57 +172,55 @@ class ConsoleWindowTest : public QObject {
   void anUnwritableSettingsFileIsSilentlyNotSaved() {
     std::filesystem::create_directory(settingsPath_);  // a folder where the file should be
     FakeEnvironment environment(PortNames(2));
-    ScriptedMessageBoxes boxes;
-    CRoltaDlg console(environment);
-    console.Button("退出")->click();
-    QVERIFY(boxes.Shown().empty());
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().exit->click();
+    QVERIFY(services_.boxes.Shown().empty());
     QVERIFY(std::filesystem::is_directory(settingsPath_));
   }
 
   void connectOpensThePortAndDisablesSetupCloseReenablesIt() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
-    QVERIFY(console.Button("设置")->isEnabled());
-    console.Button("设置")->click();
+    CRoltaDlg console(environment, services_.Host());
+    QVERIFY(console.Buttons().connect->isEnabled());
+    console.Buttons().connect->click();
     QVERIFY(console.Port().IsOpen());
-    QVERIFY(!console.Button("设置")->isEnabled());
+    QVERIFY(!console.Buttons().connect->isEnabled());
     QCOMPARE(console.Port().BaudRate(), 115200u);
     // Nothing is sent on connect.
     QVERIFY(pty.ReceiveFor(std::chrono::milliseconds(100)).empty());
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
     QVERIFY(!console.Port().IsOpen());
-    QVERIFY(console.Button("设置")->isEnabled());
+    QVERIFY(console.Buttons().connect->isEnabled());
     // "关闭" on a closed channel only re-enables "设置".
-    console.Button("关闭")->click();
-    QVERIFY(console.Button("设置")->isEnabled());
+    console.Buttons().close->click();
+    QVERIFY(console.Buttons().connect->isEnabled());
   }
 
   void aFailedOpenNamesThePortAndLaterActionsReportTheClosedChannel() {
     FakeEnvironment environment({"/nonexistent/ttyNOTHERE"});
-    ScriptedMessageBoxes boxes;
-    CRoltaDlg console(environment);
-    console.Button("设置")->click();
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().connect->click();
     QVERIFY(!console.Port().IsOpen());
-    QVERIFY(!console.Button("设置")->isEnabled());
-    QCOMPARE(boxes.Shown().size(), std::size_t{1});
-    QCOMPARE(boxes.Shown()[0].text, std::string("无法打开通讯口 /nonexistent/ttyNOTHERE\n"
-                                                "设备不存在: 请检查串口线或USB转换器是否插好"));
-    QCOMPARE(boxes.Shown()[0].icon, MessageIcon::Stop);
-    boxes.Clear();
-    console.Button("执行")->click();
-    QCOMPARE(boxes.Shown().size(), std::size_t{1});
-    QCOMPARE(boxes.Shown()[0], ChannelClosedMessage());
-    console.Button("急停")->click();
-    QCOMPARE(boxes.Shown().size(), std::size_t{2});
-    QCOMPARE(boxes.Shown()[1].text, std::string("通讯口未打开!"));
+    QVERIFY(!console.Buttons().connect->isEnabled());
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+    QCOMPARE(services_.boxes.Shown()[0].text, std::string("无法打开通讯口 /nonexistent/ttyNOTHERE\n"
+                                                          "设备不存在: 请检查串口线或USB转换器是否插好"));
+    QCOMPARE(services_.boxes.Shown()[0].icon, MessageIcon::Stop);
+    services_.boxes.Clear();
+    console.Buttons().execute->click();
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{1});
+    QCOMPARE(services_.boxes.Shown()[0], ChannelClosedMessage());
+    console.Buttons().emergencyStop->click();
+    QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});
+    QCOMPARE(services_.boxes.Shown()[1].text, std::string("通讯口未打开!"));
   }
 
   void receivedBytesReachTheStatusLine() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
-    console.Button("设置")->click();
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().connect->click();
     // Type 16, V2 = 12.5, Numth 7.
     std::uint8_t frame[24] = {0x55, 0xAA, 16, 0};
     const float speed = 12.5f;
@@ -233,17 +230,17 @@ class ConsoleWindowTest : public QObject {
     QVERIFY(pty.Send(std::span<const std::uint8_t>(frame)));
     QTRY_COMPARE(console.StatusText()->text(), QStringLiteral("Numth: 7 16"));
     QCOMPARE(QString::fromStdString(console.Readouts()[0].display->text()), QStringLiteral("12.50"));
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
   }
 
   void groupAndButtonTextsAreTranslatedLabelsAndTooltipsAreNot() {
     MarkingLookup marking;
     FakeEnvironment environment(PortNames(1), &marking);
-    CRoltaDlg console(environment);
-    QCOMPARE(console.Button("设置")->text(), QStringLiteral("<设置>"));
-    QCOMPARE(console.Button("设置")->toolTip(), QStringLiteral("启动通讯"));
-    QCOMPARE(console.Button("退出")->toolTip(), QStringLiteral("退出ROLTA"));
-    QCOMPARE(console.Button("执行")->toolTip(), QStringLiteral("执行当前指令"));
+    CRoltaDlg console(environment, services_.Host());
+    QCOMPARE(console.Buttons().connect->text(), QStringLiteral("<设置>"));
+    QCOMPARE(console.Buttons().connect->toolTip(), QStringLiteral("启动通讯"));
+    QCOMPARE(console.Buttons().exit->toolTip(), QStringLiteral("退出ROLTA"));
+    QCOMPARE(console.Buttons().execute->toolTip(), QStringLiteral("执行当前指令"));
     QStringList groups;
     for (QGroupBox* box : console.findChildren<QGroupBox*>()) groups << box->title();
     for (const char* title : {"速度", "力矩", "电压", "里程", "控制参数", "通讯设置", "指令区", "滑行参数", "工具"}) {
@@ -261,7 +258,7 @@ class ConsoleWindowTest : public QObject {
 
   void startStateOfDisplaysProgressAndCommandList() {
     FakeEnvironment environment(PortNames(1));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     for (const auto& readout : console.Readouts()) QCOMPARE(readout.display->text(), std::string("0"));
     QVERIFY(console.Progress()->isHidden());
     QVERIFY(!console.Progress()->isEnabled());
@@ -278,20 +275,20 @@ class ConsoleWindowTest : public QObject {
 
   void escapeAndCloseRequestsAreIgnored() {
     FakeEnvironment environment(PortNames(1));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
     QTest::keyClick(&console, Qt::Key_Escape);
     QVERIFY(console.isVisible());
     QVERIFY(!console.close());
     QVERIFY(console.isVisible());
-    console.Button("退出")->click();
+    console.Buttons().exit->click();
     QVERIFY(!console.isVisible());
   }
 
   void draggingTheBackgroundMovesTheWindow() {
     FakeEnvironment environment(PortNames(1));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
     console.move(100, 100);
@@ -305,13 +302,13 @@ class ConsoleWindowTest : public QObject {
     QApplication::sendEvent(&console, &move);
     QTest::mouseRelease(&console, Qt::LeftButton, {}, grip + QPoint(40, 25));
     QTRY_COMPARE(console.pos(), QPoint(140, 125));
-    console.Button("退出")->click();
+    console.Buttons().exit->click();
   }
 
   void aboutBoxShowsTheVersionLineAndTheControllerPlaceholder() {
     FakeEnvironment environment(PortNames(1));
     environment.version = "3, 7, 4, 0";
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     CAboutDlg* about = console.AboutBox();
     QVERIFY(about != nullptr);
     QVERIFY(about->isHidden());
@@ -339,21 +336,21 @@ class ConsoleWindowTest : public QObject {
 
   void versionQueryWithoutAnswerShowsTheQueryTexts() {
     FakeEnvironment environment(PortNames(1));
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     console.show();
-    console.Button("版本")->click();
+    console.Buttons().version->click();
     QVERIFY(console.AboutBox()->isVisible());
     QCOMPARE(console.AboutBox()->ControllerVersionCaption(), QStringLiteral("通讯端口未打开"));
     QCOMPARE(console.AboutBox()->ControllerVersionValue(), QStringLiteral("版本小于Ver6.66或通讯错误"));
-    console.Button("退出")->click();
+    console.Buttons().exit->click();
   }
 
   void versionAnswerWithoutQueryBringsTheAboutBoxUp() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     console.show();
-    console.Button("设置")->click();
+    console.Buttons().connect->click();
     std::uint8_t frame[24] = {0x55, 0xAA, 4, 0};
     const float fromUpgrade = 100.0f, version = 734.0f;
     std::memcpy(frame + 6, &fromUpgrade, 4);
@@ -363,38 +360,38 @@ class ConsoleWindowTest : public QObject {
     QTRY_VERIFY(console.AboutBox()->isVisible());
     QCOMPARE(console.AboutBox()->ControllerVersionCaption(), QStringLiteral("QRX5000升级程序版本"));
     QCOMPARE(console.AboutBox()->ControllerVersionValue(), QStringLiteral("Ver7.34"));
-    console.Button("退出")->click();
+    console.Buttons().exit->click();
   }
 
   void emergencyStopSendsTwentyNineEachTime() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
-    console.Button("设置")->click();
-    console.Button("急停")->click();
-    console.Button("急停")->click();
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().connect->click();
+    console.Buttons().emergencyStop->click();
+    console.Buttons().emergencyStop->click();
     const auto sent = pty.ReceiveExactly(12, std::chrono::seconds(2));
     const std::vector<std::uint8_t> stop = {0x55, 0xAA, 0x1D, 0x00, 0xE4, 0xFE};
     QCOMPARE(sent.size(), std::size_t{12});
     QVERIFY(std::equal(stop.begin(), stop.end(), sent.begin()));
     QVERIFY(std::equal(stop.begin(), stop.end(), sent.begin() + 6));
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
   }
 
   void exitDuringTheRepeatLoopEndsTheLoopAndTheConsole() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
-    console.Button("设置")->click();
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().connect->click();
     console.CommandList()->setCurrentIndex(14);  // 停止测试, a short command to repeat
-    console.Button("执行")->click();
+    console.Buttons().execute->click();
     console.CommandList()->setCurrentIndex(34);  // 通讯测试LOOP
     bool loopWasRunning = false;
     QTimer::singleShot(350, [&] {
       loopWasRunning = console.Executor().InRepeatLoop();
-      console.Button("退出")->click();
+      console.Buttons().exit->click();
     });
-    console.Button("执行")->click();  // returns once the loop has ended
+    console.Buttons().execute->click();  // returns once the loop has ended
     QVERIFY(loopWasRunning);
     QVERIFY(!console.Executor().InRepeatLoop());
     QVERIFY(!console.Port().IsOpen());
@@ -414,7 +411,7 @@ class ConsoleWindowTest : public QObject {
     QVERIFY(picture.save(path));
     FakeEnvironment environment(PortNames(1));
     environment.picture = path.toStdString();
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     auto* logo = console.findChild<QLabel*>(QStringLiteral("logo"));
     QVERIFY(logo != nullptr);
     const QImage shown = logo->pixmap().toImage();
@@ -423,7 +420,7 @@ class ConsoleWindowTest : public QObject {
 
     FakeEnvironment missingPicture(PortNames(1));
     missingPicture.picture = folder.filePath(QStringLiteral("none.png")).toStdString();
-    CRoltaDlg builtIn(missingPicture);
+    CRoltaDlg builtIn(missingPicture, services_.Host());
     const QImage builtInLogo = builtIn.findChild<QLabel*>(QStringLiteral("logo"))->pixmap().toImage();
     QVERIFY(!builtInLogo.isNull());
     QVERIFY(builtInLogo.pixelColor(builtInLogo.width() / 2, 2) != QColor(200, 10, 10));
@@ -432,6 +429,7 @@ class ConsoleWindowTest : public QObject {
  private:
   std::unique_ptr<QTemporaryDir> configDir_;
   std::filesystem::path settingsPath_;
+  test::ScriptedServices services_;
 };
 
 QTEST_MAIN(ConsoleWindowTest)

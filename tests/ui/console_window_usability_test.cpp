@@ -17,7 +17,7 @@
 
 using namespace rolta;
 using rolta::test::FakeEnvironment;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 
 namespace rolta::test {
 namespace {
@@ -45,8 +45,8 @@ class ConsoleWindowUsabilityTest : public QObject {
   void typingNarrowsTheListAndEnterExecutesTheRealPosition() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
-    console.Button("设置")->click();
+    CRoltaDlg console(environment, services_.Host());
+    console.Buttons().connect->click();
     QLineEdit* search = console.CommandSearch()->Field();
     search->setText(QStringLiteral("恒速"));
     QCOMPARE(ShownRows(console.CommandList()), (QList<int>{0, 47, 55, 65, 74, 82, 83, 85}));
@@ -77,18 +77,18 @@ class ConsoleWindowUsabilityTest : public QObject {
     search->clear();
     QCOMPARE(ShownRows(console.CommandList()).size(), 91);
     QCOMPARE(console.CommandList()->currentIndex(), 85);
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
   }
 
   void unitsFollowTheCaptionAndAChangeLightsTheReadoutUp() {
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()});
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     CReadoutCaptions* captions = console.Captions();
     QCOMPARE(captions->UnitLabel(0)->text(), QStringLiteral("km/h"));
     QCOMPARE(captions->UnitLabel(2)->text(), QStringLiteral("V"));
     for (std::size_t i = 0; i < kReadoutCount; ++i) QVERIFY(!captions->IsHighlighted(i));
-    console.Button("设置")->click();
+    console.Buttons().connect->click();
     // Type 16: "转速" replaces "电压" on the third readout, "参数" the distance.
     std::uint8_t frame[24] = {0x55, 0xAA, 16, 0};
     StoreChecksum(frame, sizeof frame);
@@ -100,12 +100,12 @@ class ConsoleWindowUsabilityTest : public QObject {
     QVERIFY(captions->IsHighlighted(2));
     QVERIFY(captions->IsHighlighted(3));
     QTRY_VERIFY_WITH_TIMEOUT(!captions->IsHighlighted(2), CReadoutCaptions::kHighlightMilliseconds + 1000);
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
   }
 
   void anEnlargedWindowGrowsTheReadouts() {
     FakeEnvironment environment;
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_.Host());
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
     const QSize start = console.size();
@@ -114,11 +114,12 @@ class ConsoleWindowUsabilityTest : public QObject {
     console.resize(start.width() + 400, start.height() + 300);
     QTRY_VERIFY(console.Readouts()[0].display->width() > display.width() + 50);
     QVERIFY(console.Readouts()[0].display->height() > display.height() + 150);
-    console.Button("退出")->click();
+    console.Buttons().exit->click();
   }
 
  private:
   std::unique_ptr<QTemporaryDir> config_;
+  ScriptedServices services_;
 };
 
 }  // namespace rolta::test

@@ -39,6 +39,7 @@
 using namespace rolta;
 using rolta::test::FakeEnvironment;
 using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 
 namespace rolta::test {
 namespace {
@@ -202,14 +203,15 @@ class EnglishWalkTest : public QObject {
     const EnvTextLookup english(library_);
     QVERIFY(!english.IsDefaultLanguage());
     QStringList chinese;
-    ScriptedMessageBoxes boxes;
+    ScriptedServices services;
+    ScriptedMessageBoxes& boxes = services.boxes;
     test::PtyPair pty;
     FakeEnvironment environment({pty.SlavePath()}, &english);
     {
       CDiagTipsList tips(english, boxes);
       CollectWindow("tips", &tips, chinese);
     }
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services.Host());
     CollectWindow("console", &console, chinese);
     CollectWindow("about", console.AboutBox(), chinese);
     CollectWindow("parameter form", console.ParamsFormWindow(), chinese);
@@ -238,7 +240,7 @@ class EnglishWalkTest : public QObject {
 
     // The about box after a version query, and the readout captions of every
     // frame type.
-    console.Button("版本")->click();
+    console.Buttons().version->click();
     CollectWindow("about after query", console.AboutBox(), chinese);
     for (int type = 0; type < 256; ++type) {
       ControllerStatus status;
@@ -250,17 +252,17 @@ class EnglishWalkTest : public QObject {
 
     // Message boxes: closed channel, then every position with the channel open
     // (confirmations cancelled).
-    console.Button("执行")->click();
-    console.Button("升级")->click();
+    console.Buttons().execute->click();
+    console.Buttons().upgrade->click();
     console.Tools()->OnToolWindowButton();
-    console.Button("设置")->click();
+    console.Buttons().connect->click();
     QVERIFY(console.Port().IsOpen());
     for (int position : {9, 22, 23, 27, 48, 84}) {
       boxes.Answer(MessageAnswer::Cancel);
       console.CommandList()->setCurrentIndex(position);
-      console.Button("执行")->click();
+      console.Buttons().execute->click();
     }
-    console.Button("关闭")->click();
+    console.Buttons().close->click();
     for (const MessageRequest& box : boxes.Shown()) {
       Collect("message box", {QString::fromStdString(box.text), QString::fromStdString(box.caption)}, chinese);
     }
@@ -283,16 +285,17 @@ class EnglishWalkTest : public QObject {
     const EnvTextLookup texts(library_);
     QCOMPARE(texts.IsDefaultLanguage(), language.isEmpty());
     QVERIFY(!QGuiApplication::screens().isEmpty());
-    ScriptedMessageBoxes boxes;
+    ScriptedServices services;
+    ScriptedMessageBoxes& boxes = services.boxes;
     FakeEnvironment environment({}, &texts);
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services.Host());
     QStringList problems;
     // The console first, shown as the program shows it; the others over it.
     console.show();
     CheckOnEveryScreen(QStringLiteral("console"), &console, problems);
     console.show();
     CDiagTipsList tips(texts, boxes);
-    CSafetyDlg safety(console.Session().Safety(), texts, &console);
+    CSafetyDlg safety(console.Session().Safety(), texts, boxes, &console);
     const QString pages = QStringLiteral(ROLTA_SOURCE_DIR "/share/");
     CHtmlViewDlg guide(pages + QStringLiteral("rolta-guide.html"), QStringLiteral("guide"), &console);
     CTrendDlg trend(console.Session(), texts, boxes, &console);
@@ -320,7 +323,7 @@ class EnglishWalkTest : public QObject {
     }
     for (const QString& line : problems) qInfo().noquote() << line;
     QVERIFY2(problems.isEmpty(), qPrintable(QStringLiteral("%1 windows or texts do not fit").arg(problems.size())));
-    console.Button("退出")->click();
+    console.Buttons().exit->click();
   }
 
  private:

@@ -20,8 +20,7 @@
 #include "scripted_services.h"
 
 using namespace rolta;
-using rolta::test::ScriptedKeys;
-using rolta::test::ScriptedMessageBoxes;
+using rolta::test::ScriptedServices;
 
 namespace {
 
@@ -85,22 +84,22 @@ class RoltaAppTest : public QObject {
     QFETCH(QString, expected);
     if (folder == "empty") QDir(home_->path()).mkdir(folder);
     qputenv("ROLTA_ENVKIT_DIR", (home_->path() + "/" + folder).toUtf8());
-    ScriptedMessageBoxes boxes;
-    QCOMPARE(CRoltaApp().InitInstance(), 1);
-    QCOMPARE(boxes.Shown().size(), std::size_t{1});
-    QCOMPARE(QString::fromStdString(boxes.Shown()[0].text), expected);
+    ScriptedServices services;
+    QCOMPARE(CRoltaApp(services.Host()).InitInstance(), 1);
+    QCOMPARE(services.boxes.Shown().size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(services.boxes.Shown()[0].text), expected);
     QVERIFY(VisibleTopLevel<CDiagTipsList>() == nullptr);
   }
 
   void aSecondCopyIsRefusedWhileTheFirstRuns() {
     QLockFile first(CRoltaApp::InstanceLockPath());
     QVERIFY(first.tryLock(0));
-    ScriptedMessageBoxes boxes;
-    QCOMPARE(CRoltaApp().InitInstance(), 1);
-    QCOMPARE(boxes.Shown().size(), std::size_t{1});
-    QCOMPARE(boxes.Shown()[0].text, std::string("QRX5000B控制器已经运行!"));
-    QCOMPARE(boxes.Shown()[0].caption, std::string("ROLTA错误提示"));
-    QCOMPARE(boxes.Shown()[0].icon, MessageIcon::Information);
+    ScriptedServices services;
+    QCOMPARE(CRoltaApp(services.Host()).InitInstance(), 1);
+    QCOMPARE(services.boxes.Shown().size(), std::size_t{1});
+    QCOMPARE(services.boxes.Shown()[0].text, std::string("QRX5000B控制器已经运行!"));
+    QCOMPARE(services.boxes.Shown()[0].caption, std::string("ROLTA错误提示"));
+    QCOMPARE(services.boxes.Shown()[0].icon, MessageIcon::Information);
   }
 
   void theLockIsOnePerUserSession() {
@@ -132,7 +131,7 @@ class RoltaAppTest : public QObject {
   }
 
   void tipsThenConsoleThenExitWithTheLogLineWritten() {
-    ScriptedMessageBoxes boxes;
+    ScriptedServices services;
     QStringList tipsLines;
     QString firstPort;
     bool secondCopyRefused = false;
@@ -141,26 +140,26 @@ class RoltaAppTest : public QObject {
         if (tipsLines.isEmpty()) {
           for (int i = 0; i < tips->List()->count(); ++i) tipsLines << tips->List()->item(i)->text();
           // A copy started while the tips window shows is refused.
-          ScriptedMessageBoxes inner;
-          secondCopyRefused = CRoltaApp().InitInstance() == 1 && inner.Shown().size() == 1;
+          ScriptedServices inner;
+          secondCopyRefused = CRoltaApp(inner.Host()).InitInstance() == 1 && inner.boxes.Shown().size() == 1;
           tips->findChild<QPushButton*>(QStringLiteral("tipsOk"))->click();
         }
         return false;
       }
       if (auto* console = VisibleTopLevel<CRoltaDlg>()) {
         firstPort = console->PortList()->itemText(0);
-        console->Button("退出")->click();
+        console->Buttons().exit->click();
         return true;
       }
       return false;
     });
-    QCOMPARE(CRoltaApp().InitInstance(), 0);
+    QCOMPARE(CRoltaApp(services.Host()).InitInstance(), 0);
     QVERIFY(driver.Done());
     QCOMPARE(tipsLines.size(), 12);
     QCOMPARE(tipsLines[0], QStringLiteral("1、该版本只支持QRX5000B控制器！"));
     QVERIFY(secondCopyRefused);
     QCOMPARE(firstPort, QStringLiteral("/tmp/ttyRoltaAppTest"));
-    QVERIFY(boxes.Shown().empty());
+    QVERIFY(services.boxes.Shown().empty());
     QFile log(home_->path() + "/state/rolta/envkit.log");
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(log.readAll()).contains(QStringLiteral("[QRX5000B] 加载成功")));
@@ -168,22 +167,22 @@ class RoltaAppTest : public QObject {
   }
 
   void holdingEscapeEndsTheTipsWaitWithoutAcknowledging() {
-    ScriptedKeys keys;
+    ScriptedServices services;
     bool sawTips = false;
     Poller driver([&]() -> bool {
       if (VisibleTopLevel<CDiagTipsList>()) {
         sawTips = true;
-        keys.escape = true;
+        services.keys.escape = true;
         return false;
       }
       if (auto* console = VisibleTopLevel<CRoltaDlg>()) {
-        keys.escape = false;
-        console->Button("退出")->click();
+        services.keys.escape = false;
+        console->Buttons().exit->click();
         return true;
       }
       return false;
     });
-    QCOMPARE(CRoltaApp().InitInstance(), 0);
+    QCOMPARE(CRoltaApp(services.Host()).InitInstance(), 0);
     QVERIFY(sawTips);
     QVERIFY(driver.Done());
   }

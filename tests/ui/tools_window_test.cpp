@@ -29,7 +29,8 @@ class ToolsWindowTest : public QObject {
   void toolButtonsFollowTheLiftAndSendItsCommands() {
     MemoryChannel channel;
     IdentityLookup lookup;
-    CTool tool(channel, lookup);
+    ScriptedMessageBoxes boxes;
+    CTool tool(channel, lookup, boxes);
     tool.show();
     QVERIFY(!tool.Button(ToolButton::Manual)->isEnabled());
     QCOMPARE(tool.LiftState(), 1);
@@ -54,7 +55,7 @@ class ToolsWindowTest : public QObject {
     MemoryChannel channel;
     IdentityLookup lookup;
     QWidget console;
-    CConsoleTools tools(channel, lookup, &console);
+    CConsoleTools tools(channel, lookup, boxes, &console);
     QVERIFY(tools.AnimatedButton()->Animating());
 
     channel.SetOpen(false);
@@ -124,8 +125,10 @@ class ToolsWindowTest : public QObject {
     auto* upgrade = new QPushButton(&console);
     auto* execute = new QPushButton(&console);
     std::vector<std::string> status;
+    test::ScriptedServices services;
     QtUpgradeHost host({bar, {upgrade, execute}, [&](const std::string& s) { status.push_back(s); },
-                        [](std::uint8_t) {}, &console});
+                        [](std::uint8_t) {}, &console},
+                       services.Host());
     console.show();
     bar->hide();
     host.SetUpgradeRunning(true);

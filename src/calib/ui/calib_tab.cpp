@@ -14,7 +14,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "env/ui/qt_services.h"
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
 #include "widgets/ui/screen_fit.h"
@@ -56,8 +55,8 @@ QPixmap BuiltInPicture(QSize size) {
 
 }  // namespace
 
-CCalibTab::CCalibTab(CalibExchange& exchange, const TextLookup& lookup, const std::string& picturePath,
-                     QWidget* parent)
+CCalibTab::CCalibTab(CalibExchange& exchange, const TextLookup& lookup, MessageBoxService& boxes,
+                     const std::string& picturePath, QWidget* parent)
     : QDialog(parent), exchange_(exchange), lookup_(lookup) {
   setModal(false);
   setWindowTitle(QStringLiteral("        "));
@@ -131,7 +130,7 @@ CCalibTab::CCalibTab(CalibExchange& exchange, const TextLookup& lookup, const st
   SetCaptions();
   LoadPicture(picturePath);
 
-  ReCtlLangueStr translator(lookup_, MessageBoxes());
+  ReCtlLangueStr translator(lookup_, boxes);
   translator.Attach(this);
   translator.TranslateAll();
 

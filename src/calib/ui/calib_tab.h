@@ -11,6 +11,7 @@
 #include <QSize>
 
 #include "calib/calib_exchange.h"
+#include "env/ui_services.h"
 
 class QGroupBox;
 class QLabel;
@@ -34,8 +35,8 @@ class CCalibTab : public QDialog, public CalibView {
 
   // Created hidden; `picturePath` is the environment record's picture, used
   // instead of the built-in one when that file can be loaded.
-  CCalibTab(CalibExchange& exchange, const TextLookup& lookup, const std::string& picturePath = {},
-            QWidget* parent = nullptr);
+  CCalibTab(CalibExchange& exchange, const TextLookup& lookup, MessageBoxService& boxes,
+            const std::string& picturePath = {}, QWidget* parent = nullptr);
   ~CCalibTab() override;
 
   // A reply replaced the working table: hide and show again, which rebuilds

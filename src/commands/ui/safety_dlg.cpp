@@ -6,7 +6,6 @@
 #include <QLineEdit>
 
 #include "env/number_text.h"
-#include "env/ui/qt_services.h"
 #include "widgets/ui/screen_fit.h"
 
 namespace rolta {
@@ -27,8 +26,9 @@ QString Translated(const TextLookup& texts, const char* text) { return QString::
 
 }  // namespace
 
-CSafetyDlg::CSafetyDlg(const SafetySettings& settings, const TextLookup& texts, QWidget* parent)
-    : QDialog(parent), texts_(texts), settings_(settings) {
+CSafetyDlg::CSafetyDlg(const SafetySettings& settings, const TextLookup& texts, MessageBoxService& boxes,
+                       QWidget* parent)
+    : QDialog(parent), texts_(texts), boxes_(boxes), settings_(settings) {
   KeepOnScreen(this);
   setWindowTitle(Translated(texts, "安全设置"));
   auto* form = new QFormLayout(this);
@@ -60,8 +60,8 @@ void CSafetyDlg::accept() {
     const std::string text = limits_[i]->text().toStdString();
     const std::optional<double> value = text.empty() ? std::nullopt : ParseStrictNumber(text);
     if (!value || *value <= 0) {
-      MessageBoxes().Show({texts_.Lookup("安全限值必须是正数") + ": " + texts_.Lookup(kLimitRows[i].label),
-                           texts_.Lookup("输入错误"), MessageIcon::Warning, MessageButtons::Ok});
+      boxes_.Show({texts_.Lookup("安全限值必须是正数") + ": " + texts_.Lookup(kLimitRows[i].label),
+                   texts_.Lookup("输入错误"), MessageIcon::Warning, MessageButtons::Ok});
       limits_[i]->setFocus();
       return;
     }

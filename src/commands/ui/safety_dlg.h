@@ -5,6 +5,7 @@
 
 #include "commands/input_checks.h"
 #include "env/text_lookup.h"
+#include "env/ui_services.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -16,7 +17,8 @@ namespace rolta {
 class CSafetyDlg final : public QDialog {
   Q_OBJECT
  public:
-  CSafetyDlg(const SafetySettings& settings, const TextLookup& texts, QWidget* parent = nullptr);
+  CSafetyDlg(const SafetySettings& settings, const TextLookup& texts, MessageBoxService& boxes,
+             QWidget* parent = nullptr);
   // The settings as edited; only meaningful after the dialog was accepted.
   const SafetySettings& Settings() const { return settings_; }
   QLineEdit* LimitEdit(LimitKind kind) const;
@@ -25,6 +27,7 @@ class CSafetyDlg final : public QDialog {
 
  private:
   const TextLookup& texts_;
+  MessageBoxService& boxes_;
   SafetySettings settings_;
   std::array<QLineEdit*, 3> limits_{};
   QCheckBox* autoReconnect_ = nullptr;

@@ -8,9 +8,9 @@
 #include "console/ui/anim_button.h"
 #include "console/ui/html_view_dlg.h"
 #include "env/ui/log_categories.h"
-#include "env/ui/qt_services.h"
 #include "console/ui/tool_dlg.h"
 #include "env/text_lookup.h"
+#include "env/ui_services.h"
 #include "link/byte_channel.h"
 
 namespace rolta {
@@ -21,7 +21,7 @@ QString ToQString(const std::filesystem::path& path) { return QString::fromStdSt
 
 }  // namespace
 
-CConsoleTools::CConsoleTools(ByteChannel& channel, const TextLookup& lookup, QWidget* console)
+CConsoleTools::CConsoleTools(ByteChannel& channel, const TextLookup& lookup, MessageBoxService& boxes, QWidget* console)
     : QObject(console),
       openExternal([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
       showPage(&ShowHtmlPage),
@@ -29,8 +29,9 @@ CConsoleTools::CConsoleTools(ByteChannel& channel, const TextLookup& lookup, QWi
       programDirectory([] { return QCoreApplication::applicationDirPath(); }),
       channel_(channel),
       lookup_(lookup),
+      boxes_(boxes),
       console_(console),
-      tool_(new CTool(channel, lookup, console)),
+      tool_(new CTool(channel, lookup, boxes, console)),
       animated_(new CAnimButton(console)) {
   tool_->setWindowFlag(Qt::Window);
   tool_->hide();
@@ -40,7 +41,7 @@ CConsoleTools::CConsoleTools(ByteChannel& channel, const TextLookup& lookup, QWi
 
 void CConsoleTools::OnToolWindowButton() {
   if (!channel_.IsOpen()) {
-    MessageBoxes().Show(ChannelClosedMessage());
+    boxes_.Show(ChannelClosedMessage());
     return;
   }
   tool_->BringUp();

@@ -10,6 +10,7 @@ namespace rolta {
 class ByteChannel;
 class CAnimButton;
 class CTool;
+class MessageBoxService;
 class TextLookup;
 
 // The "工具" group of the console: the animated picture button that brings
@@ -20,7 +21,7 @@ class CConsoleTools : public QObject {
   Q_OBJECT
  public:
   // `console` owns the tools window, the animated button and the page viewer.
-  CConsoleTools(ByteChannel& channel, const TextLookup& lookup, QWidget* console);
+  CConsoleTools(ByteChannel& channel, const TextLookup& lookup, MessageBoxService& boxes, QWidget* console);
 
   CAnimButton* AnimatedButton() const { return animated_; }
   CTool* ToolWindow() const { return tool_; }
@@ -42,6 +43,7 @@ class CConsoleTools : public QObject {
  private:
   ByteChannel& channel_;
   const TextLookup& lookup_;
+  MessageBoxService& boxes_;
   QWidget* console_;
   CTool* tool_;
   CAnimButton* animated_;

@@ -10,7 +10,6 @@
 #include "readouts/console_texts.h"
 #include "console/env_console_environment.h"
 #include "console/ui/diag_tips_list.h"
-#include "env/ui/qt_services.h"
 #include "env/ui/qt_translations.h"
 #include "console/ui/rolta_dlg.h"
 #include "env/env_library.h"
@@ -43,15 +42,12 @@ QString CRoltaApp::InstanceLockPath() {
 }
 
 int CRoltaApp::InitInstance() {
-  Keys();  // start tracking Escape before any window shows
-
   EnvLibrary library;
   const int loadResult = library.Load(1);
   if (loadResult != kEnvLoadOk) {
     // Nothing is loaded, so the lookup answers with the library's fallback text.
     const EnvTextLookup lookup(library);
-    MessageBoxes().Show({EnvLoadErrorText(lookup, loadResult), "ROLTA", MessageIcon::Stop,
-                         MessageButtons::Ok});
+    services_.boxes.Show({EnvLoadErrorText(lookup, loadResult), "ROLTA", MessageIcon::Stop, MessageButtons::Ok});
     return 1;
   }
 
@@ -67,28 +63,28 @@ int CRoltaApp::InitInstance() {
   QLockFile instanceLock(InstanceLockPath());
   instanceLock.setStaleLockTime(0);
   if (!instanceLock.tryLock(0)) {
-    MessageBoxes().Show({AlreadyRunningText(), std::string(kAlreadyRunningCaption),
-                         MessageIcon::Information, MessageButtons::Ok});
+    services_.boxes.Show(
+        {AlreadyRunningText(), std::string(kAlreadyRunningCaption), MessageIcon::Information, MessageButtons::Ok});
     library.Unload();
     return 1;
   }
 
   EnvConsoleEnvironment environment(library, std::move(record));
   {
-    CDiagTipsList tips(environment.Texts(), MessageBoxes());
+    CDiagTipsList tips(environment.Texts(), services_.boxes);
     CentreOnScreen(tips);
     tips.show();
     // Wait for "知道了" (or Escape held); the tips window closed any other way
     // ends the wait too, so start-up never hangs on a window nobody sees.
     while (!tips.Acknowledged() && tips.isVisible()) {
-      Pump().ProcessPendingEvents();
-      if (Keys().IsEscapeHeld()) break;
-      Pump().SleepMilliseconds(kTipsPollMilliseconds);
+      services_.pump.ProcessPendingEvents();
+      if (services_.keys.IsEscapeHeld()) break;
+      services_.pump.SleepMilliseconds(kTipsPollMilliseconds);
     }
   }
 
   {
-    CRoltaDlg console(environment);
+    CRoltaDlg console(environment, services_);
     console.exec();
   }
   library.Unload();

@@ -36,7 +36,6 @@
 #include "recording/ui/record_control.h"
 #include "commands/ui/safety_dlg.h"
 #include "env/ui/log_categories.h"
-#include "env/ui/qt_services.h"
 #include "env/shown_text.h"
 #include "session/ui/status_line.h"
 #include "widgets/ui/digistring.h"
@@ -48,26 +47,27 @@ QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The console's buttons: text (translated at start), tooltip (as it stands)
-// and handler; a null handler belongs to a window this console does not have.
+// The console's buttons: text (translated at start), tooltip (as it stands),
+// handler and where the window keeps it.
 struct ButtonRow {
   const char* text;
   const char* tooltip;
   void (CRoltaDlg::*handler)();
+  QPushButton* ConsoleButtons::*member;
 };
-constexpr ButtonRow kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect};
-constexpr ButtonRow kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel};
-constexpr ButtonRow kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute};
+constexpr ButtonRow kConnectButton{"设置", "启动通讯", &CRoltaDlg::OnConnect, &ConsoleButtons::connect};
+constexpr ButtonRow kCloseButton{"关闭", "关闭通讯", &CRoltaDlg::OnCloseChannel, &ConsoleButtons::close};
+constexpr ButtonRow kExecuteButton{"执行", "执行当前指令", &CRoltaDlg::OnExecute, &ConsoleButtons::execute};
 constexpr ButtonRow kToolsButtons[] = {
-    {"工具", "其它工具", &CRoltaDlg::OnToolsPage},
-    {"帮助", "操作提示", &CRoltaDlg::OnHelp},
+    {"工具", "其它工具", &CRoltaDlg::OnToolsPage, &ConsoleButtons::toolsPage},
+    {"帮助", "操作提示", &CRoltaDlg::OnHelp, &ConsoleButtons::help},
 };
 constexpr ButtonRow kBottomButtons[] = {
-    {"版本", "版本说明", &CRoltaDlg::OnVersionQuery},
-    {"升级", "控制器升级", &CRoltaDlg::OnUpgrade},
-    {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop},
-    {"标定", "控制器标定", &CRoltaDlg::OnCalibration},
-    {"退出", "退出ROLTA", &CRoltaDlg::OnExit},
+    {"版本", "版本说明", &CRoltaDlg::OnVersionQuery, &ConsoleButtons::version},
+    {"升级", "控制器升级", &CRoltaDlg::OnUpgrade, &ConsoleButtons::upgrade},
+    {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop, &ConsoleButtons::emergencyStop},
+    {"标定", "控制器标定", &CRoltaDlg::OnCalibration, &ConsoleButtons::calibration},
+    {"退出", "退出ROLTA", &CRoltaDlg::OnExit, &ConsoleButtons::exit},
 };
 
 struct InputRow {
@@ -101,15 +101,50 @@ constexpr TextInputField kTextInputFields[] = {
 constexpr CommandInput kFlywheelInputs[] = {CommandInput::Flywheel1, CommandInput::Flywheel2,
                                             CommandInput::Flywheel3, CommandInput::Flywheel4};
 
+QString Translated(const TextLookup& texts, const char* text) { return QString::fromStdString(texts.Lookup(text)); }
+QString Shown(const TextLookup& texts, std::string_view text) { return QString::fromStdString(ShownText(texts, text)); }
+
+// Makes the button of `row` in `owner`, wired to its handler and kept in `buttons`.
+QPushButton* MakeButton(const ButtonRow& row, CRoltaDlg& console, const TextLookup& texts, ConsoleButtons& buttons,
+                        QWidget* owner) {
+  auto* button = new QPushButton(Translated(texts, row.text), owner);
+  button->setObjectName(QString::fromUtf8(row.text));
+  button->setToolTip(Shown(texts, row.tooltip));
+  button->setAutoDefault(false);
+  QObject::connect(button, &QPushButton::clicked, &console, row.handler);
+  buttons.*row.member = button;
+  return button;
+}
+
+// A group of labelled input fields, one line each, kept in `inputs`.
+template <std::size_t N>
+QGroupBox* MakeInputGroup(const char* title, const InputRow (&fields)[N], const TextLookup& texts,
+                          std::array<QWidget*, kCommandInputCount>& inputs, QWidget* parent) {
+  auto* group = new QGroupBox(Translated(texts, title), parent);
+  auto* grid = new QGridLayout(group);
+  int line = 0;
+  for (const InputRow& field : fields) {
+    auto* edit = new QLineEdit(group);
+    edit->setObjectName(QString::fromUtf8(field.label));
+    grid->addWidget(new QLabel(Shown(texts, field.label), group), line, 0);
+    grid->addWidget(edit, line, 1);
+    inputs[static_cast<std::size_t>(field.input)] = edit;
+    ++line;
+  }
+  return group;
+}
+
 }  // namespace
 
-CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
+CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWidget* parent)
     : CBkDialog(parent),
       environment_(environment),
       texts_(environment.Texts()),
-      session_(texts_, *this, CurrentServices()),
-      paramsForm_(session_.Params(), texts_, CurrentServices().boxes, clock_),
-      calib_(session_.Port(), CurrentServices().pump),
+      boxes_(texts_, services.boxes),
+      services_{boxes_, services.pump, services.keys},
+      session_(texts_, *this, services_),
+      paramsForm_(session_.Params(), texts_, boxes_, clock_),
+      calib_(session_.Port(), services_.pump),
       channelMap_(session_.Port()),
       settingsPath_(SettingsFilePath()) {
   setWindowTitle(QString::fromStdString(ShownText(texts_, kConsoleTitle)));
@@ -118,18 +153,11 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
     QMetaObject::invokeMethod(this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
   });
   sincePresent_.start();
-  // Fixed message texts follow the console's language as well.
-  InstallMessageTranslation(&texts_);
   // The bench's units, before any readout shows one.
   const BenchSettingsResult bench = LoadBenchSettings(BenchSettingsPath());
   UseBenchUnits(bench.units);
 
   BuildLayout();
-
-  progress_->setRange(0, 102);
-  progress_->setValue(0);
-  progress_->hide();
-  progress_->setEnabled(false);
   ApplyReadouts(InitialReadouts(texts_));
   ApplyInputsEnabled(InputSet{});
 
@@ -147,15 +175,15 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent)
   OnCommandSelChange();
   connect(commandList_, &QComboBox::currentIndexChanged, this, [this] { OnCommandSelChange(); });
   ShowLogo();
-  Button("执行")->setFocus();
+  buttons_.execute->setFocus();
 
   // The line's safety: our own settings file, the indicator's clock, the
   // port list asked again whenever it opens.
   session_.SetSafety(LoadSafetySettings(SafetySettingsPath()));
   if (!bench.problem.empty()) {
-    MessageBoxes().Show({texts_.Lookup("台架设置有误，该项用默认单位") + "\n" + BenchSettingsPath().string() + ": " +
-                             bench.problem,
-                         texts_.Lookup("台架设置"), MessageIcon::Warning, MessageButtons::Ok});
+    boxes_.Show(
+        {texts_.Lookup("台架设置有误，该项用默认单位") + "\n" + BenchSettingsPath().string() + ": " + bench.problem,
+         texts_.Lookup("台架设置"), MessageIcon::Warning, MessageButtons::Ok});
   }
   autoReconnect_->setChecked(session_.Safety().autoReconnect);
   connect(autoReconnect_, &QCheckBox::toggled, this, [this](bool on) { SetAutoReconnect(on); });
@@ -178,33 +206,30 @@ CRoltaDlg::~CRoltaDlg() {
   session_.Params().SetListener(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
-  if (MessageTranslation() == &texts_) InstallMessageTranslation(nullptr);
 }
 
 void CRoltaDlg::CreateChildWindows() {
-  const HostServices services = CurrentServices();
-  setHard_ = new CSetHard(paramsForm_, texts_, services.boxes, this);
+  setHard_ = new CSetHard(paramsForm_, texts_, boxes_, this);
   setHard_->hide();
-  hardInfo_ = new CHardInfoList(session_.Params(), texts_, services.boxes, environment_.PicturePath(), this);
+  hardInfo_ = new CHardInfoList(session_.Params(), texts_, boxes_, environment_.PicturePath(), this);
   hardInfo_->hide();
   session_.Params().SetListener(this);
-  calibTab_ = new CCalibTab(calib_, texts_, environment_.PicturePath(), this);
+  calibTab_ = new CCalibTab(calib_, texts_, boxes_, environment_.PicturePath(), this);
   calibTab_->hide();
-  hardCh_ = new CHardCH(channelMap_, texts_, services.boxes, this);
+  hardCh_ = new CHardCH(channelMap_, texts_, boxes_, this);
   hardCh_->hide();
-  tools_ = new CConsoleTools(session_.Port(), texts_, this);
-  if (auto* toolsGroup = Button("工具")->parentWidget(); toolsGroup && toolsGroup->layout()) {
-    static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
-  }
-  lineMonitor_ = new CLineMonitorDlg(session_, texts_, services.boxes, this);
+  tools_ = new CConsoleTools(session_.Port(), texts_, boxes_, this);
+  QWidget* toolsGroup = buttons_.toolsPage->parentWidget();
+  static_cast<QBoxLayout*>(toolsGroup->layout())->insertWidget(0, tools_->AnimatedButton());
+  lineMonitor_ = new CLineMonitorDlg(session_, texts_, boxes_, this);
   lineMonitor_->hide();
-  InstallLineMonitorOpeners(*this, Button("工具")->parentWidget(), *lineMonitor_, texts_);
+  InstallLineMonitorOpeners(*this, toolsGroup, *lineMonitor_, texts_);
   upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
       progress_,
-      {Button("升级"), Button("执行")},
+      {buttons_.upgrade, buttons_.execute},
       [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
       [this](std::uint8_t code) { session_.Executor().SendShort(code); },
-      this});
+      this}, services_);
   upgrade_ = std::make_unique<FirmwareUpgrade>(session_.Port(), session_.Upgrade(), texts_, *upgradeHost_);
 
   session_.RegisterReplyHandler(ControllerFrameKind::CalibTable, [this](const std::uint8_t* frame, std::size_t length) {
@@ -216,24 +241,27 @@ void CRoltaDlg::CreateChildWindows() {
 }
 
 void CRoltaDlg::BuildLayout() {
-  auto translated = [this](const char* text) { return QString::fromStdString(texts_.Lookup(text)); };
-  auto makeButton = [&](const ButtonRow& row, QWidget* owner) {
-    auto* button = new QPushButton(translated(row.text), owner);
-    button->setObjectName(QString::fromUtf8(row.text));
-    button->setToolTip(QString::fromStdString(ShownText(texts_, row.tooltip)));
-    button->setAutoDefault(false);
-    if (row.handler) connect(button, &QPushButton::clicked, this, row.handler);
-    return button;
-  };
-
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(14, 12, 14, 10);
+  BuildTitle(*top);
+  BuildReadouts(*top);
+  BuildCommandRow(*top);
+  BuildLowerRow(*top);
+  BuildStatusRow(*top);
+  BuildBottomRow(*top);
+  // The window has no frame to drag its size from; the grip stands in.
+  setSizeGripEnabled(true);
+}
 
-  auto* titleBar = new QLabel(QString::fromStdString(ShownText(texts_, kConsoleTitle)), this);
+void CRoltaDlg::BuildTitle(QBoxLayout& top) {
+  auto* titleBar = new QLabel(Shown(texts_, kConsoleTitle), this);
   titleBar->setStyleSheet(QStringLiteral("font-size: 15pt; font-weight: bold; color: #1d3557;"));
-  top->addWidget(titleBar);
+  top.addWidget(titleBar);
+}
 
+void CRoltaDlg::BuildReadouts(QBoxLayout& top) {
   auto* readoutRow = new QHBoxLayout;
+  std::array<QGroupBox*, kReadoutCount> frames{};
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
     auto* frame = new QGroupBox(this);
     auto* display = new CDigistring(frame);
@@ -243,34 +271,28 @@ void CRoltaDlg::BuildLayout() {
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->addWidget(display);
     readouts_[i] = {frame, display};
+    frames[i] = frame;
     readoutRow->addWidget(frame);
   }
-  top->addLayout(readoutRow, 1);
-  std::array<QGroupBox*, kReadoutCount> frames{};
-  for (std::size_t i = 0; i < kReadoutCount; ++i) frames[i] = readouts_[i].frame;
+  top.addLayout(readoutRow, 1);
   captions_ = new CReadoutCaptions(frames, texts_, this);
+}
 
+// The control inputs, the link and the command list above each other, the
+// coast-down inputs.
+void CRoltaDlg::BuildCommandRow(QBoxLayout& top) {
   auto* middle = new QHBoxLayout;
-  auto addInputs = [&](QGroupBox* group, const auto& fields) {
-    auto* grid = new QGridLayout(group);
-    int line = 0;
-    for (const InputRow& field : fields) {
-      auto* edit = new QLineEdit(group);
-      edit->setObjectName(QString::fromUtf8(field.label));
-      grid->addWidget(new QLabel(QString::fromStdString(ShownText(texts_, field.label)), group), line, 0);
-      grid->addWidget(edit, line, 1);
-      inputs_[static_cast<std::size_t>(field.input)] = edit;
-      ++line;
-    }
-    return grid;
-  };
-
-  auto* controlGroup = new QGroupBox(translated("控制参数"), this);
-  addInputs(controlGroup, kControlInputs);
-  middle->addWidget(controlGroup);
-
+  middle->addWidget(MakeInputGroup("控制参数", kControlInputs, texts_, inputs_, this));
   auto* commandColumn = new QVBoxLayout;
-  auto* linkGroup = new QGroupBox(translated("通讯设置"), this);
+  commandColumn->addWidget(BuildLinkGroup());
+  commandColumn->addWidget(BuildCommandGroup());
+  middle->addLayout(commandColumn, 1);
+  middle->addWidget(MakeInputGroup("滑行参数", kCoastInputs, texts_, inputs_, this));
+  top.addLayout(middle);
+}
+
+QGroupBox* CRoltaDlg::BuildLinkGroup() {
+  auto* linkGroup = new QGroupBox(Translated(texts_, "通讯设置"), this);
   auto* linkLayout = new QGridLayout(linkGroup);
   portList_ = new CPortList(linkGroup);
   portList_->setObjectName(QStringLiteral("portList"));
@@ -279,57 +301,68 @@ void CRoltaDlg::BuildLayout() {
   for (const SpeedChoice& speed : kSpeedList) speedList_->addItem(Q(speed.text));
   linkLayout->addWidget(portList_, 0, 0);
   linkLayout->addWidget(speedList_, 0, 1);
-  linkLayout->addWidget(makeButton(kConnectButton, linkGroup), 1, 0);
-  linkLayout->addWidget(makeButton(kCloseButton, linkGroup), 1, 1);
-  autoReconnect_ = new QCheckBox(translated("自动重连"), linkGroup);
+  linkLayout->addWidget(MakeButton(kConnectButton, *this, texts_, buttons_, linkGroup), 1, 0);
+  linkLayout->addWidget(MakeButton(kCloseButton, *this, texts_, buttons_, linkGroup), 1, 1);
+  autoReconnect_ = new QCheckBox(Translated(texts_, "自动重连"), linkGroup);
   autoReconnect_->setObjectName(QStringLiteral("autoReconnect"));
   linkLayout->addWidget(autoReconnect_, 2, 0, 1, 2);
-  commandColumn->addWidget(linkGroup);
+  return linkGroup;
+}
 
-  auto* commandGroup = new QGroupBox(translated("指令区"), this);
+QGroupBox* CRoltaDlg::BuildCommandGroup() {
+  auto* commandGroup = new QGroupBox(Translated(texts_, "指令区"), this);
   auto* commandRows = new QVBoxLayout(commandGroup);
   auto* commandLayout = new QHBoxLayout;
   commandList_ = new QComboBox(commandGroup);
   commandList_->setObjectName(QStringLiteral("commandList"));
   commandList_->setMaxVisibleItems(20);
-  search_ = new CCommandSearch(commandList_, texts_, [this] { Button("执行")->click(); }, commandGroup);
+  search_ = new CCommandSearch(commandList_, texts_, [this] { buttons_.execute->click(); }, commandGroup);
   commandRows->addWidget(search_->Field());
   commandRows->addLayout(commandLayout);
   commandLayout->addWidget(commandList_, 1);
-  commandLayout->addWidget(makeButton(kExecuteButton, commandGroup));
-  commandColumn->addWidget(commandGroup);
-  middle->addLayout(commandColumn, 1);
+  commandLayout->addWidget(MakeButton(kExecuteButton, *this, texts_, buttons_, commandGroup));
+  return commandGroup;
+}
 
-  auto* coastGroup = new QGroupBox(translated("滑行参数"), this);
-  addInputs(coastGroup, kCoastInputs);
-  middle->addWidget(coastGroup);
-  top->addLayout(middle);
-
+void CRoltaDlg::BuildLowerRow(QBoxLayout& top) {
   auto* lower = new QHBoxLayout;
-  auto* flywheelGroup = new QGroupBox(QString::fromStdString(ShownText(texts_, "飞轮组")), this);
+  lower->addWidget(BuildFlywheelGroup());
+  lower->addWidget(BuildToolsGroup());
+  record_ = new CRecordControl(session_, texts_, boxes_, this);
+  lower->addWidget(record_);
+  lower->addStretch(1);
+  top.addLayout(lower);
+}
+
+QGroupBox* CRoltaDlg::BuildFlywheelGroup() {
+  auto* flywheelGroup = new QGroupBox(Shown(texts_, "飞轮组"), this);
   // Two by two, so the row below the inputs stays narrower than a 1280-pixel
   // screen in every language.
   auto* flywheelLayout = new QGridLayout(flywheelGroup);
   for (std::size_t i = 0; i < std::size(kFlywheelInputs); ++i) {
     const std::string name = "飞轮" + std::to_string(i + 1);
-    auto* box = new QCheckBox(QString::fromStdString(ShownText(texts_, name)), flywheelGroup);
+    auto* box = new QCheckBox(Shown(texts_, name), flywheelGroup);
     box->setObjectName(QString::fromStdString(name));
     inputs_[static_cast<std::size_t>(kFlywheelInputs[i])] = box;
     flywheelLayout->addWidget(box, static_cast<int>(i / 2), static_cast<int>(i % 2));
   }
-  lower->addWidget(flywheelGroup);
+  return flywheelGroup;
+}
 
-  auto* toolsGroup = new QGroupBox(translated("工具"), this);
+QGroupBox* CRoltaDlg::BuildToolsGroup() {
+  auto* toolsGroup = new QGroupBox(Translated(texts_, "工具"), this);
   auto* toolsLayout = new QHBoxLayout(toolsGroup);
-  for (const ButtonRow& row : kToolsButtons) toolsLayout->addWidget(makeButton(row, toolsGroup));
-  lower->addWidget(toolsGroup);
-  record_ = new CRecordControl(session_, texts_, MessageBoxes(), this);
-  lower->addWidget(record_);
-  lower->addStretch(1);
-  top->addLayout(lower);
+  for (const ButtonRow& row : kToolsButtons) {
+    toolsLayout->addWidget(MakeButton(row, *this, texts_, buttons_, toolsGroup));
+  }
+  return toolsGroup;
+}
 
+// The status line, the link's state and the upgrade's progress (hidden until
+// an upgrade runs).
+void CRoltaDlg::BuildStatusRow(QBoxLayout& top) {
   auto* statusRow = new QHBoxLayout;
-  statusRow->addWidget(new QLabel(QString::fromStdString(ShownText(texts_, "状态:")), this));
+  statusRow->addWidget(new QLabel(Shown(texts_, "状态:"), this));
   statusText_ = new CStatusLine(this);
   statusText_->setObjectName(QStringLiteral("statusText"));
   statusText_->setText(QStringLiteral("-"));
@@ -340,21 +373,21 @@ void CRoltaDlg::BuildLayout() {
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("upgradeProgress"));
   statusRow->addWidget(progress_, 1);
-  top->addLayout(statusRow);
+  progress_->setRange(0, 102);
+  progress_->setValue(0);
+  progress_->hide();
+  progress_->setEnabled(false);
+  top.addLayout(statusRow);
+}
 
+void CRoltaDlg::BuildBottomRow(QBoxLayout& top) {
   auto* bottom = new QHBoxLayout;
-  for (const ButtonRow& row : kBottomButtons) bottom->addWidget(makeButton(row, this));
+  for (const ButtonRow& row : kBottomButtons) bottom->addWidget(MakeButton(row, *this, texts_, buttons_, this));
   bottom->addStretch(1);
   logo_ = new QLabel(this);
   logo_->setObjectName(QStringLiteral("logo"));
   bottom->addWidget(logo_);
-  top->addLayout(bottom);
-  // The window has no frame to drag its size from; the grip stands in.
-  setSizeGripEnabled(true);
-}
-
-QPushButton* CRoltaDlg::Button(const char* text) const {
-  return findChild<QPushButton*>(QString::fromUtf8(text));
+  top.addLayout(bottom);
 }
 
 void CRoltaDlg::RestoreSelections() {
@@ -432,15 +465,15 @@ void CRoltaDlg::OnConnect() {
   if (port >= 0 && static_cast<std::size_t>(port) < portNames_.size()) {
     const std::string& name = portNames_[static_cast<std::size_t>(port)];
     if (!session_.Open(name, baud)) {
-      MessageBoxes().Show(OpenFailureMessage(texts_, name, session_.OpenError()));
+      boxes_.Show(OpenFailureMessage(texts_, name, session_.OpenError()));
     }
   }
-  Button("设置")->setEnabled(false);
+  buttons_.connect->setEnabled(false);
 }
 
 void CRoltaDlg::OnCloseChannel() {
   session_.Close();
-  Button("设置")->setEnabled(true);
+  buttons_.connect->setEnabled(true);
 }
 
 void CRoltaDlg::OnExit() {
@@ -520,7 +553,7 @@ void CRoltaDlg::RequestPresent() {
   });
 }
 
-void CRoltaDlg::OnChannelClosed() { Button("设置")->setEnabled(true); }
+void CRoltaDlg::OnChannelClosed() { buttons_.connect->setEnabled(true); }
 
 void CRoltaDlg::StartExternalProgram(const std::string& path) {
   // The operator is not told (the external programs are optional); support finds it in the log.
@@ -546,7 +579,7 @@ void CRoltaDlg::ShowLinkState(const LinkIndicator& indicator) {
   for (const Readout& readout : readouts_) readout.display->SetStale(indicator.readoutsStale);
 }
 
-void CRoltaDlg::OnChannelReopened() { Button("设置")->setEnabled(false); }
+void CRoltaDlg::OnChannelReopened() { buttons_.connect->setEnabled(false); }
 
 void CRoltaDlg::SetAutoReconnect(bool on) {
   SafetySettings settings = session_.Safety();
@@ -557,13 +590,13 @@ void CRoltaDlg::SetAutoReconnect(bool on) {
 }
 
 void CRoltaDlg::OnSafetySettings() {
-  CSafetyDlg dialog(session_.Safety(), texts_, this);
+  CSafetyDlg dialog(session_.Safety(), texts_, boxes_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   session_.SetSafety(dialog.Settings());
   autoReconnect_->setChecked(dialog.Settings().autoReconnect);
   if (!SaveSafetySettings(SafetySettingsPath(), dialog.Settings())) {
-    MessageBoxes().Show({texts_.Lookup("无法保存安全设置") + ": " + SafetySettingsPath().string(),
-                         texts_.Lookup("安全设置"), MessageIcon::Warning, MessageButtons::Ok});
+    boxes_.Show({texts_.Lookup("无法保存安全设置") + ": " + SafetySettingsPath().string(), texts_.Lookup("安全设置"),
+                 MessageIcon::Warning, MessageButtons::Ok});
   }
 }
 

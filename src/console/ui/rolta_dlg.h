@@ -16,6 +16,7 @@
 #include "session/controller_session.h"
 #include "readouts/readouts.h"
 #include "console/ui/about_dlg.h"
+#include "env/ui/qt_services.h"
 #include "widgets/ui/bk_dialog.h"
 #include "calib/ui/calib_tab.h"
 #include "config/ui/hard_ch.h"
@@ -28,6 +29,7 @@
 #include "readouts/ui/readout_captions.h"
 #include "recording/ui/record_control.h"
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -44,9 +46,25 @@ class QtUpgradeHost;
 
 class ConsoleEnvironment;
 
+// The buttons of the console window, each known by what it does; their
+// captions follow the console's language.
+struct ConsoleButtons {
+  QPushButton* connect = nullptr;        // "设置"
+  QPushButton* close = nullptr;          // "关闭"
+  QPushButton* execute = nullptr;        // "执行"
+  QPushButton* toolsPage = nullptr;      // "工具"
+  QPushButton* help = nullptr;           // "帮助"
+  QPushButton* version = nullptr;        // "版本"
+  QPushButton* upgrade = nullptr;        // "升级"
+  QPushButton* emergencyStop = nullptr;  // "急停"
+  QPushButton* calibration = nullptr;    // "标定"
+  QPushButton* exit = nullptr;           // "退出"
+};
+
 // The main console window "QRX5000B控制器": port and speed, the command list
 // with its inputs, the four live readouts and the status line. It shows the
-// controller session it creates; the session owns the link.
+// controller session it creates; the session owns the link. Every box,
+// pause and key it and its windows need comes from the services it is given.
 class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   Q_OBJECT
  public:
@@ -55,7 +73,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
     CDigistring* display;
   };
 
-  explicit CRoltaDlg(ConsoleEnvironment& environment, QWidget* parent = nullptr);
+  CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWidget* parent = nullptr);
   ~CRoltaDlg() override;
 
   // Handlers of the console's buttons and lists.
@@ -87,7 +105,6 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   ConsoleSettings Settings() const {
     return {settings_.portIndex, settings_.speedIndex, session_.Executor().CommandIndex()};
   }
-  const std::filesystem::path& SettingsPath() const { return settingsPath_; }
   const std::array<Readout, kReadoutCount>& Readouts() const { return readouts_; }
   CAboutDlg* AboutBox() const { return about_; }
   CSetHard* ParamsFormWindow() const { return setHard_; }
@@ -105,7 +122,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QComboBox* CommandList() const { return commandList_; }
   QLabel* LinkIndicatorLabel() const { return linkIndicator_; }
   QCheckBox* AutoReconnectBox() const { return autoReconnect_; }
-  QPushButton* Button(const char* text) const;
+  const ConsoleButtons& Buttons() const { return buttons_; }
   // The input field or check box of a command input.
   QWidget* Input(CommandInput input) const { return inputs_[static_cast<std::size_t>(input)]; }
   QLineEdit* Edit(CommandInput input) const;
@@ -119,7 +136,19 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // The window's groups, top to bottom; each adds its widgets to the layout
+  // it is given.
   void BuildLayout();
+  void BuildTitle(QBoxLayout& top);
+  void BuildReadouts(QBoxLayout& top);
+  void BuildCommandRow(QBoxLayout& top);
+  QGroupBox* BuildLinkGroup();
+  QGroupBox* BuildCommandGroup();
+  void BuildLowerRow(QBoxLayout& top);
+  QGroupBox* BuildFlywheelGroup();
+  QGroupBox* BuildToolsGroup();
+  void BuildStatusRow(QBoxLayout& top);
+  void BuildBottomRow(QBoxLayout& top);
   void RestoreSelections();
   void ShowLogo();
   CommandInputs ReadInputs() const;
@@ -145,6 +174,9 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
 
   ConsoleEnvironment& environment_;
   const TextLookup& texts_;
+  // The services given, with every box passing through the console's language.
+  TranslatingMessageBoxes boxes_;
+  HostServices services_;
   ControllerSession session_;
   // The exchanges of the child windows, on the session's link.
   SystemLocalClock clock_;
@@ -158,6 +190,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   std::filesystem::path settingsPath_;
   std::vector<std::string> portNames_;
 
+  ConsoleButtons buttons_;
   std::array<Readout, kReadoutCount> readouts_{};
   std::array<QWidget*, kCommandInputCount> inputs_{};
   QComboBox* portList_ = nullptr;

@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "env/ui/qt_services.h"
 #include "env/text_lookup.h"
 #include "env/ui/re_ctl_langue_str.h"
 #include "widgets/ui/screen_fit.h"
@@ -25,7 +24,7 @@ QStyle::StandardPixmap IconOf(ToolButton button) {
 
 }  // namespace
 
-CTool::CTool(ByteChannel& channel, const TextLookup& lookup, QWidget* parent)
+CTool::CTool(ByteChannel& channel, const TextLookup& lookup, MessageBoxService& boxes, QWidget* parent)
     : QDialog(parent), strip_(channel) {
   KeepOnScreen(this);
   setWindowTitle(QString::fromStdString(lookup.Lookup("工具")));
@@ -42,7 +41,7 @@ CTool::CTool(ByteChannel& channel, const TextLookup& lookup, QWidget* parent)
   }
   ApplyStates();
 
-  ReCtlLangueStr translator(lookup, MessageBoxes());
+  ReCtlLangueStr translator(lookup, boxes);
   translator.Attach(this);
   translator.TranslateAll();
 }

@@ -9,6 +9,7 @@ class QPushButton;
 
 namespace rolta {
 
+class MessageBoxService;
 class TextLookup;
 
 // "工具": a modeless strip of lift buttons "U", "D", "M", "MS" and "OK",
@@ -17,7 +18,7 @@ class TextLookup;
 class CTool : public QDialog {
   Q_OBJECT
  public:
-  CTool(ByteChannel& channel, const TextLookup& lookup, QWidget* parent = nullptr);
+  CTool(ByteChannel& channel, const TextLookup& lookup, MessageBoxService& boxes, QWidget* parent = nullptr);
 
   // Hides and shows again, so the window comes to the front.
   void BringUp();

@@ -10,30 +10,6 @@
 namespace rolta {
 namespace {
 
-MessageBoxService* installedMessageBoxes = nullptr;
-KeyState* installedKeys = nullptr;
-EventPump* installedPump = nullptr;
-const TextLookup* installedTranslation = nullptr;
-
-// Hands each box to the service in force, translated where the language asks.
-class TranslatingMessageBoxes final : public MessageBoxService {
- public:
-  explicit TranslatingMessageBoxes(MessageBoxService& qtService) : qtService_(qtService) {}
-  MessageAnswer Show(const MessageRequest& request) override {
-    MessageBoxService& target = installedMessageBoxes ? *installedMessageBoxes : qtService_;
-    if (installedTranslation == nullptr || installedTranslation->IsDefaultLanguage()) {
-      return target.Show(request);
-    }
-    MessageRequest translated = request;
-    translated.text = installedTranslation->Lookup(request.text);
-    translated.caption = installedTranslation->Lookup(request.caption);
-    return target.Show(translated);
-  }
-
- private:
-  MessageBoxService& qtService_;
-};
-
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::Information: return QMessageBox::Information;
@@ -85,57 +61,12 @@ void QtEventPump::SleepMilliseconds(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-MessageBoxService& MessageBoxes() {
-  static QtMessageBoxService qtService;
-  static TranslatingMessageBoxes translating(qtService);
-  return translating;
-}
-
-KeyState& Keys() {
-  static QtKeyState qtKeys;
-  return installedKeys ? *installedKeys : qtKeys;
-}
-
-EventPump& Pump() {
-  static QtEventPump qtPump;
-  return installedPump ? *installedPump : qtPump;
-}
-
-void InstallMessageBoxService(MessageBoxService* service) { installedMessageBoxes = service; }
-void InstallKeyState(KeyState* keys) { installedKeys = keys; }
-void InstallEventPump(EventPump* pump) { installedPump = pump; }
-void InstallMessageTranslation(const TextLookup* lookup) { installedTranslation = lookup; }
-const TextLookup* MessageTranslation() { return installedTranslation; }
-
-}  // namespace rolta
-
-namespace rolta {
-namespace {
-
-// Each call goes to the service in force at that moment, so a test may
-// install its scripted services after a window was built.
-class CurrentMessageBoxes final : public MessageBoxService {
- public:
-  MessageAnswer Show(const MessageRequest& request) override { return MessageBoxes().Show(request); }
-};
-class CurrentKeys final : public KeyState {
- public:
-  bool IsCtrlHeld() const override { return Keys().IsCtrlHeld(); }
-  bool IsEscapeHeld() const override { return Keys().IsEscapeHeld(); }
-};
-class CurrentPump final : public EventPump {
- public:
-  void ProcessPendingEvents() override { Pump().ProcessPendingEvents(); }
-  void SleepMilliseconds(int milliseconds) override { Pump().SleepMilliseconds(milliseconds); }
-};
-
-}  // namespace
-
-HostServices CurrentServices() {
-  static CurrentMessageBoxes boxes;
-  static CurrentKeys keys;
-  static CurrentPump pump;
-  return {boxes, pump, keys};
+MessageAnswer TranslatingMessageBoxes::Show(const MessageRequest& request) {
+  if (lookup_.IsDefaultLanguage()) return target_.Show(request);
+  MessageRequest translated = request;
+  translated.text = lookup_.Lookup(request.text);
+  translated.caption = lookup_.Lookup(request.caption);
+  return target_.Show(translated);
 }
 
 }  // namespace rolta

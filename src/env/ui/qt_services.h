@@ -1,6 +1,6 @@
-// Qt implementations of the console's window-system services, and the one
-// place the process's current services are looked up, so a test can install
-// scripted ones (answers to message boxes, keys held).
+// Qt implementations of the console's window-system services. A program's
+// entry creates them once and hands them to the windows it opens; tests hand
+// in scripted ones instead.
 #pragma once
 
 #include <QObject>
@@ -16,7 +16,8 @@ class QtMessageBoxService final : public MessageBoxService {
 };
 
 // Ctrl comes from the keyboard's current state; Escape is tracked by an
-// application event filter (pressed and not yet released).
+// application event filter (pressed and not yet released), so it is created
+// after the application object and before any window shows.
 class QtKeyState final : public QObject, public KeyState {
   Q_OBJECT
  public:
@@ -38,21 +39,26 @@ class QtEventPump final : public EventPump {
   void SleepMilliseconds(int milliseconds) override;
 };
 
-// The services in force; the Qt ones unless a test installed others.
-MessageBoxService& MessageBoxes();
-KeyState& Keys();
-EventPump& Pump();
-// nullptr restores the Qt service.
-void InstallMessageBoxService(MessageBoxService* service);
-void InstallKeyState(KeyState* keys);
-void InstallEventPump(EventPump* pump);
-// In a language other than Chinese the text and caption of every message box
-// pass through this lookup on their way to the service in force, so fixed
-// messages (the closed channel, string resources) are translated too;
-// nullptr: none.
-void InstallMessageTranslation(const TextLookup* lookup);
-const TextLookup* MessageTranslation();
-// Services that forward every call to the ones in force at that moment.
-HostServices CurrentServices();
+// The window system's own services together, as a program's entry holds them.
+struct QtServices {
+  QtMessageBoxService boxes;
+  QtEventPump pump;
+  QtKeyState keys;
+
+  HostServices Host() { return {boxes, pump, keys}; }
+};
+
+// Hands each box to `target`; in a language other than Chinese its text and
+// caption pass through the lookup first, so fixed messages (the closed
+// channel, string resources) are translated too.
+class TranslatingMessageBoxes final : public MessageBoxService {
+ public:
+  TranslatingMessageBoxes(const TextLookup& lookup, MessageBoxService& target) : lookup_(lookup), target_(target) {}
+  MessageAnswer Show(const MessageRequest& request) override;
+
+ private:
+  const TextLookup& lookup_;
+  MessageBoxService& target_;
+};
 
 }  // namespace rolta

@@ -3,13 +3,12 @@
 #include <QFileDialog>
 #include <chrono>
 
-#include "env/ui/qt_services.h"
-
 namespace rolta {
 
-QtUpgradeHost::QtUpgradeHost(Wiring wiring)
+QtUpgradeHost::QtUpgradeHost(Wiring wiring, HostServices services)
     : chooseFile([owner = wiring.owner](const RomFileDialog& d) { return RunRomFileDialog(d, owner); }),
-      wiring_(std::move(wiring)) {}
+      wiring_(std::move(wiring)),
+      services_(services) {}
 
 void QtUpgradeHost::SetUpgradeRunning(bool running) {
   if (wiring_.progress) {
@@ -28,10 +27,10 @@ void QtUpgradeHost::SetProgress(int percent) {
   wiring_.progress->setValue(std::min(wiring_.progress->value() + 1, wiring_.progress->maximum()));
 }
 
-MessageAnswer QtUpgradeHost::ShowMessage(const MessageRequest& request) { return MessageBoxes().Show(request); }
-void QtUpgradeHost::ProcessPendingEvents() { Pump().ProcessPendingEvents(); }
-void QtUpgradeHost::SleepMilliseconds(int milliseconds) { Pump().SleepMilliseconds(milliseconds); }
-bool QtUpgradeHost::IsEscapeHeld() const { return Keys().IsEscapeHeld(); }
+MessageAnswer QtUpgradeHost::ShowMessage(const MessageRequest& request) { return services_.boxes.Show(request); }
+void QtUpgradeHost::ProcessPendingEvents() { services_.pump.ProcessPendingEvents(); }
+void QtUpgradeHost::SleepMilliseconds(int milliseconds) { services_.pump.SleepMilliseconds(milliseconds); }
+bool QtUpgradeHost::IsEscapeHeld() const { return services_.keys.IsEscapeHeld(); }
 
 std::uint32_t QtUpgradeHost::TickCount() const {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();

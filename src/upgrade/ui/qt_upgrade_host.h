@@ -10,7 +10,7 @@ namespace rolta {
 
 // The firmware upgrade's host in the console window: the progress bar, the
 // buttons locked while it runs, the status line, the console's ShortFrame,
-// the file dialog and the process's window-system services.
+// the file dialog and the window-system services it is given.
 class QtUpgradeHost final : public UpgradeHost {
  public:
   struct Wiring {
@@ -20,7 +20,7 @@ class QtUpgradeHost final : public UpgradeHost {
     std::function<void(std::uint8_t)> sendShort;  // the console's ShortFrame
     QWidget* owner = nullptr;                     // of the file dialog
   };
-  explicit QtUpgradeHost(Wiring wiring);
+  QtUpgradeHost(Wiring wiring, HostServices services);
 
   // The file dialog; tests replace it.
   std::function<std::optional<std::string>(const RomFileDialog&)> chooseFile;
@@ -38,6 +38,7 @@ class QtUpgradeHost final : public UpgradeHost {
 
  private:
   Wiring wiring_;
+  HostServices services_;
 };
 
 // The console's "QRX5000 files(*.ROM)" dialog.

@@ -15,13 +15,13 @@ sim::SimulatorOptions FastBench() {
   return options;
 }
 
-ConsoleRig::ConsoleRig(sim::SimulatorOptions options, std::string portName) {
+ConsoleRig::ConsoleRig(HostServices services, sim::SimulatorOptions options, std::string portName) {
   controller = std::make_unique<sim::ControllerSimulator>(options);
   std::string error;
   if (!controller->Start(&error)) qWarning("simulator did not start: %s", error.c_str());
   if (portName.empty()) portName = controller->SlavePath();
   environment = std::make_unique<FakeEnvironment>(std::vector<std::string>{portName});
-  console = std::make_unique<CRoltaDlg>(*environment);
+  console = std::make_unique<CRoltaDlg>(*environment, services);
   console->show();
 }
 
@@ -32,10 +32,9 @@ ConsoleRig::~ConsoleRig() {
 
 bool ConsoleRig::Up() const { return controller->IsRunning() && QTest::qWaitForWindowExposed(console.get()); }
 
-void Press(CRoltaDlg& console, const char* button) {
-  QPushButton* b = console.Button(button);
-  QVERIFY2(b, button);
-  QTest::mouseClick(b, Qt::LeftButton);
+void Press(QPushButton* button) {
+  QVERIFY(button);
+  QTest::mouseClick(button, Qt::LeftButton);
 }
 
 void Choose(CRoltaDlg& console, int position) { console.CommandList()->setCurrentIndex(position); }
@@ -50,8 +49,8 @@ void Type(CRoltaDlg& console, CommandInput input, const QString& text) {
 
 bool Connect(CRoltaDlg& console) {
   console.PortList()->setCurrentIndex(0);
-  Press(console, "设置");
-  return console.Port().IsOpen() && !console.Button("设置")->isEnabled();
+  Press(console.Buttons().connect);
+  return console.Port().IsOpen() && !console.Buttons().connect->isEnabled();
 }
 
 QString Status(const CRoltaDlg& console) { return console.StatusText()->text(); }

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QPushButton;
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "console/ui/rolta_dlg.h"
 #include "controller_simulator.h"
+#include "env/ui_services.h"
 #include "fake_environment.h"
 
 namespace rolta::test {
@@ -27,8 +30,9 @@ struct ConsoleRig {
   std::unique_ptr<FakeEnvironment> environment;
   std::unique_ptr<CRoltaDlg> console;
 
-  // The port list offers `portName`, or the simulator's own terminal.
-  explicit ConsoleRig(sim::SimulatorOptions options = FastBench(), std::string portName = {});
+  // The port list offers `portName`, or the simulator's own terminal; the
+  // console shows its boxes and reads its keys through `services`.
+  explicit ConsoleRig(HostServices services, sim::SimulatorOptions options = FastBench(), std::string portName = {});
   ~ConsoleRig();
   bool Up() const;
 
@@ -36,7 +40,7 @@ struct ConsoleRig {
   CRoltaDlg* operator->() const { return console.get(); }
 };
 
-void Press(CRoltaDlg& console, const char* button);
+void Press(QPushButton* button);
 void Choose(CRoltaDlg& console, int position);
 // Types into a field as the operator would; a disabled field takes no keys.
 void Type(CRoltaDlg& console, CommandInput input, const QString& text);

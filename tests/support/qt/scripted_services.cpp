@@ -1,11 +1,6 @@
 #include "scripted_services.h"
 
-#include "env/ui/qt_services.h"
-
 namespace rolta::test {
-
-ScriptedMessageBoxes::ScriptedMessageBoxes() { InstallMessageBoxService(this); }
-ScriptedMessageBoxes::~ScriptedMessageBoxes() { InstallMessageBoxService(nullptr); }
 
 MessageAnswer ScriptedMessageBoxes::Show(const MessageRequest& request) {
   shown_.push_back(request);
@@ -15,8 +10,5 @@ MessageAnswer ScriptedMessageBoxes::Show(const MessageRequest& request) {
   answers_.pop_front();
   return answer;
 }
-
-ScriptedKeys::ScriptedKeys() { InstallKeyState(this); }
-ScriptedKeys::~ScriptedKeys() { InstallKeyState(nullptr); }
 
 }  // namespace rolta::test
