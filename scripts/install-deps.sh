@@ -11,7 +11,7 @@ packages=(
   qt6-translations-l10n
   xvfb xauth
   locales
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev
   dpkg-dev lintian file
 )
 

@@ -1,7 +1,5 @@
-// rolta-cli's commands on one controller session: the session gets a view
-// and host services of the terminal (no window system), the channel's
-// notifications are handled on the calling thread while a command waits for
-// its answer, and every command ends with one of the exit codes.
+// rolta-cli's commands on one controller session (cli_line.h), each group in
+// a file of its own; every command ends with one of the exit codes.
 #pragma once
 
 #include <atomic>
