@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "env/config_home.h"
+#include "env/key_value_file.h"
 #include "env/number_text.h"
 
 namespace rolta {
@@ -42,12 +43,6 @@ constexpr SafetyKey kSafetyKeys[] = {
     {"power_limit", &SafetySettings::powerLimit},
     {"auto_reconnect", nullptr},
 };
-
-std::string Trimmed(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
 
 std::string NumberText(double value) { return FormatText("%.6g", value); }
 
@@ -114,15 +109,13 @@ std::filesystem::path SafetySettingsPath() { return ConfigHome() / "rolta" / "sa
 
 SafetySettings LoadSafetySettings(const std::filesystem::path& path) {
   SafetySettings settings;
-  std::ifstream in(path);
-  std::string line;
-  while (in && std::getline(in, line)) {
-    const std::size_t equals = line.find('=');
-    if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
-    const std::string key = Trimmed(std::string_view(line).substr(0, equals));
-    const std::string value = Trimmed(std::string_view(line).substr(equals + 1));
+  // Lines without "=", unknown keys and unusable values keep the defaults, as
+  // does a file that cannot be read.
+  for (const KeyValueLine& line : ReadKeyValueFile(path).lines) {
+    if (!line.hasEquals) continue;
     for (const SafetyKey& row : kSafetyKeys) {
-      if (row.key != key) continue;
+      if (row.key != line.key) continue;
+      const std::string& value = line.value;
       if (row.number == nullptr) {
         if (value == "1" || value == "true") settings.autoReconnect = true;
         if (value == "0" || value == "false") settings.autoReconnect = false;

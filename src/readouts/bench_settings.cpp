@@ -4,6 +4,7 @@
 #include <string>
 
 #include "env/config_home.h"
+#include "env/key_value_file.h"
 
 namespace rolta {
 
@@ -11,35 +12,13 @@ std::filesystem::path BenchSettingsPath() { return ConfigHome() / "rolta" / "ben
 
 BenchSettingsResult LoadBenchSettings(const std::filesystem::path& path) {
   BenchSettingsResult result;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return result;
-  std::string line;
-  std::size_t number = 0;
-  auto note = [&](const std::string& text) {
-    if (result.problem.empty()) result.problem = std::to_string(number) + ": " + text;
-  };
-  // A settings file is a few lines; a long one is not ours.
-  while (number < 1000 && std::getline(file, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') continue;
-    const std::size_t equals = line.find('=');
-    if (equals == std::string::npos) {
-      note(line);
-      continue;
-    }
-    auto trim = [](std::string_view text) {
-      const std::size_t from = text.find_first_not_of(" \t");
-      if (from == std::string_view::npos) return std::string_view();
-      return text.substr(from, text.find_last_not_of(" \t") - from + 1);
-    };
-    const std::string_view key = trim(std::string_view(line).substr(0, equals));
-    const std::string_view value = trim(std::string_view(line).substr(equals + 1));
-    if (key != kDistanceUnitKey) continue;  // a later console's setting
-    const int choice = DistanceUnitIndex(value);
+  // A missing or unreadable file leaves the defaults, and so does what stands
+  // past the reader's limits: a long file is not ours.
+  for (const KeyValueLine& line : ReadKeyValueFile(path).lines) {
+    if (line.hasEquals && line.key != kDistanceUnitKey) continue;  // a later console's setting
+    const int choice = line.hasEquals ? DistanceUnitIndex(line.value) : -1;
     if (choice < 0) {
-      note(line);
+      if (result.problem.empty()) result.problem = std::to_string(line.number) + ": " + line.text;
       continue;
     }
     result.units.distance = static_cast<std::uint8_t>(choice);

@@ -1,12 +1,12 @@
 #include "readouts/readouts.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
+#include <limits>
 #include <string_view>
 
 #include "readouts/quantities.h"
@@ -191,149 +191,12 @@ const PresentationRow* FindRow(std::uint8_t type) {
 // 309 digits before the point.
 constexpr std::size_t kTextBufferSize = 400;
 
-// Exact "%.<precision>f" for |value| < 1e15 and precision 0..4, which covers
-// every reading a controller sends: value = mantissa * 2^exponent exactly, so
-// value * 10^precision is mantissa * 10^precision shifted right, rounded half
-// to even on the bits shifted out, as printf rounds the exact binary value.
-// Below 1e15 the rounded result stays below 10^19, so it fits 64 bits;
-// mantissa * 10^4 < 2^67 fits 128.
-constexpr double kExactLimit = 1e15;
-constexpr int kExactMaxPrecision = 4;
-
-// 10^0 .. 10^19.
-constexpr std::array<std::uint64_t, 20> kPow10 = [] {
-  std::array<std::uint64_t, 20> powers{};
-  std::uint64_t power = 1;
-  for (std::uint64_t& p : powers) {
-    p = power;
-    power *= 10;
-  }
-  return powers;
-}();
-
-// Decimal digits of value, 0 for 0: from the bit length (1233 / 4096 is just
-// above log10(2)) and one comparison, without a loop.
-int DecimalDigits(std::uint64_t value) {
-  const int guess = (std::bit_width(value) * 1233) >> 12;
-  return guess + (value >= kPow10[static_cast<std::size_t>(guess)] ? 1 : 0);
-}
-
-// "00" "01" ... "99".
-constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
-
-void WritePair(char* at, std::uint64_t twoDigits) {
-  std::memcpy(at, &kDigitPairs[static_cast<std::size_t>(twoDigits) * 2], 2);
-}
-
-// The lowest `count` decimal digits of value, zero-padded, written so that
-// they end at `end`. Four digits per step: one multiply-divide carries from
-// step to step and the two pairs of a step do not depend on each other, so
-// the digits do not wait on a chain of divisions by ten.
-void WriteDigitsBackward(char* end, std::uint64_t value, int count) {
-  for (; count >= 4; count -= 4) {
-    const std::uint64_t group = value % 10000;
-    value /= 10000;
-    end -= 4;
-    WritePair(end, group / 100);
-    WritePair(end + 2, group % 100);
-  }
-  if (count >= 2) {
-    end -= 2;
-    WritePair(end, value % 100);
-    value /= 100;
-    count -= 2;
-  }
-  if (count == 1) *--end = static_cast<char>('0' + value % 10);
-}
-
-// Digits before and after the point; constant divisors, so no division
-// instruction.
-struct FixedDigits {
-  std::uint64_t whole;
-  std::uint64_t fraction;
-};
-FixedDigits SplitAtPoint(std::uint64_t scaled, int precision) {
-  switch (precision) {
-    case 1: return {scaled / 10, scaled % 10};
-    case 2: return {scaled / 100, scaled % 100};
-    case 3: return {scaled / 1000, scaled % 1000};
-    case 4: return {scaled / 10000, scaled % 10000};
-    default: return {scaled, 0};
-  }
-}
-
-// scaled / 2^shift rounded half to even on the bits shifted out; shift is at
-// least 1 and below the width of U.
-template <typename U>
-std::uint64_t RoundHalfEvenShifted(U scaled, int shift) {
-  const U quotient = scaled >> shift;
-  const U rest = scaled - (quotient << shift);
-  const U half = U{1} << (shift - 1);
-  const bool up = rest > half || (rest == half && (quotient & 1) != 0);
-  return static_cast<std::uint64_t>(quotient) + (up ? 1 : 0);
-}
-
-// Exact "%.<precision>f" for |value| < 1e15 and precision 0..4 into
-// [first, last); nullptr if it does not fit.
-char* WriteExactFixed(char* first, char* last, double value, int precision) {
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  const bool negative = (bits >> 63) != 0;
-  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
-  int exponent = -1074;  // subnormal
-  if (biased != 0) {
-    mantissa |= std::uint64_t{1} << 52;
-    exponent = biased - 1075;
-  }
-  const std::uint64_t scale = kPow10[static_cast<std::size_t>(precision)];
-  std::uint64_t rounded = 0;
-  if (mantissa != 0) {
-    // Without its trailing zero bits the mantissa of a value that came from a
-    // float has at most 24 bits, so the product fits 64 bits.
-    const int zeros = std::countr_zero(mantissa);
-    mantissa >>= zeros;
-    exponent += zeros;
-    if (exponent >= 0) {
-      rounded = (mantissa << exponent) * scale;  // a whole number below 1e15
-    } else if (-exponent < 64 && mantissa < (std::uint64_t{1} << 50)) {
-      rounded = RoundHalfEvenShifted(mantissa * scale, -exponent);
-    } else if (-exponent < 128) {
-      rounded = RoundHalfEvenShifted(static_cast<unsigned __int128>(mantissa) * scale, -exponent);
-    }
-    // From 128 bits on the product (below 2^67) is under half a unit: 0.
-  }
-
-  // At least one digit before the point. printf keeps the sign of a negative
-  // value that rounds to zero, and of -0.0.
-  const FixedDigits digits = SplitAtPoint(rounded, precision);
-  const int whole = std::max(DecimalDigits(digits.whole), 1);
-  const int length = (negative ? 1 : 0) + whole + (precision > 0 ? 1 + precision : 0);
-  if (length > last - first) return nullptr;
-  char* const end = first + length;
-  char* wholeEnd = end;
-  if (precision > 0) {
-    WriteDigitsBackward(end, digits.fraction, precision);
-    wholeEnd = end - precision - 1;
-    *wholeEnd = '.';
-  }
-  WriteDigitsBackward(wholeEnd, digits.whole, whole);
-  if (negative) *first = '-';
-  return end;
-}
-
-// "%.<precision>f" of value into [first, last); nullptr if it does not fit.
+// printf "%.<precision>f" of value into [first, last); nullptr if it does not
+// fit. to_chars rounds the exact binary value half to even as printf does,
+// keeps the sign of -0.0 and of a negative value that rounds to zero, spells
+// NaN and the infinities as printf does ("nan", "-nan", "inf", "-inf"), and
+// never looks at the locale.
 char* WriteFixed(char* first, char* last, double value, int precision) {
-  if (precision >= 0 && precision <= kExactMaxPrecision && std::fabs(value) < kExactLimit) {
-    return WriteExactFixed(first, last, value, precision);
-  }
-  // NaN, infinities, huge values and other precisions.
   const auto result = std::to_chars(first, last, value, std::chars_format::fixed, precision);
   return result.ec == std::errc{} ? result.ptr : nullptr;
 }
@@ -342,14 +205,17 @@ char* WriteFixed(char* first, char* last, double value, int precision) {
 // Zeros go between the sign and the digits; the width counts the sign.
 char* WriteInt(char* first, char* last, int value, int zeroPadWidth = 0) {
   const bool negative = value < 0;
-  const auto bits = static_cast<std::uint64_t>(static_cast<std::int64_t>(value));
-  const std::uint64_t magnitude = negative ? std::uint64_t{0} - bits : bits;
-  const int digits = std::max({DecimalDigits(magnitude), zeroPadWidth - (negative ? 1 : 0), 1});
-  const int length = (negative ? 1 : 0) + digits;
-  if (length > last - first) return nullptr;
-  WriteDigitsBackward(first + length, magnitude, digits);
-  if (negative) *first = '-';
-  return first + length;
+  // The magnitude as unsigned, so the most negative int has one too.
+  const unsigned magnitude = negative ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char digits[std::numeric_limits<unsigned>::digits10 + 1];
+  const char* const digitsEnd = std::to_chars(std::begin(digits), std::end(digits), magnitude).ptr;
+  const std::ptrdiff_t digitCount = digitsEnd - digits;
+  const std::ptrdiff_t sign = negative ? 1 : 0;
+  const std::ptrdiff_t zeros = std::max<std::ptrdiff_t>(zeroPadWidth - sign - digitCount, 0);
+  if (sign + zeros + digitCount > last - first) return nullptr;
+  if (negative) *first++ = '-';
+  first = std::fill_n(first, zeros, '0');
+  return std::copy(std::cbegin(digits), digitsEnd, first);
 }
 
 // ScaleKiloMega's text into [first, last); returns the prefix and the text's end.

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "env/config_home.h"
+#include "env/key_value_file.h"
 #include "env/number_text.h"
 
 namespace rolta {
@@ -13,22 +14,37 @@ namespace {
 
 constexpr std::string_view kFormatKey = "format";
 constexpr std::string_view kFormatVersion = "1";
-// A details file is a few lines; anything far larger is not one.
-constexpr std::size_t kMaxLines = 1000;
-constexpr std::size_t kMaxLineLength = 4096;
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\r\n\v\f";
-  const std::size_t first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
 RecordMetaResult Damaged(std::size_t line, std::string_view reason) {
   RecordMetaResult result;
   result.state = RecordMetaState::Damaged;
   result.line = line;
   result.reason = std::string(reason);
+  return result;
+}
+
+// What a file read as key=value lines holds; the first problem, in file order,
+// damages it whole.
+RecordMetaResult MetaOf(const KeyValueFile& file) {
+  RecordMetaResult result;
+  result.state = RecordMetaState::Read;
+  for (const KeyValueLine& line : file.lines) {
+    if (!line.hasEquals || line.key.empty()) return Damaged(line.number, "不是 键=值 行");
+    if (line.key == kMassKey) {
+      if (result.meta.massKg) return Damaged(line.number, "等效质量出现两次");
+      result.meta.massKg = ParseMass(line.value);
+      if (!result.meta.massKg) return Damaged(line.number, "等效质量无法读取");
+    } else if (line.key == kFormatKey) {
+      if (line.value != kFormatVersion) return Damaged(line.number, "记录说明文件的版本不认识");
+    } else {
+      result.meta.others.emplace_back(line.key, line.value);
+    }
+  }
+  switch (file.state) {
+    case KeyValueState::Whole: break;
+    case KeyValueState::Missing: return RecordMetaResult{};
+    case KeyValueState::TooLarge: return Damaged(file.stopLine, "记录说明文件太大");
+    case KeyValueState::Unreadable: return Damaged(0, "无法读取");
+  }
   return result;
 }
 
@@ -43,7 +59,7 @@ std::filesystem::path RecordMetaPath(const std::filesystem::path& recording) {
 std::filesystem::path CoastSettingsPath() { return ConfigHome() / "rolta" / "coast.conf"; }
 
 std::optional<double> ParseMass(std::string_view text) {
-  text = Trim(text);
+  text = TrimSpace(text);
   // Plain decimals only: from_chars alone would also take "inf" and "nan".
   if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
   double value = 0;
@@ -59,45 +75,9 @@ std::string MassText(double massKg) {
   return ec == std::errc() ? std::string(buffer, end) : std::string();
 }
 
-RecordMetaResult ParseRecordMeta(std::istream& in) {
-  RecordMetaResult result;
-  result.state = RecordMetaState::Read;
-  std::string line;
-  std::size_t number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (number > kMaxLines || line.size() > kMaxLineLength) return Damaged(number, "记录说明文件太大");
-    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    const std::string_view text = Trim(line);
-    if (text.empty() || text.front() == '#') continue;
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos) return Damaged(number, "不是 键=值 行");
-    const std::string_view key = Trim(text.substr(0, equals));
-    const std::string_view value = Trim(text.substr(equals + 1));
-    if (key.empty()) return Damaged(number, "不是 键=值 行");
-    if (key == kMassKey) {
-      if (result.meta.massKg) return Damaged(number, "等效质量出现两次");
-      result.meta.massKg = ParseMass(value);
-      if (!result.meta.massKg) return Damaged(number, "等效质量无法读取");
-    } else if (key == kFormatKey) {
-      if (value != kFormatVersion) return Damaged(number, "记录说明文件的版本不认识");
-    } else {
-      result.meta.others.emplace_back(key, value);
-    }
-  }
-  if (in.bad()) return Damaged(0, "无法读取");
-  return result;
-}
+RecordMetaResult ParseRecordMeta(std::istream& in) { return MetaOf(ReadKeyValues(in)); }
 
-RecordMetaResult ReadRecordMeta(const std::filesystem::path& file) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(file, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return RecordMetaResult{};
-  if (ec || !std::filesystem::is_regular_file(status)) return Damaged(0, "无法读取");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Damaged(0, "无法读取");
-  return ParseRecordMeta(in);
-}
+RecordMetaResult ReadRecordMeta(const std::filesystem::path& file) { return MetaOf(ReadKeyValueFile(file)); }
 
 std::string RecordMetaText(const RecordMeta& meta) {
   std::string text = "# ROLTA recording details\n";

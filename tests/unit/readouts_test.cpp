@@ -9,6 +9,7 @@
 #include <bit>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -16,6 +17,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/frames.h"
@@ -361,6 +363,63 @@ TEST(FormatFixed, AgreesWithPrintfForAnyValue) {
       if (FormatFixed(value, precision) != expected && ++failures <= 10) {
         ADD_FAILURE() << "%." << precision << "f of " << std::hexfloat << value << ": got "
                       << FormatFixed(value, precision) << ", printf " << expected;
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+// Fewer values under AddressSanitizer, where every snprintf costs several times as much.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kRandomFloats = 250'000;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kRandomFloats = 250'000;
+#else
+constexpr int kRandomFloats = 1'000'000;
+#endif
+#else
+constexpr int kRandomFloats = 1'000'000;
+#endif
+
+// The controller's readings are floats: random ones of every shape (any bit
+// pattern: NaN of either sign, infinities, subnormals, huge and tiny values;
+// readings of ordinary size; values on and beside the decimal halfway points
+// such as x.xx5) at every precision the readouts, the recording and the
+// coast-down texts use.
+TEST(FormatFixed, AgreesWithPrintfForRandomFloats) {
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  constexpr int kPrecisions[] = {1, 2, 3, 4, 6};
+  std::mt19937_64 random(20261209);
+  int failures = 0;
+  for (int i = 0; i < kRandomFloats; ++i) {
+    float value = 0;
+    switch (i % 4) {
+      case 0: value = std::bit_cast<float>(static_cast<std::uint32_t>(random())); break;
+      case 1: {
+        // A decimal halfway point n.xx5 at one of the precisions, and the floats beside it.
+        const int precision = kPrecisions[random() % std::size(kPrecisions)];
+        const float halfway = static_cast<float>(
+            (static_cast<double>(random() % 2000001) - 1000000.0 + 0.5) / std::pow(10.0, precision));
+        const auto side = random() % 3;
+        constexpr float kInfinity = std::numeric_limits<float>::infinity();
+        value = side == 0 ? halfway : std::nextafter(halfway, side == 1 ? -kInfinity : kInfinity);
+        break;
+      }
+      case 2: value = static_cast<float>((static_cast<double>(random() % 20000001) - 10000000.0) / 1000.0); break;
+      case 3:
+        value = std::ldexp(static_cast<float>(random() % 0x1000000) * ((random() % 2) ? 1.0f : -1.0f),
+                           static_cast<int>(random() % 300) - 170);
+        break;
+    }
+    for (const int precision : kPrecisions) {
+      char expected[512];
+      const int length = std::snprintf(expected, sizeof expected, "%.*f", precision, static_cast<double>(value));
+      const std::string text = FormatFixed(value, precision);
+      if (text != std::string_view(expected, static_cast<std::size_t>(length)) && ++failures <= 10) {
+        ADD_FAILURE() << "%." << precision << "f of the float with bits 0x" << std::hex
+                      << std::bit_cast<std::uint32_t>(value) << std::dec << ": got " << text << ", printf "
+                      << expected;
       }
     }
   }
