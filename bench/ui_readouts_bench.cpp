@@ -223,7 +223,6 @@ void ui_ShowLiveFrameRepaint(benchmark::State& state) {
   }
   StatusFrames frames;
   ControllerStatus status;
-  UpgradeReplies replies;
   IdentityLookup lookup;
   ReadoutUpdate update;
   struct Sink final : StatusFrameSinks {
@@ -235,7 +234,7 @@ void ui_ShowLiveFrameRepaint(benchmark::State& state) {
   const int paintsBefore = rig.Paints();
   const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   for (auto _ : state) {
-    DecodeStatusFrame(frames.Next(), status, replies, sink);
+    DecodeStatusFrame(frames.Next(), status, sink);
     PresentLiveFrame(sink.latest, lookup, update);
     view.ShowReadouts(update);
     rig.Repaint();

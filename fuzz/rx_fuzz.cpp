@@ -16,6 +16,7 @@
 #include "link/frame_sync.h"
 #include "link/rx_ring.h"
 #include "link/status_frames.h"
+#include "upgrade/upgrade_replies.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ class TextSinks : public rolta::StatusFrameSinks {
     Format("%.3f", s.AccelMilli / 1000.0);
     Format("%05d", s.IoNumber());
   }
+  void OnCommandAnswer(const rolta::ControllerStatus& s) override { replies.OnCommandAnswer(s); }
+  rolta::UpgradeReplies replies;
 
  private:
   void Format(const char* format, double value) {
@@ -93,7 +96,6 @@ class CheckingSink : public rolta::FrameSink {
   std::uint32_t ctrlPattern = 0;
   unsigned ctrlQueries = 0;
   rolta::ControllerStatus status;
-  rolta::UpgradeReplies replies;
   TextSinks sinks;
 
   void OnScanBegin() override {}
@@ -108,7 +110,7 @@ class CheckingSink : public rolta::FrameSink {
     Check(std::equal(copy, copy + length, frame), "re-sealed frame is unchanged");
     frames.insert(frames.end(), frame, frame + length);
     if (rolta::ControllerFrameKindOf(type) == ControllerFrameKind::Status) {
-      rolta::DecodeStatusFrame(frame, status, replies, sinks);
+      rolta::DecodeStatusFrame(frame, status, sinks);
     }
   }
   bool OnBadFrame(std::uint8_t type, const std::uint8_t*, std::size_t) override {
@@ -157,9 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The decoder on raw bytes, checksum or not.
   if (size >= 3 + 24) {
     rolta::ControllerStatus status;
-    rolta::UpgradeReplies replies;
     TextSinks sinks;
-    rolta::DecodeStatusFrame(data + 3, status, replies, sinks);
+    rolta::DecodeStatusFrame(data + 3, status, sinks);
   }
 
   // One byte per notification for the first kOneByOne bytes (where frames

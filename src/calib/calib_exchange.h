@@ -42,10 +42,10 @@ bool ReplaceFileAtomically(const std::filesystem::path& path, std::span<const st
 
 class CalibExchange {
  public:
-  // Frames go out on `channel`; the block read is built in the process's
-  // shared 22-byte command buffer; the block loops pause through `pump`.
-  CalibExchange(ByteChannel& channel, EventPump& pump,
-                ProfileFrame& sharedProfile = ProcessCommandFrames().profile,
+  // Frames go out on `channel`; the block read is built in the 22-byte
+  // command buffer the link's catalogue commands share; the block loops
+  // pause through `pump`.
+  CalibExchange(ByteChannel& channel, EventPump& pump, ProfileFrame& sharedProfile,
                 std::filesystem::path stabFile = kStabFileName);
 
   void SetView(CalibView* view) { view_ = view; }

@@ -33,14 +33,16 @@ std::uint8_t FlywheelMask(const CommandInputs& inputs) {
   return mask;
 }
 
-CommandExecutor::CommandExecutor(ByteChannel& channel, SharedCommandFrames& frames,
-                                 const TextLookup& lookup, ConsoleHost& host)
+CommandExecutor::CommandExecutor(ByteChannel& channel, const TextLookup& lookup, ConsoleHost& host)
     : channel_(channel),
-      frames_(frames),
       lookup_(lookup),
       host_(host),
       hostBoxes_(host),
-      params_(channel, frames.paramRequest, lookup, hostBoxes_) {}
+      params_(channel, frames_.paramRequest, lookup, hostBoxes_) {}
+
+CoastDownSpeeds CommandExecutor::CoastDownSpeedsSent() const {
+  return {frames_.profile.Value(0), frames_.profile.Value(1)};
+}
 
 void CommandExecutor::OnExecute(int position, CommandInputs inputs) {
   // Even the positions that only show a box or a window need the channel:

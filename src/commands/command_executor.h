@@ -54,11 +54,16 @@ inline constexpr std::int32_t kLoopStop = 200;
 // Pause between two frames of the repeat-send loop.
 inline constexpr int kLoopIntervalMs = 100;
 
+// The start and end speeds of the last frame built in the 22-byte buffer:
+// a coast-down's, while one runs.
+struct CoastDownSpeeds {
+  float start = 0.0f;
+  float end = 0.0f;
+};
+
 class CommandExecutor {
  public:
-  // `frames` is the process-wide set (ProcessCommandFrames() in the console).
-  CommandExecutor(ByteChannel& channel, SharedCommandFrames& frames, const TextLookup& lookup,
-                  ConsoleHost& host);
+  CommandExecutor(ByteChannel& channel, const TextLookup& lookup, ConsoleHost& host);
   CommandExecutor(const CommandExecutor&) = delete;
   CommandExecutor& operator=(const CommandExecutor&) = delete;
 
@@ -84,6 +89,10 @@ class CommandExecutor {
   std::int32_t ParamReplyTarget() const { return static_cast<std::int32_t>(params_.Target()); }
   // The parameter record's requests go out through it, and replies come in.
   ParamsExchange& Params() { return params_; }
+  // The buffers this link's commands are built in; the calibration block
+  // read builds its requests in the same 22-byte buffer.
+  SharedCommandFrames& Frames() { return frames_; }
+  CoastDownSpeeds CoastDownSpeedsSent() const;
   // True while at least one repeat-send loop is on the stack, so the window
   // can defer its own destruction until the loop has returned.
   bool InRepeatLoop() const { return loopDepth_ > 0; }
@@ -99,7 +108,7 @@ class CommandExecutor {
   void WriteSealed(FrameBuffer<Length>& frame);
 
   ByteChannel& channel_;
-  SharedCommandFrames& frames_;
+  SharedCommandFrames frames_;
   const TextLookup& lookup_;
   ConsoleHost& host_;
   ShortFrame shortFrame_;

@@ -129,6 +129,7 @@ bool ChannelMapEditor::OnChannelMapReply(const std::uint8_t* frame, std::size_t 
   for (std::size_t i = 0; i < texts_.size(); ++i) {
     if (kFields[i].replyByte != kNoByte) texts_[i] = std::to_string(payload[kFields[i].replyByte]);
   }
+  if (view_ != nullptr) view_->OnChannelMapReceived();
   return true;
 }
 

@@ -69,6 +69,13 @@ std::uint8_t ChannelByteFromText(std::string_view text);
 // The 46-byte store frame (command word 0x2807) with its checksum.
 std::array<std::uint8_t, kChannelMapStoreLength> BuildChannelMapStoreFrame(const ChannelMap& map);
 
+// The window that shows the fields; told when a reply wrote into them.
+class ChannelMapView {
+ public:
+  virtual ~ChannelMapView() = default;
+  virtual void OnChannelMapReceived() = 0;
+};
+
 // The field texts of the "硬件通道配置" dialog and what the dialog does with
 // them. The texts are what the operator sees and edits; the record is built
 // from them only when the store frame goes out, and a reply writes into them.
@@ -77,6 +84,8 @@ class ChannelMapEditor {
   // Sends its store frames on `channel`; does not own it.
   explicit ChannelMapEditor(ByteChannel& channel);
 
+  void SetView(ChannelMapView* view) { view_ = view; }
+
   std::size_t FieldCount() const { return texts_.size(); }
   const std::string& Text(std::size_t field) const { return texts_.at(field); }
   void SetText(std::size_t field, std::string text) { texts_.at(field) = std::move(text); }
@@ -84,8 +93,9 @@ class ChannelMapEditor {
   static std::size_t FieldIndex(std::string_view label);
 
   // A type-65 frame from the receive path (payload at +6). Writes each shown
-  // field's byte as decimal text. False, and nothing changed, for a frame of
-  // another type or shorter than the 48 bytes of the reply.
+  // field's byte as decimal text and tells the view. False, and nothing
+  // changed, for a frame of another type or shorter than the 48 bytes of the
+  // reply.
   bool OnChannelMapReply(const std::uint8_t* frame, std::size_t length);
   // "缺省": every field, reserved ones included, to its default. Sends nothing.
   void SetDefaultChannels();
@@ -99,6 +109,7 @@ class ChannelMapEditor {
   void WriteValues(std::uint8_t ChannelField::*value);
 
   ByteChannel& channel_;
+  ChannelMapView* view_ = nullptr;
   std::vector<std::string> texts_;
 };
 

@@ -1,7 +1,8 @@
 // The parameter record between the console and the controller: the request,
 // the reply routed to the summary listing or the settings form, and the write.
-// The console owns one, hands it the channel to send on, and passes it every
-// type-1 frame of the receive path; the windows read the records it keeps.
+// The controller session owns one (through its executor) on its channel and
+// passes it every type-1 frame of the receive path; the windows read the
+// records it keeps.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +35,7 @@ MessageRequest ParamsHintMessage(const TextLookup& lookup);
 
 class ParamsExchange {
  public:
-  // `request` is the process-wide ParamRequestFrame (its bytes 6-9 are kept
+  // `request` is the link's shared ParamRequestFrame (its bytes 6-9 are kept
   // between requests).
   ParamsExchange(ByteChannel& channel, ParamRequestFrame& request, const TextLookup& lookup,
                  MessageBoxService& messages);

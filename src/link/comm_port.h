@@ -42,9 +42,9 @@ class HandshakeEvent {
 
 // Line settings as the console passes them to Open.
 struct LineSettings {
-  int byteSize = 8;        // data bits, 5..8
-  int stopBitCode = 0;     // 0 one, 1 one and a half, 2 two, other: keep the device's
-  int parityCode = 0;      // 0 none, 1 even, 2 odd, other: keep the device's
+  int byteSize = kEightDataBits;       // data bits, 5..8
+  int stopBitCode = kOneStopBitCode;  // 0 one, 1 one and a half, 2 two, other: keep the device's
+  int parityCode = kNoParityCode;     // 0 none, 1 even, 2 odd, other: keep the device's
   std::uint32_t baudRate = 115200;
 };
 

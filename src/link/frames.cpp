@@ -39,8 +39,8 @@ constexpr std::uint8_t kFirmwareBlockCodes[] = {126};
 constexpr CommandLengthClass kCommandLengthTable[] = {
     {6, kShortCatalogueCodes, "command catalogue"},
     {6, kShortVersionStopCodes, "version query and emergency stop"},
-    {6, kShortUpgradeCodes, "firmware upgrade"},
-    {6, kShortToolCodes, "tools window"},
+    {6, kShortUpgradeCodes, "standby and stop test"},
+    {6, kShortToolCodes, "lift up and down"},
     {6, kShortCalibRequestCodes, "calibration requests"},
     {10, kParamRequestCodes, "parameter record request"},
     {11, kSetpointCodes, "command catalogue"},
@@ -124,11 +124,6 @@ void PutUInt32LE(std::uint8_t* at, std::uint32_t value) {
 std::uint32_t GetUInt32LE(const std::uint8_t* at) {
   return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
          (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
-SharedCommandFrames& ProcessCommandFrames() {
-  static SharedCommandFrames frames;
-  return frames;
 }
 
 std::span<const CommandLengthClass> CommandLengthTable() { return kCommandLengthTable; }

@@ -109,20 +109,20 @@ class ProfileFrame : public FrameBuffer<22> {
   }
 };
 
-// The buffers that live for the whole process and are shared by the command
-// catalogue and the calibration block read. Never cleared.
+// The buffers one link's commands are built in, shared by the command
+// catalogue and the calibration block read: a command rewrites only its own
+// fields and the rest keeps what the one before left. Never cleared.
 struct SharedCommandFrames {
   ParamRequestFrame paramRequest;
   SetpointFrame setpoint;
   ProfileFrame profile;
 };
-SharedCommandFrames& ProcessCommandFrames();
 
 // Which command bytes the console sends with which frame length.
 struct CommandLengthClass {
   std::size_t frameLength;
   std::span<const std::uint8_t> commandCodes;
-  std::string_view sentBy;
+  std::string_view description;  // what the frames are, for test messages
 };
 std::span<const CommandLengthClass> CommandLengthTable();
 // Frame length the console sends a command byte with; 0 for a byte it never sends.

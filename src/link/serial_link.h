@@ -12,6 +12,12 @@
 
 namespace rolta {
 
+// The codes Open takes for the controller's character format: 8 data bits,
+// no parity, one stop bit.
+inline constexpr int kEightDataBits = 8;
+inline constexpr int kOneStopBitCode = 0;
+inline constexpr int kNoParityCode = 0;
+
 class SerialLink : public ByteChannel {
  public:
   using NotifyCallback = std::function<void(std::uint32_t events)>;

@@ -9,9 +9,6 @@
 namespace rolta {
 namespace {
 
-// BlockStatus after a stop or wait answer: makes an outstanding firmware
-// block go out again.
-constexpr float kBlockResend = 555.0f;
 // Value1 of a version answer that comes from the controller's upgrade program.
 constexpr float kUpgradeProgramMark = 100.0f;
 
@@ -26,9 +23,8 @@ struct TypeRange {
 // live values. Types that are not 24-byte frames never reach the decoder.
 constexpr TypeRange kActionTable[] = {
     {4, 4, StatusAction::ShowVersion},
-    {27, 27, StatusAction::WaitReply},
-    {28, 28, StatusAction::StopReply},
-    {126, 126, StatusAction::BlockAck},
+    {27, 28, StatusAction::AnswerAndLive},
+    {126, 126, StatusAction::Answer},
     {0, 0, StatusAction::Nothing},
     {2, 3, StatusAction::Nothing},
     {6, 15, StatusAction::Nothing},
@@ -93,8 +89,7 @@ int ControllerStatus::IoNumber() const {
          IoDigits[4];
 }
 
-void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status,
-                       UpgradeReplies& replies, StatusFrameSinks& sinks) {
+void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status, StatusFrameSinks& sinks) {
   status.FrameType = frame[kCommandCodeOffset];
   status.Value1 = GetFloat32LE(frame + 6);
   status.Value2 = GetFloat32LE(frame + 10);
@@ -115,19 +110,12 @@ void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status,
       sinks.ShowControllerVersion(status.Value1 == kUpgradeProgramMark,
                                   static_cast<double>(status.Value2) / 100.0);
       return;
-    case StatusAction::WaitReply:
-      replies.WaitReply = TruncateToInt32(status.Value1);
-      replies.BlockStatus = kBlockResend;
+    case StatusAction::AnswerAndLive:
+      sinks.OnCommandAnswer(status);
       sinks.ShowLiveFrame(status);
       return;
-    case StatusAction::StopReply:
-      replies.StopReply = TruncateToInt32(status.Value1);
-      replies.BlockStatus = kBlockResend;
-      sinks.ShowLiveFrame(status);
-      return;
-    case StatusAction::BlockAck:
-      replies.BlockStatus = status.Value1;
-      replies.AckedBlock = TruncateToInt32(status.Value2);
+    case StatusAction::Answer:
+      sinks.OnCommandAnswer(status);
       return;
   }
 }

@@ -1,5 +1,5 @@
-// Decoding of the controller's 24-byte status frames and the answers the
-// firmware upgrade waits for.
+// Decoding of the controller's 24-byte status frames, and which of them are
+// answers that an exchange waits for.
 #pragma once
 
 #include <array>
@@ -20,14 +20,6 @@ struct ControllerStatus {
   int IoNumber() const;
 };
 
-// Console-wide; read and partly reset by the firmware upgrade.
-struct UpgradeReplies {
-  std::int32_t StopReply = 0;
-  std::int32_t WaitReply = 0;
-  float BlockStatus = 0.0f;
-  std::int32_t AckedBlock = 0;
-};
-
 // Receivers of what a status frame means.
 class StatusFrameSinks {
  public:
@@ -36,6 +28,9 @@ class StatusFrameSinks {
   virtual void ShowControllerVersion(bool fromUpgradeProgram, double version) = 0;
   // The live types: the readouts.
   virtual void ShowLiveFrame(const ControllerStatus& status) = 0;
+  // Types 27, 28 and 126: answers an exchange waits for, handed on before
+  // the readouts see the frame. Nobody waits for them by default.
+  virtual void OnCommandAnswer(const ControllerStatus&) {}
 };
 
 // What a status frame of a given type does after it was decoded.
@@ -43,9 +38,8 @@ enum class StatusAction : std::uint8_t {
   Nothing,       // the status line already said all there is
   ShowLive,      // the readouts
   ShowVersion,   // type 4
-  WaitReply,     // type 27: WaitReply, BlockStatus 555, then the readouts
-  StopReply,     // type 28: StopReply, BlockStatus 555, then the readouts
-  BlockAck,      // type 126: BlockStatus and AckedBlock, no readout changes
+  AnswerAndLive, // types 27, 28: the answer, then the readouts
+  Answer,        // type 126: the answer only, no readout changes
 };
 StatusAction StatusActionOf(std::uint8_t frameType);
 
@@ -54,14 +48,9 @@ StatusAction StatusActionOf(std::uint8_t frameType);
 std::int32_t TruncateToInt32(float value);
 
 // Fills `status` from a 24-byte frame (checksum already verified) and acts by type:
-// version display, upgrade replies, readouts, or nothing.
+// version display, command answers, readouts, or nothing.
 // The receive path calls this for every 24-byte frame with a good checksum,
-// after it set the status line. A console wires it as
-//   void OnStatusFrame(const std::uint8_t* frame) override {
-//     DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
-//   }
-// with the window implementing both FrameReceivers and StatusFrameSinks.
-void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status,
-                       UpgradeReplies& replies, StatusFrameSinks& sinks);
+// after it set the status line.
+void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status, StatusFrameSinks& sinks);
 
 }  // namespace rolta

@@ -111,9 +111,8 @@ class DecodedStatus final : public StatusFrameSinks {
 
 std::string StatusSummary(const std::uint8_t* frame, const TextLookup& lookup) {
   ControllerStatus status;
-  UpgradeReplies replies;
   DecodedStatus decoded;
-  DecodeStatusFrame(frame, status, replies, decoded);
+  DecodeStatusFrame(frame, status, decoded);
   std::string summary;
   if (decoded.version_) {
     const ControllerVersionTexts texts = VersionAnswerTexts(lookup, decoded.version_->first, decoded.version_->second);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "env/field_log.h"
+#include "env/number_text.h"
 #include "link/command_codes.h"
 
 namespace rolta {
@@ -14,12 +16,14 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
       link_(std::make_unique<TappedLink>(link ? std::move(link) : std::make_unique<CCommPort>())),
       port_(*link_),
       receiver_(port_, *this),
-      executor_(port_, ProcessCommandFrames(), texts, static_cast<ConsoleHost&>(*this)) {
+      executor_(port_, texts, static_cast<ConsoleHost&>(*this)),
+      calib_(port_, services_.pump, executor_.Frames().profile),
+      channelMap_(port_),
+      upgrade_(port_, upgradeReplies_, texts),
+      presenter_(texts, view),
+      safety_(texts, view, services_.boxes, port_, static_cast<SafetyLine&>(*this)) {
   link_->SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written,
-                                   bool wasOpen) { OnWrite(bytes, length, written, wasOpen); });
-  RegisterReplyHandler(ControllerFrameKind::ParamRecord, [this](const std::uint8_t* frame, std::size_t length) {
-    executor_.Params().OnParamsFrame(frame, length);
-  });
+                                   bool wasOpen) { safety_.OnWrite(bytes, length, written, wasOpen); });
 }
 
 ControllerSession::~ControllerSession() {
@@ -28,41 +32,94 @@ ControllerSession::~ControllerSession() {
 }
 
 bool ControllerSession::Open(const std::string& portName, std::uint32_t baudRate) {
+  if (!OpenLine(portName, baudRate)) {
+    LogFieldEvent(FieldEvent::PortOpenFailed, portName + ": " + port_.LastOpenError().message());
+    return false;
+  }
+  LogFieldEvent(FieldEvent::PortOpened, FormatText("%s at %u baud", portName.c_str(), static_cast<unsigned>(baudRate)));
+  return true;
+}
+
+bool ControllerSession::OpenLine(const std::string& portName, std::uint32_t baudRate) {
   // Whatever an earlier connection left half-read is not this line's.
   receiver_.Reset();
   portName_ = portName;
-  if (port_.Open(portName, 8, 0, 0, baudRate) != 1) return false;
-  baud_ = baudRate;
-  lostPort_.clear();
+  if (port_.Open(portName, kEightDataBits, kOneStopBitCode, kNoParityCode, baudRate) != 1) return false;
   history_.MarkOpened(std::chrono::steady_clock::now());
-  monitor_.OnOpened(clock_->Now());
-  RefreshIndicator();
+  safety_.OnOpened(portName, baudRate);
   return true;
 }
 
 void ControllerSession::Close() {
+  const bool wasOpen = port_.IsOpen();
   port_.Close();
   executor_.RequestLoopStop();
-  // Closed by the operator: nothing to reconnect to.
-  lostPort_.clear();
-  monitor_.OnClosed();
-  RefreshIndicator();
+  safety_.OnClosedByOperator();
+  if (wasOpen) LogFieldEvent(FieldEvent::PortClosed, portName_);
+}
+
+void ControllerSession::CloseLostLine() {
+  port_.Close();  // the monitor thread has ended itself; this joins it and frees the device
+  executor_.RequestLoopStop();
+}
+
+bool ControllerSession::ReopenLine(const std::string& port, std::uint32_t baudRate) {
+  return OpenLine(port, baudRate);
+}
+
+void ControllerSession::OnCommNotify(std::uint32_t events) {
+  safety_.OnNotified();
+  receiver_.OnCommNotify(events);
+  safety_.OnReceived(receiver_.Counters());
+  // The flag, not the event bit, decides: a read can find the device gone
+  // before the monitor's notice arrives, and a notice still queued from a
+  // line that is gone must not close the next one.
+  if (port_.LineLost()) {
+    safety_.OnLineLost();
+  } else {
+    safety_.MarkIndicatorStale();
+    presenter_.RequestPresent();
+  }
+  safety_.ShowAlarms();
+}
+
+void ControllerSession::Tick() {
+  const MonoTime now = safety_.Now();
+  // A status frame held for the bytes that confirm its end goes on once the
+  // line has stayed quiet: a frame cut across lost bytes is followed at once.
+  if (port_.IsOpen()) receiver_.ReleaseHeldFrame(LineClock::now());
+  safety_.Tick(now);
+}
+
+void ControllerSession::Execute(int position, const CommandInputs& inputs) {
+  const CatalogueRow* row = CatalogueRowAt(position);
+  LinkSafety::CommandScope scope(safety_, row != nullptr ? row->caption : std::string_view{});
+  executor_.OnExecute(position, inputs);
+}
+
+std::optional<CommandInput> ControllerSession::ExecuteChecked(int position, const CommandInputs& inputs) {
+  // A closed channel is reported before anything else, as without the checks.
+  if (port_.IsOpen()) {
+    if (auto refused = ApproveInputs(position, inputs, safety_.Settings(), texts_, services_.boxes)) return refused;
+  }
+  Execute(position, inputs);
+  return std::nullopt;
 }
 
 void ControllerSession::EmergencyStop() {
   if (!port_.IsOpen()) {
     // After a lost line the stop certainly did not reach the controller.
-    services_.boxes.Show(lostPort_.empty() ? ChannelClosedMessage()
-                                           : EmergencyStopNotSentMessage(texts_, lostPort_));
+    const std::string& lostPort = safety_.LostPort();
+    services_.boxes.Show(lostPort.empty() ? ChannelClosedMessage() : EmergencyStopNotSentMessage(texts_, lostPort));
     return;
   }
-  CommandScope scope(*this, "急停");
+  LinkSafety::CommandScope scope(safety_, "急停");
   executor_.SendShort(command::kEmergencyStop);
 }
 
 void ControllerSession::QueryVersion() {
   view_.ShowControllerVersion(VersionQueryTexts(texts_));
-  CommandScope scope(*this, "版本");
+  LinkSafety::CommandScope scope(safety_, "版本");
   executor_.SendShort(command::kVersion);
 }
 
@@ -88,117 +145,73 @@ void ControllerSession::RemoveStatusObserver(StatusObserverId id) {
   if (!dispatchingObservers_) std::erase_if(statusObservers_, [](const auto& entry) { return !entry.second; });
 }
 
-void ControllerSession::OnScanBegin() { scanStatusLine_ = {}; }
+void ControllerSession::OnScanBegin() { presenter_.OnScanBegin(); }
 
 void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) {
-  scanStatusLine_ = {StatusLineState::Kind::Frame, frameType, GetInt16LE(frame + length - 2)};
-  if (monitor_.OnFrame(frameType, scanStatusLine_.numth, notifiedAt_) == AckState::Refused &&
-      frameType == command::kEmergencyStop) {
-    estopAlarm_ = EStopAlarm::Refused;
-  }
-  SetStatusLine(scanStatusLine_);
+  const std::int16_t numth = GetInt16LE(frame + length - 2);
+  safety_.OnFrame(frameType, numth);
+  presenter_.OnFrame(frameType, numth);
   const ControllerFrameKind kind = ControllerFrameKindOf(frameType);
   if (kind == ControllerFrameKind::Status) {
-    DecodeStatusFrame(frame, status_, upgradeReplies_, *this);
+    DecodeStatusFrame(frame, status_, *this);
     const auto now = std::chrono::steady_clock::now();
     history_.Add(status_, now);
-    if (!statusObservers_.empty()) {
-      // By index and to the size at the start: an observer may add or remove
-      // observers while it is called; removed ones are only emptied here.
-      dispatchingObservers_ = true;
-      const std::size_t count = statusObservers_.size();
-      for (std::size_t i = 0; i < count; ++i) {
-        if (statusObservers_[i].second) statusObservers_[i].second(status_, now);
-      }
-      dispatchingObservers_ = false;
-      std::erase_if(statusObservers_, [](const auto& entry) { return !entry.second; });
-    }
-  } else if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) {
-    handler(frame, length);
-  }  // without a registered receiver the frame ends at the status line
+    NotifyStatusObservers(now);
+  } else {
+    RouteReply(kind, frame, length);
+  }
   if (frameObserver_) frameObserver_(frame, length);
+}
+
+void ControllerSession::RouteReply(ControllerFrameKind kind, const std::uint8_t* frame, std::size_t length) {
+  if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) {
+    handler(frame, length);
+    return;
+  }
+  switch (kind) {
+    case ControllerFrameKind::ParamRecord: executor_.Params().OnParamsFrame(frame, length); return;
+    case ControllerFrameKind::CalibTable: calib_.OnCalibFrame(frame, length); return;
+    case ControllerFrameKind::ChannelMap: channelMap_.OnChannelMapReply(frame, length); return;
+    case ControllerFrameKind::Status: return;
+  }
+}
+
+void ControllerSession::NotifyStatusObservers(std::chrono::steady_clock::time_point now) {
+  if (statusObservers_.empty()) return;
+  // By index and to the size at the start: an observer may add or remove
+  // observers while it is called; removed ones are only emptied here.
+  dispatchingObservers_ = true;
+  const std::size_t count = statusObservers_.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (statusObservers_[i].second) statusObservers_[i].second(status_, now);
+  }
+  dispatchingObservers_ = false;
+  std::erase_if(statusObservers_, [](const auto& entry) { return !entry.second; });
 }
 
 bool ControllerSession::OnBadFrame(std::uint8_t frameType, const std::uint8_t*, std::size_t) {
   if (ControllerFrameKindOf(frameType) != ControllerFrameKind::ParamRecord) return false;
   // A parameter record that does not add up means the controller's firmware
   // speaks another record layout. With Ctrl down it stays at the tail.
-  scanStatusLine_ = {StatusLineState::Kind::VersionMismatch};
-  SetStatusLine(scanStatusLine_);
+  presenter_.OnVersionMismatch();
   return services_.keys.IsCtrlHeld();
 }
 
-void ControllerSession::OnFrameIncomplete() {
-  // The line falls back to the last text of this scan, empty when there was none.
-  SetStatusLine(scanStatusLine_);
-}
+void ControllerSession::OnFrameIncomplete() { presenter_.OnFrameIncomplete(); }
 
 void ControllerSession::PauseAfterFrame() { services_.pump.SleepMilliseconds(1); }
-
-void ControllerSession::SetStatusLine(const StatusLineState& state) {
-  statusLine_ = state;
-  statusLineChanged_ = true;
-  MarkChanged();
-}
-
-std::string ControllerSession::StatusLineText(const StatusLineState& state) const {
-  switch (state.kind) {
-    case StatusLineState::Kind::Empty: return {};
-    case StatusLineState::Kind::Frame: return FrameStatusText(texts_, state.frameType, state.numth);
-    case StatusLineState::Kind::VersionMismatch: return texts_.Lookup(kVersionMismatchText);
-  }
-  return {};
-}
 
 void ControllerSession::ShowControllerVersion(bool fromUpgradeProgram, double version) {
   view_.ShowControllerVersion(VersionAnswerTexts(texts_, fromUpgradeProgram, version));
 }
 
-void ControllerSession::ShowLiveFrame(const ControllerStatus& status) {
-  const std::uint8_t type = status.FrameType;
-  if (pendingType_[type]) {
-    // Already waiting: it moves to the end, so its cells win over the others'.
-    auto* const first = pendingOrder_.data();
-    auto* const last = first + pendingCount_;
-    std::rotate(std::find(first, last, type), std::find(first, last, type) + 1, last);
-  } else {
-    pendingType_[type] = true;
-    pendingOrder_[pendingCount_++] = type;
-  }
-  pendingLive_[type] = status;
-  MarkChanged();
-}
+void ControllerSession::ShowLiveFrame(const ControllerStatus& status) { presenter_.OnLiveFrame(status); }
 
-void ControllerSession::MarkChanged() {
-  if (presentRequested_) return;
-  presentRequested_ = true;
-  view_.RequestPresent();
-}
+void ControllerSession::OnCommandAnswer(const ControllerStatus& status) { upgradeReplies_.OnCommandAnswer(status); }
 
 void ControllerSession::Present() {
-  presentRequested_ = false;
-  if (indicatorStale_) {
-    indicatorStale_ = false;
-    RefreshIndicator();
-  }
-  if (statusLineChanged_) {
-    statusLineChanged_ = false;
-    view_.ShowStatusLine(StatusLineText(statusLine_));
-  }
-  if (pendingCount_ == 0) return;
-  // The cells of every type seen since the last present, the latest last.
-  for (ReadoutChange& change : presentUpdate_) change = {};
-  for (std::size_t i = 0; i < pendingCount_; ++i) {
-    const std::uint8_t type = pendingOrder_[i];
-    pendingType_[type] = false;
-    PresentLiveFrame(pendingLive_[type], texts_, frameUpdate_);
-    for (std::size_t cell = 0; cell < kReadoutCount; ++cell) {
-      if (frameUpdate_[cell].caption) presentUpdate_[cell].caption = frameUpdate_[cell].caption;
-      if (frameUpdate_[cell].text) presentUpdate_[cell].text = frameUpdate_[cell].text;
-    }
-  }
-  pendingCount_ = 0;
-  view_.ShowReadouts(presentUpdate_);
+  safety_.RefreshStaleIndicator();
+  presenter_.Present();
 }
 
 MessageAnswer ControllerSession::ShowMessage(const MessageRequest& request) {
@@ -221,5 +234,10 @@ void ControllerSession::ProcessPendingEvents() { services_.pump.ProcessPendingEv
 void ControllerSession::SleepMilliseconds(int milliseconds) { services_.pump.SleepMilliseconds(milliseconds); }
 
 bool ControllerSession::IsCtrlHeld() const { return services_.keys.IsCtrlHeld(); }
+
+SharedCommandFrames& ProcessCommandFrames() {
+  static SharedCommandFrames frames;
+  return frames;
+}
 
 }  // namespace rolta

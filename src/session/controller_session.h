@@ -1,9 +1,10 @@
 // One controller session: the serial channel, the receive path, the decoded
-// status, the upgrade replies, the command executor and the routing of every
-// accepted frame to whoever registered for its kind. No window system: a
-// front end (the console window, a test, the command-line program) supplies
-// a view and the host services and delivers the channel's notifications on
-// its own thread.
+// status, the command executor and the exchanges on the link (parameter
+// record, calibration tables, channel map, firmware upgrade), with the
+// routing of every accepted frame to them. No window system: a front end
+// (the console window, a test, the command-line program) supplies a view and
+// the host services, attaches its own parts to the exchanges, and delivers
+// the channel's notifications on its own thread.
 #pragma once
 
 #include <array>
@@ -18,13 +19,11 @@
 #include <utility>
 #include <vector>
 
+#include "calib/calib_exchange.h"
 #include "commands/command_executor.h"
-#include "readouts/console_texts.h"
-#include "recording/frame_history.h"
 #include "commands/input_checks.h"
-#include "session/link_monitor.h"
-#include "session/safety_messages.h"
-#include "readouts/readouts.h"
+#include "config/channel_map.h"
+#include "config/params_exchange.h"
 #include "env/text_lookup.h"
 #include "env/ui_services.h"
 #include "link/comm_port.h"
@@ -32,35 +31,18 @@
 #include "link/frames.h"
 #include "link/status_frames.h"
 #include "link/tapped_link.h"
+#include "readouts/console_texts.h"
+#include "readouts/readouts.h"
+#include "recording/frame_history.h"
+#include "session/link_monitor.h"
+#include "session/link_safety.h"
+#include "session/live_presenter.h"
+#include "session/safety_messages.h"
+#include "session/session_view.h"
+#include "upgrade/firmware_upgrade.h"
+#include "upgrade/upgrade_replies.h"
 
 namespace rolta {
-
-// What a session shows. The session asks for a present when it has news and
-// hands over the latest state when the front end calls Present(), so a burst
-// of frames costs one repaint.
-class SessionView {
- public:
-  virtual ~SessionView() = default;
-  virtual void ShowStatusLine(const std::string& text) = 0;
-  virtual void ShowReadouts(const ReadoutUpdate& update) = 0;
-  // The version answer (and the "asking" texts right after a query).
-  virtual void ShowControllerVersion(const ControllerVersionTexts& texts) = 0;
-  // Something new to show: call ControllerSession::Present() soon, at most at
-  // the screen's pace. Asked once until the next Present().
-  virtual void RequestPresent() = 0;
-  // The channel was closed from inside a command (the external programs
-  // need the port): the connect button is usable again.
-  virtual void OnChannelClosed() = 0;
-  // What a catalogue position may need from the desktop.
-  virtual void StartExternalProgram(const std::string& path) = 0;
-  virtual std::string CurrentDirectory() const = 0;
-  virtual void ShowChannelMapWindow() = 0;
-  // The link indicator beside the status line, and whether the readouts
-  // hold values that are no longer live.
-  virtual void ShowLinkState(const LinkIndicator&) {}
-  // The automatic reconnection opened the channel again: "设置" is not usable.
-  virtual void OnChannelReopened() {}
-};
 
 // A handler of one kind of reply; the frame starts 55 AA, payload at +6, and
 // stays valid until the next frame of the same length arrives.
@@ -72,7 +54,10 @@ using ReplyHandler = std::function<void(const std::uint8_t* frame, std::size_t l
 using StatusObserver = std::function<void(const ControllerStatus& status, std::chrono::steady_clock::time_point at)>;
 using StatusObserverId = std::uint32_t;
 
-class ControllerSession final : private FrameSink, private StatusFrameSinks, private ConsoleHost {
+class ControllerSession final : private FrameSink,
+                                private StatusFrameSinks,
+                                private ConsoleHost,
+                                private SafetyLine {
  public:
   // Without a link of its own the session talks through a CCommPort.
   ControllerSession(const TextLookup& texts, SessionView& view, HostServices services,
@@ -81,8 +66,9 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   ControllerSession(const ControllerSession&) = delete;
   ControllerSession& operator=(const ControllerSession&) = delete;
 
-  // The channel. Open uses 8 data bits, no parity, one stop bit; it empties
-  // the receive ring first. On failure OpenError() says why.
+  // The channel. Open uses the controller's line settings (8 data bits, no
+  // parity, one stop bit); it empties the receive ring first. On failure
+  // OpenError() says why.
   bool Open(const std::string& portName, std::uint32_t baudRate);
   std::error_code OpenError() const { return port_.LastOpenError(); }
   const std::string& PortName() const { return portName_; }
@@ -105,14 +91,29 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // channel, where it goes nowhere).
   void QueryVersion();
   CommandExecutor& Executor() { return executor_; }
-  // The parameter record: requested by the catalogue, its replies routed here
-  // unless another handler registers for them.
-  ParamsExchange& Params() { return executor_.Params(); }
   const CommandExecutor& Executor() const { return executor_; }
+  // The start and end speeds of the coast-down command last sent.
+  CoastDownSpeeds CoastDown() const { return executor_.CoastDownSpeedsSent(); }
 
-  // Replies other than status frames go to the handler registered for their
-  // kind (one each; registering again replaces it). Status frames are decoded
-  // here.
+  // The exchanges on this link. Their replies are routed to them here; a
+  // front end attaches its windows (ParamsExchange::SetListener,
+  // CalibExchange::SetView, ChannelMapEditor::SetView) and the upgrade's host
+  // (FirmwareUpgrade::SetHost), and detaches them before they go.
+  // The parameter record, requested by the catalogue.
+  ParamsExchange& Params() { return executor_.Params(); }
+  // The calibration tables; the block read builds its requests in the
+  // catalogue's 22-byte buffer and pauses through the host's event pump.
+  CalibExchange& Calib() { return calib_; }
+  // The channel map's field texts, filled by every channel map reply.
+  ChannelMapEditor& ChannelMap() { return channelMap_; }
+  // "升级", run with the host the front end attached.
+  FirmwareUpgrade& Firmware() { return upgrade_; }
+  // The answers the firmware upgrade reads, as the receive path leaves them.
+  UpgradeReplies& Upgrade() { return upgradeReplies_; }
+
+  // A handler registered for a kind of reply takes that kind over from the
+  // session's own exchange (one each; registering again replaces it, an
+  // empty handler gives the kind back). Status frames are always decoded here.
   void RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler);
   // Sees every frame with a good checksum once it has been handled (decoded
   // or routed), so Status() already holds a status frame's values. One
@@ -129,10 +130,8 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // opened, with the times the port opened; kept whatever windows are open.
   const FrameHistory& History() const { return history_; }
 
-  // The latest decoded status frame and the upgrade's replies, updated by
-  // every frame as it arrives.
+  // The latest decoded status frame, updated by every frame as it arrives.
   const ControllerStatus& Status() const { return status_; }
-  UpgradeReplies& Upgrade() { return upgradeReplies_; }
   const ReceiveCounters& Counters() const { return receiver_.Counters(); }
   const FrameReceiver& Receiver() const { return receiver_; }
   // One observer of every frame written through Port() and every frame and
@@ -140,23 +139,29 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // attached to an open line learns when it was opened.
   void SetLineTap(LineTap* tap);
 
-  // Hands the view what changed since the last call: the status line and
-  // the readouts as the latest frames left them.
+  // Hands the view what changed since the last call: the link indicator,
+  // the status line and the readouts as the latest frames left them.
   void Present();
 
   // The link indicator's clock-driven rules (silence, unanswered commands,
   // automatic reconnection); the front end calls it a few times a second.
   void Tick();
-  void SetClock(const MonotonicClock& clock) { clock_ = &clock; }
-  const LinkMonitor& Monitor() const { return monitor_; }
-  const LinkIndicator& Indicator() const { return indicator_; }
-  const SafetySettings& Safety() const { return safety_; }
-  void SetSafety(const SafetySettings& settings);
+  void SetClock(const MonotonicClock& clock) { safety_.SetClock(clock); }
+  const LinkMonitor& Monitor() const { return safety_.Monitor(); }
+  const LinkIndicator& Indicator() const { return safety_.Indicator(); }
+  const SafetySettings& Safety() const { return safety_.Settings(); }
+  void SetSafety(const SafetySettings& settings) { safety_.SetSettings(settings); }
   // The port that hung up while the automatic reconnection waits for it;
   // empty when the channel is open or was closed by the operator.
-  const std::string& LostPort() const { return lostPort_; }
+  const std::string& LostPort() const { return safety_.LostPort(); }
 
  private:
+  // Opens the port and tells everything that follows the line.
+  bool OpenLine(const std::string& portName, std::uint32_t baudRate);
+  // A reply of another kind than status, to its exchange or the handler
+  // that took the kind over.
+  void RouteReply(ControllerFrameKind kind, const std::uint8_t* frame, std::size_t length);
+  void NotifyStatusObservers(std::chrono::steady_clock::time_point now);
   // FrameSink
   void OnScanBegin() override;
   void OnFrame(std::uint8_t frameType, const std::uint8_t* frame, std::size_t length) override;
@@ -166,6 +171,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // StatusFrameSinks
   void ShowControllerVersion(bool fromUpgradeProgram, double version) override;
   void ShowLiveFrame(const ControllerStatus& status) override;
+  void OnCommandAnswer(const ControllerStatus& status) override;
   // ConsoleHost
   MessageAnswer ShowMessage(const MessageRequest& request) override;
   void CloseChannelFromConsole() override;
@@ -175,46 +181,9 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   void ProcessPendingEvents() override;
   void SleepMilliseconds(int milliseconds) override;
   bool IsCtrlHeld() const override;
-
-  // What the status line says, kept unformatted until it is shown.
-  struct StatusLineState {
-    enum class Kind : std::uint8_t { Empty, Frame, VersionMismatch } kind = Kind::Empty;
-    std::uint8_t frameType = 0;
-    std::int16_t numth = 0;
-    bool operator==(const StatusLineState&) const = default;
-  };
-  // The safety side: the line going away, frames that do not go out,
-  // answers to commands, the indicator.
-  void OnLineLost();
-  void OnWrite(const std::uint8_t* bytes, std::size_t length, std::size_t written, bool wasOpen);
-  void TryReconnect(MonoTime now);
-  void RefreshIndicator();
-  void ShowAlarms();
-  MessageAnswer ShowSessionBox(const MessageRequest& request);
-  std::string CommandCaption(std::uint8_t code) const;
-  // Frames written inside it are operator commands whose answers are awaited.
-  class CommandScope {
-   public:
-    CommandScope(ControllerSession& session, std::string_view caption)
-        : session_(session), saved_(session.commandCaption_) {
-      ++session_.commandDepth_;
-      session_.commandCaption_ = caption;
-    }
-    ~CommandScope() {
-      --session_.commandDepth_;
-      session_.commandCaption_ = saved_;
-    }
-    CommandScope(const CommandScope&) = delete;
-    CommandScope& operator=(const CommandScope&) = delete;
-
-   private:
-    ControllerSession& session_;
-    std::string_view saved_;
-  };
-
-  std::string StatusLineText(const StatusLineState& state) const;
-  void SetStatusLine(const StatusLineState& state);
-  void MarkChanged();
+  // SafetyLine
+  void CloseLostLine() override;
+  bool ReopenLine(const std::string& port, std::uint32_t baudRate) override;
 
   const TextLookup& texts_;
   SessionView& view_;
@@ -224,47 +193,23 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   std::string portName_;
   FrameReceiver receiver_;
   ControllerStatus status_;
-  UpgradeReplies upgradeReplies_;
   CommandExecutor executor_;
+  CalibExchange calib_;
+  ChannelMapEditor channelMap_;
+  UpgradeReplies upgradeReplies_;
+  FirmwareUpgrade upgrade_;
   std::array<ReplyHandler, 4> replyHandlers_;
   ReplyHandler frameObserver_;
   FrameHistory history_;
   std::vector<std::pair<StatusObserverId, StatusObserver>> statusObservers_;
   StatusObserverId lastObserverId_ = 0;
   bool dispatchingObservers_ = false;
-
-  StatusLineState statusLine_;
-  StatusLineState scanStatusLine_;  // the last text set during the running scan
-  bool statusLineChanged_ = false;
-  // Live frames since the last present, at most one per type, in the order
-  // their latest frame came: later ones overwrite earlier ones' cells.
-  std::array<ControllerStatus, 256> pendingLive_{};
-  std::array<std::uint8_t, 256> pendingOrder_{};
-  std::array<bool, 256> pendingType_{};
-  std::size_t pendingCount_ = 0;
-  ReadoutUpdate frameUpdate_;    // kept between presents so its strings are reused
-  ReadoutUpdate presentUpdate_;
-  bool presentRequested_ = false;
-
-  CoarseSteadyClock steadyClock_;
-  const MonotonicClock* clock_ = &steadyClock_;
-  LinkMonitor monitor_;
-  LinkIndicator indicator_;
-  bool indicatorShown_ = false;
-  // The link indicator is composed at the screen's pace, not for every frame.
-  bool indicatorStale_ = false;
-  // When the notification being handled came: one clock read for all its frames.
-  MonoTime notifiedAt_{};
-  SafetySettings safety_;
-  std::uint32_t baud_ = 115200;
-  std::string lostPort_;
-  std::uint32_t lostBaud_ = 115200;
-  MonoTime lastReconnectAttempt_{};
-  ReceiveCounters seenCounters_;
-  int commandDepth_ = 0;
-  std::string_view commandCaption_;
-  int boxDepth_ = 0;
-  enum class EStopAlarm : std::uint8_t { None, Unanswered, Refused } estopAlarm_ = EStopAlarm::None;
+  LivePresenter presenter_;
+  LinkSafety safety_;
 };
+
+// The 22-byte buffer for a calibration exchange a front end builds itself
+// instead of taking Calib(); goes once rolta-cli uses the session's own.
+SharedCommandFrames& ProcessCommandFrames();
 
 }  // namespace rolta

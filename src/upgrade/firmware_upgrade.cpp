@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "readouts/console_texts.h"
+#include "env/field_log.h"
+#include "env/number_text.h"
 #include "env/shown_text.h"
 #include "link/command_codes.h"
 
@@ -13,19 +15,29 @@ namespace rolta {
 namespace {
 
 // The outcome boxes by result; texts and captions are translated when shown.
+// The field log names the result in English.
 struct ReportRow {
   int result;
   const char* text;
   const char* caption;
+  const char* logText;
 };
 constexpr ReportRow kReports[] = {
-    {kUpgradeDone, "更新成功", "成功更新QRX5000控制器"},
-    {kUpgradeInterrupted, "用户中断", "操作中断"},
-    {kUpgradeTimeOut, "通讯超时", "通讯超时"},
-    {kUpgradeFileError, "没有找到该文件", "文件不存在"},
-    {kUpgradeFileTooLarge, "文件太大：超过65535块（最多14417700字节）", "文件过大"},
+    {kUpgradeDone, "更新成功", "成功更新QRX5000控制器", "done"},
+    {kUpgradeInterrupted, "用户中断", "操作中断", "interrupted"},
+    {kUpgradeTimeOut, "通讯超时", "通讯超时", "time-out"},
+    {kUpgradeFileError, "没有找到该文件", "文件不存在", "file error"},
+    {kUpgradeFileTooLarge, "文件太大：超过65535块（最多14417700字节）", "文件过大", "file too large"},
 };
-constexpr ReportRow kUnknownReport{0, "未知错误", "未知错误"};
+constexpr ReportRow kUnknownReport{0, "未知错误", "未知错误", "unknown error"};
+
+const ReportRow& ReportOf(int result) {
+  const auto found = std::find_if(std::begin(kReports), std::end(kReports),
+                                  [result](const ReportRow& row) { return row.result == result; });
+  return found != std::end(kReports) ? *found : kUnknownReport;
+}
+
+std::string UpgradeResultName(int result) { return FormatText("result %d (%s)", result, ReportOf(result).logText); }
 
 // What one answer to an outstanding block does.
 enum class BlockStep : std::uint8_t {
@@ -84,67 +96,76 @@ struct FirmwareUpgrade::Phase {
 };
 
 MessageRequest UpgradeReport(const TextLookup& lookup, int result) {
-  const auto found = std::find_if(std::begin(kReports), std::end(kReports),
-                                  [result](const ReportRow& row) { return row.result == result; });
-  const ReportRow& row = found != std::end(kReports) ? *found : kUnknownReport;
+  const ReportRow& row = ReportOf(result);
   return {lookup.Lookup(row.text), lookup.Lookup(row.caption), MessageIcon::Information,
           MessageButtons::Ok};
 }
 
+FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup)
+    : channel_(channel), replies_(replies), lookup_(lookup) {}
+
 FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies,
                                  const TextLookup& lookup, UpgradeHost& host)
-    : channel_(channel), replies_(replies), lookup_(lookup), host_(host) {}
+    : FirmwareUpgrade(channel, replies, lookup) {
+  host_ = &host;
+}
+
+void FirmwareUpgrade::SetHost(UpgradeHost* host) {
+  if (!running_) host_ = host;
+}
 
 void FirmwareUpgrade::OnUpgrade() {
-  if (running_) return;
+  if (running_ || host_ == nullptr) return;
   const RomFileDialog dialog{lookup_.Lookup("QRX5000更新文件"), "QRX5000 files(*.ROM)", "ROM"};
   if (!channel_.IsOpen()) {
-    host_.ShowMessage(ChannelClosedMessage());
+    host_->ShowMessage(ChannelClosedMessage());
     return;
   }
   running_ = true;
-  host_.SetUpgradeRunning(true);
+  host_->SetUpgradeRunning(true);
 
-  if (const std::optional<std::string> path = host_.ChooseRomFile(dialog)) {
+  if (const std::optional<std::string> path = host_->ChooseRomFile(dialog)) {
     const MessageRequest confirm{
         FormatText("%s: %s  %s", lookup_.Lookup("确认更新文件").c_str(), path->c_str(),
                    ShownText(lookup_, "？").c_str()),
         lookup_.Lookup("请确认QRX5000更新文件是否正确"), MessageIcon::Information,
         MessageButtons::OkCancel};
-    if (host_.ShowMessage(confirm) != MessageAnswer::Ok) {
+    if (host_->ShowMessage(confirm) != MessageAnswer::Ok) {
       RunWaitPhase();
     } else if (const std::optional<std::uintmax_t> size = RomFileSize(*path); size && TooManyBlocks(*size)) {
       // Refused before the controller is stopped: nothing at all is sent.
-      host_.ShowMessage(UpgradeReport(lookup_, kUpgradeFileTooLarge));
+      host_->ShowMessage(UpgradeReport(lookup_, kUpgradeFileTooLarge));
     } else {
+      LogFieldEvent(FieldEvent::UpgradeStarted, "file " + *path);
       replies_.StopReply = 0;
       int result = RunStopPhase();
       if (result == kUpgradeDone) result = UploadRomFile(*path);
       if (result == kUpgradeDone) RunWaitPhase();
-      host_.ShowMessage(UpgradeReport(lookup_, result));
+      LogFieldEvent(FieldEvent::UpgradeEnded, UpgradeResultName(result));
+      host_->ShowMessage(UpgradeReport(lookup_, result));
       RunWaitPhase();
     }
   }
 
-  host_.SetUpgradeRunning(false);
+  host_->SetUpgradeRunning(false);
   running_ = false;
 }
 
 bool FirmwareUpgrade::TimedOut(std::uint32_t since) const {
-  const std::uint32_t elapsed = host_.TickCount() - since;  // modulo 2^32
+  const std::uint32_t elapsed = host_->TickCount() - since;  // modulo 2^32
   return elapsed / 1000.0 > kUpgradeLimitMs / 1000.0;
 }
 
 int FirmwareUpgrade::RunPhase(const Phase& phase) {
-  host_.SendShort(phase.code);
-  const std::uint32_t start = host_.TickCount();
+  host_->SendShort(phase.code);
+  const std::uint32_t start = host_->TickCount();
   for (;;) {
     if (TimedOut(start)) return kUpgradeTimeOut;
-    host_.ProcessPendingEvents();
-    if (host_.IsEscapeHeld()) return kUpgradeInterrupted;
+    host_->ProcessPendingEvents();
+    if (host_->IsEscapeHeld()) return kUpgradeInterrupted;
     if (replies_.*phase.reply == phase.done) return kUpgradeDone;
-    host_.SleepMilliseconds(phase.pauseMs);
-    host_.SendShort(phase.code);
+    host_->SleepMilliseconds(phase.pauseMs);
+    host_->SendShort(phase.code);
   }
 }
 
@@ -184,7 +205,7 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
   int result = kUpgradeDone;
   std::array<char, RomBlockFrame::kDataCapacity> block{};
   while (i < count && result == kUpgradeDone) {
-    host_.SetProgress(Percent(i, count));
+    host_->SetProgress(Percent(i, count));
     const std::uint16_t length = (remainder > 0 && i == count - 1)
                                      ? remainder
                                      : static_cast<std::uint16_t>(RomBlockFrame::kDataCapacity);
@@ -205,17 +226,17 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
     replies_.AckedBlock = -1000;
     SendBlock();
     replies_.BlockStatus = static_cast<float>(kBlockReady);
-    const std::uint32_t sentAt = host_.TickCount();
+    const std::uint32_t sentAt = host_->TickCount();
     for (bool waiting = true; waiting;) {
-      host_.ProcessPendingEvents();
-      if (host_.IsEscapeHeld()) {
+      host_->ProcessPendingEvents();
+      if (host_->IsEscapeHeld()) {
         result = kUpgradeInterrupted;
         break;
       }
-      host_.SleepMilliseconds(1);
+      host_->SleepMilliseconds(1);
       if (TimedOut(sentAt)) {
         upgradeText_ = kTimeOutText;
-        host_.SetStatusLine(upgradeText_);
+        host_->SetStatusLine(upgradeText_);
         result = kUpgradeTimeOut;
         break;
       }
@@ -237,17 +258,17 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
             break;
           case BlockStep::ResendNow:
             SendBlock();
-            host_.SleepMilliseconds(kResendPauseMs);
+            host_->SleepMilliseconds(kResendPauseMs);
             break;
         }
       }
       replies_.BlockStatus = static_cast<float>(kBlockReady);
-      host_.SetStatusLine(upgradeText_);
+      host_->SetStatusLine(upgradeText_);
     }
-    if (result == kUpgradeDone) host_.SleepMilliseconds(1);
+    if (result == kUpgradeDone) host_->SleepMilliseconds(1);
   }
 
-  host_.SetProgress(Percent(i, count));
+  host_->SetProgress(Percent(i, count));
   return result;
 }
 

@@ -19,6 +19,7 @@
 #include "link/byte_channel.h"
 #include "link/frames.h"
 #include "link/status_frames.h"
+#include "upgrade/upgrade_replies.h"
 
 namespace rolta {
 
@@ -98,14 +99,19 @@ MessageRequest UpgradeReport(const TextLookup& lookup, int result);
 
 class FirmwareUpgrade {
  public:
-  // `replies` is the console-wide record the receive path writes into;
-  // blocks go straight to `channel`.
+  // `replies` is the record the receive path writes into; blocks go straight
+  // to `channel`. The host is the front end's and may come later.
+  FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup);
   FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup,
                   UpgradeHost& host);
   FirmwareUpgrade(const FirmwareUpgrade&) = delete;
   FirmwareUpgrade& operator=(const FirmwareUpgrade&) = delete;
 
+  // The front end that shows the upgrade; not while it runs. nullptr detaches it.
+  void SetHost(UpgradeHost* host);
+
   // The "升级" handler: runs the whole sequence and returns when it is over.
+  // Without a host there is nobody to choose a file: nothing happens.
   void OnUpgrade();
 
   // 0 ready, -2 time-out, -3 Escape.
@@ -129,7 +135,7 @@ class FirmwareUpgrade {
   ByteChannel& channel_;
   UpgradeReplies& replies_;
   const TextLookup& lookup_;
-  UpgradeHost& host_;
+  UpgradeHost* host_ = nullptr;
   RomBlockFrame frame_;
   std::string upgradeText_;
   bool running_ = false;

@@ -51,8 +51,8 @@ class HardChTest : public QObject {
     ScriptedMessageBoxes boxes;
     CHardCH window(editor, lookup, boxes);
     test::FrameRouter route;
-    route.On(ControllerFrameKind::ChannelMap, [&window](const std::uint8_t* frame, std::size_t length) {
-      window.OnChannelMapReply(frame, length);
+    route.On(ControllerFrameKind::ChannelMap, [&editor](const std::uint8_t* frame, std::size_t length) {
+      editor.OnChannelMapReply(frame, length);
     });
     FrameReceiver receiver(port, route);
     port.SetNotifyCallback([&](std::uint32_t events) {

@@ -65,8 +65,8 @@ TEST(Catalogue, SendsExactlyTheCatalogueCommandsOfTheLengthTable) {
   }
   std::set<std::pair<std::size_t, int>> listed;
   for (const CommandLengthClass& lengthClass : CommandLengthTable()) {
-    if (lengthClass.sentBy != "command catalogue" &&
-        lengthClass.sentBy != "parameter record request") {
+    if (lengthClass.description != "command catalogue" &&
+        lengthClass.description != "parameter record request") {
       continue;
     }
     for (std::uint8_t code : lengthClass.commandCodes) listed.insert({lengthClass.frameLength, code});

@@ -152,10 +152,10 @@ class CommandExecutorTest : public ::testing::Test {
   }
 
   test::MemoryChannel channel;
-  SharedCommandFrames frames;
   MarkingLookup lookup;
   ScriptedHost host{channel};
-  CommandExecutor executor{channel, frames, lookup, host};
+  CommandExecutor executor{channel, lookup, host};
+  SharedCommandFrames& frames = executor.Frames();
 };
 
 struct PositionCase {
@@ -281,13 +281,12 @@ TEST_F(CommandExecutorTest, EveryPositionWritesItsFramesAndKeepsWhatItDoesNotNam
   for (const PositionCase& c : cases) {
     SCOPED_TRACE("position " + std::to_string(c.position));
     test::MemoryChannel positionChannel;
-    SharedCommandFrames positionFrames;
     ScriptedHost positionHost(positionChannel);
     positionHost.answers = {MessageAnswer::Cancel};
     positionHost.ctrlHeld = true;
-    CommandExecutor positionExecutor(positionChannel, positionFrames, lookup, positionHost);
+    CommandExecutor positionExecutor(positionChannel, lookup, positionHost);
     positionHost.executor = &positionExecutor;
-    FillWithMarkers(positionFrames);
+    FillWithMarkers(positionExecutor.Frames());
 
     positionExecutor.OnExecute(c.position, StandardInputs());
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "controller_simulator.h"
+#include "config/controller_params.h"
+#include "env/field_log.h"
 #include "link/command_codes.h"
 #include "session_doubles.h"
 #include "session_thread.h"
@@ -142,6 +144,127 @@ TEST(ControllerSessionTest, ObserversSeeEveryStatusFrameOfABurstNotOnlyThePresen
   link.channel.Queue(StatusFrame(16, 1, 2, 3, 4, 11));
   session.OnCommNotify(1);
   EXPECT_EQ(seen.size(), 4u);
+}
+
+// Each reply kind reaches the session's own exchange and its attached window
+// with no front end registering anything; a registered handler takes its
+// kind over until an empty one gives it back.
+TEST(ControllerSessionTest, RepliesReachTheSessionsOwnExchanges) {
+  struct Windows final : CalibView, ChannelMapView, ParamsListener {
+    int calib = 0, channels = 0, params = 0;
+    void OnWorkingTableChanged() override { ++calib; }
+    void OnChannelMapReceived() override { ++channels; }
+    void ShowParamsSummary() override { ++params; }
+    void ShowParamsForm() override { ++params; }
+  } windows;
+  IdentityLookup texts;
+  RecordingView view;
+  QuietServices services;
+  auto owned = std::make_unique<MemoryLink>();
+  MemoryLink& link = *owned;
+  ControllerSession session(texts, view, services.Services(), std::move(owned));
+  session.Calib().SetView(&windows);
+  session.ChannelMap().SetView(&windows);
+  session.Params().SetListener(&windows);
+  auto reply = [](std::uint8_t type) {
+    std::vector<std::uint8_t> frame(ControllerFrameLength(type), 0);
+    frame[0] = kSync1, frame[1] = kSync2, frame[2] = type;
+    StoreChecksum(frame.data(), frame.size());
+    return frame;
+  };
+  struct Case {
+    ControllerFrameKind kind;
+    std::uint8_t type;
+    int Windows::*told;
+  };
+  const Case cases[] = {
+      {ControllerFrameKind::ParamRecord, command::kParamRequest, &Windows::params},
+      {ControllerFrameKind::CalibTable, 60, &Windows::calib},
+      {ControllerFrameKind::ChannelMap, command::kChannelMapRequest, &Windows::channels},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.type));
+    link.channel.Queue(reply(c.type));
+    session.OnCommNotify(1);
+    EXPECT_EQ(windows.*c.told, 1);
+
+    int handled = 0;
+    session.RegisterReplyHandler(c.kind, [&handled](const std::uint8_t*, std::size_t) { ++handled; });
+    link.channel.Queue(reply(c.type));
+    session.OnCommNotify(1);
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(windows.*c.told, 1);
+
+    session.RegisterReplyHandler(c.kind, {});
+    link.channel.Queue(reply(c.type));
+    session.OnCommNotify(1);
+    EXPECT_EQ(windows.*c.told, 2);
+  }
+  session.Params().SetListener(nullptr);
+}
+
+// The field log sees the link's events in the order they happen: the port
+// opened, a command refused, the line hanging up, the reconnection, the close.
+TEST(ControllerSessionTest, FieldLogSeesTheLinksEventsInOrder) {
+  struct HangingLink final : MemoryLink {
+    bool open = false;
+    bool lost = false;
+    int Open(const std::string&, int, int, int, std::uint32_t) override {
+      open = true;
+      lost = false;
+      return 1;
+    }
+    void Close() override { open = false; }
+    bool IsOpen() const override { return open; }
+    bool LineLost() const override { return lost; }
+  };
+  struct HandClock final : MonotonicClock {
+    MonoTime now{};
+    MonoTime Now() const override { return now; }
+  } clock;
+  struct Sink final : FieldLogSink {
+    std::vector<std::pair<FieldEvent, std::string>> events;
+    void Write(FieldEvent event, std::string_view detail) override { events.emplace_back(event, detail); }
+  } sink;
+  IdentityLookup texts;
+  RecordingView view;
+  QuietServices services;
+  auto owned = std::make_unique<HangingLink>();
+  HangingLink& link = *owned;
+  ControllerSession session(texts, view, services.Services(), std::move(owned));
+  session.SetClock(clock);
+  SafetySettings settings = session.Safety();
+  settings.autoReconnect = true;
+  session.SetSafety(settings);
+  SetFieldLogSink(&sink);
+
+  ASSERT_TRUE(session.Open("ttyS7", 115200));
+  CommandInputs inputs;
+  inputs.ParamA = "50";
+  session.Execute(0, inputs);  // "恒速测试", command 16
+  link.channel.Queue(StatusFrame(16, 0, 0, 0, 0, kRejectedNumth));
+  session.OnCommNotify(1);
+  link.lost = true;
+  session.OnCommNotify(SerialLink::kEventLineLost);
+  clock.now += std::chrono::seconds(2);
+  session.Tick();
+  session.Close();
+  SetFieldLogSink(nullptr);
+
+  struct Expected {
+    FieldEvent event;
+    std::string_view detailHas;
+  };
+  const Expected expected[] = {
+      {FieldEvent::PortOpened, "ttyS7"},    {FieldEvent::CommandRefused, "command 16"},
+      {FieldEvent::LineLost, "ttyS7"},      {FieldEvent::Reconnected, "ttyS7"},
+      {FieldEvent::PortClosed, "ttyS7"},
+  };
+  ASSERT_EQ(sink.events.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(FieldEventName(sink.events[i].first), FieldEventName(expected[i].event)) << i;
+    EXPECT_NE(sink.events[i].second.find(expected[i].detailHas), std::string::npos) << sink.events[i].second;
+  }
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ Bytes Status(std::uint8_t type, float v1, float v2 = 0) {
 }
 
 // The console around the upgrade: the channel, the receive path into
-// UpgradeReplies, and the window services. Pumping events hands every frame
+// UpgradeReplies (the status decoder's command answers), and the window services. Pumping events hands every frame
 // written since the last pump to the controller and receives its answers.
 class FakeConsole : public UpgradeHost, private StatusFrameSinks {
  public:
@@ -44,7 +44,7 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
 
   explicit FakeConsole(Controller controller) : controller_(std::move(controller)) {
     router_.On(ControllerFrameKind::Status, [this](const std::uint8_t* frame, std::size_t) {
-      DecodeStatusFrame(frame, status_, replies, *this);
+      DecodeStatusFrame(frame, status_, *this);
     });
   }
 
@@ -120,6 +120,7 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
  private:
   void ShowControllerVersion(bool, double) override {}
   void ShowLiveFrame(const ControllerStatus&) override {}
+  void OnCommandAnswer(const ControllerStatus& status) override { replies.OnCommandAnswer(status); }
 
   Controller controller_;
   std::size_t handed_ = 0;

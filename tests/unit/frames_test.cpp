@@ -152,10 +152,10 @@ TEST(Frames, SharedBuffersKeepFieldsTheCommandDoesNotWrite) {
   setpoint.SetValue(1.0f);
   EXPECT_EQ(setpoint.Seal()[6], 3);
 
-  // The process-wide buffers are one set for everybody.
-  EXPECT_EQ(&ProcessCommandFrames().profile, &ProcessCommandFrames().profile);
-  EXPECT_EQ(ProcessCommandFrames().setpoint[0], 0x55);
-  EXPECT_EQ(ProcessCommandFrames().setpoint[1], 0xAA);
+  // A link's set of buffers starts as 55 AA like every other.
+  const SharedCommandFrames frames;
+  EXPECT_EQ(frames.setpoint[0], 0x55);
+  EXPECT_EQ(frames.setpoint[1], 0xAA);
 }
 
 TEST(Frames, EveryCommandByteHasTheFrameLengthOfItsTable) {
@@ -193,7 +193,7 @@ TEST(Frames, EveryCommandByteHasTheFrameLengthOfItsTable) {
   // A code listed by two senders has the same length in both rows.
   for (const CommandLengthClass& row : CommandLengthTable()) {
     for (std::uint8_t code : row.commandCodes) {
-      EXPECT_EQ(row.frameLength, CommandFrameLength(code)) << row.sentBy << " " << int(code);
+      EXPECT_EQ(row.frameLength, CommandFrameLength(code)) << row.description << " " << int(code);
     }
   }
 }

@@ -324,7 +324,6 @@ TEST(HexSendLine, BuildsTheCatalogueFramesAndRefusesMalformedLines) {
   // The catalogue's own frame for "恒速测试" with 50 typed in.
   MemoryChannel channel;
   ScriptedServices services;
-  SharedCommandFrames frames;
   struct Host final : ConsoleHost {
     MessageAnswer ShowMessage(const MessageRequest&) override { return MessageAnswer::Ok; }
     void CloseChannelFromConsole() override {}
@@ -336,7 +335,7 @@ TEST(HexSendLine, BuildsTheCatalogueFramesAndRefusesMalformedLines) {
     bool IsCtrlHeld() const override { return false; }
   } host;
   IdentityLookup lookup;
-  CommandExecutor executor(channel, frames, lookup, host);
+  CommandExecutor executor(channel, lookup, host);
   CommandInputs inputs;
   inputs.ParamA = "50";
   executor.OnExecute(0, inputs);

@@ -57,9 +57,8 @@ class StatusFrameBytes {
   ControllerStatus Decode(int* shown = nullptr) {
     StoreChecksum(bytes_.data(), bytes_.size());
     ControllerStatus status;
-    UpgradeReplies replies;
     CapturingSinks sinks;
-    DecodeStatusFrame(bytes_.data(), status, replies, sinks);
+    DecodeStatusFrame(bytes_.data(), status, sinks);
     if (shown != nullptr) *shown = sinks.liveFrames;
     return status;
   }

@@ -203,7 +203,7 @@ class SimTest : public ::testing::Test {
 TEST_F(SimTest, EveryCatalogueCommandIsAnsweredWithFramesOfItsType) {
   Begin();
   for (const CommandLengthClass& row : CommandLengthTable()) {
-    if (row.sentBy != "command catalogue") continue;
+    if (row.description != "command catalogue") continue;
     for (std::uint8_t code : row.commandCodes) {
       SCOPED_TRACE(testing::Message() << "command " << int(code));
       if (row.frameLength == 6) {

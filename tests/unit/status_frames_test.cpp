@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/frames.h"
+#include "upgrade/upgrade_replies.h"
 
 namespace rolta {
 namespace {
@@ -32,13 +33,16 @@ struct RecordingSinks : StatusFrameSinks {
     versions.push_back({fromUpgradeProgram, version});
   }
   void ShowLiveFrame(const ControllerStatus& status) override { live.push_back(status); }
+  // The upgrade's replies take the answers, as in a session.
+  void OnCommandAnswer(const ControllerStatus& status) override { replies.OnCommandAnswer(status); }
+  UpgradeReplies replies;
 };
 
 struct Decoder {
   ControllerStatus status;
-  UpgradeReplies replies;
   RecordingSinks sinks;
-  void Decode(const Bytes& frame) { DecodeStatusFrame(frame.data(), status, replies, sinks); }
+  UpgradeReplies& replies = sinks.replies;
+  void Decode(const Bytes& frame) { DecodeStatusFrame(frame.data(), status, sinks); }
 };
 
 TEST(StatusFrames, DecodesTheFourValuesAndNumthBitForBit) {

@@ -103,6 +103,7 @@ CHardCH::CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxS
   ReCtlLangueStr translator(lookup, messages);
   translator.Attach(this);
   translator.TranslateAll();
+  editor_.SetView(this);
 }
 
 QLineEdit* CHardCH::FieldEdit(std::string_view label) const {
@@ -114,8 +115,9 @@ void CHardCH::ShowEditorTexts() {
   for (std::size_t i = 0; i < edits_.size(); ++i) edits_[i]->setText(QString::fromStdString(editor_.Text(i)));
 }
 
-void CHardCH::OnChannelMapReply(const std::uint8_t* frame, std::size_t length) {
-  if (!editor_.OnChannelMapReply(frame, length)) return;
+CHardCH::~CHardCH() { editor_.SetView(nullptr); }
+
+void CHardCH::OnChannelMapReceived() {
   ShowEditorTexts();
   BringUp();
 }

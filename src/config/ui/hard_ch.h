@@ -7,12 +7,13 @@
 
 #include <QDialog>
 
+#include "config/channel_map.h"
+
 class QLineEdit;
 class QPushButton;
 
 namespace rolta {
 
-class ChannelMapEditor;
 class MessageBoxService;
 class TextLookup;
 
@@ -20,17 +21,13 @@ class TextLookup;
 // the controller, edited, reset to the defaults and stored. Modeless; the
 // console creates it hidden and keeps it until exit, so the texts typed in it
 // stay between showings. It sends through the editor's channel and never
-// owns the port.
-class CHardCH : public QDialog {
+// owns the port; it shows the editor's replies while it exists.
+class CHardCH : public QDialog, private ChannelMapView {
   Q_OBJECT
  public:
   CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxService& messages,
           QWidget* parent = nullptr);
-
-  // A type-65 frame from the receive path: the shown fields take its values
-  // and the window comes to the front. Frames that are not a whole channel
-  // map reply are ignored.
-  void OnChannelMapReply(const std::uint8_t* frame, std::size_t length);
+  ~CHardCH() override;
   // Hides and shows the window, which brings it to the front with the texts
   // it holds.
   void BringUp();
@@ -47,6 +44,9 @@ class CHardCH : public QDialog {
   QPushButton* DefaultsButton() const { return defaults_; }
 
  private:
+  // A reply reached the editor: the shown fields take its values and the
+  // window comes to the front.
+  void OnChannelMapReceived() override;
   void ShowEditorTexts();
 
   ChannelMapEditor& editor_;

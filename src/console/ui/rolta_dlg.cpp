@@ -144,8 +144,6 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWi
       services_{boxes_, services.pump, services.keys},
       session_(texts_, *this, services_),
       paramsForm_(session_.Params(), texts_, boxes_, clock_),
-      calib_(session_.Port(), services_.pump),
-      channelMap_(session_.Port()),
       settingsPath_(SettingsFilePath()) {
   setWindowTitle(QString::fromStdString(ShownText(texts_, kConsoleTitle)));
   // Notifications come from the monitor thread; the receive handler runs here.
@@ -204,6 +202,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete lineMonitor_;  // it detaches from the session
   delete record_;       // it observes the session
   session_.Params().SetListener(nullptr);
+  session_.Firmware().SetHost(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
 }
@@ -214,9 +213,9 @@ void CRoltaDlg::CreateChildWindows() {
   hardInfo_ = new CHardInfoList(session_.Params(), texts_, boxes_, environment_.PicturePath(), this);
   hardInfo_->hide();
   session_.Params().SetListener(this);
-  calibTab_ = new CCalibTab(calib_, texts_, boxes_, environment_.PicturePath(), this);
+  calibTab_ = new CCalibTab(session_.Calib(), texts_, boxes_, environment_.PicturePath(), this);
   calibTab_->hide();
-  hardCh_ = new CHardCH(channelMap_, texts_, boxes_, this);
+  hardCh_ = new CHardCH(session_.ChannelMap(), texts_, boxes_, this);
   hardCh_->hide();
   tools_ = new CConsoleTools(session_.Port(), texts_, boxes_, this);
   QWidget* toolsGroup = buttons_.toolsPage->parentWidget();
@@ -230,14 +229,7 @@ void CRoltaDlg::CreateChildWindows() {
       [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
       [this](std::uint8_t code) { session_.Executor().SendShort(code); },
       this}, services_);
-  upgrade_ = std::make_unique<FirmwareUpgrade>(session_.Port(), session_.Upgrade(), texts_, *upgradeHost_);
-
-  session_.RegisterReplyHandler(ControllerFrameKind::CalibTable, [this](const std::uint8_t* frame, std::size_t length) {
-    calib_.OnCalibFrame(frame, length);
-  });
-  session_.RegisterReplyHandler(ControllerFrameKind::ChannelMap, [this](const std::uint8_t* frame, std::size_t length) {
-    if (hardCh_) hardCh_->OnChannelMapReply(frame, length);
-  });
+  session_.Firmware().SetHost(upgradeHost_.get());
 }
 
 void CRoltaDlg::BuildLayout() {
@@ -505,7 +497,7 @@ void CRoltaDlg::OnEmergencyStop() { session_.EmergencyStop(); }
 
 void CRoltaDlg::OnVersionQuery() { session_.QueryVersion(); }
 
-void CRoltaDlg::OnUpgrade() { upgrade_->OnUpgrade(); }
+void CRoltaDlg::OnUpgrade() { session_.Firmware().OnUpgrade(); }
 
 void CRoltaDlg::OnCalibration() { calibTab_->OnWorkingTableChanged(); }
 

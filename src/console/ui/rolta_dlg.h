@@ -178,13 +178,10 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   TranslatingMessageBoxes boxes_;
   HostServices services_;
   ControllerSession session_;
-  // The exchanges of the child windows, on the session's link.
+  // The child windows' parts of the session's exchanges.
   SystemLocalClock clock_;
   ParamsForm paramsForm_;
-  CalibExchange calib_;
-  ChannelMapEditor channelMap_;
   std::unique_ptr<QtUpgradeHost> upgradeHost_;
-  std::unique_ptr<FirmwareUpgrade> upgrade_;
   QElapsedTimer sincePresent_;
   ConsoleSettings settings_;
   std::filesystem::path settingsPath_;

@@ -416,9 +416,9 @@ void CTrendDlg::Refresh() {
   double start = NAN, end = NAN;
   if (!showingFile_) {
     // The speeds of the coast-down command last sent.
-    const ProfileFrame& profile = ProcessCommandFrames().profile;
-    start = profile.Value(0);
-    end = profile.Value(1);
+    const CoastDownSpeeds speeds = session_.CoastDown();
+    start = speeds.start;
+    end = speeds.end;
   }
   coast_ = FindCoastDown(store, start, end);
   plot_->SetCoastDown(coast_);
