@@ -86,9 +86,9 @@ void BM_UploadRom256KiBAt115200(benchmark::State& state) {
     HeadlessConsole console;
     console.rom = rom.string();
     console.session.Open(controller.SlavePath(), kBaud);
-    console.session.Firmware().SetHost(&console);
+    console.session.Upgrade().SetHost(&console);
     const auto start = std::chrono::steady_clock::now();
-    console.session.Firmware().OnUpgrade();
+    console.session.Upgrade().OnUpgrade();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ok = ok && console.lastMessage == "更新成功" && controller.FirmwareComplete() &&
          controller.FirmwareImage().size() == kRomSize;

@@ -127,9 +127,8 @@ int ReadBackupFiles(CommandContext& cli, Line& line, BackupFiles& files) {
   ControllerParams values;
   if (int code = ReadParams(cli, line, values); code != kExitDone) return code;
   files.emplace_back(kParamsFile, ParamsToJson(values, false));
-  ChannelMapEditor editor = NewChannelMapEditor(line);
-  if (int code = ReadChannels(cli, line, editor); code != kExitDone) return code;
-  files.emplace_back(kChannelsFile, ChannelMapToJson(editor));
+  if (int code = ReadChannels(cli, line); code != kExitDone) return code;
+  files.emplace_back(kChannelsFile, ChannelMapToJson(line.Session().ChannelMap()));
   CalibLink link(line);
   for (const CalibName& name : CalibNames()) {
     CalibTable table;

@@ -25,17 +25,9 @@ std::optional<CalibChannel> RequestedChannel(CommandContext& cli) {
 
 }  // namespace
 
-CalibLink::CalibLink(Line& line)
-    : exchange(line.Session().Port(), line.Pump(), ProcessCommandFrames().profile,
-               std::filesystem::current_path() / kStabFileName),
-      line(line) {
-  exchange.SetView(&watch);
-  line.Session().RegisterReplyHandler(
-      ControllerFrameKind::CalibTable,
-      [this](const std::uint8_t* frame, std::size_t length) { exchange.OnCalibFrame(frame, length); });
-}
+CalibLink::CalibLink(Line& line) : exchange(line.Session().Calib()), line(line) { exchange.SetView(&watch); }
 
-CalibLink::~CalibLink() { line.Session().RegisterReplyHandler(ControllerFrameKind::CalibTable, {}); }
+CalibLink::~CalibLink() { exchange.SetView(nullptr); }
 
 int ReadTable(CommandContext& cli, CalibLink& link, CalibChannel channel, CalibTable& table, std::size_t& points) {
   link.watch.changed = false;

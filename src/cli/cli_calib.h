@@ -18,14 +18,14 @@ struct TableWatch final : CalibView {
   bool changed = false;
 };
 
-// The calibration exchange on a line: the session's table replies go to it
-// while it lives.
+// The session's calibration exchange, watched for the tables that arrive
+// while this lives.
 struct CalibLink {
   explicit CalibLink(Line& line);
   ~CalibLink();
   CalibLink(const CalibLink&) = delete;
   CalibLink& operator=(const CalibLink&) = delete;
-  CalibExchange exchange;
+  CalibExchange& exchange;
   TableWatch watch;
   Line& line;
 };

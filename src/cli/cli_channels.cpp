@@ -11,9 +11,7 @@
 
 namespace rolta::cli {
 
-ChannelMapEditor NewChannelMapEditor(Line& line) { return ChannelMapEditor(line.Session().Port()); }
-
-int ReadChannels(CommandContext& cli, Line& line, ChannelMapEditor& editor) {
+int ReadChannels(CommandContext& cli, Line& line) {
   Awaited awaited;
   if (int code = cli.Exchange(
           line, command::kChannelMapRequest,
@@ -21,27 +19,29 @@ int ReadChannels(CommandContext& cli, Line& line, ChannelMapEditor& editor) {
       code != kExitDone) {
     return code;
   }
-  if (!editor.OnChannelMapReply(awaited.frame.data(), awaited.frame.size())) {
+  // The session has handed the reply to its channel map already.
+  if (awaited.frame.size() != kChannelMapReplyLength) {
     return cli.Fail(kExitRefused, Say(cli.texts, "channels: a reply of the wrong length"));
   }
   return kExitDone;
 }
 
 int ChannelsGet(CommandContext& cli, Line& line) {
-  ChannelMapEditor editor = NewChannelMapEditor(line);
-  if (int code = ReadChannels(cli, line, editor); code != kExitDone) return code;
+  if (int code = ReadChannels(cli, line); code != kExitDone) return code;
+  const ChannelMapEditor& editor = line.Session().ChannelMap();
   cli.out << (cli.request.format == OutputFormat::Json ? ChannelMapToJson(editor) : ChannelMapText(editor));
   return kExitDone;
 }
 
 int WriteChannels(CommandContext& cli, Line& line, const std::map<std::size_t, std::uint8_t>& values) {
-  ChannelMapEditor editor = NewChannelMapEditor(line);
-  if (int code = ReadChannels(cli, line, editor); code != kExitDone) return code;
+  if (int code = ReadChannels(cli, line); code != kExitDone) return code;
+  ChannelMapEditor& editor = line.Session().ChannelMap();
   for (const auto& [field, value] : values) editor.SetText(field, std::to_string(value));
   const ChannelMap sent = editor.Collect();
   if (!editor.StoreChannelMap()) return cli.Fail(kExitPortError, Say(cli.texts, "channels: the port is closed"));
-  ChannelMapEditor back = NewChannelMapEditor(line);
-  if (int code = ReadChannels(cli, line, back); code != kExitDone) return code;
+  // Read back into the same editor: `sent` keeps what went out.
+  if (int code = ReadChannels(cli, line); code != kExitDone) return code;
+  const ChannelMapEditor& back = editor;
   std::vector<std::string> missed;
   const auto fields = ChannelFields();
   for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -14,12 +14,9 @@ namespace rolta::cli {
 int ChannelsGet(CommandContext& cli, Line& line);
 int ChannelsSet(CommandContext& cli);
 
-// The editor of the controller's channel map on this line; every command
-// that reads or stores the map gets its editor here.
-ChannelMapEditor NewChannelMapEditor(Line& line);
-
-// Asks for the map and puts the answer into `editor`.
-int ReadChannels(CommandContext& cli, Line& line, ChannelMapEditor& editor);
+// Asks for the map; the answer lands in the session's channel map
+// (line.Session().ChannelMap()).
+int ReadChannels(CommandContext& cli, Line& line);
 
 // Stores `values` (field -> byte) over the controller's map and reads it back
 // to see every field was taken.

@@ -57,9 +57,8 @@ void PrintDecoded(CommandContext& cli, Line& line, const std::vector<std::uint8_
       }
       break;
     case ControllerFrameKind::ChannelMap: {
-      ChannelMapEditor editor = NewChannelMapEditor(line);
-      editor.OnChannelMapReply(frame.data(), frame.size());
-      cli.out << ChannelMapText(editor);
+      // The session has handed the reply to its channel map.
+      cli.out << ChannelMapText(line.Session().ChannelMap());
       break;
     }
     case ControllerFrameKind::CalibTable:

@@ -77,8 +77,10 @@ int Upgrade(CommandContext& cli) {
   }
   return cli.WithLine([&](Line& line) {
     TerminalUpgradeHost host(line, cli.request.path, cli.err, cli.environment.interrupted);
-    FirmwareUpgrade upgrade(line.Session().Port(), line.Session().Upgrade(), cli.texts, host);
+    FirmwareUpgrade& upgrade = line.Session().Upgrade();
+    upgrade.SetHost(&host);
     upgrade.OnUpgrade();
+    upgrade.SetHost(nullptr);
     if (!host.report) return cli.Fail(kExitUsage, Say(cli.texts, "upgrade: nothing was done"));
     // The outcome box says which result ended the sequence.
     struct Outcome {

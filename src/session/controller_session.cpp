@@ -235,9 +235,4 @@ void ControllerSession::SleepMilliseconds(int milliseconds) { services_.pump.Sle
 
 bool ControllerSession::IsCtrlHeld() const { return services_.keys.IsCtrlHeld(); }
 
-SharedCommandFrames& ProcessCommandFrames() {
-  static SharedCommandFrames frames;
-  return frames;
-}
-
 }  // namespace rolta

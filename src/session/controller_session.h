@@ -107,9 +107,7 @@ class ControllerSession final : private FrameSink,
   // The channel map's field texts, filled by every channel map reply.
   ChannelMapEditor& ChannelMap() { return channelMap_; }
   // "升级", run with the host the front end attached.
-  FirmwareUpgrade& Firmware() { return upgrade_; }
-  // The answers the firmware upgrade reads, as the receive path leaves them.
-  UpgradeReplies& Upgrade() { return upgradeReplies_; }
+  FirmwareUpgrade& Upgrade() { return upgrade_; }
 
   // A handler registered for a kind of reply takes that kind over from the
   // session's own exchange (one each; registering again replaces it, an
@@ -207,9 +205,5 @@ class ControllerSession final : private FrameSink,
   LivePresenter presenter_;
   LinkSafety safety_;
 };
-
-// The 22-byte buffer for a calibration exchange a front end builds itself
-// instead of taking Calib(); goes once rolta-cli uses the session's own.
-SharedCommandFrames& ProcessCommandFrames();
 
 }  // namespace rolta

@@ -202,7 +202,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete lineMonitor_;  // it detaches from the session
   delete record_;       // it observes the session
   session_.Params().SetListener(nullptr);
-  session_.Firmware().SetHost(nullptr);
+  session_.Upgrade().SetHost(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
 }
@@ -229,7 +229,7 @@ void CRoltaDlg::CreateChildWindows() {
       [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
       [this](std::uint8_t code) { session_.Executor().SendShort(code); },
       this}, services_);
-  session_.Firmware().SetHost(upgradeHost_.get());
+  session_.Upgrade().SetHost(upgradeHost_.get());
 }
 
 void CRoltaDlg::BuildLayout() {
@@ -497,7 +497,7 @@ void CRoltaDlg::OnEmergencyStop() { session_.EmergencyStop(); }
 
 void CRoltaDlg::OnVersionQuery() { session_.QueryVersion(); }
 
-void CRoltaDlg::OnUpgrade() { session_.Firmware().OnUpgrade(); }
+void CRoltaDlg::OnUpgrade() { session_.Upgrade().OnUpgrade(); }
 
 void CRoltaDlg::OnCalibration() { calibTab_->OnWorkingTableChanged(); }
 
