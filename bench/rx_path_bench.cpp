@@ -23,8 +23,7 @@ using namespace rolta;
 // Hands out a prepared stream over and over, `perRead` frames at a time.
 class ReplayLink : public test::AlwaysOpenLink {
  public:
-  ReplayLink(std::vector<std::uint8_t> stream, std::size_t perRead)
-      : stream_(std::move(stream)), perRead_(perRead) {}
+  ReplayLink(std::vector<std::uint8_t> stream, std::size_t perRead) : stream_(std::move(stream)), perRead_(perRead) {}
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override {
     std::size_t n = std::min({perRead_, max, stream_.size() - at_});
     std::copy_n(stream_.begin() + at_, n, buffer);

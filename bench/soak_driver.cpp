@@ -50,11 +50,16 @@ bool Parse(int argc, char** argv, Options& options) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const char* value = argv[i + 1];
-    if (key == "--port") options.port = value;
-    else if (key == "--minutes") options.minutes = std::atof(value);
-    else if (key == "--records") options.records = value;
-    else if (key == "--sim-pid") options.simPid = static_cast<pid_t>(std::atol(value));
-    else return false;
+    if (key == "--port")
+      options.port = value;
+    else if (key == "--minutes")
+      options.minutes = std::atof(value);
+    else if (key == "--records")
+      options.records = value;
+    else if (key == "--sim-pid")
+      options.simPid = static_cast<pid_t>(std::atol(value));
+    else
+      return false;
   }
   return !options.port.empty() && options.minutes > 0 && !options.records.empty();
 }
@@ -146,11 +151,10 @@ int main(int argc, char** argv) {
       SignalSimulator(options);
       const ReceiveCounters& c = console.Session().Counters();
       const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::printf(
-          "receive bytes=%llu frames=%llu checksum_errors=%llu refused=%llu bytes_skipped=%llu ring_peak=%u\n",
-          static_cast<unsigned long long>(c.bytesReceived), static_cast<unsigned long long>(c.framesDispatched),
-          static_cast<unsigned long long>(c.checksumErrors), static_cast<unsigned long long>(c.framesRefused),
-          static_cast<unsigned long long>(c.bytesSkipped), c.ringHighWater);
+      std::printf("receive bytes=%llu frames=%llu checksum_errors=%llu refused=%llu bytes_skipped=%llu ring_peak=%u\n",
+                  static_cast<unsigned long long>(c.bytesReceived), static_cast<unsigned long long>(c.framesDispatched),
+                  static_cast<unsigned long long>(c.checksumErrors), static_cast<unsigned long long>(c.framesRefused),
+                  static_cast<unsigned long long>(c.bytesSkipped), c.ringHighWater);
       std::printf("cpu wall_s=%.1f cpu_s=%.2f\n", wall, CpuSeconds() - cpuAtStart);
       console.Buttons().close->click();
       // The writer thread finishes the file before the window goes.

@@ -87,9 +87,7 @@ class PtyLine {
   bool Ok() const { return master_ >= 0 && watch_ >= 0; }
   const std::string& SlavePath() const { return slavePath_; }
 
-  bool Send(const std::uint8_t* bytes, std::size_t n) {
-    return write(master_, bytes, n) == static_cast<ssize_t>(n);
-  }
+  bool Send(const std::uint8_t* bytes, std::size_t n) { return write(master_, bytes, n) == static_cast<ssize_t>(n); }
   // Until the console side has bytes to read.
   bool WaitReadable(int timeoutMs) {
     pollfd fd{watch_, POLLIN, 0};
@@ -119,9 +117,9 @@ class StatusFrames {
     frame_[1] = 0xAA;
     frame_[2] = 16;
     frame_[3] = 0x10;
-    PutFloat32LE(&frame_[6], 100.0f + 0.1f * step);   // force
-    PutFloat32LE(&frame_[10], 0.01f * step);          // speed
-    PutFloat32LE(&frame_[14], 0.1f * step);           // parameter
+    PutFloat32LE(&frame_[6], 100.0f + 0.1f * step);    // force
+    PutFloat32LE(&frame_[10], 0.01f * step);           // speed
+    PutFloat32LE(&frame_[14], 0.1f * step);            // parameter
     PutFloat32LE(&frame_[18], 2000.0f + 0.1f * step);  // roller rpm
     PutUInt16LE(&frame_[22], static_cast<std::uint16_t>(n_ & 0x7FFF));
     StoreChecksum(frame_, sizeof frame_);

@@ -45,9 +45,9 @@ class HeadlessConsole : public UpgradeHost, private MessageBoxService {
   void SleepMilliseconds(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
   bool IsEscapeHeld() const override { return false; }
   std::uint32_t TickCount() const override {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
   }
 
   IdentityLookup lookup;

@@ -61,15 +61,14 @@ Dictionary ReadDictionary(const fs::path& path) {
 }
 
 bool IsChinese(const std::string& language) {
-  return language.empty() || language.starts_with("zh") || language == "C" ||
-         language == "POSIX";
+  return language.empty() || language.starts_with("zh") || language == "C" || language == "POSIX";
 }
 
 // Letters, digits, '_' and '-' only: the name becomes part of a file path.
 bool IsPlainName(const std::string& language) {
   for (const char c : language) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == '_' || c == '-';
+    const bool plain =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
     if (!plain) return false;
   }
   return !language.empty();

@@ -95,8 +95,7 @@ ENVKIT_EXPORT int SaveLog(const char* source, const char* text) {
   ::localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  const std::string line =
-      std::string(stamp) + " [" + OneLine(source) + "] " + OneLine(text) + "\n";
+  const std::string line = std::string(stamp) + " [" + OneLine(source) + "] " + OneLine(text) + "\n";
 
   const std::string path = (*directory / "envkit.log").string();
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

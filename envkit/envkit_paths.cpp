@@ -42,8 +42,7 @@ std::optional<fs::path> StateDirectory() { return XdgDirectory("XDG_STATE_HOME",
 
 std::optional<fs::path> LibraryDirectory() {
   Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&LibraryDirectory), &info) == 0 ||
-      info.dli_fname == nullptr) {
+  if (::dladdr(reinterpret_cast<void*>(&LibraryDirectory), &info) == 0 || info.dli_fname == nullptr) {
     return std::nullopt;
   }
   std::error_code error;

@@ -91,9 +91,7 @@ std::optional<std::filesystem::path> RecordFilePath() {
   return *directory / "envkit.dat";
 }
 
-void FillDefaultRecord(std::span<std::uint8_t> record) {
-  std::fill(record.begin(), record.end(), std::uint8_t{0});
-}
+void FillDefaultRecord(std::span<std::uint8_t> record) { std::fill(record.begin(), record.end(), std::uint8_t{0}); }
 
 RecordLoad LoadRecord(std::span<std::uint8_t> record) {
   const auto path = RecordFilePath();

@@ -39,9 +39,9 @@ void CheckDocument(const rolta::ChannelMapEditor& editor, const std::uint8_t* pa
       fields.begin(), fields.end(), [](const rolta::ChannelField& f) { return f.replyByte != rolta::kNoByte; }));
   Check(values != nullptr && values->size() == shown, "the JSON document names every shown field");
   for (const auto& [index, value] : *values) {
-    Check(index < fields.size() && fields[index].replyByte != rolta::kNoByte &&
-              value == payload[fields[index].replyByte],
-          "the JSON document keeps each value");
+    Check(
+        index < fields.size() && fields[index].replyByte != rolta::kNoByte && value == payload[fields[index].replyByte],
+        "the JSON document keeps each value");
   }
 }
 
@@ -122,8 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "the stored record read back shows the same fields");
 
   const std::string text = rolta::cli::ChannelMapText(editor);
-  Check(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) ==
-            shown + rolta::ChannelGroups().size(),
+  Check(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) == shown + rolta::ChannelGroups().size(),
         "the text has a line per group and per shown field");
   return 0;
 }

@@ -56,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (first.error) {
     Check(first.error->line >= 1 && first.error->line <= lines, "the error names a line of the file");
     Check(!first.cutOffTail, "a cut-off tail is no error");
-    Check(!rolta::RecordParseErrorText(rolta::IdentityLookup(), "f.csv", *first.error).empty(),
-          "an error has a text");
+    Check(!rolta::RecordParseErrorText(rolta::IdentityLookup(), "f.csv", *first.error).empty(), "an error has a text");
     if (first.error->line == 1) Check(read.rows.empty(), "no rows without a header");
     return 0;
   }

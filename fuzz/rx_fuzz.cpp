@@ -83,7 +83,8 @@ class TextSinks : public rolta::StatusFrameSinks {
 const std::array<bool, 256 * 4>& KnownLengths() {
   static const std::array<bool, 256 * 4> known = [] {
     std::array<bool, 256 * 4> lengths{};
-    for (int type = 0; type < 256; ++type) lengths[rolta::ControllerFrameLength(static_cast<std::uint8_t>(type))] = true;
+    for (int type = 0; type < 256; ++type)
+      lengths[rolta::ControllerFrameLength(static_cast<std::uint8_t>(type))] = true;
     return lengths;
   }();
   return known;

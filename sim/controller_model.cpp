@@ -86,103 +86,64 @@ constexpr std::size_t kMaxRomBlocks = 8192;
 constexpr std::size_t kBlockReplyRoom = 205;
 
 // Default channel map, as the controller leaves the factory.
-constexpr std::uint8_t kFactoryChannelMap[kChannelMapSize] = {
-    15, 3, 9, 0, 2, 4, 5, 6, 7, 8, 10, 12, 11, 14, 15, 14, 13, 12, 10, 11,
-    15, 7, 1, 2, 0, 1, 2, 3, 4, 0, 3,  2,  6,  4,  4,  10, 11, 0,  0,  0};
+constexpr std::uint8_t kFactoryChannelMap[kChannelMapSize] = {15, 3,  9,  0,  2,  4,  5,  6,  7,  8, 10, 12, 11, 14,
+                                                              15, 14, 13, 12, 10, 11, 15, 7,  1,  2, 0,  1,  2,  3,
+                                                              4,  0,  3,  2,  6,  4,  4,  10, 11, 0, 0,  0};
 
 constexpr CalibSlot kCalibSlots[] = {
     // request, store, points, factory table
-    {62, 9, 10, 6, 1.0f, -40.0f, 24.0f},     // temperature: volts -> degC
-    {63, 10, 10, 6, 1.0f, 0.0f, 20.0f},      // humidity: volts -> %
-    {64, 11, 10, 6, 1.0f, 50.0f, 12.0f},     // air pressure: volts -> kPa
-    {61, 59, 10, 6, 500.0f, 0.0f, 0.02f},    // speed: Hz -> km/h
-    {60, 8, 10, 6, 1.0f, 0.0f, 400.0f},      // torque front left: volts -> daN
-    {120, 117, 10, 6, 1.0f, 0.0f, 400.0f},   // torque front right
-    {121, 118, 10, 6, 1.0f, 0.0f, 400.0f},   // torque rear left
-    {122, 119, 10, 6, 1.0f, 0.0f, 400.0f},   // torque rear right
-    {78, 77, 20, 9, 10.0f, 2.0f, 0.05f},     // losses: km/h -> daN
+    {62, 9, 10, 6, 1.0f, -40.0f, 24.0f},    // temperature: volts -> degC
+    {63, 10, 10, 6, 1.0f, 0.0f, 20.0f},     // humidity: volts -> %
+    {64, 11, 10, 6, 1.0f, 50.0f, 12.0f},    // air pressure: volts -> kPa
+    {61, 59, 10, 6, 500.0f, 0.0f, 0.02f},   // speed: Hz -> km/h
+    {60, 8, 10, 6, 1.0f, 0.0f, 400.0f},     // torque front left: volts -> daN
+    {120, 117, 10, 6, 1.0f, 0.0f, 400.0f},  // torque front right
+    {121, 118, 10, 6, 1.0f, 0.0f, 400.0f},  // torque rear left
+    {122, 119, 10, 6, 1.0f, 0.0f, 400.0f},  // torque rear right
+    {78, 77, 20, 9, 10.0f, 2.0f, 0.05f},    // losses: km/h -> daN
 };
 constexpr CalibSlot kVarTableSlot = {5, 6, 50, 8, 0.5f, 1.0f, 3.0f};
 
 constexpr ControllerModel::Behaviour kBehaviours[] = {
-    {16, A::Action::ConstantSpeed, A::Readout::Drive},
-    {17, A::Action::ConstantForce, A::Readout::Drive},
-    {18, A::Action::LoadFlywheel, A::Readout::Plain},
-    {19, A::Action::UnloadFlywheel, A::Readout::Plain},
-    {20, A::Action::ConstantForce, A::Readout::Drive},
-    {21, A::Action::CoastNoLoad, A::Readout::Coast},
-    {27, A::Action::Standby, A::Readout::Plain},
-    {28, A::Action::StopTest, A::Readout::Plain},
-    {29, A::Action::EmergencyStop, A::Readout::Plain},
-    {30, A::Action::LiftUp, A::Readout::Plain},
-    {31, A::Action::LiftDown, A::Readout::Plain},
-    {33, A::Action::Measure, A::Readout::Voltage},
-    {34, A::Action::Measure, A::Readout::TorqueVoltage},
-    {35, A::Action::Measure, A::Readout::SpeedCheck},
-    {36, A::Action::Measure, A::Readout::Mileage},
-    {37, A::Action::ConstantForce, A::Readout::Drive},
-    {38, A::Action::MotorOn, A::Readout::Drive},
-    {39, A::Action::MotorOff, A::Readout::Mileage},
-    {40, A::Action::Report, A::Readout::Plain},
-    {41, A::Action::Report, A::Readout::Plain},
-    {42, A::Action::Report, A::Readout::Inputs},
-    {43, A::Action::Measure, A::Readout::Engine},
-    {45, A::Action::ClearMileage, A::Readout::Mileage},
-    {49, A::Action::Report, A::Readout::Plain},
-    {50, A::Action::CoastPower, A::Readout::Coast},
-    {52, A::Action::SpeedAndLoad, A::Readout::Drive},
-    {53, A::Action::CoastForce, A::Readout::Coast},
-    {54, A::Action::CoastNoLoad, A::Readout::Coast},
-    {55, A::Action::Report, A::Readout::Plain},
-    {56, A::Action::Report, A::Readout::Plain},
-    {58, A::Action::Response, A::Readout::Response},
-    {66, A::Action::Measure, A::Readout::ChannelTorques},
-    {67, A::Action::ConstantForce, A::Readout::Fuel},
-    {68, A::Action::CoastPower, A::Readout::Coast},
-    {69, A::Action::ConstantSpeed, A::Readout::Fuel},
-    {70, A::Action::CoastPower, A::Readout::Coast},
-    {71, A::Action::CoastForce, A::Readout::Coast},
-    {73, A::Action::CoastPower, A::Readout::Coast},
-    {74, A::Action::CoastForce, A::Readout::Coast},
-    {75, A::Action::Acceleration, A::Readout::Accel},
-    {76, A::Action::RoadLoad, A::Readout::RoadLoad},
-    {79, A::Action::CoastNoLoad, A::Readout::Coast},
-    {80, A::Action::SpeedAndLoad, A::Readout::Drive},
-    {81, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
-    {82, A::Action::SpeedAndLoad, A::Readout::Drive},
-    {83, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
-    {84, A::Action::ConstantForce, A::Readout::Drive},
-    {85, A::Action::ConstantSpeed, A::Readout::Drive},
-    {86, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
-    {87, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
-    {88, A::Action::CoastPower, A::Readout::Coast},
-    {89, A::Action::PowerScan, A::Readout::Drive},
-    {90, A::Action::PowerScan, A::Readout::Drive},
-    {91, A::Action::ProfileSpeed, A::Readout::Drive},
-    {92, A::Action::SpeedAndLoad, A::Readout::Drive},
-    {93, A::Action::Report, A::Readout::Mileage},
-    {94, A::Action::Report, A::Readout::Mileage},
-    {95, A::Action::Zero, A::Readout::ZeroPoint},
-    {96, A::Action::Report, A::Readout::Environment},
-    {100, A::Action::Report, A::Readout::Environment},
-    {101, A::Action::Zero, A::Readout::ZeroPoint},
-    {102, A::Action::Report, A::Readout::Plain},
-    {103, A::Action::Report, A::Readout::Plain},
-    {104, A::Action::Report, A::Readout::Plain},
-    {105, A::Action::Report, A::Readout::Plain},
-    {106, A::Action::Report, A::Readout::Plain},
-    {107, A::Action::Zero, A::Readout::ZeroPoint},
-    {108, A::Action::Zero, A::Readout::ZeroPoint},
-    {110, A::Action::Measure, A::Readout::Voltage},
-    {111, A::Action::LargeMotorOn, A::Readout::Drive},
-    {112, A::Action::Measure, A::Readout::Voltage},
-    {113, A::Action::Measure, A::Readout::Voltage},
-    {114, A::Action::Measure, A::Readout::TorqueVoltage},
-    {115, A::Action::Measure, A::Readout::TorqueVoltage},
-    {116, A::Action::Measure, A::Readout::TorqueVoltage},
-    {123, A::Action::RoadLoad, A::Readout::RoadLoad},
-    {124, A::Action::ConstantSpeed, A::Readout::Engine},
-    {125, A::Action::Measure, A::Readout::Channels},
+    {16, A::Action::ConstantSpeed, A::Readout::Drive},    {17, A::Action::ConstantForce, A::Readout::Drive},
+    {18, A::Action::LoadFlywheel, A::Readout::Plain},     {19, A::Action::UnloadFlywheel, A::Readout::Plain},
+    {20, A::Action::ConstantForce, A::Readout::Drive},    {21, A::Action::CoastNoLoad, A::Readout::Coast},
+    {27, A::Action::Standby, A::Readout::Plain},          {28, A::Action::StopTest, A::Readout::Plain},
+    {29, A::Action::EmergencyStop, A::Readout::Plain},    {30, A::Action::LiftUp, A::Readout::Plain},
+    {31, A::Action::LiftDown, A::Readout::Plain},         {33, A::Action::Measure, A::Readout::Voltage},
+    {34, A::Action::Measure, A::Readout::TorqueVoltage},  {35, A::Action::Measure, A::Readout::SpeedCheck},
+    {36, A::Action::Measure, A::Readout::Mileage},        {37, A::Action::ConstantForce, A::Readout::Drive},
+    {38, A::Action::MotorOn, A::Readout::Drive},          {39, A::Action::MotorOff, A::Readout::Mileage},
+    {40, A::Action::Report, A::Readout::Plain},           {41, A::Action::Report, A::Readout::Plain},
+    {42, A::Action::Report, A::Readout::Inputs},          {43, A::Action::Measure, A::Readout::Engine},
+    {45, A::Action::ClearMileage, A::Readout::Mileage},   {49, A::Action::Report, A::Readout::Plain},
+    {50, A::Action::CoastPower, A::Readout::Coast},       {52, A::Action::SpeedAndLoad, A::Readout::Drive},
+    {53, A::Action::CoastForce, A::Readout::Coast},       {54, A::Action::CoastNoLoad, A::Readout::Coast},
+    {55, A::Action::Report, A::Readout::Plain},           {56, A::Action::Report, A::Readout::Plain},
+    {58, A::Action::Response, A::Readout::Response},      {66, A::Action::Measure, A::Readout::ChannelTorques},
+    {67, A::Action::ConstantForce, A::Readout::Fuel},     {68, A::Action::CoastPower, A::Readout::Coast},
+    {69, A::Action::ConstantSpeed, A::Readout::Fuel},     {70, A::Action::CoastPower, A::Readout::Coast},
+    {71, A::Action::CoastForce, A::Readout::Coast},       {73, A::Action::CoastPower, A::Readout::Coast},
+    {74, A::Action::CoastForce, A::Readout::Coast},       {75, A::Action::Acceleration, A::Readout::Accel},
+    {76, A::Action::RoadLoad, A::Readout::RoadLoad},      {79, A::Action::CoastNoLoad, A::Readout::Coast},
+    {80, A::Action::SpeedAndLoad, A::Readout::Drive},     {81, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {82, A::Action::SpeedAndLoad, A::Readout::Drive},     {83, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {84, A::Action::ConstantForce, A::Readout::Drive},    {85, A::Action::ConstantSpeed, A::Readout::Drive},
+    {86, A::Action::SpeedAndLoad3rd, A::Readout::Drive},  {87, A::Action::SpeedAndLoad3rd, A::Readout::Drive},
+    {88, A::Action::CoastPower, A::Readout::Coast},       {89, A::Action::PowerScan, A::Readout::Drive},
+    {90, A::Action::PowerScan, A::Readout::Drive},        {91, A::Action::ProfileSpeed, A::Readout::Drive},
+    {92, A::Action::SpeedAndLoad, A::Readout::Drive},     {93, A::Action::Report, A::Readout::Mileage},
+    {94, A::Action::Report, A::Readout::Mileage},         {95, A::Action::Zero, A::Readout::ZeroPoint},
+    {96, A::Action::Report, A::Readout::Environment},     {100, A::Action::Report, A::Readout::Environment},
+    {101, A::Action::Zero, A::Readout::ZeroPoint},        {102, A::Action::Report, A::Readout::Plain},
+    {103, A::Action::Report, A::Readout::Plain},          {104, A::Action::Report, A::Readout::Plain},
+    {105, A::Action::Report, A::Readout::Plain},          {106, A::Action::Report, A::Readout::Plain},
+    {107, A::Action::Zero, A::Readout::ZeroPoint},        {108, A::Action::Zero, A::Readout::ZeroPoint},
+    {110, A::Action::Measure, A::Readout::Voltage},       {111, A::Action::LargeMotorOn, A::Readout::Drive},
+    {112, A::Action::Measure, A::Readout::Voltage},       {113, A::Action::Measure, A::Readout::Voltage},
+    {114, A::Action::Measure, A::Readout::TorqueVoltage}, {115, A::Action::Measure, A::Readout::TorqueVoltage},
+    {116, A::Action::Measure, A::Readout::TorqueVoltage}, {123, A::Action::RoadLoad, A::Readout::RoadLoad},
+    {124, A::Action::ConstantSpeed, A::Readout::Engine},  {125, A::Action::Measure, A::Readout::Channels},
     {127, A::Action::CoastPower, A::Readout::Coast},
 };
 
@@ -192,8 +153,8 @@ using command::kParamWrite;
 using command::kVersion;
 constexpr std::uint8_t kBlockRead = command::kTableBlockRead;
 constexpr std::uint8_t kBlockStore = command::kTableBlockStore;
-using command::kChannelMapStore;
 using command::kChannelMapRequest;
+using command::kChannelMapStore;
 using command::kRomBlock;
 using command::kStandby;
 constexpr std::uint8_t kStop = command::kStopTest;
@@ -245,14 +206,10 @@ const std::array<ControllerModel::Route, 256>& ControllerModel::Routes() {
       std::uint8_t code;
       Handler handler;
     } kCommandHandlers[] = {
-        {kVersion, &ControllerModel::AnswerVersion},
-        {kParamRequest, &ControllerModel::SendParamRecord},
-        {kParamWrite, &ControllerModel::StoreParamRecord},
-        {kChannelMapRequest, &ControllerModel::SendChannelMap},
-        {kChannelMapStore, &ControllerModel::StoreChannelMap},
-        {kBlockRead, &ControllerModel::ReadVarTableBlock},
-        {kBlockStore, &ControllerModel::StoreVarTableBlock},
-        {kRomBlock, &ControllerModel::TakeUpgradeBlock},
+        {kVersion, &ControllerModel::AnswerVersion},           {kParamRequest, &ControllerModel::SendParamRecord},
+        {kParamWrite, &ControllerModel::StoreParamRecord},     {kChannelMapRequest, &ControllerModel::SendChannelMap},
+        {kChannelMapStore, &ControllerModel::StoreChannelMap}, {kBlockRead, &ControllerModel::ReadVarTableBlock},
+        {kBlockStore, &ControllerModel::StoreVarTableBlock},   {kRomBlock, &ControllerModel::TakeUpgradeBlock},
     };
     std::array<Route, 256> table{};
     // A code listed twice keeps its first handler: the commands above, then
@@ -359,9 +316,7 @@ double ControllerModel::RollerDiameter() const {
   return 0.216;
 }
 
-double ControllerModel::RollerRpm() const {
-  return speed_ / 3.6 / (std::numbers::pi * RollerDiameter()) * 60.0;
-}
+double ControllerModel::RollerRpm() const { return speed_ / 3.6 / (std::numbers::pi * RollerDiameter()) * 60.0; }
 
 // The retarder's load force of the running test, daN.
 double ControllerModel::LoadForceDaN() const {
@@ -371,16 +326,12 @@ double ControllerModel::LoadForceDaN() const {
     return std::min(3600.0 * std::max(0.0f, kw) / v, 30000.0) / 10.0;
   };
   switch (run_.action) {
-    case Action::SpeedAndLoad:
-      return fromPower(run_.p[1]);
+    case Action::SpeedAndLoad: return fromPower(run_.p[1]);
     case Action::SpeedAndLoad3rd:
     case Action::PowerScan:
-    case Action::CoastPower:
-      return fromPower(run_.p[2]);
-    case Action::CoastForce:
-      return std::clamp(run_.p[2], 0.0f, 3000.0f);
-    default:
-      return 0.0;
+    case Action::CoastPower: return fromPower(run_.p[2]);
+    case Action::CoastForce: return std::clamp(run_.p[2], 0.0f, 3000.0f);
+    default: return 0.0;
   }
 }
 
@@ -407,9 +358,7 @@ void ControllerModel::Step(double h) {
       case Action::SpeedAndLoad:
       case Action::SpeedAndLoad3rd:
       case Action::ProfileSpeed:
-      case Action::Response:
-        speed_ = Approach(speed_, ClampSpeed(p[0]), 1.5, 6.0, h);
-        break;
+      case Action::Response: speed_ = Approach(speed_, ClampSpeed(p[0]), 1.5, 6.0, h); break;
       case Action::ConstantForce:
         speed_ = Approach(speed_, kVehicleCruiseKmh, 1.0, 4.0, h);
         holdForceDaN = std::clamp(Finite(p[0]), -5000.0f, 5000.0f);
@@ -427,9 +376,7 @@ void ControllerModel::Step(double h) {
         holdForceDaN = Finite(p[0]) + Finite(p[1]) * v + Finite(p[2]) * v * v;
         break;
       }
-      case Action::Acceleration:
-        speed_ = std::min(60.0, speed_ + 4.32 * h);
-        break;
+      case Action::Acceleration: speed_ = std::min(60.0, speed_ + 4.32 * h); break;
       case Action::CoastNoLoad:
       case Action::CoastForce:
       case Action::CoastPower: {
@@ -442,8 +389,7 @@ void ControllerModel::Step(double h) {
         }
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
   if (!run_.active || run_.action == Action::Measure) {
@@ -456,8 +402,7 @@ void ControllerModel::Step(double h) {
   speed_ = std::clamp(speed_, 0.0, kMaxSpeedKmh);
   distance_ += (before + speed_) / 2.0 / 3.6 * h;
   accel_ = (speed_ - before) / 3.6 / h;
-  const bool coasting = run_.active && (run_.action == Action::CoastNoLoad ||
-                                        run_.action == Action::CoastForce ||
+  const bool coasting = run_.active && (run_.action == Action::CoastNoLoad || run_.action == Action::CoastForce ||
                                         run_.action == Action::CoastPower);
   double target = coasting ? LoadForceDaN() : holdForceDaN + LoadForceDaN();
   if (run_.active && run_.action != Action::RoadLoad && !coasting && speed_ > 0.01)
@@ -500,15 +445,10 @@ void ControllerModel::StartRun(const Behaviour& b, std::span<const std::uint8_t>
       speed_ = ClampSpeed(run_.p[0]);
       if (speed_ <= ClampSpeed(run_.p[1])) FinishRun();
       break;
-    case Action::PowerScan:
-      speed_ = ClampSpeed(run_.p[0]);
-      break;
+    case Action::PowerScan: speed_ = ClampSpeed(run_.p[0]); break;
     case Action::Acceleration:
-    case Action::RoadLoad:
-      speed_ = 0;
-      break;
-    default:
-      break;
+    case Action::RoadLoad: speed_ = 0; break;
+    default: break;
   }
 }
 
@@ -522,46 +462,35 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
   const float dist = static_cast<float>(distance_);
   const float force = static_cast<float>(forceDaN_) + (speed_ > 0.01 ? Noise(0.2) : 0.0f);
   switch (readout) {
-    case Readout::Plain:
-      return Status(type, force, v, dist, 0);
-    case Readout::Drive:
-      return Status(type, force, v, dist, static_cast<float>(RollerRpm()));
+    case Readout::Plain: return Status(type, force, v, dist, 0);
+    case Readout::Drive: return Status(type, force, v, dist, static_cast<float>(RollerRpm()));
     case Readout::Fuel: {
       const double kw = std::abs(forceDaN_ * speed_ / 360.0);
       return Status(type, force, v, dist, static_cast<float>(0.8 + 0.25 * kw) + Noise(0.02));
     }
-    case Readout::Engine:
-      return Status(type, force, v, dist, static_cast<float>(750.0 + 32.0 * speed_) + Noise(3));
+    case Readout::Engine: return Status(type, force, v, dist, static_cast<float>(750.0 + 32.0 * speed_) + Noise(3));
     case Readout::Coast: {
       const float coastTime = run_.active ? static_cast<float>(run_.elapsed) : 0.0f;
       return Status(type, force, v, coastTime, dist);
     }
-    case Readout::Voltage:
-      return Status(type, static_cast<float>(2.5 + 0.01 * speed_) + Noise(0.002), v, dist, 0);
+    case Readout::Voltage: return Status(type, static_cast<float>(2.5 + 0.01 * speed_) + Noise(0.002), v, dist, 0);
     case Readout::TorqueVoltage:
-      return Status(type, force, v, static_cast<float>(0.5 + 0.002 * forceDaN_) + Noise(0.002),
-                    0);
+      return Status(type, force, v, static_cast<float>(0.5 + 0.002 * forceDaN_) + Noise(0.002), 0);
     case Readout::SpeedCheck: {
       const double rps = RollerRpm() / 60.0;
       const double teeth = GetUInt16LE(&params_[kEncoderTeethOffset - kPayloadOffset]);
       // Metres, as every other frame's distance: the console's default bench unit.
-      return Status(type, static_cast<float>(rps * teeth), v, dist,
-                    static_cast<float>(RollerRpm()));
+      return Status(type, static_cast<float>(rps * teeth), v, dist, static_cast<float>(RollerRpm()));
     }
-    case Readout::Mileage:
-      return Status(type, 0, v, dist, 0);
-    case Readout::ZeroPoint:
-      return Status(type, force, v, static_cast<float>(zeroPoint_), 0);
+    case Readout::Mileage: return Status(type, 0, v, dist, 0);
+    case Readout::ZeroPoint: return Status(type, force, v, static_cast<float>(zeroPoint_), 0);
     case Readout::Channels:
-      return Status(type, 1.0f + Noise(0.002), 1.5f + Noise(0.002), 2.0f + Noise(0.002),
-                    2.5f + Noise(0.002));
+      return Status(type, 1.0f + Noise(0.002), 1.5f + Noise(0.002), 2.0f + Noise(0.002), 2.5f + Noise(0.002));
     case Readout::ChannelTorques: {
       const float quarter = static_cast<float>(forceDaN_ / 4.0);
-      return Status(type, quarter + Noise(0.1), quarter + Noise(0.1), quarter + Noise(0.1),
-                    quarter + Noise(0.1));
+      return Status(type, quarter + Noise(0.1), quarter + Noise(0.1), quarter + Noise(0.1), quarter + Noise(0.1));
     }
-    case Readout::Environment:
-      return Status(type, 20.0f + Noise(0.3), 50.0f + Noise(1.0), 101.3f + Noise(0.2), 0);
+    case Readout::Environment: return Status(type, 20.0f + Noise(0.3), 50.0f + Noise(1.0), 101.3f + Noise(0.2), 0);
     case Readout::Inputs: {
       Frame f = Status(type, 0, v, 0, 0);
       const std::uint8_t inputs[5] = {
@@ -579,8 +508,7 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
       Frame f = Status(type, 0, v, dist, 0);
       const double accelMilli = std::clamp(accel_ * 1000.0, -32768.0, 32767.0);
       PutUInt16LE(&f[18], static_cast<std::uint16_t>(static_cast<std::int16_t>(accelMilli)));
-      const auto revolutions = static_cast<std::int64_t>(
-          distance_ / (std::numbers::pi * RollerDiameter()));
+      const auto revolutions = static_cast<std::int64_t>(distance_ / (std::numbers::pi * RollerDiameter()));
       PutUInt16LE(&f[20], static_cast<std::uint16_t>(revolutions & 0x7FFF));
       StoreChecksum(f.data(), f.size());
       return f;
@@ -633,12 +561,11 @@ std::vector<Frame> ControllerModel::TakeUpgradeBlock(const Received& command) {
   const std::size_t index = GetUInt16LE(&frame[8]);
   const std::size_t length = GetUInt16LE(&frame[10]);
   const auto indexValue = static_cast<float>(index);
-  const bool valid = count >= 1 && count <= kMaxRomBlocks && index < count && length >= 1 &&
-                     length <= kRomBlockData && (length == kRomBlockData || index == count - 1);
+  const bool valid = count >= 1 && count <= kMaxRomBlocks && index < count && length >= 1 && length <= kRomBlockData &&
+                     (length == kRomBlockData || index == count - 1);
   if (!valid) return {BlockAnswer(kBlockSendAgain, indexValue, NextNumth())};
 
-  const bool anyReceived =
-      std::find(blockReceived_.begin(), blockReceived_.end(), true) != blockReceived_.end();
+  const bool anyReceived = std::find(blockReceived_.begin(), blockReceived_.end(), true) != blockReceived_.end();
   if (index == 0 && (count != blockCount_ || imageComplete_ || !anyReceived)) {
     // The first block of a new upload.
     blockCount_ = count;
@@ -663,20 +590,17 @@ std::vector<Frame> ControllerModel::TakeUpgradeBlock(const Received& command) {
   return {BlockAnswer(kBlockAccepted, indexValue, NextNumth())};
 }
 
-std::vector<Frame> ControllerModel::HandleCommand(std::span<const std::uint8_t> frame,
-                                                  double nowMs) {
+std::vector<Frame> ControllerModel::HandleCommand(std::span<const std::uint8_t> frame, double nowMs) {
   if (frame.size() < kHeaderLength) return {};
   const std::uint8_t code = frame[kCommandCodeOffset];
   // Every handler reads its fields at fixed offsets: only frames of the
   // command's own length are taken.
-  if (const std::size_t expected = CommandFrameLength(code);
-      expected == 0 || frame.size() != expected) {
+  if (const std::size_t expected = CommandFrameLength(code); expected == 0 || frame.size() != expected) {
     return HandleUnknown(frame);
   }
 
   // The upgrade program knows only the upgrade dialogue and the version query.
-  if (upgradeProgram_ && code != kVersion && code != kStop && code != kStandby &&
-      code != kRomBlock) {
+  if (upgradeProgram_ && code != kVersion && code != kStop && code != kStandby && code != kRomBlock) {
     if (ControllerFrameLength(code) != kStatusFrameLength) return {};
     return {Status(code, 0, 0, 0, 0, kNumthRejected)};
   }
@@ -701,14 +625,12 @@ std::vector<Frame> ControllerModel::SendParamRecord(const Received&) {
 std::vector<Frame> ControllerModel::StoreParamRecord(const Received& command) {
   // Bytes 0-3 are the console's date code, 4-7 the controller's own
   // version and model: both stay the controller's.
-  std::copy(command.frame.begin() + kPayloadOffset + 8,
-            command.frame.begin() + kPayloadOffset + kParamRecordSize, params_.begin() + 8);
+  std::copy(command.frame.begin() + kPayloadOffset + 8, command.frame.begin() + kPayloadOffset + kParamRecordSize,
+            params_.begin() + 8);
   return {Status(kParamWrite, 0, static_cast<float>(speed_), 0, 0, kNumthParamsWritten)};
 }
 
-std::vector<Frame> ControllerModel::SendChannelMap(const Received&) {
-  return {Reply(kChannelMapRequest, channelMap_)};
-}
+std::vector<Frame> ControllerModel::SendChannelMap(const Received&) { return {Reply(kChannelMapRequest, channelMap_)}; }
 
 std::vector<Frame> ControllerModel::StoreChannelMap(const Received& command) {
   std::copy_n(command.frame.begin() + kPayloadOffset, kChannelMapSize, channelMap_.begin());
@@ -723,8 +645,8 @@ std::vector<Frame> ControllerModel::ReadVarTableBlock(const Received& command) {
     return {Reply(kBlockRead, {}, kNumthRejected)};
   }
   const auto offset = static_cast<std::size_t>(offsetValue);
-  const std::size_t length = std::min({static_cast<std::size_t>(std::min(lengthValue, 1000.0f)),
-                                       kBlockReplyRoom, kVarTableImageSize - offset});
+  const std::size_t length = std::min(
+      {static_cast<std::size_t>(std::min(lengthValue, 1000.0f)), kBlockReplyRoom, kVarTableImageSize - offset});
   std::vector<std::uint8_t> payload(6 + length);
   PutUInt16LE(&payload[0], static_cast<std::uint16_t>(kVarTableImageSize));
   PutUInt16LE(&payload[2], static_cast<std::uint16_t>(offset));
@@ -757,8 +679,7 @@ std::vector<Frame> ControllerModel::StoreCalibTable(const Received& command) {
   const std::int16_t count = GetInt16LE(&command.frame[kPayloadOffset]);
   if (count < 0 || static_cast<std::size_t>(count) > slot.capacity)
     return {Status(slot.storeCode, 0, static_cast<float>(speed_), 0, 0, kNumthRejected)};
-  tables_[command.row].assign(command.frame.begin() + kPayloadOffset,
-                              command.frame.begin() + kPayloadOffset + size);
+  tables_[command.row].assign(command.frame.begin() + kPayloadOffset, command.frame.begin() + kPayloadOffset + size);
   return {Status(slot.storeCode, count, static_cast<float>(speed_), 0, 0)};
 }
 
@@ -788,35 +709,16 @@ std::vector<Frame> ControllerModel::RunCatalogue(const Received& command) {
       StopRun();
       motor_ = 0;
       break;
-    case Action::LoadFlywheel:
-      flywheels_ = frame.size() > 6 ? (frame[6] & 0x0F) : 0;
-      break;
-    case Action::UnloadFlywheel:
-      flywheels_ = 0;
-      break;
-    case Action::LiftUp:
-      liftUp_ = true;
-      break;
-    case Action::LiftDown:
-      liftUp_ = false;
-      break;
-    case Action::MotorOn:
-      motor_ = 1;
-      break;
-    case Action::LargeMotorOn:
-      motor_ = 2;
-      break;
-    case Action::MotorOff:
-      motor_ = 0;
-      break;
-    case Action::ClearMileage:
-      distance_ = 0;
-      break;
-    case Action::Zero:
-      zeroPoint_ = 2048.0 + Noise(3.0);
-      break;
-    case Action::Report:
-      break;
+    case Action::LoadFlywheel: flywheels_ = frame.size() > 6 ? (frame[6] & 0x0F) : 0; break;
+    case Action::UnloadFlywheel: flywheels_ = 0; break;
+    case Action::LiftUp: liftUp_ = true; break;
+    case Action::LiftDown: liftUp_ = false; break;
+    case Action::MotorOn: motor_ = 1; break;
+    case Action::LargeMotorOn: motor_ = 2; break;
+    case Action::MotorOff: motor_ = 0; break;
+    case Action::ClearMileage: distance_ = 0; break;
+    case Action::Zero: zeroPoint_ = 2048.0 + Noise(3.0); break;
+    case Action::Report: break;
     default:
       StartRun(b, frame);
       if (!run_.active && finalFrame_) {

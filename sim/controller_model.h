@@ -38,9 +38,9 @@ inline constexpr float kVersionFromUpgradeProgram = 100.0f;
 // so a coast-down has known coefficients.
 struct RoadLoadConfig {
   double f0N = 40.0;
-  double f1 = 1.2;    // N/(km/h)
-  double f2 = 0.0;    // N/(km/h)²
-  double massKg = 0;  // 0: the rollers and the flywheels that are loaded
+  double f1 = 1.2;           // N/(km/h)
+  double f2 = 0.0;           // N/(km/h)²
+  double massKg = 0;         // 0: the rollers and the flywheels that are loaded
   double speedNoiseKmh = 0;  // standard deviation of the reported speed
 };
 
@@ -174,11 +174,11 @@ class ControllerModel {
   // Bench.
   Run run_;
   std::optional<Frame> finalFrame_;  // the closing frame of a run that ended
-  bool closing_ = false;  // the closing frame is being made: the speed it reports is exact
-  double speed_ = 0;      // km/h
-  double distance_ = 0;   // m
-  double forceDaN_ = 0;   // measured force
-  double accel_ = 0;      // m/s^2
+  bool closing_ = false;             // the closing frame is being made: the speed it reports is exact
+  double speed_ = 0;                 // km/h
+  double distance_ = 0;              // m
+  double forceDaN_ = 0;              // measured force
+  double accel_ = 0;                 // m/s^2
   std::uint8_t flywheels_ = 0;
   bool liftUp_ = false;
   int motor_ = 0;  // 0 off, 1 motoring motor, 2 large motoring

@@ -30,9 +30,7 @@ constexpr std::size_t kReadChunk = 4096;
 // A frame whose rest does not come within this quiet time never will.
 constexpr auto kStallTime = std::chrono::milliseconds(200);
 
-std::string ErrnoText(const char* what) {
-  return std::string(what) + ": " + std::strerror(errno);
-}
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 speed_t SpeedCode(int baud) {
   switch (baud) {
@@ -75,8 +73,7 @@ bool ControllerSimulator::Start(std::string* error) {
   char name[128] = {};
   if (ptsname_r(master_, name, sizeof name) != 0) return fail(ErrnoText("ptsname_r"));
   slavePath_ = name;
-  if (fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK) != 0)
-    return fail(ErrnoText("fcntl"));
+  if (fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK) != 0) return fail(ErrnoText("fcntl"));
 
   // Holding the slave open keeps the master from seeing a hang-up while no
   // console is connected, and lets the console connect and leave repeatedly.
@@ -133,8 +130,7 @@ void ControllerSimulator::Stop() {
         (!model_.FirmwareComplete() || model_.FirmwareGeneration() != imageWritten_)) {
       std::ofstream out(options_.imageOutPath, std::ios::binary | std::ios::trunc);
       const auto& image = model_.FirmwareImage();
-      out.write(reinterpret_cast<const char*>(image.data()),
-                static_cast<std::streamsize>(image.size()));
+      out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
       imageWritten_ = model_.FirmwareGeneration();
     }
   }
@@ -149,8 +145,7 @@ void ControllerSimulator::CloseAll() {
     // Remove the link only while it is still ours.
     char target[256] = {};
     const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof target - 1);
-    if (n > 0 && slavePath_ == std::string(target, static_cast<std::size_t>(n)))
-      unlink(options_.linkPath.c_str());
+    if (n > 0 && slavePath_ == std::string(target, static_cast<std::size_t>(n))) unlink(options_.linkPath.c_str());
     linkMade_ = false;
   }
 }
@@ -180,8 +175,8 @@ void ControllerSimulator::Log(const ReaderEvent& event) const {
   const char* kind = event.kind == ReaderEvent::Kind::Command   ? "command"
                      : event.kind == ReaderEvent::Kind::Unknown ? "unknown command"
                                                                 : "bad checksum";
-  std::fprintf(stderr, "qrx5000b-sim: %s %d (%zu bytes):%s\n", kind,
-               event.frame.size() > 2 ? event.frame[2] : 0, event.frame.size(), text.c_str());
+  std::fprintf(stderr, "qrx5000b-sim: %s %d (%zu bytes):%s\n", kind, event.frame.size() > 2 ? event.frame[2] : 0,
+               event.frame.size(), text.c_str());
 }
 
 void ControllerSimulator::Emit(Frame frame, OutKind kind) {
@@ -196,8 +191,7 @@ void ControllerSimulator::Emit(Frame frame, OutKind kind) {
     StoreChecksum(frame.data(), frame.size());
   }
   if (faults.Has(SimFault::BadChecksum)) {
-    PutUInt16LE(&frame[kChecksumOffset],
-                static_cast<std::uint16_t>(GetUInt16LE(&frame[kChecksumOffset]) + 1));
+    PutUInt16LE(&frame[kChecksumOffset], static_cast<std::uint16_t>(GetUInt16LE(&frame[kChecksumOffset]) + 1));
   }
   if (faults.Has(SimFault::Truncated)) {
     std::uniform_int_distribution<std::size_t> cut(3, frame.size() - 1);
@@ -316,8 +310,7 @@ void ControllerSimulator::ProcessInput(Clock::time_point now) {
   }
   std::lock_guard lock(mutex_);
   if (release > 0) {
-    std::vector<std::uint8_t> bytes(rxPending_.begin(),
-                                    rxPending_.begin() + static_cast<std::ptrdiff_t>(release));
+    std::vector<std::uint8_t> bytes(rxPending_.begin(), rxPending_.begin() + static_cast<std::ptrdiff_t>(release));
     rxPending_.erase(rxPending_.begin(), rxPending_.begin() + static_cast<std::ptrdiff_t>(release));
     reader_.Feed(bytes.data(), bytes.size());
     lastRxByte_ = now;
@@ -344,21 +337,14 @@ void ControllerSimulator::ProcessInput(Clock::time_point now) {
     }
     std::vector<Frame> answers;
     switch (event->kind) {
-      case ReaderEvent::Kind::Command:
-        answers = model_.HandleCommand(event->frame, elapsed);
-        break;
-      case ReaderEvent::Kind::Unknown:
-        answers = model_.HandleUnknown(event->frame);
-        break;
-      case ReaderEvent::Kind::BadChecksum:
-        answers = model_.HandleBadChecksum(event->frame);
-        break;
+      case ReaderEvent::Kind::Command: answers = model_.HandleCommand(event->frame, elapsed); break;
+      case ReaderEvent::Kind::Unknown: answers = model_.HandleUnknown(event->frame); break;
+      case ReaderEvent::Kind::BadChecksum: answers = model_.HandleBadChecksum(event->frame); break;
     }
     for (Frame& f : answers) Emit(std::move(f), OutKind::Answer);
   }
 
-  if (!options_.imageOutPath.empty() && model_.FirmwareComplete() &&
-      model_.FirmwareGeneration() != imageWritten_) {
+  if (!options_.imageOutPath.empty() && model_.FirmwareComplete() && model_.FirmwareGeneration() != imageWritten_) {
     std::ofstream out(options_.imageOutPath, std::ios::binary | std::ios::trunc);
     const auto& image = model_.FirmwareImage();
     out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
@@ -386,12 +372,10 @@ void ControllerSimulator::Run() {
       std::lock_guard lock(mutex_);
       if (reader_.HasPartialFrame()) wakeAt = std::min(wakeAt, lastRxByte_ + kStallTime);
     }
-    if (Faults().Has(SimFault::Hangup) && options_.hangupAfterMs > 0)
-      wakeAt = std::min(wakeAt, hangupAt);
+    if (Faults().Has(SimFault::Hangup) && options_.hangupAfterMs > 0) wakeAt = std::min(wakeAt, hangupAt);
     int timeoutMs = 0;
     if (wakeAt > now) {
-      timeoutMs = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count());
+      timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count());
     }
 
     pollfd fds[3] = {};
@@ -425,8 +409,7 @@ void ControllerSimulator::Run() {
     }
 
     ProcessInput(now);
-    if (hangupNow_ || (Faults().Has(SimFault::Hangup) && options_.hangupAfterMs > 0 &&
-                        now >= hangupAt)) {
+    if (hangupNow_ || (Faults().Has(SimFault::Hangup) && options_.hangupAfterMs > 0 && now >= hangupAt)) {
       HangUp();
       break;
     }
@@ -460,8 +443,7 @@ std::size_t ControllerSimulator::ReceivedCount() const {
   return log_.size();
 }
 
-bool ControllerSimulator::WaitForReceived(std::size_t count,
-                                          std::chrono::milliseconds timeout) const {
+bool ControllerSimulator::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
   return received_cv_.wait_for(lock, timeout, [&] { return log_.size() >= count; });
 }

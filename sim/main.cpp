@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
   while (simulator.IsRunning()) {
     const int signal = sigtimedwait(&signals, nullptr, &poll);
     if (signal == SIGUSR1) {
-      std::fprintf(stderr, "qrx5000b-sim: %s\n",
-                   rolta::sim::CountersText(simulator.Counters()).c_str());
+      std::fprintf(stderr, "qrx5000b-sim: %s\n", rolta::sim::CountersText(simulator.Counters()).c_str());
     } else if (signal > 0) {
       break;
     }

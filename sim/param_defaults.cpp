@@ -12,12 +12,9 @@ enum class ParamFieldType : std::uint8_t { U8, U16, F32 };
 
 constexpr std::size_t FieldSize(ParamFieldType type) {
   switch (type) {
-    case ParamFieldType::U8:
-      return 1;
-    case ParamFieldType::U16:
-      return 2;
-    case ParamFieldType::F32:
-      return 4;
+    case ParamFieldType::U8: return 1;
+    case ParamFieldType::U16: return 2;
+    case ParamFieldType::F32: return 4;
   }
   return 0;
 }
@@ -62,8 +59,8 @@ constexpr ParamDefault kParamDefaults[] = {
     {"clockYear", 30, T::U16, 0, &F::year},
     {"clockDay", 32, T::U8, 0, &F::day},
     {"clockMonth", 33, T::U8, 0, &F::month},
-    {"loadMode", 34, T::U8, 10},  // constant-load mode 1
-    {"zeroMode", 37, T::U8, 1},   // dynamic zero
+    {"loadMode", 34, T::U8, 10},    // constant-load mode 1
+    {"zeroMode", 37, T::U8, 1},     // dynamic zero
     {"clockMode", 50, T::U8, 100},  // high-precision timer
     {"liftSpeed", 51, T::U8, 3},    // lift protection speed
     {"lugdownEndSpeed", 52, T::U8, 10},
@@ -112,15 +109,9 @@ static_assert(FitsTheRecord(kParamDefaults));
 // Integers keep their low bits, as a narrowing of the int they come from.
 void Put(std::uint8_t* at, ParamFieldType type, double value) {
   switch (type) {
-    case ParamFieldType::U8:
-      *at = static_cast<std::uint8_t>(static_cast<std::int64_t>(value));
-      return;
-    case ParamFieldType::U16:
-      PutUInt16LE(at, static_cast<std::uint16_t>(static_cast<std::int64_t>(value)));
-      return;
-    case ParamFieldType::F32:
-      PutFloat32LE(at, static_cast<float>(value));
-      return;
+    case ParamFieldType::U8: *at = static_cast<std::uint8_t>(static_cast<std::int64_t>(value)); return;
+    case ParamFieldType::U16: PutUInt16LE(at, static_cast<std::uint16_t>(static_cast<std::int64_t>(value))); return;
+    case ParamFieldType::F32: PutFloat32LE(at, static_cast<float>(value)); return;
   }
 }
 
@@ -142,13 +133,11 @@ StartFacts StartFactsOf(const ModelConfig& config, const std::tm& localNow) {
 
 }  // namespace
 
-std::array<std::uint8_t, kParamRecordSize> FactoryParamRecord(const ModelConfig& config,
-                                                              const std::tm& localNow) {
+std::array<std::uint8_t, kParamRecordSize> FactoryParamRecord(const ModelConfig& config, const std::tm& localNow) {
   const StartFacts facts = StartFactsOf(config, localNow);
   std::array<std::uint8_t, kParamRecordSize> record{};
   for (const ParamDefault& field : kParamDefaults) {
-    Put(&record[field.frameOffset - kPayloadOffset], field.type,
-        field.from ? facts.*field.from : field.value);
+    Put(&record[field.frameOffset - kPayloadOffset], field.type, field.from ? facts.*field.from : field.value);
   }
   return record;
 }

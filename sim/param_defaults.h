@@ -15,7 +15,6 @@ inline constexpr std::size_t kRollerSizeOffset = 14;    // float, mm
 inline constexpr std::size_t kEncoderTeethOffset = 18;  // uint16
 
 // The factory's record for this configuration, its clock at localNow.
-std::array<std::uint8_t, kParamRecordSize> FactoryParamRecord(const ModelConfig& config,
-                                                              const std::tm& localNow);
+std::array<std::uint8_t, kParamRecordSize> FactoryParamRecord(const ModelConfig& config, const std::tm& localNow);
 
 }  // namespace rolta::sim

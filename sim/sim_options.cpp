@@ -66,9 +66,8 @@ bool ParseRoadLoad(std::string_view text, RoadLoadConfig& load) {
 // An option whose text one of the parsers above reads: every occurrence is
 // checked, the last one counts, and a text it refuses ends the parse with
 // `refusal` after the option's name.
-CLI::Option* AddChecked(CLI::App& app, const std::string& name, const std::string& valueName,
-                        const std::string& help, std::function<bool(const std::string&)> take,
-                        const std::string& refusal) {
+CLI::Option* AddChecked(CLI::App& app, const std::string& name, const std::string& valueName, const std::string& help,
+                        std::function<bool(const std::string&)> take, const std::string& refusal) {
   return app.add_option(name, CLI::callback_t{}, help)
       ->type_name(valueName)
       ->each([take = std::move(take), refusal](const std::string& text) {
@@ -136,8 +135,8 @@ void DescribeOptions(CLI::App& app, SimulatorOptions& options) {
       return !text.empty();
     };
   };
-  AddChecked(app, "--link", "PATH", "also make PATH a symbolic link to the slave device",
-             path(options.linkPath), "needs a path");
+  AddChecked(app, "--link", "PATH", "also make PATH a symbolic link to the slave device", path(options.linkPath),
+             "needs a path");
   AddChecked(app, "--baud", "N",
              "pace bytes as a line of N baud (9600..115200, 10 bits a byte);\n"
              "a status frame that finds the line busy is skipped (counted),\n"
@@ -153,27 +152,25 @@ void DescribeOptions(CLI::App& app, SimulatorOptions& options) {
                      "the first command")
       ->type_name("NAME[:MS]")
       ->each([&options](const std::string& text) { AddFault(text, options); });
-  AddChecked(app, "--road-load", "F0,F1,F2",
-             "the bench's losses while it coasts, F(v) = F0 + F1*v + F2*v^2\n"
-             "with v in km/h: F0 in N, F1 in N/(km/h), F2 in N/(km/h)^2;\n"
-             "F(v) must be above 0 from 1 to 250 km/h (default 40,1.2,0)",
-             [&options](const std::string& text) { return ParseRoadLoad(text, options.roadLoad); },
-             "needs F0,F1,F2: three numbers (N, N/(km/h), N/(km/h)^2) whose force is above 0 "
-             "from 1 to 250 km/h");
+  AddChecked(
+      app, "--road-load", "F0,F1,F2",
+      "the bench's losses while it coasts, F(v) = F0 + F1*v + F2*v^2\n"
+      "with v in km/h: F0 in N, F1 in N/(km/h), F2 in N/(km/h)^2;\n"
+      "F(v) must be above 0 from 1 to 250 km/h (default 40,1.2,0)",
+      [&options](const std::string& text) { return ParseRoadLoad(text, options.roadLoad); },
+      "needs F0,F1,F2: three numbers (N, N/(km/h), N/(km/h)^2) whose force is above 0 "
+      "from 1 to 250 km/h");
   AddChecked(app, "--mass", "KG",
              "effective mass the bench decelerates, 1..100000 kg\n"
              "(default: the rollers, 907 kg, plus the loaded flywheels)",
              RealNumber(options.roadLoad.massKg, 1.0, 100000.0), "needs kilograms from 1 to 100000");
-  AddChecked(app, "--speed-noise", "KMH",
-             "standard deviation of the reported speed, 0..10 km/h (default 0)",
+  AddChecked(app, "--speed-noise", "KMH", "standard deviation of the reported speed, 0..10 km/h (default 0)",
              RealNumber(options.roadLoad.speedNoiseKmh, 0.0, 10.0), "needs km/h from 0 to 10");
   AddChecked(app, "--seed", "N", "seed of noise and fault randomness (default 1)",
-             WholeNumber(options.seed, 0, std::numeric_limits<std::uint32_t>::max()),
-             "needs a non-negative number");
-  AddChecked(app, "--image-out", "PATH", "write the received firmware image to PATH",
-             path(options.imageOutPath), "needs a path");
-  app.add_flag("--upgrade-program", options.startInUpgradeProgram,
-               "start as the controller's upgrade program");
+             WholeNumber(options.seed, 0, std::numeric_limits<std::uint32_t>::max()), "needs a non-negative number");
+  AddChecked(app, "--image-out", "PATH", "write the received firmware image to PATH", path(options.imageOutPath),
+             "needs a path");
+  app.add_flag("--upgrade-program", options.startInUpgradeProgram, "start as the controller's upgrade program");
   AddChecked(app, "--version-x100", "N", "firmware version answered, times 100 (default 734)",
              WholeNumber(options.firmwareVersionX100, 0, 65535), "needs a number from 0 to 65535");
   app.add_flag("-v,--verbose", options.verbose, "log every received command to standard error");
@@ -211,8 +208,8 @@ std::string LineCapacityWarning(const SimulatorOptions& options) {
   return text;
 }
 
-bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
-                        std::string* error, std::string* output) {
+bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options, std::string* error,
+                        std::string* output) {
   if (error) error->clear();
   if (output) output->clear();
   CLI::App app;

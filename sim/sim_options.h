@@ -29,9 +29,8 @@ struct SimFaultName {
 };
 // The one list of fault names.
 inline constexpr SimFaultName kSimFaultNames[] = {
-    {SimFault::Reject, "reject"},         {SimFault::BadChecksum, "bad-checksum"},
-    {SimFault::Truncated, "truncated"},   {SimFault::Garbage, "garbage"},
-    {SimFault::Silence, "silence"},       {SimFault::Hangup, "hangup"},
+    {SimFault::Reject, "reject"},   {SimFault::BadChecksum, "bad-checksum"}, {SimFault::Truncated, "truncated"},
+    {SimFault::Garbage, "garbage"}, {SimFault::Silence, "silence"},          {SimFault::Hangup, "hangup"},
 };
 
 std::optional<SimFault> SimFaultFromName(std::string_view name);
@@ -61,15 +60,15 @@ class FaultSet {
 };
 
 struct SimulatorOptions {
-  std::string linkPath;        // stable symlink to the slave side; empty: none
-  int baud = 0;                // 0: no byte timing; else 10 bits per byte at this rate
-  int periodMs = 100;          // status period while a test runs
+  std::string linkPath;  // stable symlink to the slave side; empty: none
+  int baud = 0;          // 0: no byte timing; else 10 bits per byte at this rate
+  int periodMs = 100;    // status period while a test runs
   FaultSet faults;
-  int hangupAfterMs = 0;       // with Hangup: >0 after this long, 0 after the first command
-  std::uint32_t seed = 1;      // noise and fault randomness
-  std::string imageOutPath;    // firmware image written here when complete and at stop
-  bool verbose = false;        // log received commands to stderr
-  double timeScale = 1.0;      // simulated seconds per real second (bench physics)
+  int hangupAfterMs = 0;               // with Hangup: >0 after this long, 0 after the first command
+  std::uint32_t seed = 1;              // noise and fault randomness
+  std::string imageOutPath;            // firmware image written here when complete and at stop
+  bool verbose = false;                // log received commands to stderr
+  double timeScale = 1.0;              // simulated seconds per real second (bench physics)
   bool startInUpgradeProgram = false;  // answer as the controller's upgrade program
   int firmwareVersionX100 = 734;       // version answer, 7.34
   RoadLoadConfig roadLoad;             // the bench's losses, mass and speed noise while it coasts
@@ -78,8 +77,8 @@ struct SimulatorOptions {
 // Parses argv[1..]. False when the simulator is not to run: with a message
 // in *error for options it refuses, or with an empty message and the text
 // --help or --version asks for in *output.
-bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options,
-                        std::string* error, std::string* output = nullptr);
+bool ParseSimulatorArgs(int argc, const char* const* argv, SimulatorOptions& options, std::string* error,
+                        std::string* output = nullptr);
 // What --help shows.
 std::string SimulatorUsage();
 // What a paced line carries when the period asks for more status frames than

@@ -91,7 +91,7 @@ struct Trajectory {
   std::vector<std::array<double, 4>> sensitivity;
 };
 Trajectory Integrate(const std::array<double, 4>& q, double massKg, std::span<const double> times) {
-  const double k = 3.6 / massKg;  // km/h per second for one newton
+  const double k = 3.6 / massKg;        // km/h per second for one newton
   using State = std::array<double, 5>;  // v, dv/dq0, dv/dq1, dv/dq2, dv/dv0
   auto derivative = [&](const State& y) {
     const double u = y[0] / kSpeedScale;
@@ -181,8 +181,8 @@ std::string CoastAnalysisCsv(const CoastAnalysis& analysis, double massKg) {
          NameWithUnit("coast_time", UnitOf(static_cast<std::size_t>(QuantityIndex("coast_time")))) + ',' +
          NameWithUnit(kRoadLoadColumn, kRoadLoadUnit) + "\r\n";
   for (const CoastBand& band : analysis.bands) {
-    out += FormatFixed(band.highKmh, 1) + ',' + FormatFixed(band.lowKmh, 1) + ',' + FormatFixed(band.seconds, 3) +
-           ',' + FormatFixed(band.forceN, 2) + "\r\n";
+    out += FormatFixed(band.highKmh, 1) + ',' + FormatFixed(band.lowKmh, 1) + ',' + FormatFixed(band.seconds, 3) + ',' +
+           FormatFixed(band.forceN, 2) + "\r\n";
   }
   return out;
 }
@@ -206,7 +206,8 @@ CoastAnalysisResult AnalyseCoastDown(std::span<const CoastSample> input, double 
   for (const CoastSample& s : input) {
     if (std::isfinite(s.t) && std::isfinite(s.kmh)) samples.push_back(s);
   }
-  std::stable_sort(samples.begin(), samples.end(), [](const CoastSample& a, const CoastSample& b) { return a.t < b.t; });
+  std::stable_sort(samples.begin(), samples.end(),
+                   [](const CoastSample& a, const CoastSample& b) { return a.t < b.t; });
   // Two samples at one time carry no time between them.
   samples.erase(std::unique(samples.begin(), samples.end(),
                             [](const CoastSample& a, const CoastSample& b) { return a.t == b.t; }),
@@ -225,7 +226,8 @@ CoastAnalysisResult AnalyseCoastDown(std::span<const CoastSample> input, double 
     high = std::max(high, s.kmh);
     low = std::min(low, s.kmh);
   }
-  for (double top = std::floor(high / kBandWidthKmh) * kBandWidthKmh; top - kBandWidthKmh >= low; top -= kBandWidthKmh) {
+  for (double top = std::floor(high / kBandWidthKmh) * kBandWidthKmh; top - kBandWidthKmh >= low;
+       top -= kBandWidthKmh) {
     const double bottom = top - kBandWidthKmh;
     if (bottom < 0) break;
     const std::optional<double> enter = CrossingTime(all, top);

@@ -161,17 +161,15 @@ void CalibExchange::OnSensorTableReply(std::span<const std::uint8_t> payload) {
   OnPointsReply(payload, kSensorCapacity);
 }
 
-void CalibExchange::OnLossTableReply(std::span<const std::uint8_t> payload) {
-  OnPointsReply(payload, kLossCapacity);
-}
+void CalibExchange::OnLossTableReply(std::span<const std::uint8_t> payload) { OnPointsReply(payload, kLossCapacity); }
 
 void CalibExchange::OnPointsReply(std::span<const std::uint8_t> payload, std::size_t capacity) {
   if (payload.size() < CalibTable::ImageSizeFor(capacity)) return;
   // A count beyond what the frame can hold is limited to the points it does
   // hold; a negative one to none.
   const std::int16_t received = GetInt16LE(payload.data());
-  const auto count = static_cast<std::int16_t>(
-      std::clamp<std::int32_t>(received, 0, static_cast<std::int32_t>(capacity)));
+  const auto count =
+      static_cast<std::int16_t>(std::clamp<std::int32_t>(received, 0, static_cast<std::int32_t>(capacity)));
   working_.SetCount(count);
   // Only the first `capacity` points are cleared: what a larger table left
   // beyond them stays, outside the count.

@@ -27,8 +27,8 @@ class CalibView {
 
 // Block transfer of the 402-byte image of the 50-point table.
 inline constexpr std::size_t kBlockImageSize = CalibTable::kMaxImageSize;
-inline constexpr std::size_t kBlockLimit = 200;        // bytes per block sent or asked for
-inline constexpr std::size_t kBlockReplyRoom = 205;    // data bytes a block reply holds
+inline constexpr std::size_t kBlockLimit = 200;      // bytes per block sent or asked for
+inline constexpr std::size_t kBlockReplyRoom = 205;  // data bytes a block reply holds
 inline constexpr std::size_t kBlockStoreFrameLength = 217;
 inline constexpr int kBlockReadPauseMs = 50;
 inline constexpr int kBlockStorePauseMs = 100;

@@ -27,9 +27,7 @@ constexpr CalibChannelRow kCalibChannels[] = {
 };
 static_assert(std::size(kCalibChannels) == kCalibChannelCount);
 
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && IsCSpace(text.front())) text.remove_prefix(1);
@@ -43,9 +41,7 @@ CalibTable::CalibTable(std::size_t capacity) : capacity_(std::min(capacity, kMax
 
 std::int16_t CalibTable::Count() const { return GetInt16LE(image_.data()); }
 
-void CalibTable::SetCount(std::int16_t count) {
-  PutUInt16LE(image_.data(), static_cast<std::uint16_t>(count));
-}
+void CalibTable::SetCount(std::int16_t count) { PutUInt16LE(image_.data(), static_cast<std::uint16_t>(count)); }
 
 std::size_t CalibTable::PointCount() const {
   const std::int16_t count = Count();
@@ -120,8 +116,8 @@ std::string CalibValueText(float value, int decimals) {
   const float rounded = RoundForDisplay(value, decimals);
   if (std::isnan(rounded)) return std::signbit(rounded) ? "-nan" : "nan";
   char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, static_cast<double>(rounded),
-                                    std::chars_format::fixed, 3);
+  const auto result =
+      std::to_chars(text, text + sizeof text, static_cast<double>(rounded), std::chars_format::fixed, 3);
   // A float prints in fewer than 64 characters with three decimals.
   return result.ec == std::errc() ? std::string(text, result.ptr) : std::string();
 }

@@ -85,9 +85,9 @@ struct CalibChannelRow {
   std::uint8_t requestCode;       // also the reply's FrameType
   std::string_view storeCaption;  // button of "存储标定数据"
   std::uint8_t storeCode;
-  std::size_t capacity;           // points
+  std::size_t capacity;  // points
   CalibTransfer transfer;
-  bool keptInStabFile;            // the speed table is copied to stab.qrx
+  bool keptInStabFile;  // the speed table is copied to stab.qrx
 };
 
 std::span<const CalibChannelRow> CalibChannels();

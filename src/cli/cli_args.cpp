@@ -50,8 +50,7 @@ std::optional<std::array<bool, 4>> ParseFlywheels(const std::string& text) {
     const std::string_view item(text.data() + start, comma - start);
     int number = 0;
     const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), number);
-    if (item.empty() || error != std::errc{} || end != item.data() + item.size() || number < 1 ||
-        number > 4) {
+    if (item.empty() || error != std::errc{} || end != item.data() + item.size() || number < 1 || number > 4) {
       return std::nullopt;
     }
     wheels[static_cast<std::size_t>(number - 1)] = true;
@@ -72,26 +71,23 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup*
   app.require_subcommand(1);
   app.fallthrough();
   app.add_option("--port", request.port, "serial port (a name without / means /dev/NAME)");
-  app.add_option("--baud", request.baud, "line speed")->check(CLI::IsMember(std::vector<unsigned>(
-                                                              std::begin(kBauds), std::end(kBauds))));
+  app.add_option("--baud", request.baud, "line speed")
+      ->check(CLI::IsMember(std::vector<unsigned>(std::begin(kBauds), std::end(kBauds))));
   app.add_option("--timeout", request.timeoutSeconds, "seconds to wait for each answer (default 3)")
       ->check(CLI::Range(0.1, 3600.0));
 
   Command chosen = Command::None;
   auto on = [&chosen](Command command) { return [&chosen, command] { chosen = command; }; };
 
-  app.add_subcommand("ports", "list the serial ports as the console shows them")
-      ->callback(on(Command::Ports));
-  app.add_subcommand("version", "ask the controller for its firmware version")
-      ->callback(on(Command::Version));
+  app.add_subcommand("ports", "list the serial ports as the console shows them")->callback(on(Command::Ports));
+  app.add_subcommand("version", "ask the controller for its firmware version")->callback(on(Command::Version));
 
   std::string flywheels;
   CLI::App* exec = app.add_subcommand("exec", "execute a position of the command catalogue");
   exec->callback(on(Command::Exec));
   exec->add_option("position", request.position, "list position 0..90 or its caption")->required();
   for (const ExecOption& option : kExecOptions) {
-    exec->add_option(std::string(option.flag), request.*option.value,
-                     label(InputFieldOf(option.input)->label));
+    exec->add_option(std::string(option.flag), request.*option.value, label(InputFieldOf(option.input)->label));
   }
   exec->add_option("--flywheels", flywheels, "flywheels to load, e.g. 1,3");
   exec->add_flag("--wait", request.wait, "print the controller's first answer of the command's type");
@@ -143,7 +139,8 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup*
                     "do not back up the controller's current state first");
   app.add_subcommand("upgrade", "load controller firmware; Ctrl-C cancels")
       ->callback(on(Command::Upgrade))
-      ->add_option("file", request.path, "ROM file")->required();
+      ->add_option("file", request.path, "ROM file")
+      ->required();
 
   CLI::App* monitor = app.add_subcommand("monitor", "print the controller's frames as they arrive");
   monitor->callback(on(Command::Monitor));
@@ -180,8 +177,10 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup*
     }
     request.flywheels = *wheels;
   }
-  request.format = json ? OutputFormat::Json : csv ? OutputFormat::Csv
-                                                   : jsonl ? OutputFormat::JsonLines : OutputFormat::Text;
+  request.format = json    ? OutputFormat::Json
+                   : csv   ? OutputFormat::Csv
+                   : jsonl ? OutputFormat::JsonLines
+                           : OutputFormat::Text;
   request.command = chosen;
   result.request = request;
   return result;

@@ -19,17 +19,29 @@ namespace rolta::cli {
 
 // What the program tells its caller.
 inline constexpr int kExitDone = 0;
-inline constexpr int kExitUsage = 2;      // bad usage or bad input (files, values, positions)
-inline constexpr int kExitTimeOut = 3;    // the controller did not answer in time
-inline constexpr int kExitRefused = 4;    // the controller refused a command or did not take a value
-inline constexpr int kExitPortError = 5;  // the port could not be opened or was lost
-inline constexpr int kExitOutputFailed = 6;  // the output could not be written (a full disk, a closed pipe)
+inline constexpr int kExitUsage = 2;          // bad usage or bad input (files, values, positions)
+inline constexpr int kExitTimeOut = 3;        // the controller did not answer in time
+inline constexpr int kExitRefused = 4;        // the controller refused a command or did not take a value
+inline constexpr int kExitPortError = 5;      // the port could not be opened or was lost
+inline constexpr int kExitOutputFailed = 6;   // the output could not be written (a full disk, a closed pipe)
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, the shell's convention
 
 enum class Command {
-  None, Ports, Version, Exec, EmergencyStop,
-  ParamsGet, ParamsSet, ChannelsGet, ChannelsSet, CalibGet, CalibSet,
-  Backup, Restore, Upgrade, Monitor,
+  None,
+  Ports,
+  Version,
+  Exec,
+  EmergencyStop,
+  ParamsGet,
+  ParamsSet,
+  ChannelsGet,
+  ChannelsSet,
+  CalibGet,
+  CalibSet,
+  Backup,
+  Restore,
+  Upgrade,
+  Monitor,
 };
 
 enum class OutputFormat { Text, Json, Csv, JsonLines };

@@ -91,7 +91,6 @@ constexpr ParamField kClockFields[] = {
     {"clockSecond", &P::clockSecond, "", 0, kU8, {}, kNoAlso},
 };
 
-
 template <typename T>
 constexpr bool kIsFloat = std::is_same_v<std::remove_cvref_t<T>, float>;
 
@@ -266,7 +265,7 @@ struct JsonMember;
 struct JsonValue {
   enum class Kind : std::uint8_t { Null, Boolean, Number, String, Array, Object };
   Kind kind = Kind::Null;
-  std::string_view text;  // a number as written, a string's value, "true", "false", "null"
+  std::string_view text;            // a number as written, a string's value, "true", "false", "null"
   std::vector<JsonMember> members;  // an object's, in the document's order
 
   const JsonValue* Find(std::string_view key) const;
@@ -527,9 +526,10 @@ class JsonReader {
   bool Utf8(std::string* out) {
     const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(text_[at_ + i]); };
     const unsigned lead = byte(0);
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4                                 ? 4
-                                                                                              : 0;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
     if (length == 0 || text_.size() - at_ < length) return Syntax("a string that is not UTF-8");
     const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
     const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
@@ -783,14 +783,14 @@ std::optional<DocumentError> TakeField(const ParamField& field, const JsonValue&
       number = FloatFromText(value.text);
       if (!number) {
         return refuse(Excerpt(value.text) + " is out of range (beyond the float range, " +
-                             FloatText(-std::numeric_limits<float>::max()) + ".." +
-                             FloatText(std::numeric_limits<float>::max()) + ")");
+                      FloatText(-std::numeric_limits<float>::max()) + ".." +
+                      FloatText(std::numeric_limits<float>::max()) + ")");
       }
     } else if (value.kind == JsonValue::Kind::String) {
       number = FloatFromText(value.text);
       if (!number || std::isfinite(*number)) {
         return refuse(ValueExcerpt(value) +
-                             " is not a number (finite values are written as numbers; \"inf\", \"-inf\", "
+                      " is not a number (finite values are written as numbers; \"inf\", \"-inf\", "
                       "\"nan\" and \"nan(0xHHHHHHHH)\" as strings)");
       }
     } else {
@@ -816,7 +816,7 @@ std::optional<DocumentError> TakeField(const ParamField& field, const JsonValue&
           const bool fits = number && *number >= kLow && *number <= kHigh;
           if (check == ValueCheck::AsRead && !fits) {
             return refuse(Excerpt(value.text) + " is out of range (" + std::to_string(kLow) + ".." +
-                                 std::to_string(kHigh) + ")");
+                          std::to_string(kHigh) + ")");
           }
           if (check == ValueCheck::Ranges && (!fits || !InRange(field, *number))) {
             return refuse(Excerpt(value.text) + " is out of range (" + RangeText(field) + ")");
@@ -829,13 +829,17 @@ std::optional<DocumentError> TakeField(const ParamField& field, const JsonValue&
 }
 
 constexpr CalibName kCalibNames[] = {
-    {CalibChannel::Temperature, "temperature"},     {CalibChannel::Humidity, "humidity"},
-    {CalibChannel::AirPressure, "pressure"},        {CalibChannel::Speed, "speed"},
-    {CalibChannel::TorqueFrontLeft, "torque-fl"},   {CalibChannel::TorqueFrontRight, "torque-fr"},
-    {CalibChannel::TorqueRearLeft, "torque-rl"},    {CalibChannel::TorqueRearRight, "torque-rr"},
-    {CalibChannel::Loss, "loss"},                   {CalibChannel::Variable, "var"},
+    {CalibChannel::Temperature, "temperature"},
+    {CalibChannel::Humidity, "humidity"},
+    {CalibChannel::AirPressure, "pressure"},
+    {CalibChannel::Speed, "speed"},
+    {CalibChannel::TorqueFrontLeft, "torque-fl"},
+    {CalibChannel::TorqueFrontRight, "torque-fr"},
+    {CalibChannel::TorqueRearLeft, "torque-rl"},
+    {CalibChannel::TorqueRearRight, "torque-rr"},
+    {CalibChannel::Loss, "loss"},
+    {CalibChannel::Variable, "var"},
 };
-
 
 std::string_view Trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -882,12 +886,13 @@ bool ListsTheBackupFiles(const JsonValue& files) {
   const auto names = [](const JsonValue* value, std::string_view file) {
     return value != nullptr && value->kind == JsonValue::Kind::String && value->text == file;
   };
-  if (files.kind != JsonValue::Kind::Object || files.members.size() != 3 ||
-      !names(files.Find("params"), kParamsFile) || !names(files.Find("channels"), kChannelsFile)) {
+  if (files.kind != JsonValue::Kind::Object || files.members.size() != 3 || !names(files.Find("params"), kParamsFile) ||
+      !names(files.Find("channels"), kChannelsFile)) {
     return false;
   }
   const JsonValue* calib = files.Find("calib");
-  return calib != nullptr && calib->kind == JsonValue::Kind::Object && calib->members.size() == std::size(kCalibNames) &&
+  return calib != nullptr && calib->kind == JsonValue::Kind::Object &&
+         calib->members.size() == std::size(kCalibNames) &&
          std::all_of(std::begin(kCalibNames), std::end(kCalibNames), [calib, &names](const CalibName& name) {
            return names(calib->Find(name.name), CalibFileName(name.channel));
          });
@@ -979,7 +984,8 @@ std::variant<ControllerParams, DocumentError> ParamsFromJson(std::string_view te
     for (const JsonMember& member : document.Find("settings")->members) {
       const ParamField* field = FieldNamed(kParamFields, member.key, next);
       if (field == nullptr) {
-        const char* why = FieldNamed(kControllerInfoFields, member.key) != nullptr ? "the controller's own, cannot be written"
+        const char* why = FieldNamed(kControllerInfoFields, member.key) != nullptr
+                              ? "the controller's own, cannot be written"
                           : FieldNamed(kClockFields, member.key) != nullptr
                               ? "the controller's clock, read-only (a write sets it to the PC's time)"
                               : "unknown field";
@@ -1127,8 +1133,7 @@ std::variant<CalibTable, DocumentError> CalibFromCsv(std::string_view text, std:
         if (!value) {
           return DocumentError{where + Quoted(texts[i]) + " is not a value (a number within " +
                                FloatText(-std::numeric_limits<float>::max()) + ".." +
-                               FloatText(std::numeric_limits<float>::max()) +
-                               ", inf, -inf, nan or nan(0xHHHHHHHH))"};
+                               FloatText(std::numeric_limits<float>::max()) + ", inf, -inf, nan or nan(0xHHHHHHHH))"};
         }
         values[i] = *value;
       }
@@ -1146,9 +1151,7 @@ std::variant<CalibTable, DocumentError> CalibFromCsv(std::string_view text, std:
 
 // ---- backup manifest ----
 
-std::string CalibFileName(CalibChannel channel) {
-  return "calib-" + std::string(CalibNameOf(channel)) + ".csv";
-}
+std::string CalibFileName(CalibChannel channel) { return "calib-" + std::string(CalibNameOf(channel)) + ".csv"; }
 
 std::string BackupManifest(const std::vector<std::pair<std::string, std::string>>& files) {
   JsonWriter out;
@@ -1193,7 +1196,8 @@ std::variant<Manifest, DocumentError> ReadManifest(std::string_view text) {
     if (const JsonValue* digests = document.Find("digests")) {
       if (digests->kind != JsonValue::Kind::Object) return DocumentError{"\"digests\" is not an object"};
       for (const JsonMember& member : digests->members) {
-        if (!IsBackupFile(member.key)) return DocumentError{"a digest of " + Quoted(member.key) + ", no file of a backup"};
+        if (!IsBackupFile(member.key))
+          return DocumentError{"a digest of " + Quoted(member.key) + ", no file of a backup"};
         std::optional<std::string> digest = DigestText(member.value);
         if (!digest) {
           return DocumentError{"the digest of " + Quoted(member.key) + " is not \"fnv1a64:\" and 16 hex digits"};

@@ -56,9 +56,8 @@ bool SameFloatBits(float a, float b);
 // One field of the parameter record as the JSON document names it.
 struct ParamField {
   std::string_view name;  // the record's field name
-  std::variant<std::uint8_t ControllerParams::*, std::int8_t ControllerParams::*,
-               std::uint16_t ControllerParams::*, std::int16_t ControllerParams::*,
-               float ControllerParams::*>
+  std::variant<std::uint8_t ControllerParams::*, std::int8_t ControllerParams::*, std::uint16_t ControllerParams::*,
+               std::int16_t ControllerParams::*, float ControllerParams::*>
       member;
   std::string_view unit;  // empty for codes and counts without a unit
   // Values the console can send: min..max, or one of `choices` when given,

@@ -25,8 +25,7 @@ struct CliEnvironment {
   int settingsSpeedIndex = 4;
 };
 
-int RunCommand(const CliRequest& request, const CliEnvironment& environment, std::ostream& out,
-               std::ostream& err);
+int RunCommand(const CliRequest& request, const CliEnvironment& environment, std::ostream& out, std::ostream& err);
 
 // The whole program: parses args, loads the environment library for texts
 // and ports, runs the command.

@@ -20,8 +20,18 @@ inline constexpr int kCataloguePositions = 91;
 
 // The eight input fields and the four flywheel check boxes of the console.
 enum class CommandInput : std::uint8_t {
-  ParamA, ParamB, ParamM, ParamC, StartSpeed, EndSpeed, StartLoad, EndLoad,
-  Flywheel1, Flywheel2, Flywheel3, Flywheel4,
+  ParamA,
+  ParamB,
+  ParamM,
+  ParamC,
+  StartSpeed,
+  EndSpeed,
+  StartLoad,
+  EndLoad,
+  Flywheel1,
+  Flywheel2,
+  Flywheel3,
+  Flywheel4,
 };
 inline constexpr int kCommandInputCount = 12;
 
@@ -45,13 +55,13 @@ class InputSet {
 };
 
 enum class CatalogueAction : std::uint8_t {
-  None,                 // positions 40 and 50
-  Send,                 // one or more frames, fields as the row names them
-  ExternalProgram,      // confirm, close the channel, start `program`
-  Message,              // information box with `text`
-  ParamRecordSummary,   // parameter record for the summary listing
-  ParamRecordForm,      // hint box (`text`), then the record for the settings form
-  RepeatLoop,           // repeat the last short command until stopped
+  None,                // positions 40 and 50
+  Send,                // one or more frames, fields as the row names them
+  ExternalProgram,     // confirm, close the channel, start `program`
+  Message,             // information box with `text`
+  ParamRecordSummary,  // parameter record for the summary listing
+  ParamRecordForm,     // hint box (`text`), then the record for the settings form
+  RepeatLoop,          // repeat the last short command until stopped
   StopRepeatLoop,
   ShowChannelMap,
 };
@@ -60,9 +70,16 @@ enum class FrameKind : std::uint8_t { None, Short, ParamRequest, Setpoint, Profi
 
 // What a command writes into one field of its frame.
 enum class FieldSource : std::uint8_t {
-  Keep,          // the buffer's previous content goes out again
-  Zero,          // 0.0
-  ParamA, ParamB, ParamM, ParamC, StartSpeed, EndSpeed, StartLoad, EndLoad,
+  Keep,  // the buffer's previous content goes out again
+  Zero,  // 0.0
+  ParamA,
+  ParamB,
+  ParamM,
+  ParamC,
+  StartSpeed,
+  EndSpeed,
+  StartLoad,
+  EndLoad,
   FlywheelMask,  // the four check boxes as bits 0-3
   AllBitsSet,    // 32-bit word 0xFFFFFFFF
 };
@@ -79,15 +96,12 @@ struct CatalogueRow {
   std::uint8_t shortCount = 0;
   // Setpoint: [0] mask byte, [1] value. Profile: the four values.
   // ParamRequest: [0] the 32-bit word.
-  std::array<FieldSource, 4> fields{FieldSource::Keep, FieldSource::Keep, FieldSource::Keep,
-                                    FieldSource::Keep};
+  std::array<FieldSource, 4> fields{FieldSource::Keep, FieldSource::Keep, FieldSource::Keep, FieldSource::Keep};
   InputSet inputs;
   std::string_view text;     // message / confirmation / hint text
   std::string_view program;  // external program file name
 
-  constexpr std::uint8_t CommandCode() const {
-    return static_cast<std::uint8_t>(commandWord & 0xFF);
-  }
+  constexpr std::uint8_t CommandCode() const { return static_cast<std::uint8_t>(commandWord & 0xFF); }
   std::span<const std::uint8_t> ShortCodes() const { return {shortSequence.data(), shortCount}; }
 };
 

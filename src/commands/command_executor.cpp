@@ -134,9 +134,8 @@ void CommandExecutor::RunRepeatLoop() {
 }
 
 void CommandExecutor::StartExternalProgram(const CatalogueRow& row) {
-  const MessageAnswer answer =
-      host_.ShowMessage({lookup_.Lookup(row.text), lookup_.Lookup(kConfirmCaption),
-                         MessageIcon::Information, MessageButtons::OkCancel});
+  const MessageAnswer answer = host_.ShowMessage(
+      {lookup_.Lookup(row.text), lookup_.Lookup(kConfirmCaption), MessageIcon::Information, MessageButtons::OkCancel});
   if (answer == MessageAnswer::Cancel) return;
   // The program talks to the controller itself, so the console lets go of
   // the port first, whether or not the program then starts.
@@ -150,8 +149,8 @@ void CommandExecutor::StartExternalProgram(const CatalogueRow& row) {
 }
 
 void CommandExecutor::ShowInformation(std::string_view text) {
-  host_.ShowMessage({lookup_.Lookup(text), lookup_.Lookup(kConfirmCaption),
-                     MessageIcon::Information, MessageButtons::Ok});
+  host_.ShowMessage(
+      {lookup_.Lookup(text), lookup_.Lookup(kConfirmCaption), MessageIcon::Information, MessageButtons::Ok});
 }
 
 }  // namespace rolta

@@ -136,8 +136,10 @@ bool SaveSafetySettings(const std::filesystem::path& path, const SafetySettings&
   text << "# ROLTA safety settings: set-point limits and automatic reconnection\n";
   for (const SafetyKey& row : kSafetyKeys) {
     text << row.key << '=';
-    if (row.number != nullptr) text << NumberText(settings.*row.number);
-    else text << (settings.autoReconnect ? 1 : 0);
+    if (row.number != nullptr)
+      text << NumberText(settings.*row.number);
+    else
+      text << (settings.autoReconnect ? 1 : 0);
     text << '\n';
   }
   // Written beside and renamed, so a failed write never leaves half a file.
@@ -173,8 +175,7 @@ std::vector<CommandInput> FieldsReadBy(int position) {
     if (row->frame == FrameKind::Profile || row->frame == FrameKind::Setpoint) {
       for (FieldSource source : row->fields) {
         const int index = static_cast<int>(source) - static_cast<int>(FieldSource::ParamA);
-        if (index == static_cast<int>(field.input) && source >= FieldSource::ParamA &&
-            source <= FieldSource::EndLoad) {
+        if (index == static_cast<int>(field.input) && source >= FieldSource::ParamA && source <= FieldSource::EndLoad) {
           read = true;
         }
       }
@@ -226,9 +227,8 @@ MessageRequest LimitConfirmation(const TextLookup& lookup, const InputProblem& p
   return {text, lookup.Lookup(kConfirmCaption), MessageIcon::Warning, MessageButtons::OkCancel};
 }
 
-std::optional<CommandInput> ApproveInputs(int position, const CommandInputs& inputs,
-                                          const SafetySettings& settings, const TextLookup& lookup,
-                                          MessageBoxService& boxes) {
+std::optional<CommandInput> ApproveInputs(int position, const CommandInputs& inputs, const SafetySettings& settings,
+                                          const TextLookup& lookup, MessageBoxService& boxes) {
   for (const InputProblem& problem : CheckInputs(position, inputs, settings)) {
     if (problem.kind != InputProblem::Kind::AboveLimit) {
       boxes.Show(InvalidNumberMessage(lookup, problem));

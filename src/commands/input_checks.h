@@ -34,9 +34,9 @@ std::optional<double> ParseStrictNumber(std::string_view text);
 enum class LimitKind : std::uint8_t { None, Speed, Force, Power };
 
 struct SafetySettings {
-  double speedLimit = 200.0;   // km/h
-  double forceLimit = 10000.0; // N
-  double powerLimit = 300.0;   // kW
+  double speedLimit = 200.0;    // km/h
+  double forceLimit = 10000.0;  // N
+  double powerLimit = 300.0;    // kW
   bool autoReconnect = false;
 
   double LimitFor(LimitKind kind) const;
@@ -86,8 +86,7 @@ MessageRequest LimitConfirmation(const TextLookup& lookup, const InputProblem& p
 
 // Puts the problems to the operator. Returns the field to focus when the
 // execution must not go ahead, nullopt when it may.
-std::optional<CommandInput> ApproveInputs(int position, const CommandInputs& inputs,
-                                          const SafetySettings& settings, const TextLookup& lookup,
-                                          MessageBoxService& boxes);
+std::optional<CommandInput> ApproveInputs(int position, const CommandInputs& inputs, const SafetySettings& settings,
+                                          const TextLookup& lookup, MessageBoxService& boxes);
 
 }  // namespace rolta

@@ -111,8 +111,8 @@ ChannelMapEditor::ChannelMapEditor(ByteChannel& channel) : channel_(channel), te
 }
 
 std::size_t ChannelMapEditor::FieldIndex(std::string_view label) {
-  const auto* it = std::find_if(std::begin(kFields), std::end(kFields),
-                                [label](const ChannelField& f) { return f.label == label; });
+  const auto* it =
+      std::find_if(std::begin(kFields), std::end(kFields), [label](const ChannelField& f) { return f.label == label; });
   return static_cast<std::size_t>(it - std::begin(kFields));
 }
 
@@ -121,8 +121,7 @@ void ChannelMapEditor::WriteValues(std::uint8_t ChannelField::*value) {
 }
 
 bool ChannelMapEditor::OnChannelMapReply(const std::uint8_t* frame, std::size_t length) {
-  if (frame == nullptr || length < kChannelMapReplyLength ||
-      frame[kCommandCodeOffset] != command::kChannelMapRequest) {
+  if (frame == nullptr || length < kChannelMapReplyLength || frame[kCommandCodeOffset] != command::kChannelMapRequest) {
     return false;
   }
   const std::uint8_t* payload = frame + kPayloadOffset;

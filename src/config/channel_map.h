@@ -45,9 +45,9 @@ inline constexpr int kNoByte = -1;
 struct ChannelField {
   std::string_view label;
   ChannelGroup group;
-  int storeByte;   // payload byte the store writes; kNoByte for a reserved field
-  int copyByte;    // a second payload byte the store writes with the same value
-  int replyByte;   // payload byte a reply shows here; kNoByte: a reply leaves it
+  int storeByte;              // payload byte the store writes; kNoByte for a reserved field
+  int copyByte;               // a second payload byte the store writes with the same value
+  int replyByte;              // payload byte a reply shows here; kNoByte: a reply leaves it
   std::uint8_t startValue;    // at window creation
   std::uint8_t defaultValue;  // "缺省"
 };

@@ -25,62 +25,34 @@ struct FieldAt {
 
 // The record's layout: one row per field, by frame offset.
 constexpr FieldAt kFields[] = {
-    {10, &ControllerParams::kernelVersion, true},
-    {12, &ControllerParams::hardwareVersion, true},
-    {13, &ControllerParams::hardwareModel, true},
-    {14, &ControllerParams::rollerSize, false},
-    {18, &ControllerParams::encoderTeeth, false},
-    {20, &ControllerParams::controllerPort, false},
-    {21, &ControllerParams::baudDivisor, false},
-    {26, &ControllerParams::clockMinute, false},
-    {27, &ControllerParams::clockHour, false},
-    {29, &ControllerParams::clockSecond, false},
-    {30, &ControllerParams::clockYear, false},
-    {32, &ControllerParams::clockDay, false},
-    {33, &ControllerParams::clockMonth, false},
-    {34, &ControllerParams::loadMode, false},
-    {35, &ControllerParams::fuelOutputType, false},
-    {36, &ControllerParams::remoteStart, false},
-    {37, &ControllerParams::zeroMode, false},
-    {48, &ControllerParams::autoRestoreSeconds, false},
-    {50, &ControllerParams::clockMode, false},
-    {51, &ControllerParams::liftSpeed, false},
-    {52, &ControllerParams::lugdownEndSpeed, false},
-    {53, &ControllerParams::stabilityBand, false},
-    {57, &ControllerParams::liftModule, false},
-    {58, &ControllerParams::motorModule, false},
-    {59, &ControllerParams::stabilityTime, false},
-    {60, &ControllerParams::retarderType, false},
-    {61, &ControllerParams::coastStopSpeed, false},
-    {62, &ControllerParams::lossStopSpeed, false},
-    {63, &ControllerParams::motorControl, false},
-    {64, &ControllerParams::lugdownScanMode, false},
-    {65, &ControllerParams::engineSpeedInput, false},
-    {66, &ControllerParams::reserved66, false},
-    {67, &ControllerParams::negativeLogic, false},
-    {68, &ControllerParams::testRetarderMask, false},
-    {69, &ControllerParams::liftLock, false},
-    {70, &ControllerParams::coastRetarderMask, false},
-    {71, &ControllerParams::powerModule, false},
-    {72, &ControllerParams::absorbDirection, false},
-    {73, &ControllerParams::motoringTorqueTest, false},
-    {74, &ControllerParams::fuelTest, false},
-    {75, &ControllerParams::benchCorrection, false},
-    {76, &ControllerParams::valveSettleTime, false},
-    {77, &ControllerParams::remoteMonitor, false},
-    {78, &ControllerParams::transmitDelay, false},
-    {79, &ControllerParams::calibFit, false},
-    {80, &ControllerParams::autoChannelConfig, false},
-    {81, &ControllerParams::lugdownScanSpeed, false},
-    {82, &ControllerParams::dieselControlParam, false},
-    {83, &ControllerParams::speedReadParam, false},
-    {84, &ControllerParams::smartLiftType, false},
-    {85, &ControllerParams::speedThreshold, false},
-    {86, &ControllerParams::exitProtectSeconds, false},
-    {87, &ControllerParams::exitWaitSeconds, false},
-    {88, &ControllerParams::liftLimitChecks, false},
-    {89, &ControllerParams::scanReadParam, false},
-    {90, &ControllerParams::tachometerType, false},
+    {10, &ControllerParams::kernelVersion, true},       {12, &ControllerParams::hardwareVersion, true},
+    {13, &ControllerParams::hardwareModel, true},       {14, &ControllerParams::rollerSize, false},
+    {18, &ControllerParams::encoderTeeth, false},       {20, &ControllerParams::controllerPort, false},
+    {21, &ControllerParams::baudDivisor, false},        {26, &ControllerParams::clockMinute, false},
+    {27, &ControllerParams::clockHour, false},          {29, &ControllerParams::clockSecond, false},
+    {30, &ControllerParams::clockYear, false},          {32, &ControllerParams::clockDay, false},
+    {33, &ControllerParams::clockMonth, false},         {34, &ControllerParams::loadMode, false},
+    {35, &ControllerParams::fuelOutputType, false},     {36, &ControllerParams::remoteStart, false},
+    {37, &ControllerParams::zeroMode, false},           {48, &ControllerParams::autoRestoreSeconds, false},
+    {50, &ControllerParams::clockMode, false},          {51, &ControllerParams::liftSpeed, false},
+    {52, &ControllerParams::lugdownEndSpeed, false},    {53, &ControllerParams::stabilityBand, false},
+    {57, &ControllerParams::liftModule, false},         {58, &ControllerParams::motorModule, false},
+    {59, &ControllerParams::stabilityTime, false},      {60, &ControllerParams::retarderType, false},
+    {61, &ControllerParams::coastStopSpeed, false},     {62, &ControllerParams::lossStopSpeed, false},
+    {63, &ControllerParams::motorControl, false},       {64, &ControllerParams::lugdownScanMode, false},
+    {65, &ControllerParams::engineSpeedInput, false},   {66, &ControllerParams::reserved66, false},
+    {67, &ControllerParams::negativeLogic, false},      {68, &ControllerParams::testRetarderMask, false},
+    {69, &ControllerParams::liftLock, false},           {70, &ControllerParams::coastRetarderMask, false},
+    {71, &ControllerParams::powerModule, false},        {72, &ControllerParams::absorbDirection, false},
+    {73, &ControllerParams::motoringTorqueTest, false}, {74, &ControllerParams::fuelTest, false},
+    {75, &ControllerParams::benchCorrection, false},    {76, &ControllerParams::valveSettleTime, false},
+    {77, &ControllerParams::remoteMonitor, false},      {78, &ControllerParams::transmitDelay, false},
+    {79, &ControllerParams::calibFit, false},           {80, &ControllerParams::autoChannelConfig, false},
+    {81, &ControllerParams::lugdownScanSpeed, false},   {82, &ControllerParams::dieselControlParam, false},
+    {83, &ControllerParams::speedReadParam, false},     {84, &ControllerParams::smartLiftType, false},
+    {85, &ControllerParams::speedThreshold, false},     {86, &ControllerParams::exitProtectSeconds, false},
+    {87, &ControllerParams::exitWaitSeconds, false},    {88, &ControllerParams::liftLimitChecks, false},
+    {89, &ControllerParams::scanReadParam, false},      {90, &ControllerParams::tachometerType, false},
 };
 constexpr std::size_t kWriteCodeOffset = 6;
 
@@ -125,21 +97,18 @@ std::optional<LocalTime> SystemLocalClock::Now() const {
   if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr) {
     return std::nullopt;
   }
-  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                   local.tm_hour, local.tm_min, local.tm_sec};
+  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
 ControllerParams DecodeParams(std::span<const std::uint8_t, kParamsPayloadLength> payload) {
   ControllerParams values;
   for (const FieldAt& field : kFields) {
-    std::visit(Reader{payload.data() + (field.frameOffset - kPayloadOffset), values},
-               field.member);
+    std::visit(Reader{payload.data() + (field.frameOffset - kPayloadOffset), values}, field.member);
   }
   return values;
 }
 
-void EncodeParams(const ControllerParams& values, const std::optional<LocalTime>& now,
-                  ParamWriteFrame& frame) {
+void EncodeParams(const ControllerParams& values, const std::optional<LocalTime>& now, ParamWriteFrame& frame) {
   PutUInt32LE(frame.data() + kWriteCodeOffset, WriteCode(now));
   for (const FieldAt& field : kFields) {
     if (field.fromController) continue;
@@ -150,25 +119,20 @@ void EncodeParams(const ControllerParams& values, const std::optional<LocalTime>
 std::uint32_t WriteCode(const std::optional<LocalTime>& now) {
   const LocalTime t = now.value_or(LocalTime{});
   const auto u = [](int v) { return static_cast<std::uint32_t>(v); };
-  return (u(t.minute) + u(t.month)) * u(t.day) * u(t.year) +
-         (u(t.minute) + u(t.hour)) * kWriteCodeMultiplier;
+  return (u(t.minute) + u(t.month)) * u(t.day) * u(t.year) + (u(t.minute) + u(t.hour)) * kWriteCodeMultiplier;
 }
 
 namespace param_rules {
 
 std::uint8_t IntegerU8(std::string_view text) { return LowByte(TextToInt(text)); }
 
-std::uint16_t IntegerU16(std::string_view text) {
-  return static_cast<std::uint16_t>(TextToInt(text) & 0xFFFF);
-}
+std::uint16_t IntegerU16(std::string_view text) { return static_cast<std::uint16_t>(TextToInt(text) & 0xFFFF); }
 
 float RollerSize(std::string_view text) { return NarrowToFloat(TextToDouble(text)); }
 
 float StabilityBand(std::string_view text) { return NarrowToFloat(TextToDouble(text)) / 100.0f; }
 
-std::uint8_t Coefficient(std::string_view text) {
-  return LowByte(TruncateToInt64(TextToDouble(text) * 100.0));
-}
+std::uint8_t Coefficient(std::string_view text) { return LowByte(TruncateToInt64(TextToDouble(text) * 100.0)); }
 
 std::uint8_t SpeedThreshold(std::string_view text) {
   const std::uint8_t value = LowByte(TruncateToInt64(TextToDouble(text) * 10.0));
@@ -217,8 +181,7 @@ std::string FixedText(double value, int decimals) {
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   // Room for the integral digits of DBL_MAX (309), a sign, a point and the decimals.
   char buffer[400];
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
   if (ec != std::errc{}) return {};
   return std::string(buffer, end);
 }

@@ -23,8 +23,8 @@ inline constexpr std::size_t kParamWriteFrameLength = kHeaderLength + kParamsPay
 using ParamsPayload = std::array<std::uint8_t, kParamsPayloadLength>;
 
 struct ControllerParams {
-  std::uint32_t writeCode = 0;  // write only: built at send time, never read from a reply
-  std::uint16_t kernelVersion = 0;  // controller: x100
+  std::uint32_t writeCode = 0;       // write only: built at send time, never read from a reply
+  std::uint16_t kernelVersion = 0;   // controller: x100
   std::uint8_t hardwareVersion = 0;  // controller: high nibble major, low minor
   std::uint8_t hardwareModel = 0;    // controller: 1 QRX .. 5 MASM
   float rollerSize = 0;
@@ -64,13 +64,13 @@ struct ControllerParams {
   std::uint8_t absorbDirection = 0;
   std::uint8_t motoringTorqueTest = 0;
   std::uint8_t fuelTest = 0;
-  std::int8_t benchCorrection = 0;  // tenths
+  std::int8_t benchCorrection = 0;   // tenths
   std::uint8_t valveSettleTime = 0;  // 0xFF monostable
   std::uint8_t remoteMonitor = 0;
   std::uint8_t transmitDelay = 0;
   std::uint8_t calibFit = 0;
   std::uint8_t autoChannelConfig = 0;
-  std::uint8_t lugdownScanSpeed = 0;  // 0.1 km/h
+  std::uint8_t lugdownScanSpeed = 0;    // 0.1 km/h
   std::uint8_t dieselControlParam = 0;  // x100
   std::uint8_t speedReadParam = 0;      // x100
   std::uint8_t smartLiftType = 0;
@@ -90,14 +90,12 @@ struct ControllerParams {
 class ParamWriteFrame : public FrameBuffer<kParamWriteFrameLength> {
  public:
   ParamWriteFrame() { SetCommand(command::kParamWrite); }
-  std::span<const std::uint8_t> Payload() const {
-    return {bytes_.data() + kPayloadOffset, kParamsPayloadLength};
-  }
+  std::span<const std::uint8_t> Payload() const { return {bytes_.data() + kPayloadOffset, kParamsPayloadLength}; }
 };
 
 // The PC's local time as the record's clock and the write code take it.
 struct LocalTime {
-  int year = 0;  // four digits
+  int year = 0;   // four digits
   int month = 0;  // 1-12
   int day = 0;
   int hour = 0;
@@ -122,8 +120,7 @@ ControllerParams DecodeParams(std::span<const std::uint8_t, kParamsPayloadLength
 // Writes writeCode (from `now`) and every field the console sends into the
 // frame's payload; the controller's fields (bytes 10-13) and reserved bytes
 // are left as the frame holds them. Does not seal the frame.
-void EncodeParams(const ControllerParams& values, const std::optional<LocalTime>& now,
-                  ParamWriteFrame& frame);
+void EncodeParams(const ControllerParams& values, const std::optional<LocalTime>& now, ParamWriteFrame& frame);
 
 // The console's multiplier of the write code.
 inline constexpr std::uint32_t kWriteCodeMultiplier = 7193;

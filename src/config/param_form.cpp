@@ -26,8 +26,8 @@ constexpr SV kScanModeItems[] = {"稳态", "动态"};
 constexpr std::uint8_t kScanModeCodes[] = {10, 11};
 constexpr SV kLoadModeItems[] = {"恒负荷模式5", "恒负荷模式4", "恒负荷模式3", "恒负荷模式2", "恒负荷模式1"};
 constexpr std::uint8_t kLoadModeCodes[] = {14, 13, 12, 11, 10};
-constexpr SV kRetarderItems[] = {"KLOFT涡流机", "KLAM涡流机", "FRELASA涡流机", "CLC涡流机",
-                                 "KLOFT涡流机(250KW)", "ESP", "WWW", "Z4"};
+constexpr SV kRetarderItems[] = {"KLOFT涡流机",        "KLAM涡流机", "FRELASA涡流机", "CLC涡流机",
+                                 "KLOFT涡流机(250KW)", "ESP",        "WWW",           "Z4"};
 constexpr SV kTachometerItems[] = {"DiSpeed490", "RPM5300"};
 constexpr SV kFuelOutputItems[] = {"频率型", "计数型"};
 constexpr SV kPowerItems[] = {"IGBT850", "IGBT0", "IGBTDC"};
@@ -36,17 +36,16 @@ constexpr SV kPowerItems[] = {"IGBT850", "IGBT0", "IGBTDC"};
 constexpr int kSettleFirstSeconds = 3;
 constexpr int kSettleLastSeconds = 19;
 
-constexpr FormControl Edit(Id id, SV group, SV caption, FieldRef field, SV text, EditLoad load,
-                           EditStore store, SV unit = {}) {
+constexpr FormControl Edit(Id id, SV group, SV caption, FieldRef field, SV text, EditLoad load, EditStore store,
+                           SV unit = {}) {
   FormControl c{id, group, caption, unit, FormKind::Edit, field};
   c.text = text;
   c.editLoad = load;
   c.editStore = store;
   return c;
 }
-constexpr FormControl Codes(Id id, SV group, SV caption, FieldRef field,
-                            std::span<const SV> items, std::span<const std::uint8_t> codes,
-                            int position, int other, int none, SV unit = {}) {
+constexpr FormControl Codes(Id id, SV group, SV caption, FieldRef field, std::span<const SV> items,
+                            std::span<const std::uint8_t> codes, int position, int other, int none, SV unit = {}) {
   FormControl c{id, group, caption, unit, FormKind::Selector, field};
   c.items = items;
   c.codes = codes;
@@ -55,9 +54,8 @@ constexpr FormControl Codes(Id id, SV group, SV caption, FieldRef field,
   c.none = none;
   return c;
 }
-constexpr FormControl Offset(Id id, SV group, SV caption, FieldRef field,
-                             std::span<const SV> items, int base, int below, int position,
-                             SV unit = {}) {
+constexpr FormControl Offset(Id id, SV group, SV caption, FieldRef field, std::span<const SV> items, int base,
+                             int below, int position, SV unit = {}) {
   FormControl c{id, group, caption, unit, FormKind::Selector, field};
   c.items = items;
   c.selector = SelectorRule::Offset;
@@ -66,8 +64,8 @@ constexpr FormControl Offset(Id id, SV group, SV caption, FieldRef field,
   c.position = position;
   return c;
 }
-constexpr FormControl Check(Id id, SV group, SV caption, FieldRef field, CheckLoad load,
-                            std::uint8_t on = 1, std::uint8_t off = 0, bool checked = false) {
+constexpr FormControl Check(Id id, SV group, SV caption, FieldRef field, CheckLoad load, std::uint8_t on = 1,
+                            std::uint8_t off = 0, bool checked = false) {
   FormControl c{id, group, caption, {}, FormKind::Check, field};
   c.checkLoad = load;
   c.onCode = on;
@@ -91,8 +89,10 @@ constexpr FormControl kControls[] = {
     Edit(Id::Hour, "当前时间参数", "时", &P::clockHour, {}, EditLoad::Clock, EditStore::Integer),
     Edit(Id::Minute, "当前时间参数", "分", &P::clockMinute, {}, EditLoad::Clock, EditStore::Integer),
     Edit(Id::Second, "当前时间参数", "秒", &P::clockSecond, {}, EditLoad::Clock, EditStore::Integer),
-    Edit(Id::SpeedThreshold, "运行参数", "速度阀值：", &P::speedThreshold, {}, EditLoad::Tenths, EditStore::SpeedThreshold),
-    Edit(Id::ExitProtect, "运行参数", "出车保护：", &P::exitProtectSeconds, {}, EditLoad::Integer, EditStore::ExitProtect),
+    Edit(Id::SpeedThreshold, "运行参数", "速度阀值：", &P::speedThreshold, {}, EditLoad::Tenths,
+         EditStore::SpeedThreshold),
+    Edit(Id::ExitProtect, "运行参数", "出车保护：", &P::exitProtectSeconds, {}, EditLoad::Integer,
+         EditStore::ExitProtect),
     Edit(Id::ExitWait, "运行参数", "出车等待：", &P::exitWaitSeconds, {}, EditLoad::Integer, EditStore::ExitWait),
     Codes(Id::ControllerPort, "通讯", "通讯口:", &P::controllerPort, kPortItems, kPortCodes, 0, kLeave, kNoneFF),
     Codes(Id::BaudRate, "通讯", "通讯速度:", &P::baudDivisor, kBaudItems, kBaudCodes, 3, 3, 2),
@@ -105,7 +105,8 @@ constexpr FormControl kControls[] = {
     Check(Id::DynamicZero, "辅助项目", "动态零点", &P::zeroMode, CheckLoad::NonZero, 1, 0, true),
     Check(Id::RemoteMonitor, "辅助项目", "监控", &P::remoteMonitor, CheckLoad::NonZero),
     Check(Id::CalibFit, "辅助项目", "最小二乘法曲线拟合", &P::calibFit, CheckLoad::NonZero),
-    Edit(Id::DieselControlParam, "辅助项目", "柴系", &P::dieselControlParam, "1", EditLoad::Hundredths, EditStore::Coefficient),
+    Edit(Id::DieselControlParam, "辅助项目", "柴系", &P::dieselControlParam, "1", EditLoad::Hundredths,
+         EditStore::Coefficient),
     Offset(Id::LiftSpeed, "举升控制", "举升升保护速度", &P::liftSpeed, kLiftSpeedItems, 1, 0, 0, "km/h"),
     [] {
       FormControl c{Id::ValveSettle, "举升控制", "电磁阀稳定时间", "秒", FormKind::Selector, &P::valveSettleTime};
@@ -115,14 +116,20 @@ constexpr FormControl kControls[] = {
     Edit(Id::ScanReadParam, "举升控制", "扫系", &P::scanReadParam, "1", EditLoad::Hundredths, EditStore::Coefficient),
     Bit(Id::LiftUpCheck, "举升控制", "举升升限位判定", &P::liftLimitChecks, 0x01),
     Bit(Id::LiftDownCheck, "举升控制", "举升降限位判定", &P::liftLimitChecks, 0x02),
-    Codes(Id::LiftModule, "举升控制", "举升控制模块类型", &P::liftModule, kLiftModuleItems, kLiftModuleCodes, 0, kLeave, kLeave),
-    Codes(Id::SmartLiftType, "举升控制", {}, &P::smartLiftType, kSmartLiftItems, kSmartLiftCodes, kNoSelection, 0, kNoneFF),
+    Codes(Id::LiftModule, "举升控制", "举升控制模块类型", &P::liftModule, kLiftModuleItems, kLiftModuleCodes, 0, kLeave,
+          kLeave),
+    Codes(Id::SmartLiftType, "举升控制", {}, &P::smartLiftType, kSmartLiftItems, kSmartLiftCodes, kNoSelection, 0,
+          kNoneFF),
     Check(Id::LiftLock, "举升控制", "强制锁定", &P::liftLock, CheckLoad::NonZero),
-    Edit(Id::LugdownEndSpeed, "LugDn参数配置", "截止", &P::lugdownEndSpeed, "20", EditLoad::Integer, EditStore::Integer),
-    Edit(Id::LugdownScanSpeed, "LugDn参数配置", "扫描速度", &P::lugdownScanSpeed, "0.6", EditLoad::Tenths, EditStore::ScanSpeed),
+    Edit(Id::LugdownEndSpeed, "LugDn参数配置", "截止", &P::lugdownEndSpeed, "20", EditLoad::Integer,
+         EditStore::Integer),
+    Edit(Id::LugdownScanSpeed, "LugDn参数配置", "扫描速度", &P::lugdownScanSpeed, "0.6", EditLoad::Tenths,
+         EditStore::ScanSpeed),
     Edit(Id::StabilityTime, "LugDn参数配置", "稳定时间", &P::stabilityTime, "5", EditLoad::Integer, EditStore::Integer),
-    Edit(Id::StabilityBand, "LugDn参数配置", "判稳区间", &P::stabilityBand, "0.5", EditLoad::Percent, EditStore::StabilityBand),
-    Codes(Id::LugdownScanMode, "LugDn参数配置", "LugDn类型", &P::lugdownScanMode, kScanModeItems, kScanModeCodes, kNoSelection, kLeave, kLeave),
+    Edit(Id::StabilityBand, "LugDn参数配置", "判稳区间", &P::stabilityBand, "0.5", EditLoad::Percent,
+         EditStore::StabilityBand),
+    Codes(Id::LugdownScanMode, "LugDn参数配置", "LugDn类型", &P::lugdownScanMode, kScanModeItems, kScanModeCodes,
+          kNoSelection, kLeave, kLeave),
     Codes(Id::LoadMode, "恒负荷控制模式", {}, &P::loadMode, kLoadModeItems, kLoadModeCodes, 2, 0, 14),
     Offset(Id::RetarderType, "涡流机类型", {}, &P::retarderType, kRetarderItems, 10, 1, 1),
     Edit(Id::CoastStop, "滑行参数", "停机点", &P::coastStopSpeed, "6", EditLoad::Integer, EditStore::Integer),
@@ -219,46 +226,43 @@ int Bounded(int position, std::size_t count) {
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
 }
 
 }  // namespace
 
 std::span<const FormControl> FormControls() { return kControls; }
-const FormControl& FormControlOf(FormControlId id) {
-  return kControls[static_cast<std::size_t>(id)];
-}
+const FormControl& FormControlOf(FormControlId id) { return kControls[static_cast<std::size_t>(id)]; }
 
 MessageRequest SettleTimeMessage(const TextLookup& lookup) {
-  return {lookup.Lookup("电磁伐延时参数<3秒(恢复缺省值=3秒)"), lookup.Lookup("参数有误"),
-          MessageIcon::Question, MessageButtons::Ok};
-}
-MessageRequest AutoRestoreMessage(const TextLookup& lookup) {
-  return {lookup.Lookup("自动恢复时间必须大于120秒,您现在已经关闭了该功能!"), lookup.Lookup("提示"),
-          MessageIcon::Stop, MessageButtons::Ok};
-}
-MessageRequest AutoChannelNote(const TextLookup& lookup) {
-  return {lookup.Lookup("只有测试台架使用1个力传感器的时候才能获得正确的自动通道配置"),
-          lookup.Lookup("注意"), MessageIcon::None, MessageButtons::Ok};
-}
-MessageRequest RetarderAdvice(const TextLookup& lookup) {
-  return {"电源类型建议选择\"IGBTDC\"", lookup.Lookup("强烈建议"), MessageIcon::Warning,
+  return {lookup.Lookup("电磁伐延时参数<3秒(恢复缺省值=3秒)"), lookup.Lookup("参数有误"), MessageIcon::Question,
           MessageButtons::Ok};
 }
+MessageRequest AutoRestoreMessage(const TextLookup& lookup) {
+  return {lookup.Lookup("自动恢复时间必须大于120秒,您现在已经关闭了该功能!"), lookup.Lookup("提示"), MessageIcon::Stop,
+          MessageButtons::Ok};
+}
+MessageRequest AutoChannelNote(const TextLookup& lookup) {
+  return {lookup.Lookup("只有测试台架使用1个力传感器的时候才能获得正确的自动通道配置"), lookup.Lookup("注意"),
+          MessageIcon::None, MessageButtons::Ok};
+}
+MessageRequest RetarderAdvice(const TextLookup& lookup) {
+  return {"电源类型建议选择\"IGBTDC\"", lookup.Lookup("强烈建议"), MessageIcon::Warning, MessageButtons::Ok};
+}
 
-ParamsForm::ParamsForm(ParamsExchange& exchange, const TextLookup& lookup,
-                       MessageBoxService& messages, const LocalClock& clock)
-    : exchange_(exchange), lookup_(lookup), messages_(messages), clock_(clock),
+ParamsForm::ParamsForm(ParamsExchange& exchange, const TextLookup& lookup, MessageBoxService& messages,
+                       const LocalClock& clock)
+    : exchange_(exchange),
+      lookup_(lookup),
+      messages_(messages),
+      clock_(clock),
       title_(ShownText(lookup, kSetHardTitle)) {
   const std::optional<LocalTime> now = clock_.Now();
   for (const FormControl& control : kControls) {
     ControlState& s = state_[control.id];
-    s.text = control.editLoad == EditLoad::Clock ? ClockText(control.id, now)
-                                                 : std::string(control.text);
+    s.text = control.editLoad == EditLoad::Clock ? ClockText(control.id, now) : std::string(control.text);
     s.selection = control.position;
     s.checked = control.checked;
   }
@@ -304,8 +308,7 @@ void ParamsForm::LoadControl(const FormControl& control, const ControllerParams&
   const std::int64_t value = FieldInteger(values, control.field);
   switch (control.kind) {
     case FormKind::Edit:
-      s.text = control.editLoad == EditLoad::Clock ? ClockText(control.id, now)
-                                                   : EditText(control, values);
+      s.text = control.editLoad == EditLoad::Clock ? ClockText(control.id, now) : EditText(control, values);
       return;
     case FormKind::Check:
       switch (control.checkLoad) {
@@ -327,9 +330,8 @@ void ParamsForm::LoadControl(const FormControl& control, const ControllerParams&
           return;
         }
         case SelectorRule::Offset:
-          s.selection = value < control.base
-                            ? control.other
-                            : Bounded(static_cast<int>(value - control.base), control.items.size());
+          s.selection = value < control.base ? control.other
+                                             : Bounded(static_cast<int>(value - control.base), control.items.size());
           return;
         case SelectorRule::SettleTime: LoadSettleTime(static_cast<std::uint8_t>(value)); return;
       }
@@ -376,8 +378,7 @@ void ParamsForm::OnEngineSpeedClicked() { ApplyFuelEnabling(false, nullptr); }
 
 void ParamsForm::OnFuelTestClicked() {
   ControlState& output = state_[Id::FuelOutputType];
-  output.enabled = output.captionEnabled =
-      state_[Id::FuelTest].checked && state_[Id::EngineSpeed].checked;
+  output.enabled = output.captionEnabled = state_[Id::FuelTest].checked && state_[Id::EngineSpeed].checked;
 }
 
 void ParamsForm::OnAutoChannelClicked() {
@@ -422,12 +423,8 @@ void ParamsForm::StoreControl(const FormControl& control, ControllerParams& valu
             SetInteger(values, control.field, control.none);
           }
           return;
-        case SelectorRule::Offset:
-          SetInteger(values, control.field, control.base + s.selection);
-          return;
-        case SelectorRule::SettleTime:
-          values.valveSettleTime = r::ValveSettleTime(s.selection);
-          return;
+        case SelectorRule::Offset: SetInteger(values, control.field, control.base + s.selection); return;
+        case SelectorRule::SettleTime: values.valveSettleTime = r::ValveSettleTime(s.selection); return;
       }
       return;
     case FormKind::Edit: break;
@@ -439,9 +436,7 @@ void ParamsForm::StoreControl(const FormControl& control, ControllerParams& valu
     case EditStore::Integer: SetInteger(values, control.field, TextToInt(text)); return;
     case EditStore::Coefficient: SetInteger(values, control.field, r::Coefficient(text)); return;
     case EditStore::SpeedThreshold: values.speedThreshold = r::SpeedThreshold(text); return;
-    case EditStore::ExitProtect:
-      values.exitProtectSeconds = r::CappedSeconds(text, r::kExitProtectCap);
-      return;
+    case EditStore::ExitProtect: values.exitProtectSeconds = r::CappedSeconds(text, r::kExitProtectCap); return;
     case EditStore::ExitWait: values.exitWaitSeconds = r::CappedSeconds(text, r::kExitWaitCap); return;
     case EditStore::BenchCorrection: values.benchCorrection = r::BenchCorrection(text); return;
     case EditStore::ScanSpeed: values.lugdownScanSpeed = r::ScanSpeed(text); return;

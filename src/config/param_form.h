@@ -25,24 +25,65 @@ namespace rolta {
 inline constexpr std::string_view kSetHardTitle = "控制器参数设定";
 
 enum class FormControlId : std::uint8_t {
-  RollerSize, EncoderTeeth,
-  Year, Month, Day, Hour, Minute, Second,
-  SpeedThreshold, ExitProtect, ExitWait,
-  ControllerPort, BaudRate, TransmitDelay,
+  RollerSize,
+  EncoderTeeth,
+  Year,
+  Month,
+  Day,
+  Hour,
+  Minute,
+  Second,
+  SpeedThreshold,
+  ExitProtect,
+  ExitWait,
+  ControllerPort,
+  BaudRate,
+  TransmitDelay,
   AutoRestore,
   NegativeLogic,
-  AbsorbDirection, SpeedReadParam,
-  RemoteStart, DynamicZero, RemoteMonitor, CalibFit, DieselControlParam,
-  LiftSpeed, ValveSettle, ScanReadParam, LiftUpCheck, LiftDownCheck, LiftModule, SmartLiftType,
+  AbsorbDirection,
+  SpeedReadParam,
+  RemoteStart,
+  DynamicZero,
+  RemoteMonitor,
+  CalibFit,
+  DieselControlParam,
+  LiftSpeed,
+  ValveSettle,
+  ScanReadParam,
+  LiftUpCheck,
+  LiftDownCheck,
+  LiftModule,
+  SmartLiftType,
   LiftLock,
-  LugdownEndSpeed, LugdownScanSpeed, StabilityTime, StabilityBand, LugdownScanMode,
-  LoadMode, RetarderType, CoastStop, LossStop, MotoringTorque, AutoChannel,
-  MotorModule, MotorControl,
-  Tachometer, EngineSpeed,
-  FuelTest, FuelOutputType,
-  TestFL, TestFR, TestRL, TestRR,
-  CoastFL, CoastFR, CoastRL, CoastRR,
-  PowerModule, BenchCorrection, ClockMode,
+  LugdownEndSpeed,
+  LugdownScanSpeed,
+  StabilityTime,
+  StabilityBand,
+  LugdownScanMode,
+  LoadMode,
+  RetarderType,
+  CoastStop,
+  LossStop,
+  MotoringTorque,
+  AutoChannel,
+  MotorModule,
+  MotorControl,
+  Tachometer,
+  EngineSpeed,
+  FuelTest,
+  FuelOutputType,
+  TestFL,
+  TestFR,
+  TestRL,
+  TestRR,
+  CoastFL,
+  CoastFR,
+  CoastRL,
+  CoastRR,
+  PowerModule,
+  BenchCorrection,
+  ClockMode,
   Count,
 };
 inline constexpr std::size_t kFormControlCount = static_cast<std::size_t>(FormControlId::Count);
@@ -51,17 +92,25 @@ enum class FormKind : std::uint8_t { Edit, Selector, Check };
 
 // How a received value sets an edit's text.
 enum class EditLoad : std::uint8_t {
-  Float2,       // "%.2f" of the value
-  Integer,      // "%d"
-  Tenths,       // "%.1f" of value / 10
-  Hundredths,   // "%.2f" of value / 100
-  Percent,      // "%.1f" of value * 100
-  Clock,        // the PC's local time, not the record
+  Float2,      // "%.2f" of the value
+  Integer,     // "%d"
+  Tenths,      // "%.1f" of value / 10
+  Hundredths,  // "%.2f" of value / 100
+  Percent,     // "%.1f" of value * 100
+  Clock,       // the PC's local time, not the record
 };
 // How an edit's text sets its field (the conversion rules).
 enum class EditStore : std::uint8_t {
-  RollerSize, StabilityBand, Integer, Coefficient, SpeedThreshold, ExitProtect, ExitWait,
-  BenchCorrection, ScanSpeed, AutoRestore,
+  RollerSize,
+  StabilityBand,
+  Integer,
+  Coefficient,
+  SpeedThreshold,
+  ExitProtect,
+  ExitWait,
+  BenchCorrection,
+  ScanSpeed,
+  AutoRestore,
 };
 // How a received value picks a selector position, and back.
 enum class SelectorRule : std::uint8_t {
@@ -96,9 +145,9 @@ struct FormControl {
   FormKind kind;
   FieldRef field;
   // At creation.
-  std::string_view text{};  // edit
+  std::string_view text{};      // edit
   int position = kNoSelection;  // selector
-  bool checked = false;    // check box
+  bool checked = false;         // check box
   // Edits.
   EditLoad editLoad = EditLoad::Integer;
   EditStore editStore = EditStore::Integer;
@@ -106,12 +155,12 @@ struct FormControl {
   std::span<const std::string_view> items{};
   SelectorRule selector = SelectorRule::Codes;
   std::span<const std::uint8_t> codes{};
-  int base = 0;              // Offset
-  int other = kLeave;        // position for a value not in the list (Codes) or below it (Offset)
-  int none = kLeave;         // code stored with no selection (Codes); kLeave keeps the field
+  int base = 0;        // Offset
+  int other = kLeave;  // position for a value not in the list (Codes) or below it (Offset)
+  int none = kLeave;   // code stored with no selection (Codes); kLeave keeps the field
   // Check boxes.
   CheckLoad checkLoad = CheckLoad::NonZero;
-  std::uint8_t onCode = 1;   // or the bit
+  std::uint8_t onCode = 1;  // or the bit
   std::uint8_t offCode = 0;
 };
 
@@ -130,9 +179,7 @@ struct ControlState {
 struct FormState {
   std::array<ControlState, kFormControlCount> controls;
   ControlState& operator[](FormControlId id) { return controls[static_cast<std::size_t>(id)]; }
-  const ControlState& operator[](FormControlId id) const {
-    return controls[static_cast<std::size_t>(id)];
-  }
+  const ControlState& operator[](FormControlId id) const { return controls[static_cast<std::size_t>(id)]; }
 };
 
 // Messages of the form.
@@ -143,8 +190,7 @@ MessageRequest RetarderAdvice(const TextLookup& lookup);
 
 class ParamsForm {
  public:
-  ParamsForm(ParamsExchange& exchange, const TextLookup& lookup, MessageBoxService& messages,
-             const LocalClock& clock);
+  ParamsForm(ParamsExchange& exchange, const TextLookup& lookup, MessageBoxService& messages, const LocalClock& clock);
 
   FormState& State() { return state_; }
   const FormState& State() const { return state_; }
@@ -170,8 +216,7 @@ class ParamsForm {
   std::size_t OnSet();
 
  private:
-  void LoadControl(const FormControl& control, const ControllerParams& values,
-                   const std::optional<LocalTime>& now);
+  void LoadControl(const FormControl& control, const ControllerParams& values, const std::optional<LocalTime>& now);
   void LoadSettleTime(std::uint8_t value);
   void StoreControl(const FormControl& control, ControllerParams& values);
   void UpdateScanCaption();

@@ -12,12 +12,11 @@ constexpr std::uint32_t kAllBitsSet = 0xFFFFFFFFu;
 }  // namespace
 
 MessageRequest ParamsHintMessage(const TextLookup& lookup) {
-  return {std::string(kParamRecordHint), lookup.Lookup(kConfirmCaption), MessageIcon::None,
-          MessageButtons::Ok};
+  return {std::string(kParamRecordHint), lookup.Lookup(kConfirmCaption), MessageIcon::None, MessageButtons::Ok};
 }
 
-ParamsExchange::ParamsExchange(ByteChannel& channel, ParamRequestFrame& request,
-                               const TextLookup& lookup, MessageBoxService& messages)
+ParamsExchange::ParamsExchange(ByteChannel& channel, ParamRequestFrame& request, const TextLookup& lookup,
+                               MessageBoxService& messages)
     : channel_(channel), request_(request), lookup_(lookup), messages_(messages) {}
 
 std::size_t ParamsExchange::RequestParams(ParamReplyTarget target) {
@@ -51,8 +50,7 @@ ControllerParams ParamsExchange::LastWritten() const {
   return DecodeParams(payload);
 }
 
-std::size_t ParamsExchange::SendParams(ControllerParams values,
-                                       const std::optional<LocalTime>& now) {
+std::size_t ParamsExchange::SendParams(ControllerParams values, const std::optional<LocalTime>& now) {
   values.reserved66 = Byte66ForWrite();
   EncodeParams(values, now, writeFrame_);
   const auto bytes = writeFrame_.Seal();

@@ -33,8 +33,7 @@ std::optional<ConsoleSettings> LoadSettings(const std::filesystem::path& path) {
     if (covered < offset + 4) return replacement;
     return InRangeOr(static_cast<std::int32_t>(GetUInt32LE(bytes + offset)), replacement);
   };
-  return ConsoleSettings{field(0, kOutOfRangeReplacements.portIndex),
-                         field(4, kOutOfRangeReplacements.speedIndex),
+  return ConsoleSettings{field(0, kOutOfRangeReplacements.portIndex), field(4, kOutOfRangeReplacements.speedIndex),
                          field(8, kOutOfRangeReplacements.commandIndex)};
 }
 

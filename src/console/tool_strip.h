@@ -23,8 +23,8 @@ enum class ManualEnable : std::uint8_t { Keep, Enable, Disable, WhileLiftDown };
 struct ToolButtonRow {
   ToolButton button;
   std::string_view text;
-  int liftState;        // -1: unchanged
-  ManualEnable manual;  // "M"
+  int liftState;           // -1: unchanged
+  ManualEnable manual;     // "M"
   bool enablesManualStop;  // "MS"
   std::uint8_t command;    // 0: nothing is sent
   bool hides;

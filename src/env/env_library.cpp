@@ -33,8 +33,7 @@ ROLTA_ENVKIT_ENTRIES(ROLTA_ENV_TYPED_EMPTY, ROLTA_ENV_GENERIC_EMPTY)
 using Resolved = std::array<void*, kEnvkitEntryCount>;
 
 template <class F>
-void Resolve(void* handle, const char* name, int index, F& slot, F empty, Resolved& resolved,
-             int& first_missing) {
+void Resolve(void* handle, const char* name, int index, F& slot, F empty, Resolved& resolved, int& first_missing) {
   void* symbol = handle ? ::dlsym(handle, name) : nullptr;
   resolved[static_cast<std::size_t>(index)] = symbol;
   if (symbol == nullptr) {

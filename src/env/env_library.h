@@ -96,9 +96,7 @@ class EnvLibrary {
 class EnvTextLookup final : public TextLookup {
  public:
   explicit EnvTextLookup(const EnvLibrary& library) : library_(library) {}
-  std::string Lookup(std::string_view text) const override {
-    return library_.GetLangueString(text);
-  }
+  std::string Lookup(std::string_view text) const override { return library_.GetLangueString(text); }
   // The library does not say which language it speaks; a language other than
   // Chinese shows in the translation of the console's most common words.
   bool IsDefaultLanguage() const override;

@@ -154,8 +154,7 @@
 
 namespace rolta::envkit_detail {
 #define ROLTA_ENVKIT_COUNT_ONE(...) +1
-inline constexpr int kListedEntries =
-    0 ROLTA_ENVKIT_ENTRIES(ROLTA_ENVKIT_COUNT_ONE, ROLTA_ENVKIT_COUNT_ONE);
+inline constexpr int kListedEntries = 0 ROLTA_ENVKIT_ENTRIES(ROLTA_ENVKIT_COUNT_ONE, ROLTA_ENVKIT_COUNT_ONE);
 #undef ROLTA_ENVKIT_COUNT_ONE
 static_assert(kListedEntries == kEnvkitEntryCount, "the library has 123 required entries");
 }  // namespace rolta::envkit_detail

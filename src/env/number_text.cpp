@@ -12,9 +12,7 @@
 namespace rolta {
 namespace {
 
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Exponents beyond this decide the result on their own (overflow or
@@ -24,8 +22,8 @@ constexpr std::int64_t kExponentLimit = 1'000'000'000;
 
 struct ScannedNumber {
   bool negative = false;
-  std::string digits;          // significant digits, no leading zeros, no point
-  std::int64_t exponent = 0;   // value = digits * 10^exponent
+  std::string digits;         // significant digits, no leading zeros, no point
+  std::int64_t exponent = 0;  // value = digits * 10^exponent
 };
 
 // Reads the atof grammar from the start of the text; digits stay empty when
@@ -93,13 +91,11 @@ ScannedNumber Scan(std::string_view text) {
 double TextToDouble(std::string_view text) {
   const ScannedNumber number = Scan(text);
   const double zero = number.negative ? -0.0 : 0.0;
-  const double largest =
-      number.negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+  const double largest = number.negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
   if (number.digits.empty()) return zero;
 
   // Decimal exponent of the leading digit: the magnitude of the number.
-  const std::int64_t magnitude =
-      number.exponent + static_cast<std::int64_t>(number.digits.size()) - 1;
+  const std::int64_t magnitude = number.exponent + static_cast<std::int64_t>(number.digits.size()) - 1;
   if (magnitude > 400) return largest;
   if (magnitude < -400) return zero;
 
@@ -111,8 +107,7 @@ double TextToDouble(std::string_view text) {
 
   double value = 0.0;
   const auto [end, ec] =
-      std::from_chars(normalised.data(), normalised.data() + normalised.size(), value,
-                      std::chars_format::general);
+      std::from_chars(normalised.data(), normalised.data() + normalised.size(), value, std::chars_format::general);
   (void)end;
   if (ec == std::errc::result_out_of_range) return magnitude < 0 ? zero : largest;
   if (ec != std::errc{} || !std::isfinite(value)) return magnitude < 0 ? zero : largest;
@@ -139,8 +134,7 @@ std::int32_t TextToInt(std::string_view text) {
     ++i;
   }
   // Accumulate the magnitude with one step of headroom, then saturate.
-  constexpr std::int64_t kMaxMagnitude =
-      static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
+  constexpr std::int64_t kMaxMagnitude = static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
   std::int64_t magnitude = 0;
   for (; i < n && IsDigit(text[i]); ++i) {
     magnitude = magnitude * 10 + (text[i] - '0');

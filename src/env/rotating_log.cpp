@@ -22,9 +22,12 @@ namespace fs = std::filesystem;
 std::size_t Utf8SequenceLength(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text[0]);
   std::size_t length = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4;
   if (length == 0 || text.size() < length) return 0;
   for (std::size_t i = 1; i < length; ++i) {
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
@@ -67,8 +70,8 @@ std::string LocalTimestamp() {
   const long offsetMinutes = local.tm_gmtoff / 60;
   const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
   char text[96];
-  std::snprintf(text, sizeof text, "%s.%03ld%c%02ld:%02ld", date, now.tv_nsec / 1000000L,
-                offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  std::snprintf(text, sizeof text, "%s.%03ld%c%02ld:%02ld", date, now.tv_nsec / 1000000L, offsetMinutes < 0 ? '-' : '+',
+                magnitude / 60, magnitude % 60);
   return text;
 }
 
@@ -160,7 +163,8 @@ void RotatingLogFile::WriteLine(std::string_view name, std::string_view detail) 
 bool RotatingLogFile::EnsureOpenLocked() {
   if (fd_ >= 0) {
     // Another process rotated (or removed) the file: follow the path.
-    struct stat held {}, atPath {};
+    struct stat held {
+    }, atPath{};
     if (::fstat(fd_, &held) == 0 && ::stat(path_.c_str(), &atPath) == 0 && SameFile(held, atPath)) return true;
     CloseLocked();
   }
@@ -189,7 +193,8 @@ void RotatingLogFile::RotateIfFullLocked(std::uint64_t incomingBytes) {
     struct stat held {};
     if (::fstat(fd_, &held) != 0) return;
     const auto size = static_cast<std::uint64_t>(held.st_size);
-    const bool full = incomingBytes == 0 ? size >= limits_.maxBytes : size > 0 && size + incomingBytes > limits_.maxBytes;
+    const bool full =
+        incomingBytes == 0 ? size >= limits_.maxBytes : size > 0 && size + incomingBytes > limits_.maxBytes;
     if (!full) return;
     // Writers of this file wait for each other here; the lock goes with the
     // file's close below. Without flock support two writers may both rotate.

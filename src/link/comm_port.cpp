@@ -331,8 +331,10 @@ void CCommPort::MonitorThread() {
         // end-of-file.
         pollfd line{fd_, POLLIN, 0};
         if (::poll(&line, 1, 0) == 1 && (line.revents & POLLIN) != 0 && BytesWaiting(fd_) == 0) {
-          if (++emptyWakeups > 2) hungUp = true;
-          else std::this_thread::sleep_for(kHandshakeWait);
+          if (++emptyWakeups > 2)
+            hungUp = true;
+          else
+            std::this_thread::sleep_for(kHandshakeWait);
           lookAtQueue = true;
           continue;
         }
@@ -392,8 +394,8 @@ std::size_t CCommPort::Read(std::uint8_t* buffer, std::size_t max) {
 
 std::size_t CCommPort::Write(const std::uint8_t* bytes, std::size_t length) {
   if (!isOpen_.load() || fd_ < 0 || bytes == nullptr || length == 0) return 0;
-  const auto deadline = std::chrono::steady_clock::now() + kWriteTimeConstant +
-                        kWriteTimePerByte * static_cast<long long>(length);
+  const auto deadline =
+      std::chrono::steady_clock::now() + kWriteTimeConstant + kWriteTimePerByte * static_cast<long long>(length);
   std::size_t written = 0;
   while (written < length) {
     const ssize_t sent = ::write(fd_, bytes + written, length - written);
@@ -407,8 +409,7 @@ std::size_t CCommPort::Write(const std::uint8_t* bytes, std::size_t length) {
       break;
     }
     // Output queue full: wait for room until the time limit.
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd out{fd_, POLLOUT, 0};
     const int ready = ::poll(&out, 1, static_cast<int>(left.count()));

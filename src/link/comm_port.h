@@ -42,7 +42,7 @@ class HandshakeEvent {
 
 // Line settings as the console passes them to Open.
 struct LineSettings {
-  int byteSize = kEightDataBits;       // data bits, 5..8
+  int byteSize = kEightDataBits;      // data bits, 5..8
   int stopBitCode = kOneStopBitCode;  // 0 one, 1 one and a half, 2 two, other: keep the device's
   int parityCode = kNoParityCode;     // 0 none, 1 even, 2 odd, other: keep the device's
   std::uint32_t baudRate = 115200;
@@ -69,8 +69,7 @@ class CCommPort final : public SerialLink {
 
   // 1 on success, 0 when already open or the device cannot be opened,
   // locked or configured; LastOpenError then says why.
-  int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
-           std::uint32_t baudRate) override;
+  int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode, std::uint32_t baudRate) override;
   void Close() override;
   // Why the last Open failed (errno of the step that failed; busy when another
   // program holds the line); clear after a successful Open.

@@ -12,11 +12,11 @@ inline constexpr std::uint8_t kVersion = 4;
 inline constexpr std::uint8_t kTableBlockRead = 5;
 inline constexpr std::uint8_t kTableBlockStore = 6;
 inline constexpr std::uint8_t kChannelMapStore = 7;
-inline constexpr std::uint8_t kStandby = 27;     // upgrade: controller runs again
-inline constexpr std::uint8_t kStopTest = 28;    // "停止测试"; upgrade: stop for blocks
+inline constexpr std::uint8_t kStandby = 27;   // upgrade: controller runs again
+inline constexpr std::uint8_t kStopTest = 28;  // "停止测试"; upgrade: stop for blocks
 inline constexpr std::uint8_t kEmergencyStop = 29;
-inline constexpr std::uint8_t kLiftUp = 30;      // "举升上"
-inline constexpr std::uint8_t kLiftDown = 31;    // "举升下"
+inline constexpr std::uint8_t kLiftUp = 30;    // "举升上"
+inline constexpr std::uint8_t kLiftDown = 31;  // "举升下"
 inline constexpr std::uint8_t kChannelMapRequest = 65;
 inline constexpr std::uint8_t kRomBlock = 126;
 

@@ -17,8 +17,7 @@ bool EndMayStartAFrame(const std::uint8_t* frame, std::size_t length) {
 
 }  // namespace
 
-FrameReceiver::FrameReceiver(ByteChannel& channel, FrameSink& sink)
-    : channel_(channel), sink_(sink) {
+FrameReceiver::FrameReceiver(ByteChannel& channel, FrameSink& sink) : channel_(channel), sink_(sink) {
   std::vector<std::size_t> classLengths;
   for (int type = 0; type < 256; ++type) {
     const std::size_t length = ControllerFrameLength(static_cast<std::uint8_t>(type));
@@ -32,9 +31,7 @@ FrameReceiver::FrameReceiver(ByteChannel& channel, FrameSink& sink)
   for (std::size_t length : classLengths) classBuffers_.emplace_back(length, std::uint8_t{0});
 }
 
-std::uint8_t* FrameReceiver::BufferFor(std::uint8_t frameType) {
-  return classBuffers_[classOfType_[frameType]].data();
-}
+std::uint8_t* FrameReceiver::BufferFor(std::uint8_t frameType) { return classBuffers_[classOfType_[frameType]].data(); }
 
 std::size_t FrameReceiver::ReadIntoRing() {
   // Never read more than the ring can take: what does not fit stays in the

@@ -16,18 +16,16 @@ std::uint16_t SumWithoutChecksum(const std::uint8_t* frame, std::size_t length) 
 }
 
 constexpr std::uint8_t kShortCatalogueCodes[] = {
-    19, 27, 28, 30, 31, 33, 34, 35, 36, 38, 39, 40, 41, 42, 43, 45, 49, 55, 56, 65, 66, 75,
-    93, 94, 95, 96, 100, 101, 102, 103, 104, 105, 106, 107, 108, 110, 111, 112, 113, 114,
-    115, 116, 125};
+    19, 27, 28, 30, 31,  33,  34,  35,  36,  38,  39,  40,  41,  42,  43,  45,  49,  55,  56,  65,  66, 75,
+    93, 94, 95, 96, 100, 101, 102, 103, 104, 105, 106, 107, 108, 110, 111, 112, 113, 114, 115, 116, 125};
 constexpr std::uint8_t kShortVersionStopCodes[] = {4, 29};
 constexpr std::uint8_t kShortUpgradeCodes[] = {27, 28};
 constexpr std::uint8_t kShortToolCodes[] = {30, 31};
 constexpr std::uint8_t kShortCalibRequestCodes[] = {60, 61, 62, 63, 64, 78, 120, 121, 122};
 constexpr std::uint8_t kParamRequestCodes[] = {1};
 constexpr std::uint8_t kSetpointCodes[] = {16, 17, 18, 20, 37, 67, 69, 84, 85, 124};
-constexpr std::uint8_t kProfileCatalogueCodes[] = {21, 50, 52, 53, 54, 58, 68, 70, 71,
-                                                   73, 74, 76, 79, 80, 81, 82, 83, 86,
-                                                   87, 88, 89, 90, 91, 92, 123, 127};
+constexpr std::uint8_t kProfileCatalogueCodes[] = {21, 50, 52, 53, 54, 58, 68, 70, 71, 73, 74, 76,  79,
+                                                   80, 81, 82, 83, 86, 87, 88, 89, 90, 91, 92, 123, 127};
 constexpr std::uint8_t kCalibBlockReadCodes[] = {5};
 constexpr std::uint8_t kChannelMapCodes[] = {7};
 constexpr std::uint8_t kCalibStoreCodes[] = {8, 9, 10, 11, 59, 117, 118, 119};
@@ -83,8 +81,7 @@ std::uint16_t ComputeChecksum(const std::uint8_t* frame, std::size_t length) {
 
 std::uint16_t VerifyChecksum(const std::uint8_t* frame, std::size_t length) {
   if (length < kHeaderLength) return 0xFFFF;
-  return static_cast<std::uint16_t>(SumWithoutChecksum(frame, length) +
-                                    GetUInt16LE(frame + kChecksumOffset));
+  return static_cast<std::uint16_t>(SumWithoutChecksum(frame, length) + GetUInt16LE(frame + kChecksumOffset));
 }
 
 void StoreChecksum(std::uint8_t* frame, std::size_t length) {
@@ -109,13 +106,9 @@ void PutUInt16LE(std::uint8_t* at, std::uint16_t value) {
   at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-std::uint16_t GetUInt16LE(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
+std::uint16_t GetUInt16LE(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
 
-std::int16_t GetInt16LE(const std::uint8_t* at) {
-  return static_cast<std::int16_t>(GetUInt16LE(at));
-}
+std::int16_t GetInt16LE(const std::uint8_t* at) { return static_cast<std::int16_t>(GetUInt16LE(at)); }
 
 void PutUInt32LE(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));

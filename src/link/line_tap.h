@@ -27,11 +27,9 @@ class LineTap {
   virtual void OnLineOpened(LineClock::time_point at) = 0;
   // A frame handed to the channel; `written` is what the channel took (0 on a
   // closed channel or an error).
-  virtual void OnFrameSent(std::span<const std::uint8_t> frame, std::size_t written,
-                           LineClock::time_point at) = 0;
+  virtual void OnFrameSent(std::span<const std::uint8_t> frame, std::size_t written, LineClock::time_point at) = 0;
   // A frame cut out of the ring by the length of its type, good or not.
-  virtual void OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood,
-                               LineClock::time_point at) = 0;
+  virtual void OnFrameReceived(std::span<const std::uint8_t> frame, bool checksumGood, LineClock::time_point at) = 0;
   // A frame whose checksum adds up but whose end was not confirmed by the
   // start of the next frame (it may be assembled across lost bytes): dropped
   // whole. A tap that does not tell the two apart sees a rejected frame.

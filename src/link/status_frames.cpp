@@ -22,26 +22,13 @@ struct TypeRange {
 // other 24-byte type (42, 75, 76, 98, 123 and the readout types) shows the
 // live values. Types that are not 24-byte frames never reach the decoder.
 constexpr TypeRange kActionTable[] = {
-    {4, 4, StatusAction::ShowVersion},
-    {27, 28, StatusAction::AnswerAndLive},
-    {126, 126, StatusAction::Answer},
-    {0, 0, StatusAction::Nothing},
-    {2, 3, StatusAction::Nothing},
-    {6, 15, StatusAction::Nothing},
-    {18, 20, StatusAction::Nothing},
-    {22, 26, StatusAction::Nothing},
-    {32, 32, StatusAction::Nothing},
-    {44, 44, StatusAction::Nothing},
-    {46, 49, StatusAction::Nothing},
-    {57, 57, StatusAction::Nothing},
-    {59, 59, StatusAction::Nothing},
-    {72, 72, StatusAction::Nothing},
-    {77, 77, StatusAction::Nothing},
-    {97, 97, StatusAction::Nothing},
-    {99, 99, StatusAction::Nothing},
-    {109, 109, StatusAction::Nothing},
-    {117, 119, StatusAction::Nothing},
-    {128, 255, StatusAction::Nothing},
+    {4, 4, StatusAction::ShowVersion}, {27, 28, StatusAction::AnswerAndLive}, {126, 126, StatusAction::Answer},
+    {0, 0, StatusAction::Nothing},     {2, 3, StatusAction::Nothing},         {6, 15, StatusAction::Nothing},
+    {18, 20, StatusAction::Nothing},   {22, 26, StatusAction::Nothing},       {32, 32, StatusAction::Nothing},
+    {44, 44, StatusAction::Nothing},   {46, 49, StatusAction::Nothing},       {57, 57, StatusAction::Nothing},
+    {59, 59, StatusAction::Nothing},   {72, 72, StatusAction::Nothing},       {77, 77, StatusAction::Nothing},
+    {97, 97, StatusAction::Nothing},   {99, 99, StatusAction::Nothing},       {109, 109, StatusAction::Nothing},
+    {117, 119, StatusAction::Nothing}, {128, 255, StatusAction::Nothing},
 };
 
 constexpr bool TableListsEachTypeOnce() {
@@ -60,8 +47,7 @@ std::array<StatusAction, 256> BuildActions() {
   std::array<StatusAction, 256> actions{};
   for (int type = 0; type < 256; ++type) {
     const auto t = static_cast<std::uint8_t>(type);
-    actions[type] = ControllerFrameLength(t) == kStatusFrameLength ? StatusAction::ShowLive
-                                                                    : StatusAction::Nothing;
+    actions[type] = ControllerFrameLength(t) == kStatusFrameLength ? StatusAction::ShowLive : StatusAction::Nothing;
   }
   for (const TypeRange& row : kActionTable) {
     for (int type = row.first; type <= row.last; ++type) actions[type] = row.action;
@@ -85,8 +71,7 @@ std::int32_t TruncateToInt32(float value) {
 }
 
 int ControllerStatus::IoNumber() const {
-  return IoDigits[0] * 10000 + IoDigits[1] * 1000 + IoDigits[2] * 100 + IoDigits[3] * 10 +
-         IoDigits[4];
+  return IoDigits[0] * 10000 + IoDigits[1] * 1000 + IoDigits[2] * 100 + IoDigits[3] * 10 + IoDigits[4];
 }
 
 void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status, StatusFrameSinks& sinks) {
@@ -101,22 +86,16 @@ void DecodeStatusFrame(const std::uint8_t* frame, ControllerStatus& status, Stat
   status.Revolutions = GetInt16LE(frame + 20);
 
   switch (StatusActionOf(status.FrameType)) {
-    case StatusAction::Nothing:
-      return;
-    case StatusAction::ShowLive:
-      sinks.ShowLiveFrame(status);
-      return;
+    case StatusAction::Nothing: return;
+    case StatusAction::ShowLive: sinks.ShowLiveFrame(status); return;
     case StatusAction::ShowVersion:
-      sinks.ShowControllerVersion(status.Value1 == kUpgradeProgramMark,
-                                  static_cast<double>(status.Value2) / 100.0);
+      sinks.ShowControllerVersion(status.Value1 == kUpgradeProgramMark, static_cast<double>(status.Value2) / 100.0);
       return;
     case StatusAction::AnswerAndLive:
       sinks.OnCommandAnswer(status);
       sinks.ShowLiveFrame(status);
       return;
-    case StatusAction::Answer:
-      sinks.OnCommandAnswer(status);
-      return;
+    case StatusAction::Answer: sinks.OnCommandAnswer(status); return;
   }
 }
 

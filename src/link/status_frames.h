@@ -35,11 +35,11 @@ class StatusFrameSinks {
 
 // What a status frame of a given type does after it was decoded.
 enum class StatusAction : std::uint8_t {
-  Nothing,       // the status line already said all there is
-  ShowLive,      // the readouts
-  ShowVersion,   // type 4
-  AnswerAndLive, // types 27, 28: the answer, then the readouts
-  Answer,        // type 126: the answer only, no readout changes
+  Nothing,        // the status line already said all there is
+  ShowLive,       // the readouts
+  ShowVersion,    // type 4
+  AnswerAndLive,  // types 27, 28: the answer, then the readouts
+  Answer,         // type 126: the answer only, no readout changes
 };
 StatusAction StatusActionOf(std::uint8_t frameType);
 

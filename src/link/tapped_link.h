@@ -34,8 +34,7 @@ class TappedLink final : public SerialLink {
   std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
   void AcknowledgeNotification() override { inner_->AcknowledgeNotification(); }
   void SetNotifyCallback(NotifyCallback callback) override { inner_->SetNotifyCallback(std::move(callback)); }
-  int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode,
-           std::uint32_t baudRate) override;
+  int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode, std::uint32_t baudRate) override;
   void Close() override { inner_->Close(); }
   std::error_code LastOpenError() const override { return inner_->LastOpenError(); }
   std::uint32_t BaudRate() const override { return inner_->BaudRate(); }

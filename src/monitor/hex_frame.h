@@ -16,10 +16,10 @@ namespace rolta {
 
 enum class HexFrameError : std::uint8_t {
   None,
-  Empty,       // no bytes at all
-  BadDigit,    // a character that is neither a hex digit nor a separator
-  OddDigits,   // a group of hex digits that does not make whole bytes
-  TooLong,     // more payload than the length byte can say (255)
+  Empty,      // no bytes at all
+  BadDigit,   // a character that is neither a hex digit nor a separator
+  OddDigits,  // a group of hex digits that does not make whole bytes
+  TooLong,    // more payload than the length byte can say (255)
 };
 
 struct HexFrame {

@@ -22,9 +22,9 @@ struct MonitorRow {
   LineDirection direction = LineDirection::Sent;
   std::uint8_t code = 0;  // command code / frame type; 0 for skipped bytes
   bool checksumGood = true;
-  bool refused = false;  // received: checksum good, end not confirmed, dropped
-  bool writeFailed = false;  // sent: the channel took less than the whole frame
-  std::uint32_t length = 0;  // bytes on the line
+  bool refused = false;             // received: checksum good, end not confirmed, dropped
+  bool writeFailed = false;         // sent: the channel took less than the whole frame
+  std::uint32_t length = 0;         // bytes on the line
   std::vector<std::uint8_t> bytes;  // the first kMaxRowBytes of them
   bool Truncated() const { return bytes.size() < length; }
 };
@@ -44,8 +44,8 @@ struct MonitorCounters {
   std::uint64_t framesRefused = 0;  // good checksum, end not confirmed
   std::uint64_t bytesSkipped = 0;
   std::uint64_t writeFailures = 0;
-  std::uint64_t rowsDropped = 0;    // pushed out of the ring by newer ones
-  std::uint64_t rowsNotKept = 0;    // came while paused
+  std::uint64_t rowsDropped = 0;  // pushed out of the ring by newer ones
+  std::uint64_t rowsNotKept = 0;  // came while paused
   std::optional<LineClock::time_point> lastFrameAt;
 };
 

@@ -17,8 +17,8 @@
 namespace rolta {
 namespace {
 
-constexpr std::array<std::string_view, kMonitorColumnCount> kColumnTitles = {
-    "时间(ms)", "方向", "类型", "长度", "校验", "字节", "内容"};
+constexpr std::array<std::string_view, kMonitorColumnCount> kColumnTitles = {"时间(ms)", "方向", "类型", "长度",
+                                                                             "校验",     "字节", "内容"};
 
 // What the console sends outside the catalogue, by command byte.
 struct SentName {
@@ -31,11 +31,25 @@ constexpr SentName kSentNames[] = {
     {command::kTableBlockRead, "读标定数据块"},
     {command::kTableBlockStore, "写标定数据块"},
     {command::kChannelMapStore, "写硬件通道"},
-    {8, "写标定表"}, {9, "写标定表"}, {10, "写标定表"}, {11, "写标定表"}, {59, "写标定表"},
-    {77, "写标定表"}, {117, "写标定表"}, {118, "写标定表"}, {119, "写标定表"},
+    {8, "写标定表"},
+    {9, "写标定表"},
+    {10, "写标定表"},
+    {11, "写标定表"},
+    {59, "写标定表"},
+    {77, "写标定表"},
+    {117, "写标定表"},
+    {118, "写标定表"},
+    {119, "写标定表"},
     {command::kEmergencyStop, "急停"},
-    {60, "读标定表"}, {61, "读标定表"}, {62, "读标定表"}, {63, "读标定表"}, {64, "读标定表"},
-    {78, "读标定表"}, {120, "读标定表"}, {121, "读标定表"}, {122, "读标定表"},
+    {60, "读标定表"},
+    {61, "读标定表"},
+    {62, "读标定表"},
+    {63, "读标定表"},
+    {64, "读标定表"},
+    {78, "读标定表"},
+    {120, "读标定表"},
+    {121, "读标定表"},
+    {122, "读标定表"},
     {command::kRomBlock, "固件数据块"},
 };
 
@@ -198,7 +212,8 @@ std::string_view MonitorColumnTitle(MonitorColumn column) { return kColumnTitles
 
 std::string MonitorTimeText(std::int64_t timeUs) {
   const bool negative = timeUs < 0;
-  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(timeUs) : static_cast<std::uint64_t>(timeUs);
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(timeUs) : static_cast<std::uint64_t>(timeUs);
   return FormatText("%s%llu.%03llu", negative ? "-" : "", static_cast<unsigned long long>(magnitude / 1000),
                     static_cast<unsigned long long>(magnitude % 1000));
 }

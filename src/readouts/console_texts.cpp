@@ -26,9 +26,7 @@ std::string EnvLoadErrorText(const TextLookup& lookup, int loadResult) {
   return FormatText("envkit.dll %s ErrCode: [%d]", reason.c_str(), loadResult);
 }
 
-std::string AlreadyRunningText() {
-  return FormatText("%s已经运行!", std::string(kConsoleTitle).c_str());
-}
+std::string AlreadyRunningText() { return FormatText("%s已经运行!", std::string(kConsoleTitle).c_str()); }
 
 std::string AboutVersionLine(std::string_view versionText) {
   std::string cleaned;
@@ -36,8 +34,7 @@ std::string AboutVersionLine(std::string_view versionText) {
     if (c == ' ') continue;
     cleaned += (c == ',') ? '.' : c;
   }
-  return FormatText("ROLTA Version %s (%d点标定) for Win2000/NT/XP", cleaned.c_str(),
-                    kCalibrationPointCount);
+  return FormatText("ROLTA Version %s (%d点标定) for Win2000/NT/XP", cleaned.c_str(), kCalibrationPointCount);
 }
 
 std::string AboutVersionLine(std::string_view versionText, const TextLookup& lookup) {
@@ -54,9 +51,7 @@ std::string AboutVersionLine(std::string_view versionText, const TextLookup& loo
 
 std::vector<std::string> VersionTipsLines(const TextLookup& lookup) {
   const std::string andLater = lookup.Lookup("以上版本");
-  auto matchLine = [&](const char* format) {
-    return lookup.Lookup(FormatText(format, andLater.c_str()));
-  };
+  auto matchLine = [&](const char* format) { return lookup.Lookup(FormatText(format, andLater.c_str())); };
   auto resource = [&lookup](int id) { return ShownText(lookup, StringResource(id)); };
   return {
       resource(104),
@@ -74,8 +69,7 @@ std::vector<std::string> VersionTipsLines(const TextLookup& lookup) {
   };
 }
 
-ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpgradeProgram,
-                                          double version) {
+ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpgradeProgram, double version) {
   return {lookup.Lookup(fromUpgradeProgram ? "QRX5000升级程序版本" : "QRX5000控制器版本"),
           FormatText("Ver%.2f", version)};
 }
@@ -84,15 +78,15 @@ ControllerVersionTexts VersionQueryTexts(const TextLookup& lookup) {
   return {lookup.Lookup("通讯端口未打开"), ShownText(lookup, "版本小于Ver6.66或通讯错误")};
 }
 
-MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName,
-                                  std::error_code error) {
+MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName, std::error_code error) {
   struct Advice {
     std::errc reason;
     const char* text;
   };
   static constexpr Advice kAdvice[] = {
       {std::errc::permission_denied, "没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录"},
-      {std::errc::operation_not_permitted, "没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录"},
+      {std::errc::operation_not_permitted,
+       "没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录"},
       {std::errc::device_or_resource_busy, "通讯口被其他程序占用: 请先关闭占用它的程序"},
       {std::errc::no_such_file_or_directory, "设备不存在: 请检查串口线或USB转换器是否插好"},
       {std::errc::no_such_device, "设备不存在: 请检查串口线或USB转换器是否插好"},

@@ -39,15 +39,13 @@ struct ControllerVersionTexts {
   std::string value;
   bool operator==(const ControllerVersionTexts&) const = default;
 };
-ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpgradeProgram,
-                                          double version);
+ControllerVersionTexts VersionAnswerTexts(const TextLookup& lookup, bool fromUpgradeProgram, double version);
 // What the about box shows right after a query, until an answer comes.
 ControllerVersionTexts VersionQueryTexts(const TextLookup& lookup);
 
 // Status-line texts of the receive path.
 inline constexpr const char* kInvalidCommandText = "无效指令";
-inline constexpr const char* kVersionMismatchText =
-    "ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息";
+inline constexpr const char* kVersionMismatchText = "ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息";
 
 // The status line for a frame with a good checksum: "Numth: %ld %d" of Numth
 // and the type as a signed byte, or the rejected-command text.
@@ -55,8 +53,6 @@ std::string FrameStatusText(const TextLookup& lookup, std::uint8_t frameType, st
 
 // The box after a port could not be opened: the port, the reason and, where
 // the cause is known, what to do about it.
-MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName,
-                                  std::error_code error);
-
+MessageRequest OpenFailureMessage(const TextLookup& lookup, const std::string& portName, std::error_code error);
 
 }  // namespace rolta

@@ -23,7 +23,11 @@ enum class CaptionKind : std::uint8_t {
 };
 
 enum class Source : std::uint8_t {
-  Keep, V1, V2, V3, V4,
+  Keep,
+  V1,
+  V2,
+  V3,
+  V4,
   P,            // V2 * V1 / 360 as float
   P1,           // P truncated to one decimal
   A,            // AccelMilli / 1000
@@ -96,61 +100,34 @@ using enum Source;
 
 // Columns: ReadoutSpeed, ReadoutTorque, ReadoutVoltage, ReadoutDistance.
 constexpr PresentationRow kPresentation[] = {
-    {Types(16, 17, 37, 84, 85),
-     {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("转速"), F1(V4)}, {T("参数"), F1(V3)}}}},
-    {Types(21, 53, 54, 71, 74, 127),
-     {{{kKeepCaption, F2(V2)}, {T("滑行时间"), F1(V3)}, {T("力"), F1(V1)}, kKeep}}},
-    {Types(27, 28, 29, 30, 31, 40, 41, 55, 56, 102, 103, 104, 105, 106),
-     {{{T("速度"), F2(V2)}, kKeep, kKeep, kKeep}}},
-    {Types(33, 110, 112, 113),
-     {{kKeep, kKeep, {T("电压"), F3(V1)}, kKeep}}},
-    {Types(34, 114, 115, 116),
-     {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("电压"), F3(V3)}, kKeep}}},
+    {Types(16, 17, 37, 84, 85), {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("转速"), F1(V4)}, {T("参数"), F1(V3)}}}},
+    {Types(21, 53, 54, 71, 74, 127), {{{kKeepCaption, F2(V2)}, {T("滑行时间"), F1(V3)}, {T("力"), F1(V1)}, kKeep}}},
+    {Types(27, 28, 29, 30, 31, 40, 41, 55, 56, 102, 103, 104, 105, 106), {{{T("速度"), F2(V2)}, kKeep, kKeep, kKeep}}},
+    {Types(33, 110, 112, 113), {{kKeep, kKeep, {T("电压"), F3(V1)}, kKeep}}},
+    {Types(34, 114, 115, 116), {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("电压"), F3(V3)}, kKeep}}},
     {Types(35),
-     {{{T("速度"), F2(V2)}, {kFrequencyCaption, kFrequencyText}, {T("里程"), F3(V3)},
-       {kSpeedPerFuelCaption, F1(V4)}}}},
-    {Types(36, 39, 93, 94),
-     {{{T("速度"), F2(V2)}, {T("--"), kKeepText}, {T("--"), kKeepText}, {T("里程"), F1(V3)}}}},
-    {Types(38, 111),
-     {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("--"), kKeepText}, {T("??"), F1(V3)}}}},
-    {Types(42),
-     {{{kIoCaption, kIoNumber}, kKeep, kKeep, kKeep}}},
-    {Types(43, 124),
-     {{{T("速度"), F2(V2)}, {T("力矩"), kKeepText}, {T("电压"), kKeepText},
-       {T("引擎转数"), F1(V4)}}}},
-    {Types(45),
-     {{{kKeepCaption, F2(V2)}, kKeep, kKeep, {kKeepCaption, F1(V3)}}}},
-    {Types(50, 68, 70, 73, 88),
-     {{{kKeepCaption, F2(V2)}, {T("滑行时间"), F1(V3)}, {T("当前负荷"), F2(P1)}, kKeep}}},
-    {Types(51),
-     {{{kKeepCaption, F2(V2)}, {T("当前负荷"), F2(P1)}, {T("滑行时间"), F2(V3)}, kKeep}}},
+     {{{T("速度"), F2(V2)}, {kFrequencyCaption, kFrequencyText}, {T("里程"), F3(V3)}, {kSpeedPerFuelCaption, F1(V4)}}}},
+    {Types(36, 39, 93, 94), {{{T("速度"), F2(V2)}, {T("--"), kKeepText}, {T("--"), kKeepText}, {T("里程"), F1(V3)}}}},
+    {Types(38, 111), {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("--"), kKeepText}, {T("??"), F1(V3)}}}},
+    {Types(42), {{{kIoCaption, kIoNumber}, kKeep, kKeep, kKeep}}},
+    {Types(43, 124), {{{T("速度"), F2(V2)}, {T("力矩"), kKeepText}, {T("电压"), kKeepText}, {T("引擎转数"), F1(V4)}}}},
+    {Types(45), {{{kKeepCaption, F2(V2)}, kKeep, kKeep, {kKeepCaption, F1(V3)}}}},
+    {Types(50, 68, 70, 73, 88), {{{kKeepCaption, F2(V2)}, {T("滑行时间"), F1(V3)}, {T("当前负荷"), F2(P1)}, kKeep}}},
+    {Types(51), {{{kKeepCaption, F2(V2)}, {T("当前负荷"), F2(P1)}, {T("滑行时间"), F2(V3)}, kKeep}}},
     {Types(52, 80, 82, 89, 90, 91, 92),
      {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("负荷"), F2(P)}, {T("转速"), F1(V4)}}}},
-    {Types(58),
-     {{{T("速度"), F2(V2)}, {T("响应时间"), F1(V1)}, {T("响应时间"), F2(V3)}, kKeep}}},
-    {Types(66),
-     {{{T("通道1"), F1(V1)}, {T("通道2"), F1(V2)}, {T("通道3"), F1(V3)}, {T("通道4"), F1(V4)}}}},
-    {Types(67, 69),
-     {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("油耗"), F1(V4)}, {T("里程"), F1(V3)}}}},
-    {Types(75, 98),
-     {{{T("速度"), F1(V2)}, {T("加速度"), F3(A)}, {T("转数"), kRevolutions},
-       {T("里程"), F1(V3)}}}},
-    {Types(76, 123),
-     {{{T("_E(速度"), F1(V2)}, {T("力矩"), F1(V1)}, {T("加速度"), F3(A)}, {T("里程"), F1(V3)}}}},
-    {Types(79),
-     {{{kKeepCaption, F1(V2)}, {T("滑行时间"), F1(V3)}, {T("力"), F1(V1)},
-       {kKeepCaption, F1(V4)}}}},
+    {Types(58), {{{T("速度"), F2(V2)}, {T("响应时间"), F1(V1)}, {T("响应时间"), F2(V3)}, kKeep}}},
+    {Types(66), {{{T("通道1"), F1(V1)}, {T("通道2"), F1(V2)}, {T("通道3"), F1(V3)}, {T("通道4"), F1(V4)}}}},
+    {Types(67, 69), {{{T("速度"), F2(V2)}, {T("力矩"), F1(V1)}, {T("油耗"), F1(V4)}, {T("里程"), F1(V3)}}}},
+    {Types(75, 98), {{{T("速度"), F1(V2)}, {T("加速度"), F3(A)}, {T("转数"), kRevolutions}, {T("里程"), F1(V3)}}}},
+    {Types(76, 123), {{{T("_E(速度"), F1(V2)}, {T("力矩"), F1(V1)}, {T("加速度"), F3(A)}, {T("里程"), F1(V3)}}}},
+    {Types(79), {{{kKeepCaption, F1(V2)}, {T("滑行时间"), F1(V3)}, {T("力"), F1(V1)}, {kKeepCaption, F1(V4)}}}},
     {Types(81, 83, 86, 87),
-     {{{T("速度"), F2(V2)}, {T("力矩"), F2(V1)}, {T("力矩(小数)"), F2(V1)},
-       {T("转速"), F1(V4)}}}},
-    {Types(95, 101, 107, 108),
-     {{{T("速度"), F3(V2)}, {T("力矩"), F1(V1)}, {T("零点"), F1(V3)}, kKeep}}},
-    {Types(96),
-     {{{T("湿度"), F1(V2)}, {T("温度"), F1(V1)}, {T("大气压力"), F2(V3)}, kKeep}}},
-    {Types(100),
-     {{{T("湿度"), F2(V2)}, {T("温度"), F2(V1)}, {T("大气压力"), F2(V3)}, kKeep}}},
-    {Types(125),
-     {{{T("通道1"), F3(V1)}, {T("通道2"), F3(V2)}, {T("通道3"), F3(V3)}, {T("通道4"), F3(V4)}}}},
+     {{{T("速度"), F2(V2)}, {T("力矩"), F2(V1)}, {T("力矩(小数)"), F2(V1)}, {T("转速"), F1(V4)}}}},
+    {Types(95, 101, 107, 108), {{{T("速度"), F3(V2)}, {T("力矩"), F1(V1)}, {T("零点"), F1(V3)}, kKeep}}},
+    {Types(96), {{{T("湿度"), F1(V2)}, {T("温度"), F1(V1)}, {T("大气压力"), F2(V3)}, kKeep}}},
+    {Types(100), {{{T("湿度"), F2(V2)}, {T("温度"), F2(V1)}, {T("大气压力"), F2(V3)}, kKeep}}},
+    {Types(125), {{{T("通道1"), F3(V1)}, {T("通道2"), F3(V2)}, {T("通道3"), F3(V3)}, {T("通道4"), F3(V4)}}}},
 };
 
 // A type has at most one row.
@@ -263,9 +240,8 @@ struct FrequencyText {
 
 // Writes the text of a cell's value into [first, last) and returns its end
 // (nullptr if it does not fit).
-const char* WriteValue(char* first, char* last, const TextRule& rule,
-                       const ControllerStatus& status, const DerivedValues& derived,
-                       const FrequencyText& frequency) {
+const char* WriteValue(char* first, char* last, const TextRule& rule, const ControllerStatus& status,
+                       const DerivedValues& derived, const FrequencyText& frequency) {
   switch (rule.source) {
     case Source::V1: return WriteFixed(first, last, status.Value1, rule.precision);
     case Source::V2: return WriteFixed(first, last, status.Value2, rule.precision);
@@ -284,8 +260,7 @@ const char* WriteValue(char* first, char* last, const TextRule& rule,
   return first;
 }
 
-std::string MakeCaption(const CaptionRule& rule, const TextLookup& lookup,
-                        const FrequencyText& frequency) {
+std::string MakeCaption(const CaptionRule& rule, const TextLookup& lookup, const FrequencyText& frequency) {
   switch (rule.kind) {
     case CaptionKind::Translated: return lookup.Lookup(rule.text);
     case CaptionKind::Untranslated: return std::string(rule.text);
@@ -379,7 +354,8 @@ ReadoutValues LiveFrameValues(const ControllerStatus& status) {
     ReadoutValue& out = values[i];
     switch (cell.text.source) {
       case Source::Keep: continue;
-      case Source::V1: case Source::Frequency: out.value = status.Value1; break;
+      case Source::V1:
+      case Source::Frequency: out.value = status.Value1; break;
       case Source::V2: out.value = status.Value2; break;
       case Source::V3: out.value = status.Value3; break;
       case Source::V4: out.value = status.Value4; break;
@@ -391,7 +367,8 @@ ReadoutValues LiveFrameValues(const ControllerStatus& status) {
     }
     switch (cell.caption.kind) {
       case CaptionKind::Keep: out.caption = kStartCaptions[i]; break;
-      case CaptionKind::Translated: case CaptionKind::Untranslated: out.caption = cell.caption.text; break;
+      case CaptionKind::Translated:
+      case CaptionKind::Untranslated: out.caption = cell.caption.text; break;
       case CaptionKind::Frequency: out.caption = "频率"; break;
       case CaptionKind::SpeedPerFuel: out.caption = "转速/油耗"; break;
     }
@@ -415,8 +392,8 @@ void PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup, 
   const DerivedValues derived = Derive(status);
   FrequencyText frequency;
   if (row->UsesFrequency()) {
-    const ScaledFrequencyEnd scaled = WriteScaledFrequency(
-        frequency.text, frequency.text + sizeof frequency.text, status.Value1);
+    const ScaledFrequencyEnd scaled =
+        WriteScaledFrequency(frequency.text, frequency.text + sizeof frequency.text, status.Value1);
     frequency.prefix = scaled.prefix;
     frequency.end = scaled.end;
   }
@@ -432,9 +409,8 @@ void PresentLiveFrame(const ControllerStatus& status, const TextLookup& lookup, 
     if (cell.text.source == Source::Keep) {
       update[i].text.reset();
     } else {
-      SetText(update[i].text, [&](char* first, char* last) {
-        return WriteValue(first, last, cell.text, status, derived, frequency);
-      });
+      SetText(update[i].text,
+              [&](char* first, char* last) { return WriteValue(first, last, cell.text, status, derived, frequency); });
     }
   }
 }

@@ -93,11 +93,11 @@ class FrameRecorder {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::vector<Entry> queue_;  // guarded by mutex_
-  bool stop_ = false;         // guarded by mutex_
-  bool backlog_ = false;      // guarded by mutex_
-  std::uint64_t rowsWritten_ = 0;  // guarded by mutex_
-  bool finished_ = false;          // guarded by mutex_
+  std::vector<Entry> queue_;          // guarded by mutex_
+  bool stop_ = false;                 // guarded by mutex_
+  bool backlog_ = false;              // guarded by mutex_
+  std::uint64_t rowsWritten_ = 0;     // guarded by mutex_
+  bool finished_ = false;             // guarded by mutex_
   std::optional<RecordError> error_;  // guarded by mutex_
 };
 

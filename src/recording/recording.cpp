@@ -79,9 +79,7 @@ std::span<const RecordColumn> RecordColumns() { return Quantities(); }
 
 int RecordColumnIndex(std::string_view name) { return QuantityIndex(name); }
 
-int RecordColumnOfCaption(std::string_view caption, std::size_t readout) {
-  return QuantityOfCaption(caption, readout);
-}
+int RecordColumnOfCaption(std::string_view caption, std::size_t readout) { return QuantityOfCaption(caption, readout); }
 
 void FillRecordRow(const ControllerStatus& status, double msSinceStart, RecordRow& row) {
   row.msSinceStart = msSinceStart;

@@ -258,8 +258,7 @@ std::optional<CoastDownResult> FindCoastDown(const TrendStore& store, double sta
   // A run that begins below the start speed is timed from its first frame
   // when that frame was the run's first, or came just below the start speed
   // as the first frame after the release does.
-  result.startSeen = start.has_value() || store.CoastStartSeen() ||
-                     (given && from->v >= startKmh - kStartToleranceKmh);
+  result.startSeen = start.has_value() || store.CoastStartSeen() || (given && from->v >= startKmh - kStartToleranceKmh);
   result.marks.startTime = start.value_or(from->t);
   const std::optional<double> end = given ? crossing(endKmh) : std::optional<double>(std::prev(to)->t);
   result.reachedEnd = end.has_value();
@@ -280,15 +279,16 @@ std::uint64_t FirstFrameWorthTaking(const FrameHistory& history, std::uint64_t f
     runStart = history.At(n - 1).at;
     for (--n; n > from; --n) {
       const FrameHistory::Entry& previous = history.At(n - 1);
-      if (!IsCoastDownType(previous.status.FrameType) || Seconds(*runStart - previous.at).count() > kRunGapSeconds) break;
+      if (!IsCoastDownType(previous.status.FrameType) || Seconds(*runStart - previous.at).count() > kRunGapSeconds)
+        break;
       runStart = previous.at;
     }
   }
   // From the earlier of the two, with twice the gap before the run.
   auto cut = newest - std::chrono::duration_cast<FrameHistory::Clock::duration>(Seconds(keepSeconds));
   if (runStart) {
-    cut = std::min(cut, *runStart - std::chrono::duration_cast<FrameHistory::Clock::duration>(
-                                        Seconds(2 * kRunGapSeconds)));
+    cut = std::min(cut,
+                   *runStart - std::chrono::duration_cast<FrameHistory::Clock::duration>(Seconds(2 * kRunGapSeconds)));
   }
   std::uint64_t first = history.End();
   while (first > from && history.At(first - 1).at >= cut) --first;

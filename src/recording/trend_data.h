@@ -148,8 +148,8 @@ struct CoastDownMarks {
 // The start counts as seen when a sample at or above startKmh was kept, or
 // when the store saw the run begin or its first frame came within 1 km/h
 // below startKmh (a coast-down begins at its start speed; the first frame
-// comes a little below it): the time is then from the run's first frame. Otherwise (a window opened or a recording started mid-coast)
-// there is no coast-down time, only the speeds from where the data begin.
+// comes a little below it): the time is then from the run's first frame. Otherwise (a window opened or a recording
+// started mid-coast) there is no coast-down time, only the speeds from where the data begin.
 struct CoastDownResult {
   CoastDownMarks marks;
   bool reachedEnd = false;

@@ -22,8 +22,9 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
       upgrade_(port_, upgradeReplies_, texts),
       presenter_(texts, view),
       safety_(texts, view, services_.boxes, port_, static_cast<SafetyLine&>(*this)) {
-  link_->SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written,
-                                   bool wasOpen) { safety_.OnWrite(bytes, length, written, wasOpen); });
+  link_->SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written, bool wasOpen) {
+    safety_.OnWrite(bytes, length, written, wasOpen);
+  });
 }
 
 ControllerSession::~ControllerSession() {
@@ -63,9 +64,7 @@ void ControllerSession::CloseLostLine() {
   executor_.RequestLoopStop();
 }
 
-bool ControllerSession::ReopenLine(const std::string& port, std::uint32_t baudRate) {
-  return OpenLine(port, baudRate);
-}
+bool ControllerSession::ReopenLine(const std::string& port, std::uint32_t baudRate) { return OpenLine(port, baudRate); }
 
 void ControllerSession::OnCommNotify(std::uint32_t events) {
   safety_.OnNotified();
@@ -214,9 +213,7 @@ void ControllerSession::Present() {
   presenter_.Present();
 }
 
-MessageAnswer ControllerSession::ShowMessage(const MessageRequest& request) {
-  return services_.boxes.Show(request);
-}
+MessageAnswer ControllerSession::ShowMessage(const MessageRequest& request) { return services_.boxes.Show(request); }
 
 void ControllerSession::CloseChannelFromConsole() {
   Close();

@@ -54,10 +54,7 @@ using ReplyHandler = std::function<void(const std::uint8_t* frame, std::size_t l
 using StatusObserver = std::function<void(const ControllerStatus& status, std::chrono::steady_clock::time_point at)>;
 using StatusObserverId = std::uint32_t;
 
-class ControllerSession final : private FrameSink,
-                                private StatusFrameSinks,
-                                private ConsoleHost,
-                                private SafetyLine {
+class ControllerSession final : private FrameSink, private StatusFrameSinks, private ConsoleHost, private SafetyLine {
  public:
   // Without a link of its own the session talks through a CCommPort.
   ControllerSession(const TextLookup& texts, SessionView& view, HostServices services,

@@ -164,7 +164,8 @@ LinkIndicator LinkIndicatorFor(const TextLookup& lookup, const LinkReport& repor
       out.text = lookup.Lookup("接收中") + FormatText(" %d ", report.framesPerSecond) + lookup.Lookup("帧/秒");
       break;
     case LinkState::Silent:
-      out.text = lookup.Lookup("无数据") + FormatText(" > %d ", std::max(2, report.silentSeconds)) + lookup.Lookup("秒");
+      out.text =
+          lookup.Lookup("无数据") + FormatText(" > %d ", std::max(2, report.silentSeconds)) + lookup.Lookup("秒");
       out.severity = LinkSeverity::Warning;
       break;
     case LinkState::Garbled:

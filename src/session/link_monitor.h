@@ -48,15 +48,15 @@ enum class AckState : std::uint8_t { None, Waiting, Answered, Refused, NoAnswer 
 
 struct LinkReport {
   LinkState state = LinkState::Closed;
-  int framesPerSecond = 0;          // Receiving
-  int silentSeconds = 0;            // Silent
-  std::uint64_t rejectedFrames = 0; // Garbled: frames that failed their checksum meanwhile
-  std::string port;                 // Lost: the port that went away
-  bool reconnecting = false;        // Lost: automatic reconnection is on
+  int framesPerSecond = 0;           // Receiving
+  int silentSeconds = 0;             // Silent
+  std::uint64_t rejectedFrames = 0;  // Garbled: frames that failed their checksum meanwhile
+  std::string port;                  // Lost: the port that went away
+  bool reconnecting = false;         // Lost: automatic reconnection is on
   // The last command sent and what became of it.
   AckState ack = AckState::None;
-  std::string_view command;         // its caption, untranslated
-  int answerMs = 0;                 // Answered
+  std::string_view command;  // its caption, untranslated
+  int answerMs = 0;          // Answered
   // Readouts show values that are no longer live.
   bool readoutsStale = false;
 

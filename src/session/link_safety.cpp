@@ -76,8 +76,8 @@ void LinkSafety::OnWrite(const std::uint8_t* bytes, std::size_t length, std::siz
     // A closed channel sends nothing without a word, as it always has; a
     // frame that an open channel could not send must never look sent.
     if (!wasOpen) return;
-    LogFieldEvent(FieldEvent::WriteFailed,
-                  CommandDetail(code, FormatText("on %s: %zu of %zu bytes written", portName_.c_str(), written, length)));
+    LogFieldEvent(FieldEvent::WriteFailed, CommandDetail(code, FormatText("on %s: %zu of %zu bytes written",
+                                                                          portName_.c_str(), written, length)));
     if (code == command::kEmergencyStop) {
       ShowBox(EmergencyStopNotSentMessage(texts_, portName_));
     } else if (boxDepth_ == 0) {
@@ -93,10 +93,10 @@ void LinkSafety::OnWrite(const std::uint8_t* bytes, std::size_t length, std::siz
 
 void LinkSafety::Tick(MonoTime now) {
   if (monitor_.Tick(now)) {
-    LogFieldEvent(FieldEvent::CommandUnanswered,
-                  CommandDetail(monitor_.PendingCode(),
-                                FormatText("unanswered after %lld ms",
-                                           static_cast<long long>(LinkMonitor::kAnswerLimit.count()))));
+    LogFieldEvent(
+        FieldEvent::CommandUnanswered,
+        CommandDetail(monitor_.PendingCode(), FormatText("unanswered after %lld ms",
+                                                         static_cast<long long>(LinkMonitor::kAnswerLimit.count()))));
     if (monitor_.PendingCode() == command::kEmergencyStop) estopAlarm_ = EStopAlarm::Unanswered;
   }
   if (!lostPort_.empty() && settings_.autoReconnect && !port_.IsOpen() &&

@@ -61,7 +61,7 @@ class LivePresenter {
   std::array<std::uint8_t, 256> pendingOrder_{};
   std::array<bool, 256> pendingType_{};
   std::size_t pendingCount_ = 0;
-  ReadoutUpdate frameUpdate_;    // kept between presents so its strings are reused
+  ReadoutUpdate frameUpdate_;  // kept between presents so its strings are reused
   ReadoutUpdate presentUpdate_;
   bool presentRequested_ = false;
 };

@@ -14,8 +14,7 @@ MessageRequest LineLostMessage(const TextLookup& lookup, const std::string& port
 }
 
 MessageRequest WriteFailedMessage(const TextLookup& lookup, std::string_view command, const std::string& port) {
-  return {lookup.Lookup("指令未能发送") + ": " + lookup.Lookup(command) + "\n" + lookup.Lookup("通讯口") + ": " +
-              port,
+  return {lookup.Lookup("指令未能发送") + ": " + lookup.Lookup(command) + "\n" + lookup.Lookup("通讯口") + ": " + port,
           lookup.Lookup("通讯错误"), MessageIcon::Warning, MessageButtons::Ok};
 }
 

@@ -97,15 +97,14 @@ struct FirmwareUpgrade::Phase {
 
 MessageRequest UpgradeReport(const TextLookup& lookup, int result) {
   const ReportRow& row = ReportOf(result);
-  return {lookup.Lookup(row.text), lookup.Lookup(row.caption), MessageIcon::Information,
-          MessageButtons::Ok};
+  return {lookup.Lookup(row.text), lookup.Lookup(row.caption), MessageIcon::Information, MessageButtons::Ok};
 }
 
 FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup)
     : channel_(channel), replies_(replies), lookup_(lookup) {}
 
-FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies,
-                                 const TextLookup& lookup, UpgradeHost& host)
+FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup,
+                                 UpgradeHost& host)
     : FirmwareUpgrade(channel, replies, lookup) {
   host_ = &host;
 }
@@ -125,11 +124,10 @@ void FirmwareUpgrade::OnUpgrade() {
   host_->SetUpgradeRunning(true);
 
   if (const std::optional<std::string> path = host_->ChooseRomFile(dialog)) {
-    const MessageRequest confirm{
-        FormatText("%s: %s  %s", lookup_.Lookup("确认更新文件").c_str(), path->c_str(),
-                   ShownText(lookup_, "？").c_str()),
-        lookup_.Lookup("请确认QRX5000更新文件是否正确"), MessageIcon::Information,
-        MessageButtons::OkCancel};
+    const MessageRequest confirm{FormatText("%s: %s  %s", lookup_.Lookup("确认更新文件").c_str(), path->c_str(),
+                                            ShownText(lookup_, "？").c_str()),
+                                 lookup_.Lookup("请确认QRX5000更新文件是否正确"), MessageIcon::Information,
+                                 MessageButtons::OkCancel};
     if (host_->ShowMessage(confirm) != MessageAnswer::Ok) {
       RunWaitPhase();
     } else if (const std::optional<std::uintmax_t> size = RomFileSize(*path); size && TooManyBlocks(*size)) {
@@ -206,9 +204,8 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
   std::array<char, RomBlockFrame::kDataCapacity> block{};
   while (i < count && result == kUpgradeDone) {
     host_->SetProgress(Percent(i, count));
-    const std::uint16_t length = (remainder > 0 && i == count - 1)
-                                     ? remainder
-                                     : static_cast<std::uint16_t>(RomBlockFrame::kDataCapacity);
+    const std::uint16_t length =
+        (remainder > 0 && i == count - 1) ? remainder : static_cast<std::uint16_t>(RomBlockFrame::kDataCapacity);
     frame_.SetBlockIndex(static_cast<std::uint16_t>(i));
     frame_.SetDataLength(length);
     if (static_cast<std::int64_t>(i) != lastRead) {
@@ -253,9 +250,7 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
             upgradeText_ = answer->text;
             waiting = false;
             break;
-          case BlockStep::KeepWaiting:
-            upgradeText_ = answer->text;
-            break;
+          case BlockStep::KeepWaiting: upgradeText_ = answer->text; break;
           case BlockStep::ResendNow:
             SendBlock();
             host_->SleepMilliseconds(kResendPauseMs);

@@ -102,8 +102,7 @@ class FirmwareUpgrade {
   // `replies` is the record the receive path writes into; blocks go straight
   // to `channel`. The host is the front end's and may come later.
   FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup);
-  FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup,
-                  UpgradeHost& host);
+  FirmwareUpgrade(ByteChannel& channel, UpgradeReplies& replies, const TextLookup& lookup, UpgradeHost& host);
   FirmwareUpgrade(const FirmwareUpgrade&) = delete;
   FirmwareUpgrade& operator=(const FirmwareUpgrade&) = delete;
 

@@ -19,8 +19,7 @@ void UpgradeReplies::OnCommandAnswer(const ControllerStatus& status) {
       BlockStatus = status.Value1;
       AckedBlock = TruncateToInt32(status.Value2);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 

@@ -12,14 +12,12 @@ using Outline = std::span<const std::pair<int, int>>;
 // Seven-segment base outlines.
 constexpr std::pair<int, int> k7TopBar[] = {{5, 4}, {12, 11}, {36, 11}, {43, 4}};
 constexpr std::pair<int, int> k7UpperLeftBar[] = {{4, 6}, {4, 40}, {11, 36}, {11, 13}};
-constexpr std::pair<int, int> k7MiddleBar[] = {{6, 41}, {14, 45}, {34, 45},
-                                               {42, 41}, {34, 37}, {14, 37}};
+constexpr std::pair<int, int> k7MiddleBar[] = {{6, 41}, {14, 45}, {34, 45}, {42, 41}, {34, 37}, {14, 37}};
 
 // Fourteen-segment base outlines.
 constexpr std::pair<int, int> k14CentreStroke[] = {{20, 13}, {20, 36}, {24, 40}, {28, 36}, {28, 13}};
 constexpr std::pair<int, int> k14Diagonal[] = {{5, 5}, {15, 35}, {20, 37}, {18, 25}};
-constexpr std::pair<int, int> k14HalfMiddleBar[] = {{6, 41}, {14, 45}, {18, 45},
-                                                    {22, 41}, {18, 37}, {14, 37}};
+constexpr std::pair<int, int> k14HalfMiddleBar[] = {{6, 41}, {14, 45}, {18, 45}, {22, 41}, {18, 37}, {14, 37}};
 constexpr std::pair<int, int> k14UpperLeftBar[] = {{4, 7}, {4, 40}, {11, 36}, {11, 26}};
 constexpr std::pair<int, int> k14TopBar[] = {{6, 4}, {11, 11}, {37, 11}, {42, 4}};
 
@@ -35,13 +33,13 @@ struct SegmentRecipe {
 
 // Segment i of each cell kind, in bit order.
 const std::array<SegmentRecipe, 7> kSevenSegments = {{
-    {k7TopBar, DigiReflect::None},         // 0 top
-    {k7UpperLeftBar, DigiReflect::None},   // 1 upper left
-    {k7UpperLeftBar, DigiReflect::Mirror}, // 2 upper right
-    {k7MiddleBar, DigiReflect::None},      // 3 middle
-    {k7UpperLeftBar, DigiReflect::Flip},   // 4 lower left
-    {k7UpperLeftBar, DigiReflect::Turn},   // 5 lower right
-    {k7TopBar, DigiReflect::Flip},         // 6 bottom
+    {k7TopBar, DigiReflect::None},          // 0 top
+    {k7UpperLeftBar, DigiReflect::None},    // 1 upper left
+    {k7UpperLeftBar, DigiReflect::Mirror},  // 2 upper right
+    {k7MiddleBar, DigiReflect::None},       // 3 middle
+    {k7UpperLeftBar, DigiReflect::Flip},    // 4 lower left
+    {k7UpperLeftBar, DigiReflect::Turn},    // 5 lower right
+    {k7TopBar, DigiReflect::Flip},          // 6 bottom
 }};
 
 const std::array<SegmentRecipe, 14> kFourteenSegments = {{
@@ -68,48 +66,27 @@ const std::array<SegmentRecipe, 3> kColonDotSegments = {{
 }};
 
 constexpr DigiGlyph kCharacterSet[] = {
-    {' ', DigiCellKind::SevenSegment, 0x00},
-    {'0', DigiCellKind::SevenSegment, 0x77},
-    {'1', DigiCellKind::SevenSegment, 0x24},
-    {'2', DigiCellKind::SevenSegment, 0x5D},
-    {'3', DigiCellKind::SevenSegment, 0x6D},
-    {'4', DigiCellKind::SevenSegment, 0x2E},
-    {'5', DigiCellKind::SevenSegment, 0x6B},
-    {'6', DigiCellKind::SevenSegment, 0x7B},
-    {'7', DigiCellKind::SevenSegment, 0x25},
-    {'8', DigiCellKind::SevenSegment, 0x7F},
-    {'9', DigiCellKind::SevenSegment, 0x6F},
-    {'-', DigiCellKind::SevenSegment, 0x08},
-    {'.', DigiCellKind::ColonDot, 0x04},
-    {':', DigiCellKind::ColonDot, 0x03},
-    {'*', DigiCellKind::FourteenSegment, 0x00FF},
-    {'+', DigiCellKind::FourteenSegment, 0x00E1},
-    {'A', DigiCellKind::FourteenSegment, 0x3BC0},
-    {'B', DigiCellKind::FourteenSegment, 0x3CA1},
-    {'C', DigiCellKind::FourteenSegment, 0x2700},
-    {'D', DigiCellKind::FourteenSegment, 0x3C21},
-    {'E', DigiCellKind::FourteenSegment, 0x27C0},
-    {'F', DigiCellKind::FourteenSegment, 0x23C0},
-    {'G', DigiCellKind::FourteenSegment, 0x2F80},
-    {'H', DigiCellKind::FourteenSegment, 0x1BC0},
-    {'I', DigiCellKind::FourteenSegment, 0x2421},
-    {'J', DigiCellKind::FourteenSegment, 0x1E00},
-    {'K', DigiCellKind::FourteenSegment, 0x0354},
-    {'L', DigiCellKind::FourteenSegment, 0x0700},
-    {'M', DigiCellKind::FourteenSegment, 0x1B06},
-    {'N', DigiCellKind::FourteenSegment, 0x1B12},
-    {'O', DigiCellKind::FourteenSegment, 0x3F00},
-    {'P', DigiCellKind::FourteenSegment, 0x33C0},
-    {'Q', DigiCellKind::FourteenSegment, 0x3F10},
-    {'R', DigiCellKind::FourteenSegment, 0x33D0},
-    {'S', DigiCellKind::FourteenSegment, 0x2DC0},
-    {'T', DigiCellKind::FourteenSegment, 0x2021},
-    {'U', DigiCellKind::FourteenSegment, 0x1F00},
-    {'V', DigiCellKind::FourteenSegment, 0x030C},
-    {'W', DigiCellKind::FourteenSegment, 0x1B18},
-    {'X', DigiCellKind::FourteenSegment, 0x001E},
-    {'Y', DigiCellKind::FourteenSegment, 0x11E0},
-    {'Z', DigiCellKind::FourteenSegment, 0x240C},
+    {' ', DigiCellKind::SevenSegment, 0x00},      {'0', DigiCellKind::SevenSegment, 0x77},
+    {'1', DigiCellKind::SevenSegment, 0x24},      {'2', DigiCellKind::SevenSegment, 0x5D},
+    {'3', DigiCellKind::SevenSegment, 0x6D},      {'4', DigiCellKind::SevenSegment, 0x2E},
+    {'5', DigiCellKind::SevenSegment, 0x6B},      {'6', DigiCellKind::SevenSegment, 0x7B},
+    {'7', DigiCellKind::SevenSegment, 0x25},      {'8', DigiCellKind::SevenSegment, 0x7F},
+    {'9', DigiCellKind::SevenSegment, 0x6F},      {'-', DigiCellKind::SevenSegment, 0x08},
+    {'.', DigiCellKind::ColonDot, 0x04},          {':', DigiCellKind::ColonDot, 0x03},
+    {'*', DigiCellKind::FourteenSegment, 0x00FF}, {'+', DigiCellKind::FourteenSegment, 0x00E1},
+    {'A', DigiCellKind::FourteenSegment, 0x3BC0}, {'B', DigiCellKind::FourteenSegment, 0x3CA1},
+    {'C', DigiCellKind::FourteenSegment, 0x2700}, {'D', DigiCellKind::FourteenSegment, 0x3C21},
+    {'E', DigiCellKind::FourteenSegment, 0x27C0}, {'F', DigiCellKind::FourteenSegment, 0x23C0},
+    {'G', DigiCellKind::FourteenSegment, 0x2F80}, {'H', DigiCellKind::FourteenSegment, 0x1BC0},
+    {'I', DigiCellKind::FourteenSegment, 0x2421}, {'J', DigiCellKind::FourteenSegment, 0x1E00},
+    {'K', DigiCellKind::FourteenSegment, 0x0354}, {'L', DigiCellKind::FourteenSegment, 0x0700},
+    {'M', DigiCellKind::FourteenSegment, 0x1B06}, {'N', DigiCellKind::FourteenSegment, 0x1B12},
+    {'O', DigiCellKind::FourteenSegment, 0x3F00}, {'P', DigiCellKind::FourteenSegment, 0x33C0},
+    {'Q', DigiCellKind::FourteenSegment, 0x3F10}, {'R', DigiCellKind::FourteenSegment, 0x33D0},
+    {'S', DigiCellKind::FourteenSegment, 0x2DC0}, {'T', DigiCellKind::FourteenSegment, 0x2021},
+    {'U', DigiCellKind::FourteenSegment, 0x1F00}, {'V', DigiCellKind::FourteenSegment, 0x030C},
+    {'W', DigiCellKind::FourteenSegment, 0x1B18}, {'X', DigiCellKind::FourteenSegment, 0x001E},
+    {'Y', DigiCellKind::FourteenSegment, 0x11E0}, {'Z', DigiCellKind::FourteenSegment, 0x240C},
 };
 
 void ReflectOutlineInto(Outline outline, DigiReflect how, SegmentShape& shape) {
@@ -118,8 +95,7 @@ void ReflectOutlineInto(Outline outline, DigiReflect how, SegmentShape& shape) {
   shape.points.clear();
   for (const auto& [x, y] : outline) {
     shape.points.push_back({mirror ? kDigiMirrorAxis - x : x, flip ? kDigiFlipAxis - y : y,
-                            shape.points.empty() ? SegmentPoint::Kind::MoveTo
-                                                 : SegmentPoint::Kind::LineTo});
+                            shape.points.empty() ? SegmentPoint::Kind::MoveTo : SegmentPoint::Kind::LineTo});
   }
 }
 
@@ -247,8 +223,7 @@ void LayoutDigiRects(const DigiCharList& cells, int cw, int ch, std::vector<Digi
   // the background, and so does a control without area.
   if (total_width <= 0 || cw <= 0 || ch <= 0) return;
 
-  const double s = std::min(static_cast<double>(cw) / total_width,
-                            static_cast<double>(ch) / kDigiCellHeight);
+  const double s = std::min(static_cast<double>(cw) / total_width, static_cast<double>(ch) / kDigiCellHeight);
   double x = (cw - total_width * s) / 2;
   const double y0 = (ch - kDigiCellHeight * s) / 2;
   for (const auto& cell : cells) {

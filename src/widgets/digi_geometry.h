@@ -54,9 +54,7 @@ class CDigiChar {
   std::uint16_t Mask() const { return mask_; }
   int SegmentCount() const { return segment_count_; }
   const std::vector<SegmentShape>& Segments() const { return segments_; }
-  bool IsLit(int segment) const {
-    return segment >= 0 && segment < 16 && (mask_ >> segment) & 1U;
-  }
+  bool IsLit(int segment) const { return segment >= 0 && segment < 16 && (mask_ >> segment) & 1U; }
 
  protected:
   std::vector<SegmentShape>& MutableSegments() { return segments_; }

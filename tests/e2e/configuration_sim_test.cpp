@@ -17,8 +17,8 @@ using namespace rolta::test;
 
 namespace {
 
-constexpr int kReadParams = 26;   // "读QRX参数"
-constexpr int kEditParams = 27;   // "设置QRX参数"
+constexpr int kReadParams = 26;      // "读QRX参数"
+constexpr int kEditParams = 27;      // "设置QRX参数"
 constexpr int kReadChannelMap = 31;  // "设置硬件通道"
 
 QStringList Items(const QListWidget* list) {
@@ -99,7 +99,8 @@ class ConfigurationSimTest : public QObject {
     CCalibTab* bench = rig->CalibrationWindow();
     QTRY_VERIFY_WITH_TIMEOUT(bench->isVisible(), kWaitMs);
     for (const CalibChannelRow& table : CalibChannels()) {
-      const QString name = QString::fromUtf8(table.fetchCaption.data(), static_cast<qsizetype>(table.fetchCaption.size()));
+      const QString name =
+          QString::fromUtf8(table.fetchCaption.data(), static_cast<qsizetype>(table.fetchCaption.size()));
       QPushButton* fetch = bench->FetchButton(table.channel);
       QVERIFY2(fetch, qPrintable(name));
       // Three points of our own, stored, then fetched back.
@@ -112,8 +113,7 @@ class ConfigurationSimTest : public QObject {
       }
       bench->StoreButton(table.channel)->click();
       fetch->click();
-      QTRY_VERIFY2_WITH_TIMEOUT(bench->CellText(points, 1).toDouble() == points * 10 + mark, qPrintable(name),
-                                kWaitMs);
+      QTRY_VERIFY2_WITH_TIMEOUT(bench->CellText(points, 1).toDouble() == points * 10 + mark, qPrintable(name), kWaitMs);
       QCOMPARE(bench->CellText(1, 1).toDouble(), 10.0 + mark);
       QCOMPARE(bench->CellText(points, 2).toDouble(), points * 2.5);
       QCOMPARE(bench->CellText(points + 1, 1), QString());

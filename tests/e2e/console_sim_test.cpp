@@ -50,11 +50,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // Catalogue positions the operator picks.
-constexpr int kConstantSpeed = 0;    // "恒速测试"
+constexpr int kConstantSpeed = 0;      // "恒速测试"
 constexpr int kConstantLoadCoast = 8;  // "恒负荷滑行"
-constexpr int kStopTest = 14;        // "停止测试"
-constexpr int kLoopTest = 34;        // "通讯测试LOOP"
-constexpr int kStopLoopTest = 35;    // "关闭通讯测试"
+constexpr int kStopTest = 14;          // "停止测试"
+constexpr int kLoopTest = 34;          // "通讯测试LOOP"
+constexpr int kStopLoopTest = 35;      // "关闭通讯测试"
 
 using Rig = rolta::test::ConsoleRig;
 using namespace rolta::test;
@@ -321,8 +321,7 @@ void ConsoleSimTest::emergencyStopAndVersionQuery() {
   QVERIFY(about->isVisible());
   QVERIFY(rig.controller->WaitForReceived(3, 2s));
   QCOMPARE(rig.controller->ReceivedCommands().at(2).frame, kVersionQuery);
-  QVERIFY(QTest::qWaitFor([&] { return about->ControllerVersionValue() == QStringLiteral("Ver7.34"); },
-                          kWaitMs));
+  QVERIFY(QTest::qWaitFor([&] { return about->ControllerVersionValue() == QStringLiteral("Ver7.34"); }, kWaitMs));
   QCOMPARE(about->ControllerVersionCaption(), QStringLiteral("QRX5000控制器版本"));
   QVERIFY(about->isVisible());
   QVERIFY(WaitForStatusType(*rig, 4));

@@ -37,9 +37,9 @@ constexpr int kStopLoop = 35;
 
 // A value for every input a position enables.
 const std::map<CommandInput, QString> kTypedValues = {
-    {CommandInput::ParamA, "50"},     {CommandInput::ParamB, "120"},  {CommandInput::ParamM, "5"},
-    {CommandInput::ParamC, "10"},     {CommandInput::StartSpeed, "60"}, {CommandInput::EndSpeed, "20"},
-    {CommandInput::StartLoad, "2"},   {CommandInput::EndLoad, "8"},
+    {CommandInput::ParamA, "50"},   {CommandInput::ParamB, "120"},    {CommandInput::ParamM, "5"},
+    {CommandInput::ParamC, "10"},   {CommandInput::StartSpeed, "60"}, {CommandInput::EndSpeed, "20"},
+    {CommandInput::StartLoad, "2"}, {CommandInput::EndLoad, "8"},
 };
 
 // The type of a "Numth: %ld %d" status text, or -1000 for any other text.
@@ -88,7 +88,7 @@ class EveryPositionTest : public QObject {
     QTest::qWait(60);
     controller_->ClearReceived();
 
-    services_.boxes = {};  // a fresh script for each position
+    services_.boxes = {};                           // a fresh script for each position
     services_.boxes.Answer(MessageAnswer::Cancel);  // the external programs' confirmation
     console.CommandList()->setCurrentIndex(position);
     for (const auto& [input, text] : kTypedValues) {
@@ -111,8 +111,8 @@ class EveryPositionTest : public QObject {
     QTest::qWait(80);
     const std::uint8_t lastCommand = controller_->ReceivedCommands().back().code;
     QVERIFY(controller_->ReceivedCommands().back().checksumGood);
-    QTRY_COMPARE_WITH_TIMEOUT(StatusType(console.StatusText()->text()), static_cast<int>(static_cast<std::int8_t>(lastCommand)),
-                              3000);
+    QTRY_COMPARE_WITH_TIMEOUT(StatusType(console.StatusText()->text()),
+                              static_cast<int>(static_cast<std::int8_t>(lastCommand)), 3000);
   }
 
   void confirmingAnExternalProgramClosesTheChannel() {

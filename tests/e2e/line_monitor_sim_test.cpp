@@ -37,10 +37,10 @@ using rolta::test::kWaitMs;
 struct Rig : rolta::test::ConsoleRig {
   explicit Rig(rolta::HostServices services)
       : ConsoleRig(services, [] {
-            sim::SimulatorOptions options;
-            options.periodMs = 20;
-            return options;
-          }()) {}
+          sim::SimulatorOptions options;
+          options.periodMs = 20;
+          return options;
+        }()) {}
 };
 
 // Rows of the monitor's list (as filtered) that satisfy `match`.
@@ -106,9 +106,8 @@ class LineMonitorSimTest : public QObject {
     // Faults: noise between frames and wrong checksums show as what they are.
     rig.controller->SetFaults({sim::SimFault::Garbage, sim::SimFault::BadChecksum});
     QVERIFY(WaitForRows(*monitor, [](const MonitorRow& r) { return r.direction == LineDirection::Skipped; }));
-    QVERIFY(WaitForRows(*monitor, [](const MonitorRow& r) {
-      return r.direction == LineDirection::Received && !r.checksumGood;
-    }));
+    QVERIFY(WaitForRows(*monitor,
+                        [](const MonitorRow& r) { return r.direction == LineDirection::Received && !r.checksumGood; }));
     rig.controller->SetFaults({});
     if (const QString shot = qEnvironmentVariable("ROLTA_MONITOR_SCREENSHOT"); !shot.isEmpty()) {
       // The README's picture: faults, then good frames again.
@@ -178,12 +177,14 @@ class LineMonitorSimTest : public QObject {
     QTest::keyClicks(monitor->SendEdit(), QStringLiteral("04"));
     QTest::keyClick(monitor->SendEdit(), Qt::Key_Return);
     QVERIFY(rig.controller->WaitForReceived(1, 2s));
-    QCOMPARE(rig.controller->ReceivedCommands()[0].frame, (std::vector<std::uint8_t>{0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE}));
+    QCOMPARE(rig.controller->ReceivedCommands()[0].frame,
+             (std::vector<std::uint8_t>{0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE}));
     QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});  // the confirmation
     QVERIFY(monitor->SendLine(QStringLiteral("04")));
     QCOMPARE(services_.boxes.Shown().size(), std::size_t{2});  // asked only once
     // The version answer, decoded as the about box shows it.
-    QVERIFY(WaitForRows(*monitor, [](const MonitorRow& r) { return r.direction == LineDirection::Received && r.code == 4; }));
+    QVERIFY(WaitForRows(*monitor,
+                        [](const MonitorRow& r) { return r.direction == LineDirection::Received && r.code == 4; }));
     monitor->RefreshNow();
     bool versionShown = false;
     for (int row = 0; row < monitor->Model().rowCount(); ++row) {

@@ -66,8 +66,8 @@ void TrendHistorySimTest::aTrendWindowOpenedAfterTheCoastDownShowsAndAnalysesIt(
   // Ended: the session decoded the end speed and then nothing for a second
   // (the line's last frame is held until the line stays quiet).
   const rolta::FrameHistory& history = rig->Session().History();
-  QVERIFY(QTest::qWaitFor(
-      [&] { return !history.Empty() && history.At(history.End() - 1).status.Value2 <= 10.0f; }, 30000));
+  QVERIFY(
+      QTest::qWaitFor([&] { return !history.Empty() && history.At(history.End() - 1).status.Value2 <= 10.0f; }, 30000));
   std::uint64_t frames = 0;
   QVERIFY(QTest::qWaitFor(
       [&] {

@@ -15,9 +15,7 @@ namespace rolta::test {
 
 namespace {
 
-[[noreturn]] void Fail(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
+[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 int RemainingMs(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -30,8 +28,7 @@ PtyPair::PtyPair() {
   masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (masterFd_ < 0) Fail("posix_openpt");
   char name[128] = {};
-  if (::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0 ||
-      ::ptsname_r(masterFd_, name, sizeof name) != 0) {
+  if (::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0 || ::ptsname_r(masterFd_, name, sizeof name) != 0) {
     const int error = errno;
     ::close(masterFd_);
     errno = error;

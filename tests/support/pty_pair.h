@@ -34,8 +34,7 @@ class PtyPair {
 
   // Sends bytes to the console side, waiting for room in the line's buffer up
   // to the timeout. True when every byte went out.
-  bool Send(std::span<const std::uint8_t> bytes,
-            std::chrono::milliseconds timeout = std::chrono::seconds(2));
+  bool Send(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout = std::chrono::seconds(2));
   bool Send(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
   // Reads what the console wrote until n bytes have come or the timeout passes;

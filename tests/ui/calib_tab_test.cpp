@@ -91,8 +91,10 @@ class CalibTabTest : public QObject {
     QTest::addColumn<QString>("first1");
     QTest::addColumn<QString>("second1");
     QTest::newRow("count 0") << 0 << 1.0f << 0 << QString() << QString();
-    QTest::newRow("count 50") << 50 << 1.0f << 50 << "0.063" << "0.300";
-    QTest::newRow("count 50, negative") << 50 << -1.0f << 50 << "-0.062" << "-0.200";
+    QTest::newRow("count 50") << 50 << 1.0f << 50 << "0.063"
+                              << "0.300";
+    QTest::newRow("count 50, negative") << 50 << -1.0f << 50 << "-0.062"
+                                        << "-0.200";
     QTest::newRow("count 51 is not shown") << 51 << 1.0f << 0 << QString() << QString();
   }
   void gridShowsTheWorkingTable() {

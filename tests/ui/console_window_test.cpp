@@ -297,8 +297,7 @@ class ConsoleWindowTest : public QObject {
     QVERIFY(console.childAt(grip) == nullptr);
     QTest::mousePress(&console, Qt::LeftButton, {}, grip);
     QMouseEvent move(QEvent::MouseMove, QPointF(grip + QPoint(40, 25)),
-                     QPointF(console.mapToGlobal(grip + QPoint(40, 25))), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
+                     QPointF(console.mapToGlobal(grip + QPoint(40, 25))), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&console, &move);
     QTest::mouseRelease(&console, Qt::LeftButton, {}, grip + QPoint(40, 25));
     QTRY_COMPARE(console.pos(), QPoint(140, 125));

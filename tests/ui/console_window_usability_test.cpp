@@ -55,8 +55,7 @@ class ConsoleWindowUsabilityTest : public QObject {
     QVERIFY(console.Input(CommandInput::ParamA)->isEnabled());
     console.Edit(CommandInput::ParamA)->setText(QStringLiteral("50"));
     QTest::keyClick(search, Qt::Key_Return);
-    const std::vector<std::uint8_t> constantSpeed = {0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE,
-                                                     0x00, 0x00, 0x00, 0x48, 0x42};
+    const std::vector<std::uint8_t> constantSpeed = {0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0x00, 0x00, 0x00, 0x48, 0x42};
     QCOMPARE(pty.ReceiveExactly(11, std::chrono::seconds(2)), constantSpeed);
     QCOMPARE(console.Settings().commandIndex, 0);
 

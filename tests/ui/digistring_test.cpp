@@ -23,9 +23,7 @@ const QColor kBackground(0, 0, 0);
 const QColor kOnPen(0, 191, 0);
 const QColor kOffPen(0, 39, 0);
 
-QImage Render(CDigistring& display) {
-  return display.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
+QImage Render(CDigistring& display) { return display.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 QColor At(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
 
@@ -120,11 +118,16 @@ void DigistringTest::startsEmptyAndOpaque() {
 void DigistringTest::segmentsLitByCharacter_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("lit");  // '1' per seven-segment bit 0..6
-  QTest::newRow("8 lights every segment") << "8" << "1111111";
-  QTest::newRow("1 lights the right-hand bars") << "1" << "0010010";
-  QTest::newRow("minus lights the middle bar") << "-" << "0001000";
-  QTest::newRow("space is a dark digit") << " " << "0000000";
-  QTest::newRow("7 is top and right") << "7" << "1010010";
+  QTest::newRow("8 lights every segment") << "8"
+                                          << "1111111";
+  QTest::newRow("1 lights the right-hand bars") << "1"
+                                                << "0010010";
+  QTest::newRow("minus lights the middle bar") << "-"
+                                               << "0001000";
+  QTest::newRow("space is a dark digit") << " "
+                                         << "0000000";
+  QTest::newRow("7 is top and right") << "7"
+                                      << "1010010";
 }
 
 void DigistringTest::segmentsLitByCharacter() {
@@ -292,15 +295,15 @@ void DigistringTest::sizeHintsKeepTheCellProportions() {
 void DigistringTest::reusedCellsGiveTheSamePixelsAsDrawingDirectly() {
   // Readout-like texts, every character kind, lengths that put the same
   // character at many different sub-pixel positions.
-  const std::vector<std::string> texts = {
-      "0", "8", "12.5", "12.6", "-1234.56", "0.000", "00042", "00043", "2001.7", "2001.8",
-      "12:34", "8.8.8.8", "ABCDEFG", "HIJKLMN", "OPQRSTU", "VWXYZ*+", "hello world", " 1 -",
-      "99999999999", "3.14159", ":.:.:", "EMPTY"};
+  const std::vector<std::string> texts = {"0",           "8",       "12.5",    "12.6",    "-1234.56",    "0.000",
+                                          "00042",       "00043",   "2001.7",  "2001.8",  "12:34",       "8.8.8.8",
+                                          "ABCDEFG",     "HIJKLMN", "OPQRSTU", "VWXYZ*+", "hello world", " 1 -",
+                                          "99999999999", "3.14159", ":.:.:",   "EMPTY"};
   // Whole and fractional scales, odd sizes, controls limited by width and by
   // height, and ones so small that points fall on the last row or column.
-  const std::vector<QSize> sizes = {
-      {200, 64}, {201, 64}, {199, 65}, {98, 166}, {330, 83}, {333, 97}, {413, 250},
-      {1000, 83}, {57, 40}, {123, 45}, {20, 40}, {20, 11}, {7, 5}, {3, 2}, {1, 1}};
+  const std::vector<QSize> sizes = {{200, 64}, {201, 64},  {199, 65},  {98, 166}, {330, 83},
+                                    {333, 97}, {413, 250}, {1000, 83}, {57, 40},  {123, 45},
+                                    {20, 40},  {20, 11},   {7, 5},     {3, 2},    {1, 1}};
   CDigistring display;
   for (const QSize& size : sizes) {
     display.resize(size);

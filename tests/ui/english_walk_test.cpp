@@ -46,9 +46,8 @@ namespace {
 
 bool HoldsCjk(const QString& text) {
   for (const char32_t c : text.toUcs4()) {
-    const bool cjk = (c >= 0x3000 && c <= 0x303F) || (c >= 0x3400 && c <= 0x4DBF) ||
-                     (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
-                     (c >= 0xFF00 && c <= 0xFFEF);
+    const bool cjk = (c >= 0x3000 && c <= 0x303F) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+                     (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF);
     if (cjk) return true;
   }
   return false;

@@ -51,13 +51,12 @@ class HardChTest : public QObject {
     ScriptedMessageBoxes boxes;
     CHardCH window(editor, lookup, boxes);
     test::FrameRouter route;
-    route.On(ControllerFrameKind::ChannelMap, [&editor](const std::uint8_t* frame, std::size_t length) {
-      editor.OnChannelMapReply(frame, length);
-    });
+    route.On(ControllerFrameKind::ChannelMap,
+             [&editor](const std::uint8_t* frame, std::size_t length) { editor.OnChannelMapReply(frame, length); });
     FrameReceiver receiver(port, route);
     port.SetNotifyCallback([&](std::uint32_t events) {
-      QMetaObject::invokeMethod(&window, [&receiver, events] { receiver.OnCommNotify(events); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          &window, [&receiver, events] { receiver.OnCommNotify(events); }, Qt::QueuedConnection);
     });
     struct Closer {  // the port goes before the window and receiver, however the test ends
       CCommPort& port;

@@ -78,8 +78,8 @@ class ParamsWindowsTest : public QObject {
   void formLoadsTheReplyAndSendsItBackUnchanged() {
     Rig rig;
     QVERIFY(rig.setHard.isHidden());
-    rig.record[76 - kPayloadOffset] = 4;   // settle time 4 s
-    rig.record[21 - kPayloadOffset] = 4;   // unknown line speed
+    rig.record[76 - kPayloadOffset] = 4;    // settle time 4 s
+    rig.record[21 - kPayloadOffset] = 4;    // unknown line speed
     rig.record[48 - kPayloadOffset] = 200;  // automatic restore 200 s
     rig.Reply(ParamReplyTarget::Form);
     QVERIFY(rig.setHard.isVisible());
@@ -88,7 +88,7 @@ class ParamsWindowsTest : public QObject {
     QCOMPARE(rig.setHard.Selector(Id::BaudRate)->currentText(), QStringLiteral("57.6K"));
     QCOMPARE(rig.setHard.Selector(Id::ValveSettle)->currentText(), QStringLiteral("4秒"));
     QCOMPARE(rig.setHard.Edit(Id::Year)->text(), QStringLiteral("2025"));
-    QVERIFY(!rig.setHard.Check(Id::FuelTest)->isEnabled());  // no engine-speed input
+    QVERIFY(!rig.setHard.Check(Id::FuelTest)->isEnabled());           // no engine-speed input
     QVERIFY(rig.setHard.Caption(Id::LugdownScanSpeed)->isEnabled());  // steady-state scan
 
     rig.boxes.Clear();
@@ -147,8 +147,8 @@ class ParamsWindowsTest : public QObject {
       int from, to;  // 7 is "Z4"
       Way way;
       bool advice;
-    } rows[] = {{1, 7, Way::Mouse, true},    {1, 7, Way::Keys, true},      {7, 5, Way::Mouse, false},
-                {7, 6, Way::Keys, false},    {7, 7, Way::CloseKey, true},  {1, 1, Way::CloseKey, false},
+    } rows[] = {{1, 7, Way::Mouse, true},        {1, 7, Way::Keys, true},     {7, 5, Way::Mouse, false},
+                {7, 6, Way::Keys, false},        {7, 7, Way::CloseKey, true}, {1, 1, Way::CloseKey, false},
                 {7, 7, Way::WriteAndHide, false}};
     for (const auto& row : rows) {
       Rig rig;
@@ -171,7 +171,7 @@ class ParamsWindowsTest : public QObject {
         QTest::keyClick(list, Qt::Key_F4);
       } else {
         QTest::mouseClick(rig.setHard.SetButton(), Qt::LeftButton);  // the form hides
-        rig.boxes.Clear();  // the write's own hint
+        rig.boxes.Clear();                                           // the write's own hint
       }
       QTest::qWait(50);  // the report waits for the next turn of the event loop
       QVERIFY(!list->isVisible());

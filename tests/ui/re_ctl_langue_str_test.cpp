@@ -84,9 +84,8 @@ class ReCtlLangueStrTest : public QObject {
     auto* check = new QCheckBox("飞轮1", &dialog);
     auto* notes = new QPlainTextEdit("备注", &dialog);
     auto* after_progress = new QLabel("状态:", &dialog);
-    for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(hidden),
-                       static_cast<QWidget*>(edit), static_cast<QWidget*>(progress),
-                       static_cast<QWidget*>(button), static_cast<QWidget*>(check),
+    for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(hidden), static_cast<QWidget*>(edit),
+                       static_cast<QWidget*>(progress), static_cast<QWidget*>(button), static_cast<QWidget*>(check),
                        static_cast<QWidget*>(notes), static_cast<QWidget*>(after_progress)}) {
       layout->addWidget(w);
     }
@@ -98,8 +97,8 @@ class ReCtlLangueStrTest : public QObject {
     QCOMPARE(translator.TranslateAll(), 1);
 
     QCOMPARE(label->text(), QString("T:起始速度"));
-    QCOMPARE(hidden->text(), QString("隐藏"));          // explicitly hidden: kept
-    QCOMPARE(edit->text(), QString("T:216"));           // edits are looked up like captions
+    QCOMPARE(hidden->text(), QString("隐藏"));  // explicitly hidden: kept
+    QCOMPARE(edit->text(), QString("T:216"));   // edits are looked up like captions
     QCOMPARE(button->text(), QString("T:执行"));
     QCOMPARE(check->text(), QString("T:飞轮1"));
     QCOMPARE(notes->toPlainText(), QString("T:备注"));
@@ -136,7 +135,7 @@ class ReCtlLangueStrTest : public QObject {
     QDialog dialog;
     auto* empty = new QComboBox(&dialog);
     auto* combo = new QComboBox(&dialog);
-    const QStringList items = {"恒速测试", "恒力测试", "停止测试", "空载滑行",
+    const QStringList items = {"恒速测试",   "恒力测试",   "停止测试", "空载滑行",
                                "恒负荷滑行", "变负荷滑行", "响应测试", "加载飞轮"};
     combo->addItems(items);
     combo->setItemData(5, 42);

@@ -74,8 +74,8 @@ class RoltaAppTest : public QObject {
   void aMissingLibraryEndsTheProgramWithItsLoadResult_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("folder without the library") << QStringLiteral("empty")
-                                                << QStringLiteral("envkit.dll No This Funciont ErrCode: [-1]");
+    QTest::newRow("folder without the library")
+        << QStringLiteral("empty") << QStringLiteral("envkit.dll No This Funciont ErrCode: [-1]");
     QTest::newRow("no such folder") << QStringLiteral("missing")
                                     << QStringLiteral("envkit.dll No This Funciont ErrCode: [-1000]");
   }
@@ -115,8 +115,10 @@ class RoltaAppTest : public QObject {
         {home.toUtf8() + "/no-such-run", inTemp},
     };
     for (const auto& row : rows) {
-      if (row.runtime.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");
-      else qputenv("XDG_RUNTIME_DIR", row.runtime);
+      if (row.runtime.isEmpty())
+        qunsetenv("XDG_RUNTIME_DIR");
+      else
+        qputenv("XDG_RUNTIME_DIR", row.runtime);
       QCOMPARE(CRoltaApp::InstanceLockPath(), row.lock);
     }
 

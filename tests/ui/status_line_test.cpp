@@ -63,7 +63,8 @@ class StatusLineTest : public QObject {
     line.setText(QString(400, QLatin1Char('8')) + QStringLiteral("无效指令"));
     const QImage image = Render(line);
     // The right margin stays clear.
-    for (int y = 1; y < image.height() - 1; ++y) QCOMPARE(image.pixelColor(image.width() - 3, y), QColor(236, 241, 248));
+    for (int y = 1; y < image.height() - 1; ++y)
+      QCOMPARE(image.pixelColor(image.width() - 3, y), QColor(236, 241, 248));
   }
 };
 

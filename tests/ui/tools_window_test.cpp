@@ -21,7 +21,6 @@ using namespace rolta;
 using rolta::test::MemoryChannel;
 using rolta::test::ScriptedMessageBoxes;
 
-
 class ToolsWindowTest : public QObject {
   Q_OBJECT
 
@@ -71,7 +70,10 @@ class ToolsWindowTest : public QObject {
     tools.currentDirectory = [&] { return dir.path(); };
     tools.programDirectory = [&] { return dir.path(); };
     QStringList opened;
-    tools.openExternal = [&](const QUrl& url) { opened << url.toLocalFile(); return false; };
+    tools.openExternal = [&](const QUrl& url) {
+      opened << url.toLocalFile();
+      return false;
+    };
 
     // Nothing there: no page, no box.
     tools.OnToolsPage();
@@ -79,7 +81,8 @@ class ToolsWindowTest : public QObject {
     QVERIFY(opened.isEmpty());
 
     std::ofstream((dir.path() + "/tools.htm").toStdString()) << "<html><body><h1>Bench tools</h1></body></html>";
-    std::ofstream((dir.path() + "/rolta-guide.html").toStdString()) << "<html><body><p>Operator guide</p></body></html>";
+    std::ofstream((dir.path() + "/rolta-guide.html").toStdString())
+        << "<html><body><p>Operator guide</p></body></html>";
     QString shownText;
     auto closeViewer = [&] {
       QTimer::singleShot(0, [&] {
@@ -126,9 +129,9 @@ class ToolsWindowTest : public QObject {
     auto* execute = new QPushButton(&console);
     std::vector<std::string> status;
     test::ScriptedServices services;
-    QtUpgradeHost host({bar, {upgrade, execute}, [&](const std::string& s) { status.push_back(s); },
-                        [](std::uint8_t) {}, &console},
-                       services.Host());
+    QtUpgradeHost host(
+        {bar, {upgrade, execute}, [&](const std::string& s) { status.push_back(s); }, [](std::uint8_t) {}, &console},
+        services.Host());
     console.show();
     bar->hide();
     host.SetUpgradeRunning(true);

@@ -79,8 +79,8 @@ TEST_F(CalibExchangeTest, RequestsAndStoresCarryTheGridRowsUpToTheFirstEmptyCell
   CalibExchange exchange = Exchange();
   exchange.RequestTable(CalibChannel::Speed);
   exchange.RequestTable(CalibChannel::TorqueRearRight);
-  EXPECT_EQ(channel_.Writes(), (std::vector<Bytes>{{0x55, 0xAA, 0x3D, 0x00, 0xC4, 0xFE},
-                                                   {0x55, 0xAA, 0x7A, 0x00, 0x87, 0xFE}}));
+  EXPECT_EQ(channel_.Writes(),
+            (std::vector<Bytes>{{0x55, 0xAA, 0x3D, 0x00, 0xC4, 0xFE}, {0x55, 0xAA, 0x7A, 0x00, 0x87, 0xFE}}));
   std::vector<CalibGridRow> many;
   for (int i = 0; i < 60; ++i) many.push_back({std::to_string(i + 1), std::to_string(2 * i)});
   const struct {
@@ -282,9 +282,9 @@ TEST_F(CalibExchangeTest, VarTableTravelsInThreeBlocksThroughTheSharedBuffer) {
     EXPECT_EQ(store.size(), 217u);
     EXPECT_EQ(GetUInt16LE(&store[2]), 0xD306);
     EXPECT_EQ(VerifyChecksum(store.data(), store.size()), 0);
-    EXPECT_EQ(Bytes(store.begin() + 6, store.begin() + 12), (Bytes{0x92, 0x01, static_cast<std::uint8_t>(offset),
-                                                                   static_cast<std::uint8_t>(offset >> 8),
-                                                                   static_cast<std::uint8_t>(length), 0}));
+    EXPECT_EQ(Bytes(store.begin() + 6, store.begin() + 12),
+              (Bytes{0x92, 0x01, static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8),
+                     static_cast<std::uint8_t>(length), 0}));
     EXPECT_TRUE(std::equal(store.begin() + 12, store.begin() + 12 + static_cast<std::ptrdiff_t>(length),
                            image.begin() + static_cast<std::ptrdiff_t>(offset)));
   }
@@ -297,10 +297,11 @@ TEST(CalibDisplayTest, ValuesAreRoundedThenPrintedWithThreeDecimals) {
     int decimals;
     const char* text;
   } cases[] = {
-      {0.0625f, 3, "0.063"}, {-0.0625f, 3, "-0.062"}, {2.25f, 1, "2.300"}, {-2.25f, 1, "-2.200"},
-      {1.75f, 0, "2.000"},   {-1.75f, -2, "-1.000"},  {0.1234567f, 9, "0.123"},
-      {3.0e6f, 3, "3000000.000"},  // beyond 32 bits once scaled: shown as it is
-      {INFINITY, 1, "inf"},  {NAN, 3, "nan"},
+      {0.0625f, 3, "0.063"},    {-0.0625f, 3, "-0.062"},
+      {2.25f, 1, "2.300"},      {-2.25f, 1, "-2.200"},
+      {1.75f, 0, "2.000"},      {-1.75f, -2, "-1.000"},
+      {0.1234567f, 9, "0.123"}, {3.0e6f, 3, "3000000.000"},  // beyond 32 bits once scaled: shown as it is
+      {INFINITY, 1, "inf"},     {NAN, 3, "nan"},
   };
   for (const auto& c : cases) EXPECT_EQ(CalibValueText(c.value, c.decimals), c.text) << c.value;
 }

@@ -20,9 +20,9 @@ TEST(Catalogue, PositionsKeepTheirPlaceAroundTheUnusedEntries) {
   // The settings file stores positions, so a shifted row would restore the
   // wrong command.
   const std::pair<int, const char*> anchors[] = {
-      {0, "恒速测试"},          {8, "恒负荷滑行"},        {26, "读QRX参数"},
-      {34, "通讯测试LOOP"},     {39, "查看缺省通道配置"}, {41, "读环境参数"},
-      {49, "柴油-引擎转数"},    {51, "读取IO指令"},       {84, "双轴柴油－变负荷滑行"},
+      {0, "恒速测试"},       {8, "恒负荷滑行"},        {26, "读QRX参数"},
+      {34, "通讯测试LOOP"},  {39, "查看缺省通道配置"}, {41, "读环境参数"},
+      {49, "柴油-引擎转数"}, {51, "读取IO指令"},       {84, "双轴柴油－变负荷滑行"},
       {90, "大反拖"},
   };
   for (const auto& [position, caption] : anchors) {
@@ -65,8 +65,7 @@ TEST(Catalogue, SendsExactlyTheCatalogueCommandsOfTheLengthTable) {
   }
   std::set<std::pair<std::size_t, int>> listed;
   for (const CommandLengthClass& lengthClass : CommandLengthTable()) {
-    if (lengthClass.description != "command catalogue" &&
-        lengthClass.description != "parameter record request") {
+    if (lengthClass.description != "command catalogue" && lengthClass.description != "parameter record request") {
       continue;
     }
     for (std::uint8_t code : lengthClass.commandCodes) listed.insert({lengthClass.frameLength, code});
@@ -115,8 +114,7 @@ TEST(Catalogue, WrittenAndEnabledInputsAgreeExceptForTheNoLoadCoastDowns) {
     }
     const bool noLoadCoastDown = position == 12 || position == 81 || position == 88;
     const std::uint16_t expected =
-        noLoadCoastDown ? static_cast<std::uint16_t>(writtenBits & ~InputSet{ParamB}.Bits())
-                        : writtenBits;
+        noLoadCoastDown ? static_cast<std::uint16_t>(writtenBits & ~InputSet{ParamB}.Bits()) : writtenBits;
     EXPECT_EQ(row.inputs.Bits(), expected);
     if (noLoadCoastDown) {
       EXPECT_EQ(row.fields[2], FieldSource::ParamB);
@@ -133,10 +131,8 @@ TEST(Catalogue, RowTextsOfTheBoxesAndPrograms) {
   };
   const Expected rows[] = {
       {9, CatalogueAction::ExternalProgram, "运行变负荷滑行功能,将关闭ROLTA通讯口!", "vlcoast.exe"},
-      {48, CatalogueAction::ExternalProgram, "运行柴油－变负荷滑行功能,将关闭ROLTA通讯口!",
-       "vlcoastdiesel.exe"},
-      {84, CatalogueAction::ExternalProgram, "运行双轴柴油－变负荷滑行功能,将关闭ROLTA通讯口!",
-       "vlcoastdiesel2w.exe"},
+      {48, CatalogueAction::ExternalProgram, "运行柴油－变负荷滑行功能,将关闭ROLTA通讯口!", "vlcoastdiesel.exe"},
+      {84, CatalogueAction::ExternalProgram, "运行双轴柴油－变负荷滑行功能,将关闭ROLTA通讯口!", "vlcoastdiesel2w.exe"},
       {22, CatalogueAction::Message, "请点击下方<标定>按钮!", ""},
       {23, CatalogueAction::Message, "该功能暂不提供!", ""},
   };

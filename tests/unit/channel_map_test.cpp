@@ -15,8 +15,8 @@ std::size_t Field(std::string_view label) { return ChannelMapEditor::FieldIndex(
 
 TEST(ChannelMapEditor, StoreSendsTheWholeMapWithItsFixedBytes) {
   // "缺省" only swaps the two rear sensors, so both frames sum alike; payload 37-39 go out as zeros.
-  const Bytes startUp{0x55, 0xAA, 7, 40, 0xD2, 0xFD, 15, 3, 9, 0, 2, 4, 5, 6, 7, 8, 10, 12, 11, 14, 15, 14,
-                      13, 12, 10, 11, 15, 7, 1, 2, 0, 1, 2, 3, 4, 0, 2, 3, 6, 4, 4, 10, 11, 0, 0, 0};
+  const Bytes startUp{0x55, 0xAA, 7,  40, 0xD2, 0xFD, 15, 3, 9, 0, 2, 4, 5, 6, 7, 8, 10, 12, 11, 14, 15, 14, 13,
+                      12,   10,   11, 15, 7,    1,    2,  0, 1, 2, 3, 4, 0, 2, 3, 6, 4,  4,  10, 11, 0,  0,  0};
   Bytes defaults = startUp;
   std::swap(defaults[36], defaults[37]);
   for (bool pressDefaults : {false, true}) {
@@ -30,9 +30,12 @@ TEST(ChannelMapEditor, StoreSendsTheWholeMapWithItsFixedBytes) {
 }
 
 TEST(ChannelMapEditor, TextsReadAsAtoiKeepingTheLowEightBitsInBothLimitSwitchCopies) {
-  struct Row { const char* text; std::uint8_t byte; };
-  const Row rows[] = {{"300", 44}, {"-1", 255}, {"", 0}, {"abc", 0}, {"7a", 7},
-                      {" \t12", 12}, {"+5", 5}, {"-256", 0}, {"1.9", 1}, {"0x1F", 0}};
+  struct Row {
+    const char* text;
+    std::uint8_t byte;
+  };
+  const Row rows[] = {{"300", 44},   {"-1", 255}, {"", 0},     {"abc", 0}, {"7a", 7},
+                      {" \t12", 12}, {"+5", 5},   {"-256", 0}, {"1.9", 1}, {"0x1F", 0}};
   MemoryChannel channel;
   ChannelMapEditor editor(channel);
   for (const Row& row : rows) {
@@ -59,8 +62,8 @@ TEST(ChannelMapEditor, ReplyShowsTheSecondLimitSwitchCopyAndLeavesReservedFields
   EXPECT_EQ(editor.Text(Field("涡流机")), "15");
 
   ASSERT_TRUE(editor.OnChannelMapReply(reply.data(), reply.size()));
-  const std::pair<const char*, const char*> shown[] = {{"升限位", "5"},  {"降限位", "136"},  {"涡流机", "100"},
-                                                       {"后右传感", "131"}, {"保留2#", "12"}, {"保留3#", "77"}};
+  const std::pair<const char*, const char*> shown[] = {{"升限位", "5"},     {"降限位", "136"}, {"涡流机", "100"},
+                                                       {"后右传感", "131"}, {"保留2#", "12"},  {"保留3#", "77"}};
   for (const auto& [label, text] : shown) EXPECT_EQ(editor.Text(Field(label)), text) << label;
   EXPECT_EQ(editor.Collect().bytes[18], 5);  // a store sends the shown copy twice
 }

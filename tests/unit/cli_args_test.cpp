@@ -14,8 +14,8 @@ using cli::OutputFormat;
 
 struct ArgsRow {
   std::vector<std::string> args;
-  int exitCode;         // when no request comes back
-  Command command;      // when one does
+  int exitCode;     // when no request comes back
+  Command command;  // when one does
   std::string errorHas;
 };
 
@@ -72,9 +72,9 @@ TEST(CliArgs, CommandsOptionsAndBadUsage) {
 }
 
 TEST(CliArgs, ExecValuesReachTheRequest) {
-  const cli::ParseResult result = cli::ParseCliArgs(
-      {"rolta-cli", "--port", "/dev/x", "--timeout", "1.5", "exec", "8", "--start-speed", "100", "--end-speed",
-       " 10", "--m", "abc", "--flywheels", "4,1", "--wait"});
+  const cli::ParseResult result =
+      cli::ParseCliArgs({"rolta-cli", "--port", "/dev/x", "--timeout", "1.5", "exec", "8", "--start-speed", "100",
+                         "--end-speed", " 10", "--m", "abc", "--flywheels", "4,1", "--wait"});
   ASSERT_TRUE(result.request);
   const cli::CliRequest& r = *result.request;
   EXPECT_EQ(r.port, "/dev/x");

@@ -46,7 +46,8 @@ TEST(CliDocuments, BadParameterFilesAreRefusedNamingTheField) {
       {R"({"settings": {"liftSpeed": 3.5}})", "\"liftSpeed\": must be a whole number"},
       {R"({"settings": {"liftSpeed": 6}})", "\"liftSpeed\": 6 is out of range (1..5)"},
       {R"({"settings": {"encoderTeeth": 65536}})", "\"encoderTeeth\""},
-      {R"({"settings": {"encoderTeeth": 99999999999999999999999}})", "\"encoderTeeth\": 99999999999999999999999 is out"},
+      {R"({"settings": {"encoderTeeth": 99999999999999999999999}})",
+       "\"encoderTeeth\": 99999999999999999999999 is out"},
       {R"({"settings": {"baudDivisor": 4}})", "one of 1 2 3 6 12"},
       {R"({"settings": {"autoRestoreSeconds": 60}})", "120..32767 or 0"},
       {R"({"settings": {"valveSettleTime": 2}})", "3..20 or 255"},
@@ -60,7 +61,8 @@ TEST(CliDocuments, BadParameterFilesAreRefusedNamingTheField) {
       {R"({"settings": {"rollerSize": "nan"}})", "\"rollerSize\": nan is out of range (a finite number)"},
       {R"({"settings": {"liftSpeed": 3, "liftSpeed": 4}})", "the key \"liftSpeed\" in \"settings\" is named twice"},
       {R"({"settings": {}, "settings": {}})", "the key \"settings\" is named twice"},
-      {std::string(R"({"settings": {"liftSpeed": 3}})") + '\0' + "{", "not valid JSON at line 1, column 31: a NUL byte"},
+      {std::string(R"({"settings": {"liftSpeed": 3}})") + '\0' + "{",
+       "not valid JSON at line 1, column 31: a NUL byte"},
       {std::string(R"({"settings": {"liftSpeed": "3)") + '\0' + R"("}})", "not valid JSON"},
       {std::string(100000, '[') + std::string(100000, ']'), "line 1, column 65: values nested deeper than 64 levels"},
       {std::string(kMaxDocumentBytes, '['), "nested deeper than 64"},
@@ -82,7 +84,8 @@ TEST(CliDocuments, BadParameterFilesAreRefusedNamingTheField) {
 // numbers, literals and arrays, with the position of what is wrong.
 TEST(CliDocuments, JsonTextIsReadAsRfc8259HasIt) {
   const auto units = [](const std::string& value) { return R"({"settings": {}, "units": {"a": )" + value + "}}"; };
-  const BadDocument rows[] = {  // an empty messageHas: taken
+  const BadDocument rows[] = {
+      // an empty messageHas: taken
       {units(R"("\u00e9\n\t\"\\\/\b\f\r")"), ""},
       {units(R"("\ud83d\ude00")"), ""},
       {units("\"\xF0\x9F\x98\x80 \xE6\xB6\xA1\""), ""},
@@ -93,10 +96,10 @@ TEST(CliDocuments, JsonTextIsReadAsRfc8259HasIt) {
       {units(R"("\x")"), "no escape \\x"},
       {units(R"("\u12")"), "\\u needs four hex digits"},
       {units("\"\xC3\x28\""), "not UTF-8"},
-      {units("\"\xC0\xAF\""), "not UTF-8"},        // overlong
-      {units("\"\xED\xA0\x80\""), "not UTF-8"},    // a surrogate's bytes
+      {units("\"\xC0\xAF\""), "not UTF-8"},          // overlong
+      {units("\"\xED\xA0\x80\""), "not UTF-8"},      // a surrogate's bytes
       {units("\"\xF4\x90\x80\x80\""), "not UTF-8"},  // beyond U+10FFFF
-      {units("\"\xE6\xB6\""), "not UTF-8"},        // cut short
+      {units("\"\xE6\xB6\""), "not UTF-8"},          // cut short
       {units("\"a\tb\""), "a control character inside a string"},
       {units("\"abc"), "the text ends inside a string"},
       {units("01"), "a ',' or '}' should be here"},
@@ -108,7 +111,8 @@ TEST(CliDocuments, JsonTextIsReadAsRfc8259HasIt) {
       {units("'a'"), "no value starts with \"'\""},
       {R"({"settings": {"liftSpeed": 3},})", "a key in double quotes should be here"},
       {R"({"settings" {}})", "a ':' should follow the key"},
-      {"{\n  \"settings\": {\n    \"liftSpeed\": 3,\n  }\n}", "not valid JSON at line 4, column 3: a key in double quotes"},
+      {"{\n  \"settings\": {\n    \"liftSpeed\": 3,\n  }\n}",
+       "not valid JSON at line 4, column 3: a key in double quotes"},
       {"{\"settings\": {}} x", "not valid JSON at line 1, column 18: more text after the document"},
       {"", "the text ends where a value should be"},
   };
@@ -131,13 +135,20 @@ TEST(CliDocuments, ValuesAreCheckedAgainstTheirTypeWhenTakenAsRead) {
     std::string settings;
     bool ranges, asRead;
   } rows[] = {
-      {R"("liftSpeed": 255)", false, true},        {R"("liftSpeed": 256)", false, false},
-      {R"("liftSpeed": -1)", false, false},        {R"("liftSpeed": 2.0)", false, false},
-      {R"("benchCorrection": -128)", false, true}, {R"("benchCorrection": 128)", false, false},
-      {R"("autoRestoreSeconds": -32768)", false, true}, {R"("autoRestoreSeconds": 32768)", false, false},
-      {R"("encoderTeeth": 65535)", true, true},    {R"("encoderTeeth": 65536)", false, false},
-      {R"x("rollerSize": "nan(0xFFFFFFFF)")x", false, true}, {R"("rollerSize": "-INF")", false, true},
-      {R"("rollerSize": 3.4028235e+38)", true, true}, {R"x("rollerSize": "nan(0x00000000)")x", false, false},
+      {R"("liftSpeed": 255)", false, true},
+      {R"("liftSpeed": 256)", false, false},
+      {R"("liftSpeed": -1)", false, false},
+      {R"("liftSpeed": 2.0)", false, false},
+      {R"("benchCorrection": -128)", false, true},
+      {R"("benchCorrection": 128)", false, false},
+      {R"("autoRestoreSeconds": -32768)", false, true},
+      {R"("autoRestoreSeconds": 32768)", false, false},
+      {R"("encoderTeeth": 65535)", true, true},
+      {R"("encoderTeeth": 65536)", false, false},
+      {R"x("rollerSize": "nan(0xFFFFFFFF)")x", false, true},
+      {R"("rollerSize": "-INF")", false, true},
+      {R"("rollerSize": 3.4028235e+38)", true, true},
+      {R"x("rollerSize": "nan(0x00000000)")x", false, false},
   };
   for (const auto& row : rows) {
     const std::string text = "{\"settings\": {" + row.settings + "}}";
@@ -152,10 +163,18 @@ TEST(CliDocuments, FloatsHaveOneSpellingThatKeepsEveryBit) {
     std::uint32_t bits;
     const char* text;
   } spelled[] = {
-      {0x7FC00000, "nan"},           {0xFFFFFFFF, "nan(0xFFFFFFFF)"}, {0x7F800001, "nan(0x7F800001)"},
-      {0xFFC00000, "nan(0xFFC00000)"}, {0x7F800000, "inf"},             {0xFF800000, "-inf"},
-      {0x7F7FFFFF, "3.4028235e+38"}, {0xFF7FFFFF, "-3.4028235e+38"},  {0x80000000, "-0"},
-      {0x00000001, "1e-45"},         {0x3DCCCCCD, "0.1"},              {0x00000000, "0"},
+      {0x7FC00000, "nan"},
+      {0xFFFFFFFF, "nan(0xFFFFFFFF)"},
+      {0x7F800001, "nan(0x7F800001)"},
+      {0xFFC00000, "nan(0xFFC00000)"},
+      {0x7F800000, "inf"},
+      {0xFF800000, "-inf"},
+      {0x7F7FFFFF, "3.4028235e+38"},
+      {0xFF7FFFFF, "-3.4028235e+38"},
+      {0x80000000, "-0"},
+      {0x00000001, "1e-45"},
+      {0x3DCCCCCD, "0.1"},
+      {0x00000000, "0"},
   };
   for (const auto& row : spelled) {
     EXPECT_EQ(FloatText(OfBits(row.bits)), row.text);
@@ -167,12 +186,30 @@ TEST(CliDocuments, FloatsHaveOneSpellingThatKeepsEveryBit) {
     const char* text;
     std::optional<std::uint32_t> bits;
   } read[] = {
-      {"NaN", 0x7FC00000},   {"INF", 0x7F800000},    {"nan(0x7fc00001)", 0x7FC00001}, {"+1.5", 0x3FC00000},
-      {"1e-50", 0},          {"-1e-50", 0x80000000}, {"3.40282356e38", 0x7F7FFFFF},  {".5", 0x3F000000},
-      {"nan(0x00000000)", {}}, {"nan(0x7F800000)", {}}, {"nan(0x123)", {}},         {"nan()", {}},
-      {"infinity", {}},      {"+inf", {}},           {"-nan", {}},                   {"1e39", {}},
-      {"3.4028236e38", {}},  {"-1e999", {}},         {" 1", {}},                     {"0x10", {}},
-      {"", {}},              {"-", {}},              {"1,", {}},                     {"+-1", {}},
+      {"NaN", 0x7FC00000},
+      {"INF", 0x7F800000},
+      {"nan(0x7fc00001)", 0x7FC00001},
+      {"+1.5", 0x3FC00000},
+      {"1e-50", 0},
+      {"-1e-50", 0x80000000},
+      {"3.40282356e38", 0x7F7FFFFF},
+      {".5", 0x3F000000},
+      {"nan(0x00000000)", {}},
+      {"nan(0x7F800000)", {}},
+      {"nan(0x123)", {}},
+      {"nan()", {}},
+      {"infinity", {}},
+      {"+inf", {}},
+      {"-nan", {}},
+      {"1e39", {}},
+      {"3.4028236e38", {}},
+      {"-1e999", {}},
+      {" 1", {}},
+      {"0x10", {}},
+      {"", {}},
+      {"-", {}},
+      {"1,", {}},
+      {"+-1", {}},
   };
   for (const auto& row : read) {
     const std::optional<float> value = FloatFromText(row.text);
@@ -221,7 +258,8 @@ TEST(CliDocuments, ParametersRoundTripAndPartialFilesKeepTheRest) {
   EXPECT_EQ(ParamsDifferences(values, changed)[0].rfind("encoderTeeth", 0), 0u);
 
   // A byte-order mark and CRLF line ends are taken; "-0" keeps its sign.
-  const auto edited = ParamsFromJson("\xEF\xBB\xBF{\r\n\"settings\": {\"rollerSize\": -0,\r\n\"liftSpeed\": 2}}\r\n", {});
+  const auto edited =
+      ParamsFromJson("\xEF\xBB\xBF{\r\n\"settings\": {\"rollerSize\": -0,\r\n\"liftSpeed\": 2}}\r\n", {});
   ASSERT_TRUE(std::holds_alternative<ControllerParams>(edited)) << ErrorOf(edited);
   EXPECT_EQ(Bits(std::get<ControllerParams>(edited).rollerSize), 0x80000000u);
 }
@@ -323,7 +361,10 @@ TEST(CliDocuments, CalibrationCsvCarriesExactValues) {
   ASSERT_TRUE(std::holds_alternative<CalibTable>(back)) << ErrorOf(back);
   EXPECT_EQ(std::get<CalibTable>(back), table);
   // A byte-order mark, CRLF, blanks around values and either case of the spellings.
-  const auto edited = CalibFromCsv("\xEF\xBB\xBF" "first,second\r\n 1 ,\tNaN\r\n\r\n2,INF\r\n", 20);
+  const auto edited = CalibFromCsv(
+      "\xEF\xBB\xBF"
+      "first,second\r\n 1 ,\tNaN\r\n\r\n2,INF\r\n",
+      20);
   ASSERT_TRUE(std::holds_alternative<CalibTable>(edited)) << ErrorOf(edited);
   EXPECT_EQ(std::get<CalibTable>(edited).Capacity(), 20u);
   EXPECT_EQ(std::get<CalibTable>(edited).Count(), 2);

@@ -97,7 +97,8 @@ TEST_F(CliAgainstSimulator, VersionExecEstopAndMonitor) {
   const std::vector<sim::ReceivedCommand> received = sim_->ReceivedCommands();
   ASSERT_FALSE(received.empty());
   // The console's frame for 50 into position 0: 55 AA 10 05 ... 00 00 48 42.
-  EXPECT_EQ(received.back().frame, (std::vector<std::uint8_t>{0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0, 0, 0, 0x48, 0x42}));
+  EXPECT_EQ(received.back().frame,
+            (std::vector<std::uint8_t>{0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0, 0, 0, 0x48, 0x42}));
 
   run = Run({"monitor", "--jsonl", "--duration", "0.3"});
   EXPECT_EQ(run.code, 0) << run.err;
@@ -134,7 +135,8 @@ TEST_F(CliAgainstSimulator, ParamsChannelsAndTablesAreWrittenAndReadBack) {
 }
 
 TEST_F(CliAgainstSimulator, BackupRestoredToAFreshControllerGivesTheSameBackup) {
-  ASSERT_EQ(Run({"params", "set", File("p.json", R"({"settings": {"rollerSize": 218.5, "exitWaitSeconds": 42}})")}).code, 0);
+  ASSERT_EQ(
+      Run({"params", "set", File("p.json", R"({"settings": {"rollerSize": 218.5, "exitWaitSeconds": 42}})")}).code, 0);
   ASSERT_EQ(Run({"calib", "set", "loss", File("l.csv", "1,2\n3,4\n5,6\n")}).code, 0);
   CliRun run = Run({"backup", (folder_ / "one").string()});
   ASSERT_EQ(run.code, 0) << run.err;
@@ -179,9 +181,15 @@ TEST_F(CliAgainstSimulator, ExitCodesOfBadInputPortsAndControllers) {
       {{"exec", "91"}, {}, cli::kExitUsage, "no catalogue position"},
       {{"exec", "没有这个"}, {}, cli::kExitUsage, "no catalogue position"},
       {{"exec", "9"}, {}, cli::kExitUsage, "external program"},
-      {{"params", "set", File("bad.json", "{\"settings\": {\"liftSpeed\": 9}}").string()}, {}, cli::kExitUsage, "liftSpeed"},
+      {{"params", "set", File("bad.json", "{\"settings\": {\"liftSpeed\": 9}}").string()},
+       {},
+       cli::kExitUsage,
+       "liftSpeed"},
       {{"params", "set", File("broken.json", "{\"settings\": ").string()}, {}, cli::kExitUsage, "not valid JSON"},
-      {{"channels", "set", File("bad-c.json", "{\"channels\": {\"涡流机\": 300}}").string()}, {}, cli::kExitUsage, "涡流机"},
+      {{"channels", "set", File("bad-c.json", "{\"channels\": {\"涡流机\": 300}}").string()},
+       {},
+       cli::kExitUsage,
+       "涡流机"},
       {{"calib", "set", "speed", File("bad.csv", "1,2\nfoo\n").string()}, {}, cli::kExitUsage, "line 2"},
       {{"calib", "get", "nothing"}, {}, cli::kExitUsage, "no table"},
       {{"params", "set", "/no/such/file.json"}, {}, cli::kExitUsage, "/no/such/file.json"},
@@ -373,7 +381,8 @@ TEST_F(CliAgainstSimulator, ARestoreBacksUpTheStateItReplacesAndSaysWhereItStopp
     return text.empty() ? std::string("-") : text;
   };
   std::size_t stopped = 0;
-  while (stopped < steps.size() && run.err.find("The restore stopped at " + steps[stopped] + ".\n") == std::string::npos) {
+  while (stopped < steps.size() &&
+         run.err.find("The restore stopped at " + steps[stopped] + ".\n") == std::string::npos) {
     ++stopped;
   }
   ASSERT_LT(stopped, steps.size()) << run.err;
@@ -456,9 +465,9 @@ TEST_F(CliAgainstSimulator, RandomRecordsWithNonFiniteValuesComeBackBitForBit) {
 }
 
 TEST_F(CliAgainstSimulator, OutputThatCannotBeWrittenIsAnError) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"params", "get", "--json"},
-                                               std::vector<std::string>{"calib", "get", "loss"},
-                                               std::vector<std::string>{"monitor", "--duration", "1"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"params", "get", "--json"}, std::vector<std::string>{"calib", "get", "loss"},
+        std::vector<std::string>{"monitor", "--duration", "1"}}) {
     std::vector<std::string> full = args;
     full.insert(full.begin(), {"rolta-cli", "--port", sim_->SlavePath(), "--timeout", "1"});
     std::ostream unwritable(nullptr);  // every write fails, as on a full disk

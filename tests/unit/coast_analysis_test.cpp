@@ -72,7 +72,8 @@ TEST(CoastAnalysisTest, RecoversTheSimulatorsRoadLoad) {
         << a.direct.load.f0 << " " << a.direct.load.f1 << " " << a.direct.load.f2;
     EXPECT_LT(WorstForceError(a.interval.load, truth), 0.05 * range)
         << a.interval.load.f0 << " " << a.interval.load.f1 << " " << a.interval.load.f2;
-    for (const double v : {50.0, 80.0}) EXPECT_NEAR(a.direct.load.PowerKw(v), truth.PowerKw(v), 0.02 * truth.PowerKw(v));
+    for (const double v : {50.0, 80.0})
+      EXPECT_NEAR(a.direct.load.PowerKw(v), truth.PowerKw(v), 0.02 * truth.PowerKw(v));
     // Nine bands from 100-90 down to 20-10: the first frame comes after the
     // start, so the coast starts above the top band.
     ASSERT_EQ(a.bands.size(), 9u);

@@ -107,8 +107,7 @@ void HandleOne(CCommPort& port, HandledTraffic& traffic) {
   port.AcknowledgeNotification();
 }
 
-void HandleFor(CCommPort& port, NotificationLog& log, HandledTraffic& traffic,
-               std::chrono::milliseconds duration) {
+void HandleFor(CCommPort& port, NotificationLog& log, HandledTraffic& traffic, std::chrono::milliseconds duration) {
   const auto end = Clock::now() + duration;
   while (Clock::now() < end) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
@@ -229,7 +228,7 @@ TEST(CommPortSettingsTest, LineSettingsByCode) {
       {{8, 0, 0, 115200}, CS8, 0, false, B115200},
       {{7, 2, 1, 9600}, CS7, PARENB, true, B9600},
       {{6, 0, 2, 19200}, CS6, PARENB | PARODD, false, B19200},
-      {{5, 1, 0, 38400}, CS5, 0, false, B38400},  // one and a half: one on termios
+      {{5, 1, 0, 38400}, CS5, 0, false, B38400},               // one and a half: one on termios
       {{8, 9, 9, 57600}, CS8, PARENB | PARODD, true, B57600},  // unknown codes keep the device's
   };
   for (const Case& c : cases) {

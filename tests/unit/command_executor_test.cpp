@@ -110,10 +110,9 @@ class ScriptedHost final : public ConsoleHost {
 };
 
 // Float32 little-endian bytes of the values used below.
-const std::string k50 = "00 00 48 42", k12_5 = "00 00 48 41", k5 = "00 00 A0 40",
-                  k2 = "00 00 00 40", k100 = "00 00 C8 42", k10 = "00 00 20 41",
-                  k3 = "00 00 40 40", kMinus1 = "00 00 80 BF", k0 = "00 00 00 00",
-                  k7 = "00 00 E0 40";
+const std::string k50 = "00 00 48 42", k12_5 = "00 00 48 41", k5 = "00 00 A0 40", k2 = "00 00 00 40",
+                  k100 = "00 00 C8 42", k10 = "00 00 20 41", k3 = "00 00 40 40", kMinus1 = "00 00 80 BF",
+                  k0 = "00 00 00 00", k7 = "00 00 E0 40";
 // What the shared buffers hold before each position runs: -2.0 in every
 // float, flywheel mask 0A, request word 44332211.
 const std::string kKept = "00 00 00 C0", kKeptMask = "0A", kKeptWord = "11 22 33 44";
@@ -169,10 +168,8 @@ std::vector<PositionCase> ExpectedFrames() {
   const auto sp = [](const std::string& word, const std::string& mask, const std::string& value) {
     return Frame(word, mask + " " + value);
   };
-  const auto pf = [](const std::string& word, const std::string& a, const std::string& b,
-                     const std::string& c, const std::string& d) {
-    return Frame(word, a + " " + b + " " + c + " " + d);
-  };
+  const auto pf = [](const std::string& word, const std::string& a, const std::string& b, const std::string& c,
+                     const std::string& d) { return Frame(word, a + " " + b + " " + c + " " + d); };
   return {
       {0, {sp("10 05", kKeptMask, k50)}},
       {1, {sp("11 05", kKeptMask, k12_5)}},
@@ -333,9 +330,8 @@ TEST_F(CommandExecutorTest, CoastDownWorkedFrameAndTheStaleValuesOfTheNextProfil
   executor.OnExecute(45, next);
 
   EXPECT_EQ(Written(channel),
-            (std::vector<std::string>{
-                "55 AA 32 10 74 FC 00 00 C8 42 00 00 20 41 00 00 A0 40 00 00 00 00",
-                Frame("5B 10", k7 + " " + k10 + " " + k5 + " " + k0)}));
+            (std::vector<std::string>{"55 AA 32 10 74 FC 00 00 C8 42 00 00 20 41 00 00 A0 40 00 00 00 00",
+                                      Frame("5B 10", k7 + " " + k10 + " " + k5 + " " + k0)}));
 }
 
 TEST_F(CommandExecutorTest, TheFlywheelMaskOfTheLastLoadStaysInEverySetpointFrame) {
@@ -369,8 +365,7 @@ TEST_F(CommandExecutorTest, TypedTextsAreReadLikeAtof) {
   inputs.ParamM = "abc";
   inputs.ParamC = "";
   executor.OnExecute(86, inputs);
-  EXPECT_EQ(Written(channel), std::vector<std::string>{Frame(
-                                  "7B 10", k100 + " 00 00 60 C0 " + k0 + " " + k0)});
+  EXPECT_EQ(Written(channel), std::vector<std::string>{Frame("7B 10", k100 + " 00 00 60 C0 " + k0 + " " + k0)});
 }
 
 TEST_F(CommandExecutorTest, AnOverlargeTextSendsTheLargestFloatNotInfinity) {
@@ -417,11 +412,10 @@ TEST_F(CommandExecutorTest, ParamReplyTargetIsTheFormAfterPosition27) {
 TEST_F(CommandExecutorTest, MessagePositionsShowTheirTranslatedTextAndSendNothing) {
   executor.OnExecute(22, {});
   executor.OnExecute(23, {});
-  EXPECT_EQ(host.messages,
-            (std::vector<MessageRequest>{
-                {"<请点击下方<标定>按钮!>", "<请确认>", MessageIcon::Information, MessageButtons::Ok},
-                {"<该功能暂不提供!>", "<请确认>", MessageIcon::Information, MessageButtons::Ok},
-            }));
+  EXPECT_EQ(host.messages, (std::vector<MessageRequest>{
+                               {"<请点击下方<标定>按钮!>", "<请确认>", MessageIcon::Information, MessageButtons::Ok},
+                               {"<该功能暂不提供!>", "<请确认>", MessageIcon::Information, MessageButtons::Ok},
+                           }));
   EXPECT_TRUE(channel.Writes().empty());
 }
 
@@ -437,8 +431,8 @@ TEST_F(CommandExecutorTest, ChannelMapPositionsSendCommand65OrOnlyShowTheWindow)
 TEST_F(CommandExecutorTest, CancellingAnExternalProgramLeavesTheChannelOpen) {
   host.answers = {MessageAnswer::Cancel};
   executor.OnExecute(9, {});
-  const MessageRequest confirmation{"<运行变负荷滑行功能,将关闭ROLTA通讯口!>", "<请确认>",
-                                    MessageIcon::Information, MessageButtons::OkCancel};
+  const MessageRequest confirmation{"<运行变负荷滑行功能,将关闭ROLTA通讯口!>", "<请确认>", MessageIcon::Information,
+                                    MessageButtons::OkCancel};
   EXPECT_EQ(host.messages, std::vector<MessageRequest>{confirmation});
   EXPECT_TRUE(channel.IsOpen());
   EXPECT_TRUE(host.log.empty());
@@ -457,10 +451,9 @@ TEST_F(CommandExecutorTest, ConfirmingAnExternalProgramClosesTheChannelThenStart
   channel.SetOpen(true);
   host.cwd = "/srv/bench";
   executor.OnExecute(84, {});
-  EXPECT_EQ(host.log, (std::vector<std::string>{
-                          "close", "start /home/operator/rolta/vlcoast.exe",
-                          "close", "start /vlcoastdiesel.exe",
-                          "close", "start /srv/bench/vlcoastdiesel2w.exe"}));
+  EXPECT_EQ(host.log,
+            (std::vector<std::string>{"close", "start /home/operator/rolta/vlcoast.exe", "close",
+                                      "start /vlcoastdiesel.exe", "close", "start /srv/bench/vlcoastdiesel2w.exe"}));
   EXPECT_EQ(host.messages[1].text, "<运行柴油－变负荷滑行功能,将关闭ROLTA通讯口!>");
   EXPECT_EQ(host.messages[2].text, "<运行双轴柴油－变负荷滑行功能,将关闭ROLTA通讯口!>");
 }
@@ -475,9 +468,8 @@ TEST_F(CommandExecutorTest, MultiFramePositionsSendBackToBackInOrder) {
   executor.OnExecute(60, {});
   EXPECT_EQ(executor.LastShortCode(), 104);
   executor.OnExecute(61, {});
-  EXPECT_EQ(Written(channel), (std::vector<std::string>{Frame("66 00"), Frame("67 00"),
-                                                        Frame("68 00"), Frame("67 00"),
-                                                        Frame("68 00")}));
+  EXPECT_EQ(Written(channel),
+            (std::vector<std::string>{Frame("66 00"), Frame("67 00"), Frame("68 00"), Frame("67 00"), Frame("68 00")}));
   EXPECT_TRUE(host.sleeps.empty());
 }
 
@@ -548,8 +540,7 @@ TEST_F(RepeatLoopTest, ANestedExecutionChangesTheRepeatedCommand) {
 
   const std::string stop = Frame("1C 00"), blower = Frame("37 00");
   EXPECT_EQ(Written(channel),
-            (std::vector<std::string>{stop, stop, blower, blower,
-                                      Frame("10 05", "00 " + k0), blower, blower}));
+            (std::vector<std::string>{stop, stop, blower, blower, Frame("10 05", "00 " + k0), blower, blower}));
   EXPECT_EQ(executor.LastShortCode(), 55);
 }
 

@@ -24,11 +24,12 @@ class SettingsFileTest : public ::testing::Test {
   void WriteWords(const std::vector<std::int32_t>& words, std::size_t byteCount) {
     std::vector<std::uint8_t> bytes;
     for (std::int32_t word : words) {
-      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(word) >> (8 * i)));
+      for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(word) >> (8 * i)));
     }
     bytes.resize(byteCount);
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
 
   std::filesystem::path folder_;

@@ -19,8 +19,7 @@ TEST(ConsoleTextsTest, AboutVersionLineDropsSpacesAndTurnsCommasIntoDots) {
 
 TEST(ConsoleTextsTest, StartUpMessages) {
   MarkingLookup lookup;
-  EXPECT_EQ(EnvLoadErrorText(lookup, -1000),
-            "envkit.dll <版本不匹配_加载错误_该文件不存在> ErrCode: [-1000]");
+  EXPECT_EQ(EnvLoadErrorText(lookup, -1000), "envkit.dll <版本不匹配_加载错误_该文件不存在> ErrCode: [-1000]");
   EXPECT_EQ(AlreadyRunningText(), "QRX5000B控制器已经运行!");
 }
 
@@ -69,8 +68,7 @@ TEST(ConsoleTextsTest, OpenFailureNamesThePortAndAdvisesWhereTheCauseIsKnown) {
       {std::make_error_code(std::errc::permission_denied),
        "<没有访问权限: 请把用户加入 dialout 组 (sudo adduser $USER dialout) 后重新登录>"},
       {std::make_error_code(std::errc::device_or_resource_busy), "<通讯口被其他程序占用: 请先关闭占用它的程序>"},
-      {std::make_error_code(std::errc::no_such_file_or_directory),
-       "<设备不存在: 请检查串口线或USB转换器是否插好>"},
+      {std::make_error_code(std::errc::no_such_file_or_directory), "<设备不存在: 请检查串口线或USB转换器是否插好>"},
       {std::make_error_code(std::errc::io_error), std::make_error_code(std::errc::io_error).message()},
   };
   for (const Row& row : rows) {

@@ -19,8 +19,7 @@ namespace {
 // A language other than Chinese with a few entries; other texts stay.
 class SmallDictionary final : public TextLookup {
  public:
-  explicit SmallDictionary(std::map<std::string, std::string, std::less<>> entries)
-      : entries_(std::move(entries)) {}
+  explicit SmallDictionary(std::map<std::string, std::string, std::less<>> entries) : entries_(std::move(entries)) {}
   std::string Lookup(std::string_view text) const override {
     const auto at = entries_.find(text);
     return at == entries_.end() ? std::string(text) : at->second;
@@ -97,12 +96,12 @@ TEST(CommandFilter, KeepsThePositionsOfTheMatchingCaptions) {
       {&chinese, "恒速", {0, 47, 55, 65, 74, 82, 83, 85}},
       {&chinese, "  loop ", {34}},
       {&chinese, "(fl)", {2, 3, 38}},
-      {&chinese, "100%", {82, 83}},            // the captions write "％"
-      {&chinese, "双轴柴油-恒速", {65}},       // and "－"
+      {&chinese, "100%", {82, 83}},       // the captions write "％"
+      {&chinese, "双轴柴油-恒速", {65}},  // and "－"
       {&chinese, "RR", {70, 71, 72}},
       {&chinese, "xyz", {}},
       {&english, "constant-speed", {0}},
-      {&english, "恒速测试", {0}},             // the Chinese caption still finds it
+      {&english, "恒速测试", {0}},  // the Chinese caption still finds it
       {&english, "test", {0, 14}},
   };
   for (const Row& row : rows) {
@@ -119,15 +118,11 @@ TEST(CommandFilter, KeepsThePositionsOfTheMatchingCaptions) {
 }
 
 TEST(ShownText, TranslatesFixedTextsOnlyOutsideChinese) {
-  const SmallDictionary english({{"状态:", "Status:"},
-                                 {"点标定", "-point calibration"},
-                                 {"：", ": "},
-                                 {"秒", "s"},
-                                 {"出车等待", "Exit wait"}});
+  const SmallDictionary english(
+      {{"状态:", "Status:"}, {"点标定", "-point calibration"}, {"：", ": "}, {"秒", "s"}, {"出车等待", "Exit wait"}});
   EXPECT_EQ(ShownText(english, "状态:"), "Status:");
   EXPECT_EQ(ShownText(IdentityLookup(), "状态:"), "状态:");
-  EXPECT_EQ(AboutVersionLine("3, 7, 4, 0", english),
-            "ROLTA Version 3.7.4.0 (10-point calibration) for Win2000/NT/XP");
+  EXPECT_EQ(AboutVersionLine("3, 7, 4, 0", english), "ROLTA Version 3.7.4.0 (10-point calibration) for Win2000/NT/XP");
   EXPECT_EQ(AboutVersionLine("3, 7, 4, 0", IdentityLookup()), AboutVersionLine("3, 7, 4, 0"));
 
   ControllerParams values{};

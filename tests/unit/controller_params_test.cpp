@@ -34,11 +34,19 @@ TEST(ControllerParams, FieldsLandAtTheirOffsetsAndRoundTrip) {
   values.kernelVersion = 538;  // the controller's: never written
   ParamWriteFrame frame;
   EncodeParams(values, std::nullopt, frame);
-  struct Row { std::size_t offset; Bytes bytes; };
+  struct Row {
+    std::size_t offset;
+    Bytes bytes;
+  };
   const Row rows[] = {
-      {14, {0x00, 0x00, 0x58, 0x43}}, {53, {0x0A, 0xD7, 0xA3, 0x3B}}, {18, {0x34, 0x12}},
-      {48, {0xFE, 0xFF}},             {75, {0x81}},                   {90, {0x01}},
-      {10, {0x00, 0x00}},             {0, {0x55, 0xAA, 0x02, 0x5D}},
+      {14, {0x00, 0x00, 0x58, 0x43}},
+      {53, {0x0A, 0xD7, 0xA3, 0x3B}},
+      {18, {0x34, 0x12}},
+      {48, {0xFE, 0xFF}},
+      {75, {0x81}},
+      {90, {0x01}},
+      {10, {0x00, 0x00}},
+      {0, {0x55, 0xAA, 0x02, 0x5D}},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(PayloadBytes(frame, row.offset, row.bytes.size()), row.bytes) << "offset " << row.offset;
@@ -53,7 +61,11 @@ TEST(ControllerParams, FieldsLandAtTheirOffsetsAndRoundTrip) {
 
 TEST(ControllerParams, ConversionRules) {
   namespace r = param_rules;
-  struct Row { const char* what; int got; int want; };
+  struct Row {
+    const char* what;
+    int got;
+    int want;
+  };
   const Row rows[] = {
       {"threshold empty", r::SpeedThreshold(""), 3},
       {"threshold 0", r::SpeedThreshold("0"), 3},
@@ -105,8 +117,7 @@ TEST(ControllerParams, WriteCodeWrapsIn32Bits) {
   EXPECT_EQ(WriteCode(t), (59u + 12u) * 31u * 2024u + (59u + 23u) * kWriteCodeMultiplier);
   EXPECT_EQ(WriteCode(std::nullopt), 0u);
   const LocalTime huge{65535, 12, 31, 23, 59, 0};
-  EXPECT_EQ(WriteCode(huge), static_cast<std::uint32_t>(71ull * 31ull * 65535ull +
-                                                        82ull * kWriteCodeMultiplier));
+  EXPECT_EQ(WriteCode(huge), static_cast<std::uint32_t>(71ull * 31ull * 65535ull + 82ull * kWriteCodeMultiplier));
 }
 
 class Listener final : public ParamsListener {

@@ -126,7 +126,8 @@ TEST(ControllerSessionTest, ObserversSeeEveryStatusFrameOfABurstNotOnlyThePresen
   // 126 shows nothing, and a parameter record is no status frame; the four
   // status frames are all seen, in order, though one present follows.
   std::vector<std::uint8_t> burst = StatusFrame(16, 1, 2, 3, 4, 7);
-  for (const auto& frame : {StatusFrame(126, 100, 3, 0, 0, 8), StatusFrame(16, 5, 6, 7, 8, 9), StatusFrame(42, 0, 0, 0, 0, 10)}) {
+  for (const auto& frame :
+       {StatusFrame(126, 100, 3, 0, 0, 8), StatusFrame(16, 5, 6, 7, 8, 9), StatusFrame(42, 0, 0, 0, 0, 10)}) {
     burst.insert(burst.end(), frame.begin(), frame.end());
   }
   link.channel.Queue(burst);
@@ -256,9 +257,8 @@ TEST(ControllerSessionTest, FieldLogSeesTheLinksEventsInOrder) {
     std::string_view detailHas;
   };
   const Expected expected[] = {
-      {FieldEvent::PortOpened, "ttyS7"},    {FieldEvent::CommandRefused, "command 16"},
-      {FieldEvent::LineLost, "ttyS7"},      {FieldEvent::Reconnected, "ttyS7"},
-      {FieldEvent::PortClosed, "ttyS7"},
+      {FieldEvent::PortOpened, "ttyS7"},  {FieldEvent::CommandRefused, "command 16"}, {FieldEvent::LineLost, "ttyS7"},
+      {FieldEvent::Reconnected, "ttyS7"}, {FieldEvent::PortClosed, "ttyS7"},
   };
   ASSERT_EQ(sink.events.size(), std::size(expected));
   for (std::size_t i = 0; i < std::size(expected); ++i) {

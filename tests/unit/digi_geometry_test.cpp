@@ -197,9 +197,8 @@ TEST(DigiGeometry, SevenSegmentOutlinesAreReflectedBaseOutlines) {
   ASSERT_EQ(cell.Segments().size(), 7u);
   using P = std::vector<std::pair<int, int>>;
   EXPECT_EQ(Points(cell.Segments()[0]), (P{{5, 4}, {12, 11}, {36, 11}, {43, 4}}));
-  EXPECT_EQ(Points(cell.Segments()[2]), (P{{44, 6}, {44, 40}, {37, 36}, {37, 13}}));   // mirrored
-  EXPECT_EQ(Points(cell.Segments()[3]),
-            (P{{6, 41}, {14, 45}, {34, 45}, {42, 41}, {34, 37}, {14, 37}}));
+  EXPECT_EQ(Points(cell.Segments()[2]), (P{{44, 6}, {44, 40}, {37, 36}, {37, 13}}));  // mirrored
+  EXPECT_EQ(Points(cell.Segments()[3]), (P{{6, 41}, {14, 45}, {34, 45}, {42, 41}, {34, 37}, {14, 37}}));
   EXPECT_EQ(Points(cell.Segments()[4]), (P{{4, 76}, {4, 42}, {11, 46}, {11, 69}}));    // flipped
   EXPECT_EQ(Points(cell.Segments()[5]), (P{{44, 76}, {44, 42}, {37, 46}, {37, 69}}));  // turned
   EXPECT_EQ(Points(cell.Segments()[6]), (P{{5, 78}, {12, 71}, {36, 71}, {43, 78}}));
@@ -217,12 +216,11 @@ TEST(DigiGeometry, FourteenSegmentOutlinesAreReflectedBaseOutlines) {
   ASSERT_EQ(cell.Segments().size(), 14u);
   using P = std::vector<std::pair<int, int>>;
   EXPECT_EQ(Points(cell.Segments()[0]), (P{{20, 13}, {20, 36}, {24, 40}, {28, 36}, {28, 13}}));
-  EXPECT_EQ(Points(cell.Segments()[2]), (P{{43, 5}, {33, 35}, {28, 37}, {30, 25}}));  // mirrored
-  EXPECT_EQ(Points(cell.Segments()[3]), (P{{5, 77}, {15, 47}, {20, 45}, {18, 57}}));  // flipped
+  EXPECT_EQ(Points(cell.Segments()[2]), (P{{43, 5}, {33, 35}, {28, 37}, {30, 25}}));   // mirrored
+  EXPECT_EQ(Points(cell.Segments()[3]), (P{{5, 77}, {15, 47}, {20, 45}, {18, 57}}));   // flipped
   EXPECT_EQ(Points(cell.Segments()[4]), (P{{43, 77}, {33, 47}, {28, 45}, {30, 57}}));  // turned
   EXPECT_EQ(Points(cell.Segments()[5]), (P{{20, 69}, {20, 46}, {24, 42}, {28, 46}, {28, 69}}));
-  EXPECT_EQ(Points(cell.Segments()[7]),
-            (P{{42, 41}, {34, 45}, {30, 45}, {26, 41}, {30, 37}, {34, 37}}));
+  EXPECT_EQ(Points(cell.Segments()[7]), (P{{42, 41}, {34, 45}, {30, 45}, {26, 41}, {30, 37}, {34, 37}}));
   EXPECT_EQ(Points(cell.Segments()[10]), (P{{6, 78}, {11, 71}, {37, 71}, {42, 78}}));
   EXPECT_EQ(Points(cell.Segments()[11]), (P{{44, 75}, {44, 42}, {37, 46}, {37, 56}}));
   EXPECT_EQ(Points(cell.Segments()[12]), (P{{44, 7}, {44, 40}, {37, 36}, {37, 26}}));

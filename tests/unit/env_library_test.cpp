@@ -29,8 +29,10 @@ class ScopedEnv {
  public:
   ~ScopedEnv() {
     for (const auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
     }
   }
   void Set(const std::string& name, const std::string& value) {
@@ -243,7 +245,7 @@ TEST_F(EnvLibraryTest, AlteredOrForeignRecordFileIsCorrected) {
     SCOPED_TRACE(damaged.size());
     WriteFile(file, damaged);
     EXPECT_EQ(library_.GetEnvkit(record), -1);
-    EXPECT_EQ(ReadPicturePath(record), "");  // the defaults, not the damaged bytes
+    EXPECT_EQ(ReadPicturePath(record), "");    // the defaults, not the damaged bytes
     EXPECT_EQ(library_.GetEnvkit(record), 1);  // the file was corrected
   }
 }
@@ -271,8 +273,7 @@ TEST_F(EnvLibraryTest, ConfiguredSimulatorPortsComeFirst) {
   ASSERT_EQ(LoadFrom(kBin), 1);
   const std::string too_long = "/tmp/" + std::string(45, 'p');  // 50 bytes
   const std::string longest = "/tmp/" + std::string(44, 'q');   // 49 bytes
-  env_.Set("ROLTA_EXTRA_PORTS",
-           "/tmp/qrx-sim:/dev/pts/7::relative/port:" + too_long + ":" + longest + ":/tmp/qrx-sim");
+  env_.Set("ROLTA_EXTRA_PORTS", "/tmp/qrx-sim:/dev/pts/7::relative/port:" + too_long + ":" + longest + ":/tmp/qrx-sim");
   WriteFile(config_.path() / "rolta" / "extra-ports", "/dev/ttyV0\r\n\n/tmp/qrx-sim\n");
 
   PortList list;
@@ -287,8 +288,7 @@ TEST_F(EnvLibraryTest, ConfiguredSimulatorPortsComeFirst) {
   for (std::size_t i = 4; i < names.size(); ++i) {
     SCOPED_TRACE(names[i]);
     // The machine's own devices, named without /dev/.
-    EXPECT_TRUE(names[i].starts_with("ttyS") || names[i].starts_with("ttyUSB") ||
-                names[i].starts_with("ttyACM"));
+    EXPECT_TRUE(names[i].starts_with("ttyS") || names[i].starts_with("ttyUSB") || names[i].starts_with("ttyACM"));
     EXPECT_TRUE(fs::exists("/dev/" + names[i]));
   }
 }
@@ -335,13 +335,50 @@ TEST_F(EnvLibraryTest, EnglishDictionaryCoversTheConsoleTexts) {
   EXPECT_EQ(library_.GetLangueString("速度"), "Speed");
   EXPECT_EQ(library_.GetLangueString("not in any dictionary"), "not in any dictionary");
   EXPECT_EQ(library_.GetLangueString(""), "");
-  const char* const console_texts[] = {
-      "速度", "力矩", "电压", "里程", "控制参数", "通讯设置", "指令区", "滑行参数", "工具",
-      "设置", "关闭", "执行", "帮助", "版本", "升级", "急停", "标定", "退出", "无效指令",
-      "请确认", "转速", "参数", "滑行时间", "力", "当前负荷", "负荷", "响应时间", "通道1",
-      "通道2", "通道3", "通道4", "油耗", "加速度", "转数", "_E(速度", "力矩(小数)", "零点",
-      "湿度", "温度", "大气压力", "引擎转数", "频率", "版本不匹配_加载错误_该文件不存在",
-      "ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息"};
+  const char* const console_texts[] = {"速度",
+                                       "力矩",
+                                       "电压",
+                                       "里程",
+                                       "控制参数",
+                                       "通讯设置",
+                                       "指令区",
+                                       "滑行参数",
+                                       "工具",
+                                       "设置",
+                                       "关闭",
+                                       "执行",
+                                       "帮助",
+                                       "版本",
+                                       "升级",
+                                       "急停",
+                                       "标定",
+                                       "退出",
+                                       "无效指令",
+                                       "请确认",
+                                       "转速",
+                                       "参数",
+                                       "滑行时间",
+                                       "力",
+                                       "当前负荷",
+                                       "负荷",
+                                       "响应时间",
+                                       "通道1",
+                                       "通道2",
+                                       "通道3",
+                                       "通道4",
+                                       "油耗",
+                                       "加速度",
+                                       "转数",
+                                       "_E(速度",
+                                       "力矩(小数)",
+                                       "零点",
+                                       "湿度",
+                                       "温度",
+                                       "大气压力",
+                                       "引擎转数",
+                                       "频率",
+                                       "版本不匹配_加载错误_该文件不存在",
+                                       "ROLTA/QRX5000版本不匹配。请点击\"版本号\"获取信息"};
   for (const char* text : console_texts) {
     const std::string translated = library_.GetLangueString(text);
     EXPECT_NE(translated, text) << text;
@@ -383,11 +420,11 @@ TEST_F(EnvLibraryTest, ATextInAContextHasItsOwnTranslationAndStaysChineseInChine
     const char* text;
     const char* shown;
   } rows[] = {
-      {"en", "参数表", "设置", "Write"},        // the form's own entry
-      {"en", "", "设置", "Connect"},            // no context: the console's
-      {"en", "参数表", "退出", "Exit"},         // no entry in the context: the text's own
+      {"en", "参数表", "设置", "Write"},  // the form's own entry
+      {"en", "", "设置", "Connect"},      // no context: the console's
+      {"en", "参数表", "退出", "Exit"},   // no entry in the context: the text's own
       {"en", "参数表", "not in any dictionary", "not in any dictionary"},
-      {"", "参数表", "设置", "设置"},           // Chinese shows the text, never the key
+      {"", "参数表", "设置", "设置"},  // Chinese shows the text, never the key
       {"", "参数表", "退出", "退出"},
   };
   for (const auto& row : rows) {

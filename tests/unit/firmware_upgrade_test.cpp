@@ -43,9 +43,8 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
   using Controller = std::function<std::vector<Bytes>(const Bytes& frame, FakeConsole& console)>;
 
   explicit FakeConsole(Controller controller) : controller_(std::move(controller)) {
-    router_.On(ControllerFrameKind::Status, [this](const std::uint8_t* frame, std::size_t) {
-      DecodeStatusFrame(frame, status_, *this);
-    });
+    router_.On(ControllerFrameKind::Status,
+               [this](const std::uint8_t* frame, std::size_t) { DecodeStatusFrame(frame, status_, *this); });
   }
 
   MemoryChannel channel;
@@ -155,8 +154,8 @@ class FirmwareUpgradeTest : public ::testing::Test {
     Bytes data(size);
     for (std::size_t k = 0; k < size; ++k) data[k] = static_cast<std::uint8_t>(k * 7 + 1);
     const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(size));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
     return path.string();
   }
 };
@@ -251,9 +250,8 @@ TEST_F(FirmwareUpgradeTest, OperatorChoicesDecideWhatIsSent) {
   confirm.chosenFile = "/x/a.ROM";
   confirm.answers = {MessageAnswer::Cancel};
   confirm.upgrade.OnUpgrade();
-  EXPECT_EQ(confirm.messages.at(0),
-            (MessageRequest{"<确认更新文件>: /x/a.ROM  ？", "<请确认QRX5000更新文件是否正确>",
-                            MessageIcon::Information, MessageButtons::OkCancel}));
+  EXPECT_EQ(confirm.messages.at(0), (MessageRequest{"<确认更新文件>: /x/a.ROM  ？", "<请确认QRX5000更新文件是否正确>",
+                                                    MessageIcon::Information, MessageButtons::OkCancel}));
 }
 
 TEST_F(FirmwareUpgradeTest, FailuresEndTheUpgradeWithTheirReport) {
@@ -277,11 +275,10 @@ TEST_F(FirmwareUpgradeTest, FailuresEndTheUpgradeWithTheirReport) {
       // Sent at 0 and after each check at 0, 100, ... 3000 ms; at 3100 more
       // than three seconds have passed.
       {"stop answered 9", Scripted(9, Accept), Rom(440), 0, nullptr, timeOut, 32, 0},
-      {"stop unanswered across the counter's wrap", Scripted(9, Accept), Rom(440), 0xFFFFF000u, nullptr,
-       timeOut, 32, 0},
+      {"stop unanswered across the counter's wrap", Scripted(9, Accept), Rom(440), 0xFFFFF000u, nullptr, timeOut, 32,
+       0},
       {"block unanswered", Scripted(10, silentBlocks), Rom(440), 0, nullptr, timeOut, 0, 1},
-      {"missing file", Good(), (dir_ / "none.ROM").string(), 0, nullptr, Report("没有找到该文件", "文件不存在"),
-       0, 0},
+      {"missing file", Good(), (dir_ / "none.ROM").string(), 0, nullptr, Report("没有找到该文件", "文件不存在"), 0, 0},
       {"Escape while stopping", Scripted(9, Accept), Rom(440), 0, lastCode(28), interrupted, 1, 0},
       {"Escape during a block", Scripted(10, silentBlocks), Rom(440), 0, lastCode(126), interrupted, 0, 1},
   };
@@ -350,9 +347,8 @@ TEST_F(FirmwareUpgradeTest, BlockAnswersDecideWhetherTheSameBlockGoesAgain) {
     SCOPED_TRACE(row.what);
     int answered = 0;
     const std::vector<Bytes> first = row.firstAnswer;
-    FakeConsole console(Scripted(10, [&answered, first](int index) {
-      return answered++ == 0 ? first : Accept(index);
-    }));
+    FakeConsole console(
+        Scripted(10, [&answered, first](int index) { return answered++ == 0 ? first : Accept(index); }));
     const std::string rom = Rom(440);
     // Rewriting the file after block 0 went shows whether a repeat reads it again.
     console.afterPump = [rom](FakeConsole& c) {
@@ -399,7 +395,7 @@ TEST_F(FirmwareUpgradeTest, AFileOfMoreBlocksThanSixteenBitsCountIsRefusedBefore
   for (const Row& row : rows) {
     const std::string rom = (dir_ / "big.ROM").string();
     std::ofstream(rom, std::ios::binary).close();
-    fs::resize_file(rom, row.size);  // sparse
+    fs::resize_file(rom, row.size);            // sparse
     FakeConsole console(Scripted(9, Accept));  // never ready: no block goes
     console.chosenFile = rom;
     console.upgrade.OnUpgrade();

@@ -35,10 +35,8 @@ std::vector<std::pair<const char*, Bytes>> WorkedFrames() {
   profile.SetValue(2, 5.0f);
   profile.SetValue(3, 0.0f);
   return {
-      {"version query", ToBytes(version.Seal())},
-      {"emergency stop", ToBytes(stop.Seal())},
-      {"constant speed 50", ToBytes(setpoint.Seal())},
-      {"parameter request", ToBytes(request.Seal())},
+      {"version query", ToBytes(version.Seal())},      {"emergency stop", ToBytes(stop.Seal())},
+      {"constant speed 50", ToBytes(setpoint.Seal())}, {"parameter request", ToBytes(request.Seal())},
       {"profile 100/10/5/0", ToBytes(profile.Seal())},
   };
 }
@@ -47,12 +45,10 @@ TEST(Frames, WorkedFramesComeOutByteForByte) {
   const auto frames = WorkedFrames();
   EXPECT_EQ(frames[0].second, (Bytes{0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE}));
   EXPECT_EQ(frames[1].second, (Bytes{0x55, 0xAA, 0x1D, 0x00, 0xE4, 0xFE}));
-  EXPECT_EQ(frames[2].second,
-            (Bytes{0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0x00, 0x00, 0x00, 0x48, 0x42}));
+  EXPECT_EQ(frames[2].second, (Bytes{0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0x00, 0x00, 0x00, 0x48, 0x42}));
   EXPECT_EQ(frames[3].second, (Bytes{0x55, 0xAA, 0x01, 0x04, 0x00, 0xFB, 0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(frames[4].second,
-            (Bytes{0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00,
-                   0x00, 0x20, 0x41, 0x00, 0x00, 0xA0, 0x40, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(frames[4].second, (Bytes{0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00,
+                                     0x00, 0x20, 0x41, 0x00, 0x00, 0xA0, 0x40, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST(Frames, VersionQueryChecksumIs65277AndVerifies) {
@@ -160,14 +156,13 @@ TEST(Frames, SharedBuffersKeepFieldsTheCommandDoesNotWrite) {
 
 TEST(Frames, EveryCommandByteHasTheFrameLengthOfItsTable) {
   const std::map<std::size_t, Bytes> byLength = {
-      {6, {19,  27,  28,  30,  31,  33,  34,  35,  36,  38,  39,  40,  41,  42,  43,  45,
-           49,  55,  56,  65,  66,  75,  93,  94,  95,  96,  100, 101, 102, 103, 104, 105,
-           106, 107, 108, 110, 111, 112, 113, 114, 115, 116, 125, 4,   29,  60,  61,  62,
-           63,  64,  78,  120, 121, 122}},
+      {6, {19,  27,  28,  30,  31,  33,  34,  35, 36,  38,  39,  40,  41,  42,  43,  45,  49,  55,
+           56,  65,  66,  75,  93,  94,  95,  96, 100, 101, 102, 103, 104, 105, 106, 107, 108, 110,
+           111, 112, 113, 114, 115, 116, 125, 4,  29,  60,  61,  62,  63,  64,  78,  120, 121, 122}},
       {10, {1}},
       {11, {16, 17, 18, 20, 37, 67, 69, 84, 85, 124}},
-      {22, {21, 50, 52, 53, 54, 58, 68, 70, 71, 73, 74, 76, 79,
-            80, 81, 82, 83, 86, 87, 88, 89, 90, 91, 92, 123, 127, 5}},
+      {22,
+       {21, 50, 52, 53, 54, 58, 68, 70, 71, 73, 74, 76, 79, 80, 81, 82, 83, 86, 87, 88, 89, 90, 91, 92, 123, 127, 5}},
       {46, {7}},
       {88, {8, 9, 10, 11, 59, 117, 118, 119}},
       {99, {2}},
@@ -181,8 +176,7 @@ TEST(Frames, EveryCommandByteHasTheFrameLengthOfItsTable) {
   }
   for (int code = 0; code < 256; ++code) {
     const auto it = expected.find(code);
-    EXPECT_EQ(CommandFrameLength(static_cast<std::uint8_t>(code)),
-              it == expected.end() ? 0u : it->second)
+    EXPECT_EQ(CommandFrameLength(static_cast<std::uint8_t>(code)), it == expected.end() ? 0u : it->second)
         << "command " << code;
   }
   EXPECT_EQ(CommandFrameLength(50), 22u);
@@ -200,8 +194,10 @@ TEST(Frames, EveryCommandByteHasTheFrameLengthOfItsTable) {
 
 TEST(Frames, EveryReplyTypeHasALengthAndAReceiver) {
   std::map<int, std::pair<std::size_t, ControllerFrameKind>> special = {
-      {1, {101, ControllerFrameKind::ParamRecord}}, {5, {219, ControllerFrameKind::CalibTable}},
-      {65, {48, ControllerFrameKind::ChannelMap}},  {78, {170, ControllerFrameKind::CalibTable}},
+      {1, {101, ControllerFrameKind::ParamRecord}},
+      {5, {219, ControllerFrameKind::CalibTable}},
+      {65, {48, ControllerFrameKind::ChannelMap}},
+      {78, {170, ControllerFrameKind::CalibTable}},
   };
   for (int type : {60, 61, 62, 63, 64, 120, 121, 122}) {
     special[type] = {90, ControllerFrameKind::CalibTable};
@@ -209,9 +205,7 @@ TEST(Frames, EveryReplyTypeHasALengthAndAReceiver) {
   for (int type = 0; type < 256; ++type) {
     const auto t = static_cast<std::uint8_t>(type);
     const auto it = special.find(type);
-    const auto expected = it == special.end()
-                              ? std::pair{std::size_t{24}, ControllerFrameKind::Status}
-                              : it->second;
+    const auto expected = it == special.end() ? std::pair{std::size_t{24}, ControllerFrameKind::Status} : it->second;
     EXPECT_EQ(ControllerFrameLength(t), expected.first) << "type " << type;
     EXPECT_EQ(ControllerFrameKindOf(t), expected.second) << "type " << type;
   }

@@ -38,7 +38,9 @@ TEST(KeyValueFile, ReadsLinesAsTheSettingsFilesWriteThem) {
       {"key=\n=5\n", {"1:key=", "2:=5"}},
       {"a=b=c\n", {"1:a=b=c"}},
       {"  no equals here \r\nx=1\n", {"1!  no equals here ", "2:x=1"}},
-      {"\xEF\xBB\xBF" "a=1\n", {"1:a=1"}},
+      {"\xEF\xBB\xBF"
+       "a=1\n",
+       {"1:a=1"}},
       // Capped: the lines before the one not taken are kept.
       {"a=1\n" + std::string(4097, 'x') + "\nb=2\n", {"1:a=1"}, KeyValueState::TooLarge, 2},
       {std::string(4096, 'y'), {"1!" + std::string(4096, 'y')}},

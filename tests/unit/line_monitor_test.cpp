@@ -96,7 +96,8 @@ RowKinds CountReceived(const LineMonitor& monitor) {
   for (std::uint64_t s = monitor.FirstSequence(); s < monitor.NextSequence(); ++s) {
     const MonitorRow& row = *monitor.Row(s);
     if (row.direction == LineDirection::Skipped) ++kinds.skipped;
-    if (row.direction == LineDirection::Received) ++(row.refused ? kinds.refused : row.checksumGood ? kinds.good : kinds.bad);
+    if (row.direction == LineDirection::Received)
+      ++(row.refused ? kinds.refused : row.checksumGood ? kinds.good : kinds.bad);
   }
   return kinds;
 }
@@ -217,8 +218,8 @@ TEST(LineMonitorStore, KeepsTheNewestRowsAndCountsWhatItDrops) {
 TEST(LineMonitorTexts, RowsSayWhatTheConsoleDecodes) {
   const IdentityLookup lookup;
   const Bytes setpoint = {0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0x00, 0x00, 0x00, 0x48, 0x42};
-  const Bytes profile = {0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00, 0x00,
-                         0x20, 0x41, 0x00, 0x00, 0xA0, 0x40, 0x00, 0x00, 0x00, 0x00};
+  const Bytes profile = {0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00,
+                         0x00, 0x20, 0x41, 0x00, 0x00, 0xA0, 0x40, 0x00, 0x00, 0x00, 0x00};
   Bytes badStatus = StatusFrame(16, 1, 2, 3, 4, 5);
   badStatus[10] ^= 1;
   struct Case {
@@ -264,8 +265,8 @@ TEST(LineMonitorTexts, CsvReadsBackEqualAndFindWraps) {
   LineMonitor monitor;
   const auto t0 = LineClock::now();
   monitor.OnLineOpened(t0);
-  const Bytes profile = {0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00, 0x00,
-                         0x20, 0x41, 0x00, 0x00, 0xA0, 0x40, 0x00, 0x00, 0x00, 0x00};
+  const Bytes profile = {0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00,
+                         0x00, 0x20, 0x41, 0x00, 0x00, 0xA0, 0x40, 0x00, 0x00, 0x00, 0x00};
   monitor.OnFrameSent(profile, profile.size(), t0 + 1234567us);
   monitor.OnFrameReceived(StatusFrame(50, 100, 40, 3, 4, 9), true, t0 + 2s);
   monitor.OnBytesSkipped({Bytes{0x22, 0x2C, 0x0A}, {}}, t0 + 3s);
@@ -290,8 +291,9 @@ TEST(LineMonitorTexts, CsvReadsBackEqualAndFindWraps) {
     std::string needle;
     std::optional<std::size_t> found;
   };
-  const Find finds[] = {{0, "74 fc", 0}, {1, "74 FC", 0}, {0, "<当前负荷>", 1}, {0, "2C 0a", 2}, {0, "nowhere", std::nullopt},
-                        {0, "", std::nullopt}};
+  const Find finds[] = {
+      {0, "74 fc", 0},      {1, "74 FC", 0}, {0, "<当前负荷>", 1}, {0, "2C 0a", 2}, {0, "nowhere", std::nullopt},
+      {0, "", std::nullopt}};
   for (const Find& f : finds) EXPECT_EQ(FindMonitorRow(monitor, all, f.from, f.needle, lookup), f.found) << f.needle;
 }
 
@@ -303,11 +305,11 @@ TEST(LineMonitorTexts, TypeFilterTakesOnlyAWholeByteAndSaysWhyItRefuses) {
     bool refused;
   };
   const Row rows[] = {
-      {"", std::nullopt, false}, {"  ", std::nullopt, false}, {"16", 16, false}, {" 0x10 ", 16, false},
-      {"0XfF", 255, false},      {"0", 0, false},             {"0x1g", std::nullopt, true},
-      {"0x1FF", std::nullopt, true}, {"256", std::nullopt, true}, {"0x", std::nullopt, true},
-      {"-1", std::nullopt, true}, {"+16", std::nullopt, true}, {"1 6", std::nullopt, true},
-      {"abc", std::nullopt, true}, {"99999999999", std::nullopt, true},
+      {"", std::nullopt, false},    {"  ", std::nullopt, false},   {"16", 16, false},
+      {" 0x10 ", 16, false},        {"0XfF", 255, false},          {"0", 0, false},
+      {"0x1g", std::nullopt, true}, {"0x1FF", std::nullopt, true}, {"256", std::nullopt, true},
+      {"0x", std::nullopt, true},   {"-1", std::nullopt, true},    {"+16", std::nullopt, true},
+      {"1 6", std::nullopt, true},  {"abc", std::nullopt, true},   {"99999999999", std::nullopt, true},
   };
   for (const Row& row : rows) {
     const MonitorTypeFilter filter = ReadMonitorTypeFilter(row.typed, lookup);
@@ -349,9 +351,9 @@ TEST(HexSendLine, BuildsTheCatalogueFramesAndRefusesMalformedLines) {
   const Case cases[] = {
       {"10 00 00 00 48 42", HexFrameError::None, channel.Writes()[0]},
       {"0x10,0x00,0x00004842", HexFrameError::None, channel.Writes()[0]},
-      {"32 0000C842 00002041 0000A040 00000000", HexFrameError::None,
-       {0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00, 0xC8, 0x42, 0x00, 0x00, 0x20, 0x41, 0x00, 0x00, 0xA0, 0x40,
-        0x00, 0x00, 0x00, 0x00}},
+      {"32 0000C842 00002041 0000A040 00000000", HexFrameError::None, {0x55, 0xAA, 0x32, 0x10, 0x74, 0xFC, 0x00, 0x00,
+                                                                       0xC8, 0x42, 0x00, 0x00, 0x20, 0x41, 0x00, 0x00,
+                                                                       0xA0, 0x40, 0x00, 0x00, 0x00, 0x00}},
       {"  04 ", HexFrameError::None, {0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE}},
       {"", HexFrameError::Empty, {}},
       {" , ", HexFrameError::Empty, {}},
@@ -391,8 +393,8 @@ TEST(HexSendLine, AsksOnceRefusesBadLinesAndNeedsAnOpenChannel) {
   channel.SetOpen(false);
   EXPECT_FALSE(sender.Send("04"));
   EXPECT_EQ(services.boxes.back(), ChannelClosedMessage());
-  EXPECT_EQ(channel.Writes(), (std::vector<Bytes>{{0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE},
-                                                   {0x55, 0xAA, 0x1D, 0x00, 0xE4, 0xFE}}));
+  EXPECT_EQ(channel.Writes(),
+            (std::vector<Bytes>{{0x55, 0xAA, 0x04, 0x00, 0xFD, 0xFE}, {0x55, 0xAA, 0x1D, 0x00, 0xE4, 0xFE}}));
 }
 
 }  // namespace

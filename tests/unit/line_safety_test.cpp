@@ -36,27 +36,33 @@ TEST(LinkMonitorTest, StatesAndAnswersFollowTheLineAndTheClock) {
        "收到数据但无有效帧 (2 帧校验失败, 请检查通讯速度) | 恒速测试: 等待应答", true},
       {"answered", [&](LinkMonitor& m) { m.OnFrame(16, 5, t0 + 52ms); }, 52ms,
        "接收中 1 帧/秒 | 恒速测试: 已应答 (42 ms)", false},
-      {"silent", [&](LinkMonitor& m) { m.Tick(t0 + 3100ms); }, 3100ms,
-       "无数据 > 3 秒 | 恒速测试: 已应答 (42 ms)", true},
-      {"stop refused", [&](LinkMonitor& m) {
+      {"silent", [&](LinkMonitor& m) { m.Tick(t0 + 3100ms); }, 3100ms, "无数据 > 3 秒 | 恒速测试: 已应答 (42 ms)",
+       true},
+      {"stop refused",
+       [&](LinkMonitor& m) {
          m.OnCommandSent(28, "停止测试", t0 + 3200ms);
          m.OnFrame(28, -6, t0 + 3210ms);
-       }, 3210ms, "接收中 1 帧/秒 | 停止测试: 控制器拒绝", false},
-      {"e-stop unanswered", [&](LinkMonitor& m) {
+       },
+       3210ms, "接收中 1 帧/秒 | 停止测试: 控制器拒绝", false},
+      {"e-stop unanswered",
+       [&](LinkMonitor& m) {
          m.OnCommandSent(29, "急停", t0 + 3300ms);
          EXPECT_FALSE(m.Tick(t0 + 4299ms));
          EXPECT_TRUE(m.Tick(t0 + 4300ms));
          EXPECT_FALSE(m.Tick(t0 + 4400ms));
-       }, 4400ms, "接收中 1 帧/秒 | 急停: 无应答", false},
+       },
+       4400ms, "接收中 1 帧/秒 | 急停: 无应答", false},
       {"lost", [](LinkMonitor& m) { m.OnLineLost("/dev/ttyUSB0", true); }, 4500ms,
        "通讯中断: /dev/ttyUSB0, 等待自动重连 | 急停: 无应答", true},
       {"closed by the operator", [](LinkMonitor& m) { m.OnClosed(); }, 4600ms, "通讯口已关闭 | 急停: 无应答", true},
-      {"answered, then lost", [&](LinkMonitor& m) {
+      {"answered, then lost",
+       [&](LinkMonitor& m) {
          m.OnOpened(t0 + 4700ms);
          m.OnCommandSent(28, "停止测试", t0 + 4710ms);
          m.OnFrame(28, 7, t0 + 4720ms);
          m.OnLineLost("/dev/ttyUSB0", true);
-       }, 4800ms, "通讯中断: /dev/ttyUSB0, 等待自动重连 | 停止测试: 已应答 (10 ms)", true},
+       },
+       4800ms, "通讯中断: /dev/ttyUSB0, 等待自动重连 | 停止测试: 已应答 (10 ms)", true},
       // The old line's answer is not the reconnected line's.
       {"reconnected", [&](LinkMonitor& m) { m.OnOpened(t0 + 5800ms); }, 5800ms, "已连接, 无数据", false},
   };
@@ -86,11 +92,14 @@ TEST(StrictNumberTest, OnlyCompleteNumbersAreAccepted) {
     bool accepted;
   };
   const Row rows[] = {
-      {"", true},      {"   ", true},     {"50", true},     {" -3.5 ", true}, {"1e2", true},
-      {"+.5", true},   {"7.", true},      {"1E-3", true},   {"99999999999999999999", true},
-      {"abc", false},  {"12abc", false},  {"-3.5x", false}, {"nan", false},  {"inf", false},
-      {"-INF", false}, {"0x1A", false},   {"1e", false},    {".", false},    {"-", false},
-      {"1.2.3", false}, {"1 2", false},   {"1e39", false},  {"1,5", false},
+      {"", true},       {"   ", true},    {"50", true},
+      {" -3.5 ", true}, {"1e2", true},    {"+.5", true},
+      {"7.", true},     {"1E-3", true},   {"99999999999999999999", true},
+      {"abc", false},   {"12abc", false}, {"-3.5x", false},
+      {"nan", false},   {"inf", false},   {"-INF", false},
+      {"0x1A", false},  {"1e", false},    {".", false},
+      {"-", false},     {"1.2.3", false}, {"1 2", false},
+      {"1e39", false},  {"1,5", false},
   };
   for (const Row& row : rows) {
     const std::optional<double> value = ParseStrictNumber(row.text);
@@ -134,13 +143,13 @@ TEST(InputChecksTest, FieldsReadAndProblemsFound) {
       {0, CommandInput::ParamA, "1e39", {K::OutOfRange}},
       {0, CommandInput::ParamA, "-1e400", {K::OutOfRange}},
       {47, CommandInput::ParamC, "3.5e38", {K::OutOfRange}},  // even where no limit applies
-      {0, CommandInput::ParamB, "abc", {}},             // not read by the constant-speed test
-      {12, CommandInput::ParamB, "abc", {K::NotANumber}},  // carried although not enabled
+      {0, CommandInput::ParamB, "abc", {}},                   // not read by the constant-speed test
+      {12, CommandInput::ParamB, "abc", {K::NotANumber}},     // carried although not enabled
       {1, CommandInput::ParamB, "10001", {K::AboveLimit}},
       {8, CommandInput::ParamM, "301", {K::AboveLimit}},
-      {8, CommandInput::ParamC, "1e30", {}},             // the speed interval has no limit
-      {14, CommandInput::ParamA, "abc", {}},            // "停止测试" reads no field
-      {9, CommandInput::ParamA, "abc", {}},             // the external program reads none
+      {8, CommandInput::ParamC, "1e30", {}},  // the speed interval has no limit
+      {14, CommandInput::ParamA, "abc", {}},  // "停止测试" reads no field
+      {9, CommandInput::ParamA, "abc", {}},   // the external program reads none
   };
   for (const Row& row : rows) {
     CommandInputs inputs;
@@ -160,8 +169,8 @@ TEST(InputChecksTest, FieldsReadAndProblemsFound) {
   };
   EXPECT_EQ(message("1e39"), "输入的数值超出范围: 恒速/恒功速度/a \"1e39\" (±3.40282e+38)\n指令未发送。");
   EXPECT_EQ(message("1e3x"), "输入的不是有效数字: 恒速/恒功速度/a \"1e3x\"\n指令未发送。");
-  EXPECT_EQ(FieldsReadBy(8), (std::vector<CommandInput>{CommandInput::ParamM, CommandInput::StartSpeed,
-                                                        CommandInput::EndSpeed}));
+  EXPECT_EQ(FieldsReadBy(8),
+            (std::vector<CommandInput>{CommandInput::ParamM, CommandInput::StartSpeed, CommandInput::EndSpeed}));
 }
 
 }  // namespace

@@ -28,11 +28,10 @@ struct FloatCase {
 
 TEST(TextToFloat, ReadsLikeAtofAndStopsAtTheFirstCharacterThatDoesNotFit) {
   const FloatCase cases[] = {
-      {"", 0.0f},          {"50", 50.0f},       {"12.5", 12.5f},     {"1e2", 100.0f},
-      {" -3.5x", -3.5f},   {"abc", 0.0f},       {"12abc", 12.0f},    {"\t\n\v\f\r 7", 7.0f},
-      {"+.5", 0.5f},       {"5.", 5.0f},        {".", 0.0f},         {"-", 0.0f},
-      {"+-1", 0.0f},       {"- 1", 0.0f},       {"1 2", 1.0f},       {"1.5e3.7", 1500.0f},
-      {"2E-1x", 0.2f},     {"007", 7.0f},       {"0.000", 0.0f},     {"1,5", 1.0f},
+      {"", 0.0f},           {"50", 50.0f},    {"12.5", 12.5f},        {"1e2", 100.0f}, {" -3.5x", -3.5f},
+      {"abc", 0.0f},        {"12abc", 12.0f}, {"\t\n\v\f\r 7", 7.0f}, {"+.5", 0.5f},   {"5.", 5.0f},
+      {".", 0.0f},          {"-", 0.0f},      {"+-1", 0.0f},          {"- 1", 0.0f},   {"1 2", 1.0f},
+      {"1.5e3.7", 1500.0f}, {"2E-1x", 0.2f},  {"007", 7.0f},          {"0.000", 0.0f}, {"1,5", 1.0f},
   };
   for (const FloatCase& c : cases) {
     EXPECT_EQ(Bits(TextToFloat(c.text)), Bits(c.expected)) << '"' << c.text << '"';
@@ -91,7 +90,7 @@ TEST(TextToFloat, OutOfRangeTextsClampInsteadOfBecomingInfinite) {
 }
 
 TEST(TextToFloat, NeverYieldsANonFiniteValue) {
-  const char* texts[] = {"1e38", "9e38", "1e39", "-1e39", "1e308", "1.8e308", "1e309",
+  const char* texts[] = {"1e38",  "9e38",   "1e39",     "-1e39",  "1e308",       "1.8e308", "1e309",
                          "1e-46", "1e-324", "4.9e-324", "1e-320", "99999e99999", "-0"};
   for (const char* text : texts) {
     EXPECT_TRUE(std::isfinite(TextToFloat(text))) << text;
@@ -120,10 +119,20 @@ TEST(TextToInt, ReadsLikeAtoiAndSaturates) {
     std::int32_t expected;
   };
   const Case cases[] = {
-      {"", 0},           {"abc", 0},        {" +42abc", 42},        {"\t-7", -7},
-      {"3.9", 3},        {"1e5", 1},        {"0x10", 0},            {"  -0012", -12},
-      {"- 5", 0},        {"2147483647", kMax}, {"2147483648", kMax}, {"-2147483648", kMin},
-      {"-2147483649", kMin}, {"99999999999999999999999", kMax},
+      {"", 0},
+      {"abc", 0},
+      {" +42abc", 42},
+      {"\t-7", -7},
+      {"3.9", 3},
+      {"1e5", 1},
+      {"0x10", 0},
+      {"  -0012", -12},
+      {"- 5", 0},
+      {"2147483647", kMax},
+      {"2147483648", kMax},
+      {"-2147483648", kMin},
+      {"-2147483649", kMin},
+      {"99999999999999999999999", kMax},
       {"-99999999999999999999999", kMin},
   };
   for (const Case& c : cases) EXPECT_EQ(TextToInt(c.text), c.expected) << '"' << c.text << '"';

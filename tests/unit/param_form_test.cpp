@@ -80,8 +80,8 @@ TEST(ParamsForm, UnchangedRecordGoesBackAsReceived) {
 
   const Bytes sent = rig.Sent();
   EXPECT_EQ(GetUInt32LE(&sent[6]), WriteCode(rig.clock.now));
-  const std::pair<std::size_t, int> clock[] = {{26, 8}, {27, 7}, {29, 9}, {30, 2024 & 0xFF},
-                                                {31, 2024 >> 8}, {32, 6}, {33, 5}};
+  const std::pair<std::size_t, int> clock[] = {{26, 8},         {27, 7}, {29, 9}, {30, 2024 & 0xFF},
+                                               {31, 2024 >> 8}, {32, 6}, {33, 5}};
   for (auto [offset, value] : clock) EXPECT_EQ(sent[offset], value) << offset;
   for (std::size_t offset = 10; offset < 99; ++offset) {
     const bool clockByte = offset == 26 || offset == 27 || (offset >= 29 && offset <= 33);
@@ -169,8 +169,7 @@ TEST(ParamsForm, FuelTestAndScanCaptionEnabling) {
   rig.form.OnRetarderDropDownClosed("ESP");
   rig.form.State()[Id::AutoChannel].checked = true;
   rig.form.OnAutoChannelClicked();
-  EXPECT_EQ(rig.boxes.shown,
-            (std::vector<MessageRequest>{RetarderAdvice(rig.lookup), AutoChannelNote(rig.lookup)}));
+  EXPECT_EQ(rig.boxes.shown, (std::vector<MessageRequest>{RetarderAdvice(rig.lookup), AutoChannelNote(rig.lookup)}));
 }
 
 TEST(ParamsForm, FieldsWithoutSelectionKeepThePreviousWrite) {

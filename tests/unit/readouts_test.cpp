@@ -100,58 +100,34 @@ struct RowCase {
 std::vector<RowCase> PlainValueRows() {
   return {
       {{16, 17, 37, 84, 85},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<转速>", "-7.5"),
-        Cell("<参数>", "12.3")}},
-      {{21, 53, 54, 71, 74, 127},
-       {Cell(Keep(), "40.00"), Cell("<滑行时间>", "12.3"), Cell("<力>", "100.0"), kKeep}},
-      {{27, 28, 29, 30, 31, 40, 41, 55, 56, 102, 103, 104, 105, 106},
-       {Cell("<速度>", "40.00"), kKeep, kKeep, kKeep}},
+       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<转速>", "-7.5"), Cell("<参数>", "12.3")}},
+      {{21, 53, 54, 71, 74, 127}, {Cell(Keep(), "40.00"), Cell("<滑行时间>", "12.3"), Cell("<力>", "100.0"), kKeep}},
+      {{27, 28, 29, 30, 31, 40, 41, 55, 56, 102, 103, 104, 105, 106}, {Cell("<速度>", "40.00"), kKeep, kKeep, kKeep}},
       {{33, 110, 112, 113}, {kKeep, kKeep, Cell("<电压>", "100.000"), kKeep}},
-      {{34, 114, 115, 116},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<电压>", "12.345"), kKeep}},
+      {{34, 114, 115, 116}, {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<电压>", "12.345"), kKeep}},
       {{35},
        {Cell("<速度>", "40.00"), Cell("<频率>( Hz)", "100.00"), Cell("<里程>", "12.345"),
         Cell("<转速>/<油耗>", "-7.5")}},
-      {{36, 39, 93, 94},
-       {Cell("<速度>", "40.00"), Cell("<-->", Keep()), Cell("<-->", Keep()),
-        Cell("<里程>", "12.3")}},
-      {{38, 111},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<-->", Keep()),
-        Cell("<?\?>", "12.3")}},
+      {{36, 39, 93, 94}, {Cell("<速度>", "40.00"), Cell("<-->", Keep()), Cell("<-->", Keep()), Cell("<里程>", "12.3")}},
+      {{38, 111}, {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<-->", Keep()), Cell("<?\?>", "12.3")}},
       {{43, 124},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", Keep()), Cell("<电压>", Keep()),
-        Cell("<引擎转数>", "-7.5")}},
+       {Cell("<速度>", "40.00"), Cell("<力矩>", Keep()), Cell("<电压>", Keep()), Cell("<引擎转数>", "-7.5")}},
       {{45}, {Cell(Keep(), "40.00"), kKeep, kKeep, Cell(Keep(), "12.3")}},
-      {{50, 68, 70, 73, 88},
-       {Cell(Keep(), "40.00"), Cell("<滑行时间>", "12.3"), Cell("<当前负荷>", "11.10"), kKeep}},
-      {{51},
-       {Cell(Keep(), "40.00"), Cell("<当前负荷>", "11.10"), Cell("<滑行时间>", "12.35"), kKeep}},
+      {{50, 68, 70, 73, 88}, {Cell(Keep(), "40.00"), Cell("<滑行时间>", "12.3"), Cell("<当前负荷>", "11.10"), kKeep}},
+      {{51}, {Cell(Keep(), "40.00"), Cell("<当前负荷>", "11.10"), Cell("<滑行时间>", "12.35"), kKeep}},
       {{52, 80, 82, 89, 90, 91, 92},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<负荷>", "11.11"),
-        Cell("<转速>", "-7.5")}},
-      {{58},
-       {Cell("<速度>", "40.00"), Cell("<响应时间>", "100.0"), Cell("<响应时间>", "12.35"), kKeep}},
-      {{66},
-       {Cell("<通道1>", "100.0"), Cell("<通道2>", "40.0"), Cell("<通道3>", "12.3"),
-        Cell("<通道4>", "-7.5")}},
-      {{67, 69},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<油耗>", "-7.5"),
-        Cell("<里程>", "12.3")}},
-      {{79},
-       {Cell(Keep(), "40.0"), Cell("<滑行时间>", "12.3"), Cell("<力>", "100.0"),
-        Cell(Keep(), "-7.5")}},
+       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<负荷>", "11.11"), Cell("<转速>", "-7.5")}},
+      {{58}, {Cell("<速度>", "40.00"), Cell("<响应时间>", "100.0"), Cell("<响应时间>", "12.35"), kKeep}},
+      {{66}, {Cell("<通道1>", "100.0"), Cell("<通道2>", "40.0"), Cell("<通道3>", "12.3"), Cell("<通道4>", "-7.5")}},
+      {{67, 69}, {Cell("<速度>", "40.00"), Cell("<力矩>", "100.0"), Cell("<油耗>", "-7.5"), Cell("<里程>", "12.3")}},
+      {{79}, {Cell(Keep(), "40.0"), Cell("<滑行时间>", "12.3"), Cell("<力>", "100.0"), Cell(Keep(), "-7.5")}},
       {{81, 83, 86, 87},
-       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.00"), Cell("<力矩(小数)>", "100.00"),
-        Cell("<转速>", "-7.5")}},
-      {{95, 101, 107, 108},
-       {Cell("<速度>", "40.000"), Cell("<力矩>", "100.0"), Cell("<零点>", "12.3"), kKeep}},
-      {{96},
-       {Cell("<湿度>", "40.0"), Cell("<温度>", "100.0"), Cell("<大气压力>", "12.35"), kKeep}},
-      {{100},
-       {Cell("<湿度>", "40.00"), Cell("<温度>", "100.00"), Cell("<大气压力>", "12.35"), kKeep}},
+       {Cell("<速度>", "40.00"), Cell("<力矩>", "100.00"), Cell("<力矩(小数)>", "100.00"), Cell("<转速>", "-7.5")}},
+      {{95, 101, 107, 108}, {Cell("<速度>", "40.000"), Cell("<力矩>", "100.0"), Cell("<零点>", "12.3"), kKeep}},
+      {{96}, {Cell("<湿度>", "40.0"), Cell("<温度>", "100.0"), Cell("<大气压力>", "12.35"), kKeep}},
+      {{100}, {Cell("<湿度>", "40.00"), Cell("<温度>", "100.00"), Cell("<大气压力>", "12.35"), kKeep}},
       {{125},
-       {Cell("<通道1>", "100.000"), Cell("<通道2>", "40.000"), Cell("<通道3>", "12.345"),
-        Cell("<通道4>", "-7.500")}},
+       {Cell("<通道1>", "100.000"), Cell("<通道2>", "40.000"), Cell("<通道3>", "12.345"), Cell("<通道4>", "-7.500")}},
   };
 }
 
@@ -171,19 +147,23 @@ TEST(PresentLiveFrame, AccelerationAndRevolutionsComeFromTheIntegerFields) {
   const MarkingLookup lookup;
   // AccelMilli -1500 (24 FA) in bytes 18-19, Revolutions 1234 (D2 04) in 20-21.
   auto frame = [](std::uint8_t type) {
-    return StatusFrameBytes(type).Values(100, 40, 12.345f, 0).Byte(18, 0x24).Byte(19, 0xFA)
-        .Byte(20, 0xD2).Byte(21, 0x04).Decode();
+    return StatusFrameBytes(type)
+        .Values(100, 40, 12.345f, 0)
+        .Byte(18, 0x24)
+        .Byte(19, 0xFA)
+        .Byte(20, 0xD2)
+        .Byte(21, 0x04)
+        .Decode();
   };
   for (std::uint8_t type : {75, 98}) {
-    EXPECT_EQ(PresentLiveFrame(frame(type), lookup),
-              (ReadoutUpdate{Cell("<速度>", "40.0"), Cell("<加速度>", "-1.500"),
-                             Cell("<转数>", "1234"), Cell("<里程>", "12.3")}))
+    EXPECT_EQ(PresentLiveFrame(frame(type), lookup), (ReadoutUpdate{Cell("<速度>", "40.0"), Cell("<加速度>", "-1.500"),
+                                                                    Cell("<转数>", "1234"), Cell("<里程>", "12.3")}))
         << int(type);
   }
   for (std::uint8_t type : {76, 123}) {
     EXPECT_EQ(PresentLiveFrame(frame(type), lookup),
-              (ReadoutUpdate{Cell("<_E(速度>", "40.0"), Cell("<力矩>", "100.0"),
-                             Cell("<加速度>", "-1.500"), Cell("<里程>", "12.3")}))
+              (ReadoutUpdate{Cell("<_E(速度>", "40.0"), Cell("<力矩>", "100.0"), Cell("<加速度>", "-1.500"),
+                             Cell("<里程>", "12.3")}))
         << int(type);
   }
 }
@@ -212,8 +192,7 @@ TEST(PresentLiveFrame, TypesWithoutARowChangeNothing) {
   for (int type = 0; type < 256; ++type) {
     SCOPED_TRACE("type " + std::to_string(type));
     int shown = 0;
-    const ControllerStatus status =
-        StatusFrameBytes(static_cast<std::uint8_t>(type)).Values(1, 2, 3, 4).Decode(&shown);
+    const ControllerStatus status = StatusFrameBytes(static_cast<std::uint8_t>(type)).Values(1, 2, 3, 4).Decode(&shown);
     const ReadoutUpdate update = PresentLiveFrame(status, lookup);
     const bool changes = update != ReadoutUpdate{};
     EXPECT_EQ(changes, presented.count(type) == 1);
@@ -225,8 +204,7 @@ TEST(PresentLiveFrame, TypesWithoutARowChangeNothing) {
 
 TEST(PresentLiveFrame, Type81ShowsTheSameTorqueTextTwice) {
   const MarkingLookup lookup;
-  const ReadoutUpdate update =
-      PresentLiveFrame(StatusFrameBytes(81).Values(3.14159f, 0, 0, 0).Decode(), lookup);
+  const ReadoutUpdate update = PresentLiveFrame(StatusFrameBytes(81).Values(3.14159f, 0, 0, 0).Decode(), lookup);
   EXPECT_EQ(update[kReadoutTorque].text, "3.14");
   EXPECT_EQ(update[kReadoutVoltage].text, "3.14");
 }
@@ -236,8 +214,7 @@ TEST(PresentLiveFrame, Type43RenamesButLeavesTheOldValuesOnTheDisplays) {
   Readouts readouts(lookup);
   readouts.Apply(PresentLiveFrame(StatusFrameBytes(66).Values(1, 2, 3, 4).Decode(), lookup));
   readouts.Apply(PresentLiveFrame(StatusFrameBytes(43).Values(9, 8, 7, 6).Decode(), lookup));
-  EXPECT_EQ(readouts.captions,
-            (std::array<std::string, 4>{"<速度>", "<力矩>", "<电压>", "<引擎转数>"}));
+  EXPECT_EQ(readouts.captions, (std::array<std::string, 4>{"<速度>", "<力矩>", "<电压>", "<引擎转数>"}));
   EXPECT_EQ(readouts.texts, (std::array<std::string, 4>{"8.00", "2.0", "3.0", "6.0"}));
 }
 
@@ -248,8 +225,7 @@ TEST(PresentLiveFrame, CaptionsOfAnEarlierCommandStayBesideLaterValues) {
   EXPECT_EQ(readouts.texts, (std::array<std::string, 4>{"0", "0", "0", "0"}));
   readouts.Apply(PresentLiveFrame(StatusFrameBytes(66).Values(1, 2, 3, 4).Decode(), lookup));
   readouts.Apply(PresentLiveFrame(StatusFrameBytes(21).Values(5, 6, 7, 8).Decode(), lookup));
-  EXPECT_EQ(readouts.captions,
-            (std::array<std::string, 4>{"<通道1>", "<滑行时间>", "<力>", "<通道4>"}));
+  EXPECT_EQ(readouts.captions, (std::array<std::string, 4>{"<通道1>", "<滑行时间>", "<力>", "<通道4>"}));
   EXPECT_EQ(readouts.texts, (std::array<std::string, 4>{"6.00", "7.0", "5.0", "4.0"}));
 }
 
@@ -288,17 +264,14 @@ TEST(ScaleKiloMega, ChoosesThePrefixByTheQuotients) {
 
 TEST(PresentLiveFrame, FrequencyCaptionCarriesThePrefix) {
   const MarkingLookup lookup;
-  const ReadoutUpdate update =
-      PresentLiveFrame(StatusFrameBytes(35).Values(2500000, 0, 0, 0).Decode(), lookup);
+  const ReadoutUpdate update = PresentLiveFrame(StatusFrameBytes(35).Values(2500000, 0, 0, 0).Decode(), lookup);
   EXPECT_EQ(update[kReadoutTorque], Cell("<频率>(MHz)", "2.5000"));
 }
 
 TEST(PresentLiveFrame, LoadIsTruncatedTowardZeroToOneDecimal) {
   const MarkingLookup lookup;
   auto load = [&](float v1, float v2) {
-    return *PresentLiveFrame(StatusFrameBytes(50).Values(v1, v2, 0, 0).Decode(), lookup)
-                [kReadoutVoltage]
-                    .text;
+    return *PresentLiveFrame(StatusFrameBytes(50).Values(v1, v2, 0, 0).Decode(), lookup)[kReadoutVoltage].text;
   };
   EXPECT_EQ(load(360, 12.37f), "12.30");
   EXPECT_EQ(load(-360, 12.37f), "-12.30");
@@ -324,12 +297,36 @@ std::string Printf(const char* format, auto... values) {
 // where round-half-even on the exact binary value decides.
 TEST(FormatFixed, AgreesWithPrintfForAnyValue) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
-  std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.375, -0.125, 0.05,
-                                0.0005, 0.00005, 1.0005, 2.675, 1.25, -1.25, 999.995,
-                                9.99995, 99999.99995, 0.999949999, 1e15, -1e15,
-                                std::nextafter(1e15, 0.0), std::nextafter(-1e15, 0.0),
-                                std::nextafter(1e15, 2e15), 4503599627370495.5,
-                                9007199254740993.0, 1e19, 1.8446744073709552e19, 1e300,
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.5,
+                                1.5,
+                                2.5,
+                                -2.5,
+                                0.125,
+                                0.375,
+                                -0.125,
+                                0.05,
+                                0.0005,
+                                0.00005,
+                                1.0005,
+                                2.675,
+                                1.25,
+                                -1.25,
+                                999.995,
+                                9.99995,
+                                99999.99995,
+                                0.999949999,
+                                1e15,
+                                -1e15,
+                                std::nextafter(1e15, 0.0),
+                                std::nextafter(-1e15, 0.0),
+                                std::nextafter(1e15, 2e15),
+                                4503599627370495.5,
+                                9007199254740993.0,
+                                1e19,
+                                1.8446744073709552e19,
+                                1e300,
                                 std::numeric_limits<double>::max(),
                                 std::numeric_limits<double>::min(),
                                 std::numeric_limits<double>::denorm_min(),
@@ -347,8 +344,8 @@ TEST(FormatFixed, AgreesWithPrintfForAnyValue) {
     values.push_back(std::bit_cast<double>(random()));
     values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
     // Readings of ordinary size, from a float and from a double.
-    const double reading = std::ldexp(static_cast<double>(random() % 2000000) - 1000000.0,
-                                      static_cast<int>(random() % 40) - 30);
+    const double reading =
+        std::ldexp(static_cast<double>(random() % 2000000) - 1000000.0, static_cast<int>(random() % 40) - 30);
     values.push_back(reading);
     values.push_back(static_cast<float>(reading));
     // Full 53-bit mantissas at any size up to and past 1e15.
@@ -398,8 +395,8 @@ TEST(FormatFixed, AgreesWithPrintfForRandomFloats) {
       case 1: {
         // A decimal halfway point n.xx5 at one of the precisions, and the floats beside it.
         const int precision = kPrecisions[random() % std::size(kPrecisions)];
-        const float halfway = static_cast<float>(
-            (static_cast<double>(random() % 2000001) - 1000000.0 + 0.5) / std::pow(10.0, precision));
+        const float halfway =
+            static_cast<float>((static_cast<double>(random() % 2000001) - 1000000.0 + 0.5) / std::pow(10.0, precision));
         const auto side = random() % 3;
         constexpr float kInfinity = std::numeric_limits<float>::infinity();
         value = side == 0 ? halfway : std::nextafter(halfway, side == 1 ? -kInfinity : kInfinity);
@@ -417,8 +414,7 @@ TEST(FormatFixed, AgreesWithPrintfForRandomFloats) {
       const std::string text = FormatFixed(value, precision);
       if (text != std::string_view(expected, static_cast<std::size_t>(length)) && ++failures <= 10) {
         ADD_FAILURE() << "%." << precision << "f of the float with bits 0x" << std::hex
-                      << std::bit_cast<std::uint32_t>(value) << std::dec << ": got " << text << ", printf "
-                      << expected;
+                      << std::bit_cast<std::uint32_t>(value) << std::dec << ": got " << text << ", printf " << expected;
       }
     }
   }
@@ -434,9 +430,8 @@ TEST(PresentLiveFrame, IntegerFieldTextsAgreeWithPrintf) {
     const auto low = static_cast<std::uint8_t>(raw & 0xFF);
     const auto high = static_cast<std::uint8_t>(raw >> 8);
     const auto signedValue = static_cast<std::int16_t>(raw);
-    const ReadoutUpdate update = PresentLiveFrame(StatusFrameBytes(75).Byte(18, low).Byte(19, high)
-                                                      .Byte(20, low).Byte(21, high).Decode(),
-                                                  lookup);
+    const ReadoutUpdate update = PresentLiveFrame(
+        StatusFrameBytes(75).Byte(18, low).Byte(19, high).Byte(20, low).Byte(21, high).Decode(), lookup);
     ASSERT_EQ(update[kReadoutVoltage].text, Printf("%d", signedValue)) << raw;
     ASSERT_EQ(update[kReadoutTorque].text, Printf("%.3f", signedValue / 1000.0)) << raw;
   }
@@ -459,8 +454,7 @@ TEST(FormatFixed, IgnoresTheNumericLocale) {
   if (!german.Active()) GTEST_SKIP() << "no German locale installed (locales package)";
   EXPECT_EQ(FormatFixed(1.5, 2), "1.50");
   const MarkingLookup lookup;
-  EXPECT_EQ(PresentLiveFrame(StatusFrameBytes(66).Values(1.25f, 0, 0, 0).Decode(), lookup)
-                [kReadoutSpeed].text,
+  EXPECT_EQ(PresentLiveFrame(StatusFrameBytes(66).Values(1.25f, 0, 0, 0).Decode(), lookup)[kReadoutSpeed].text,
             "1.2");  // printf's round-half-even of the exact binary value
 }
 

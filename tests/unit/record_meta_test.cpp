@@ -1,4 +1,5 @@
-// The details kept beside a recording: what reads as a mass, what is damaged and where, and rewrites that keep the rest.
+// The details kept beside a recording: what reads as a mass, what is damaged and where, and rewrites that keep the
+// rest.
 #include "recording/record_meta.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,9 @@ TEST(RecordMeta, OnlyWholeFilesGiveAMass) {
   };
   const Row rows[] = {
       {"# ROLTA\r\nformat=1\r\neffective_mass_kg = 1450.5\r\n", RecordMetaState::Read, 1450.5, 0},
-      {"\xEF\xBB\xBF" "effective_mass_kg=900\nvehicle=ABC=1\n", RecordMetaState::Read, 900, 0},
+      {"\xEF\xBB\xBF"
+       "effective_mass_kg=900\nvehicle=ABC=1\n",
+       RecordMetaState::Read, 900, 0},
       {"vehicle=ABC\n", RecordMetaState::Read, std::nullopt, 0},
       {"effective_mass_kg=15OO\n", RecordMetaState::Damaged, std::nullopt, 1},
       {"format=1\neffective_mass_kg=-1500\n", RecordMetaState::Damaged, std::nullopt, 2},

@@ -90,9 +90,9 @@ TEST(RecordingTest, NamedColumnsTakeTheReadoutValues) {
 TEST(RecordingTest, RowsReadBackBitForBit) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  const ControllerStatus statuses[] = {
-      Status(16, 123.456f, 49.99f, 0.1f, 2345.5f, 17), Status(50, 1e-30f, 3.4e38f, -0.0f, 7, -6),
-      Status(33, nan, inf, -inf, 1, 0), Status(0, 1, 2, 3, 4, 32767), Status(255, 5, 6, 7, 8, -32768)};
+  const ControllerStatus statuses[] = {Status(16, 123.456f, 49.99f, 0.1f, 2345.5f, 17),
+                                       Status(50, 1e-30f, 3.4e38f, -0.0f, 7, -6), Status(33, nan, inf, -inf, 1, 0),
+                                       Status(0, 1, 2, 3, 4, 32767), Status(255, 5, 6, 7, 8, -32768)};
   std::string file = RecordHeader();
   std::vector<RecordRow> written;
   double ms = 0;
@@ -137,7 +137,7 @@ TEST(RecordingTest, DamagedFilesAreReportedByLine) {
       {header + row + badNumber + row, 3, 0, false},
       {header + shortRow, 2, 0, false},
       {header + row + row.substr(0, row.size() / 2), 0, 1, true},  // cut off by a crash
-      {header + row + "\r\n" + row, 3, 0, false},                   // an empty line inside
+      {header + row + "\r\n" + row, 3, 0, false},                  // an empty line inside
   };
   for (const Case& c : cases) {
     std::istringstream in(c.text);
@@ -153,8 +153,8 @@ TEST(RecordingTest, DamagedFilesAreReportedByLine) {
 }
 
 std::filesystem::path TempFolder(const char* name) {
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("rolta-recording-test-" + std::to_string(::getpid()) + "-" + name);
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("rolta-recording-test-" + std::to_string(::getpid()) + "-" + name);
   std::filesystem::remove_all(folder);
   return folder;
 }
@@ -226,7 +226,8 @@ TEST(FrameRecorderTest, FailuresAreReportedAndStopTheRecording) {
   {
     // A disk that does not keep up: the queue's limit stops the recording.
     FrameRecorder recorder({std::chrono::milliseconds(10'000), 3, false});
-    ASSERT_FALSE(recorder.Start(folder / "slow.csv", std::chrono::steady_clock::now(), std::chrono::system_clock::now()));
+    ASSERT_FALSE(
+        recorder.Start(folder / "slow.csv", std::chrono::steady_clock::now(), std::chrono::system_clock::now()));
     for (int i = 0; i < 5; ++i) recorder.Add(Status(16, 1, 2, 3, 4), std::chrono::steady_clock::now());
     const RecorderProgress progress = WaitFinished(recorder);
     ASSERT_TRUE(progress.error);
@@ -248,9 +249,9 @@ TEST(TrendDataTest, CoastDownTimeBetweenTheSpeedsAndMinMaxBuckets) {
   };
   const Case cases[] = {
       {90, 10, 1.5, 9.5, true},
-      {94.5, 20.25, 1.05, 8.475, true},   // between frames: interpolated
-      {100, 10, 1.0, 9.5, true},          // began below the start speed
-      {90, 2, 1.5, 10.0, false},          // not down to the end speed yet
+      {94.5, 20.25, 1.05, 8.475, true},     // between frames: interpolated
+      {100, 10, 1.0, 9.5, true},            // began below the start speed
+      {90, 2, 1.5, 10.0, false},            // not down to the end speed yet
       {std::nan(""), 10, 1.0, 10.0, true},  // no speeds: the run's own
   };
   for (const Case& c : cases) {

@@ -22,8 +22,9 @@ constexpr int kFirstNumth = 21745;
 Bytes SentStream() {
   Bytes stream;
   for (int i = 0; i < kFrames; ++i) {
-    const Bytes f = test::StatusFrame(16, 12.5f + 0.37f * static_cast<float>(i), 49.5f + 0.01f * static_cast<float>(i),
-                                      10.0f / 3.0f, 2000.0f + static_cast<float>(i), static_cast<std::int16_t>(kFirstNumth + i));
+    const Bytes f =
+        test::StatusFrame(16, 12.5f + 0.37f * static_cast<float>(i), 49.5f + 0.01f * static_cast<float>(i),
+                          10.0f / 3.0f, 2000.0f + static_cast<float>(i), static_cast<std::int16_t>(kFirstNumth + i));
     stream.insert(stream.end(), f.begin(), f.end());
   }
   return stream;
@@ -129,8 +130,17 @@ TEST(Resync, AFrameWhoseEndIsInDoubtWaitsForTheNextBytesOrSilence) {
       {"a lone 55 settles nothing", suspect, {kSync1}, true, false, 0, 0},
       {"silence confirms it", suspect, {}, true, true, 1, 0},
       {"a reply is not held", record, {}, false, false, 1, 0},
-      {"a reply followed by no frame start", [&] { Bytes b = record; b.insert(b.end(), {0, 0}); return b; }(), {},
-       false, false, 0, 1},
+      {"a reply followed by no frame start",
+       [&] {
+         Bytes b = record;
+         b.insert(b.end(), {0, 0});
+         return b;
+       }(),
+       {},
+       false,
+       false,
+       0,
+       1},
   };
   for (const Case& c : cases) {
     test::MemoryChannel channel;

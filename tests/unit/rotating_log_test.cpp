@@ -114,17 +114,16 @@ TEST_P(RotationTest, KeepsTheNewestLinesInOrder) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, RotationTest,
-    ::testing::Values(RotationCase{"below_the_limit", 3, 3, 2, {2}},
-                      RotationCase{"exactly_at_the_limit", 3, 3, 3, {3}},
-                      RotationCase{"one_past_the_limit", 3, 3, 4, {1, 3}},
-                      RotationCase{"all_rotated_files_in_use", 3, 3, 12, {3, 3, 3, 3}},
-                      RotationCase{"the_oldest_file_dropped", 3, 3, 13, {1, 3, 3, 3}},
-                      RotationCase{"one_kept", 2, 1, 5, {1, 2}},
-                      RotationCase{"none_kept", 2, 0, 3, {1}},
-                      RotationCase{"a_line_longer_than_the_limit", 0.5, 2, 3, {1, 1, 1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, RotationTest,
+                         ::testing::Values(RotationCase{"below_the_limit", 3, 3, 2, {2}},
+                                           RotationCase{"exactly_at_the_limit", 3, 3, 3, {3}},
+                                           RotationCase{"one_past_the_limit", 3, 3, 4, {1, 3}},
+                                           RotationCase{"all_rotated_files_in_use", 3, 3, 12, {3, 3, 3, 3}},
+                                           RotationCase{"the_oldest_file_dropped", 3, 3, 13, {1, 3, 3, 3}},
+                                           RotationCase{"one_kept", 2, 1, 5, {1, 2}},
+                                           RotationCase{"none_kept", 2, 0, 3, {1}},
+                                           RotationCase{"a_line_longer_than_the_limit", 0.5, 2, 3, {1, 1, 1}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RotatingLog, AFileLeftFullIsRotatedOnOpen) {
   TempFolder folder;
@@ -235,8 +234,10 @@ class ProgramLogTest : public ::testing::Test {
   }
   void TearDown() override {
     for (const auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
     }
   }
   TempFolder state_;
@@ -254,13 +255,14 @@ TEST_F(ProgramLogTest, ARunIsFramedByItsStartAndEnd) {
   EXPECT_EQ(DefaultLogPath(), path);
   const std::vector<std::string> lines = ReadLines(path);
   ASSERT_EQ(lines.size(), 3u);
-  const std::string prefix = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d rolta-test\[)" +
-                             std::to_string(::getpid()) + R"(\] )";
+  const std::string prefix =
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d rolta-test\[)" + std::to_string(::getpid()) + R"(\] )";
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(prefix + R"(program-started version 9\.9)"))) << lines[0];
   EXPECT_TRUE(std::regex_match(lines[1], std::regex(prefix + "line-lost /dev/ttyS0"))) << lines[1];
   EXPECT_TRUE(std::regex_match(lines[2], std::regex(prefix + R"(program-ended version 9\.9, exit code 3)")))
       << lines[2];
-  struct stat folderInfo {}, fileInfo {};
+  struct stat folderInfo {
+  }, fileInfo{};
   ASSERT_EQ(::stat(path.parent_path().c_str(), &folderInfo), 0);
   ASSERT_EQ(::stat(path.c_str(), &fileInfo), 0);
   EXPECT_EQ(folderInfo.st_mode & 0777, 0700u);

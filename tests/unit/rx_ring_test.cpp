@@ -34,8 +34,7 @@ std::string NumthText(int numth, int signedType) {
 
 // A good controller frame of the type's length; the payload bytes are `fill`
 // or, with a generator, random.
-Bytes MakeFrame(std::uint8_t type, std::int16_t numth, std::uint8_t fill = 0x33,
-                std::mt19937* random = nullptr) {
+Bytes MakeFrame(std::uint8_t type, std::int16_t numth, std::uint8_t fill = 0x33, std::mt19937* random = nullptr) {
   Bytes frame(ControllerFrameLength(type), fill);
   frame[0] = 0x55;
   frame[1] = 0xAA;
@@ -466,8 +465,8 @@ Stream RandomStream(std::uint32_t seed, std::size_t minimumBytes) {
     const std::uint8_t type = types[pick(random)];
     const auto n = static_cast<std::int16_t>(numth(random));
     const Bytes frame = MakeFrame(type, n, 0, &random);
-    endInDoubt = frame.back() == 0x55 || std::search(frame.begin() + 2, frame.end(), kSyncPair.begin(),
-                                                     kSyncPair.end()) != frame.end();
+    endInDoubt = frame.back() == 0x55 ||
+                 std::search(frame.begin() + 2, frame.end(), kSyncPair.begin(), kSyncPair.end()) != frame.end();
     stream.bytes.insert(stream.bytes.end(), filler.begin(), filler.end());
     stream.bytes.insert(stream.bytes.end(), frame.begin(), frame.end());
     const std::string text = n == -6 ? kInvalid : NumthText(n, static_cast<std::int8_t>(type));

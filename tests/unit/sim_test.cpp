@@ -45,8 +45,12 @@ struct Status {
 };
 
 Status Decode(const Bytes& f) {
-  return {f[2], GetFloat32LE(&f[6]), GetFloat32LE(&f[10]), GetFloat32LE(&f[14]),
-          GetFloat32LE(&f[18]), GetInt16LE(&f[f.size() - 2])};
+  return {f[2],
+          GetFloat32LE(&f[6]),
+          GetFloat32LE(&f[10]),
+          GetFloat32LE(&f[14]),
+          GetFloat32LE(&f[18]),
+          GetInt16LE(&f[f.size() - 2])};
 }
 
 // The console's end of the line.
@@ -103,8 +107,7 @@ class Line {
   std::optional<Bytes> NextFrame(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      while (buffer_.size() >= 2 && !(buffer_[0] == kSync1 && buffer_[1] == kSync2))
-        buffer_.erase(buffer_.begin());
+      while (buffer_.size() >= 2 && !(buffer_[0] == kSync1 && buffer_[1] == kSync2)) buffer_.erase(buffer_.begin());
       if (buffer_.size() >= 3) {
         const std::size_t length = ControllerFrameLength(buffer_[2]);
         if (buffer_.size() >= length) {
@@ -123,8 +126,7 @@ class Line {
   std::optional<Bytes> WaitForType(std::uint8_t type, std::chrono::milliseconds timeout = 2s) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left <= 0ms) return std::nullopt;
       std::optional<Bytes> f = NextFrame(left);
       if (!f) return std::nullopt;
@@ -134,13 +136,11 @@ class Line {
   }
 
   // Frames of one type until the line has been quiet of them for `quiet`.
-  std::vector<Status> CollectType(std::uint8_t type, std::chrono::milliseconds quiet,
-                                  std::chrono::milliseconds limit) {
+  std::vector<Status> CollectType(std::uint8_t type, std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
     std::vector<Status> out;
     const auto end = std::chrono::steady_clock::now() + limit;
     auto lastSeen = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() < end &&
-           std::chrono::steady_clock::now() - lastSeen < quiet) {
+    while (std::chrono::steady_clock::now() < end && std::chrono::steady_clock::now() - lastSeen < quiet) {
       std::optional<Bytes> f = NextFrame(10ms);
       if (!f) continue;
       EXPECT_EQ(VerifyChecksum(f->data(), f->size()), 0);
@@ -154,8 +154,7 @@ class Line {
 
  private:
   void Fill(std::chrono::steady_clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) <= 0) return;
     std::uint8_t chunk[1024];
@@ -267,8 +266,7 @@ TEST_F(SimTest, VersionAndProgramOfTheOptionsAreTheOnesAnswered) {
 
 TEST_F(SimTest, ConstantSpeedRampsTowardItsSetPointUntilStopped) {
   Begin();
-  const std::uint8_t speed50[] = {0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE,
-                                  0x00, 0x00, 0x00, 0x48, 0x42};
+  const std::uint8_t speed50[] = {0x55, 0xAA, 0x10, 0x05, 0x62, 0xFE, 0x00, 0x00, 0x00, 0x48, 0x42};
   line_->Send(speed50);
   std::vector<Status> frames;
   const auto end = std::chrono::steady_clock::now() + 1500ms;
@@ -356,9 +354,9 @@ TEST_F(SimTest, ParameterRecordWriteIsAcknowledgedWith102AndReadBack) {
   ASSERT_EQ(first->size(), 101u);
   const std::uint8_t divisor = (*first)[21];
   EXPECT_TRUE(divisor == 12 || divisor == 6 || divisor == 3 || divisor == 2 || divisor == 1);
-  EXPECT_LE((*first)[20], 1);                      // COM1 or COM2
-  EXPECT_GT(GetFloat32LE(&(*first)[14]), 0.0f);    // roller size
-  EXPECT_GT(GetUInt16LE(&(*first)[18]), 0);        // encoder teeth
+  EXPECT_LE((*first)[20], 1);                    // COM1 or COM2
+  EXPECT_GT(GetFloat32LE(&(*first)[14]), 0.0f);  // roller size
+  EXPECT_GT(GetUInt16LE(&(*first)[18]), 0);      // encoder teeth
 
   FrameBuffer<99> write;
   write.SetCommand(2);
@@ -390,7 +388,7 @@ TEST_F(SimTest, ChannelMapStoreIsReadBack) {
   ASSERT_TRUE(before);
   ASSERT_EQ(before->size(), 48u);
 
-  const std::uint8_t map[40] = {15, 3, 9, 0, 2, 4, 5, 6, 7, 8, 10, 12, 11, 14, 15, 14, 13, 12, 10, 11,
+  const std::uint8_t map[40] = {15, 3, 9, 0, 2, 4, 5, 6, 7, 8, 10, 12, 11, 14, 15, 14, 13, 12, 10,  11,
                                 15, 7, 1, 2, 0, 1, 2, 3, 4, 0, 2,  3,  6,  4,  4,  10, 11, 44, 255, 0};
   FrameBuffer<46> store;
   store.SetCommand(7);
@@ -409,9 +407,8 @@ struct TablePair {
   std::uint8_t request, store;
   std::size_t points;
 };
-constexpr TablePair kTables[] = {{62, 9, 10},   {63, 10, 10},  {64, 11, 10},
-                                 {61, 59, 10},  {60, 8, 10},   {120, 117, 10},
-                                 {121, 118, 10}, {122, 119, 10}, {78, 77, 20}};
+constexpr TablePair kTables[] = {{62, 9, 10},    {63, 10, 10},   {64, 11, 10},   {61, 59, 10}, {60, 8, 10},
+                                 {120, 117, 10}, {121, 118, 10}, {122, 119, 10}, {78, 77, 20}};
 
 template <std::size_t N>
 void FillTable(FrameBuffer<N>& f, std::int16_t count, std::size_t points, float seed) {
@@ -740,8 +737,7 @@ TEST_F(SimTest, BusyLineSkipsWholeStatusFramesCountsThemAndLosesNothingQueued) {
   EXPECT_FALSE(stream.InsideAFrame());
   const SimulatorCounters c = sim_->Counters();
   EXPECT_GT(c.statusSkipped, 0u);
-  EXPECT_NE(CountersText(c).find(std::to_string(c.statusSkipped) + " status frames skipped"),
-            std::string::npos);
+  EXPECT_NE(CountersText(c).find(std::to_string(c.statusSkipped) + " status frames skipped"), std::string::npos);
   EXPECT_EQ(stream.Count(), c.framesSent);  // every frame queued came, whole
   EXPECT_EQ(c.bytesDropped, 0u);
 }
@@ -752,15 +748,13 @@ TEST_F(SimTest, EmergencyStopIsAnsweredWithin50msAfterTenSecondsOfABusyLine) {
   line_->Send(kSpeed50);
   WholeFrames stream;
   const auto end = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < end)
-    ASSERT_TRUE(stream.Feed(line_->ReadFor(100ms))) << "frame cut";
+  while (std::chrono::steady_clock::now() < end) ASSERT_TRUE(stream.Feed(line_->ReadFor(100ms))) << "frame cut";
   const auto sent = std::chrono::steady_clock::now();
   line_->SendShort(command::kEmergencyStop);
   ASSERT_TRUE(line_->WaitForType(command::kEmergencyStop, 30s));
   const auto late = std::chrono::steady_clock::now() - sent;
   EXPECT_LT(late, 50ms) << std::chrono::duration<double, std::milli>(late).count() << " ms";
-  std::printf("e-stop answered after %.2f ms\n",
-              std::chrono::duration<double, std::milli>(late).count());
+  std::printf("e-stop answered after %.2f ms\n", std::chrono::duration<double, std::milli>(late).count());
 }
 
 TEST(SimLink, LinkPointsAtTheSlaveAndGoesWithTheSimulator) {
@@ -1022,10 +1016,10 @@ TEST(SimFactoryRecord, IsTheRecordTheSimulatorHasAlwaysStartedWith) {
 // --- options -----------------------------------------------------------------
 
 TEST(SimOptions, CommandLineSetsEveryOption) {
-  const char* args[] = {"qrx5000b-sim", "--link",  "/tmp/x",      "--baud",   "57600",
-                        "--period",     "20",      "--fault",     "reject",   "--fault",
-                        "garbage",      "--seed",  "7",           "--image-out", "/tmp/r.rom",
-                        "--verbose",    "--speedup", "10",        "--upgrade-program"};
+  const char* args[] = {"qrx5000b-sim", "--link",    "/tmp/x",  "--baud",           "57600",
+                        "--period",     "20",        "--fault", "reject",           "--fault",
+                        "garbage",      "--seed",    "7",       "--image-out",      "/tmp/r.rom",
+                        "--verbose",    "--speedup", "10",      "--upgrade-program"};
   SimulatorOptions o;
   std::string error;
   ASSERT_TRUE(ParseSimulatorArgs(static_cast<int>(std::size(args)), args, o, &error)) << error;
@@ -1043,10 +1037,10 @@ TEST(SimOptions, CommandLineSetsEveryOption) {
 }
 
 TEST(SimOptions, BadValuesAreRefusedWithAMessage) {
-  const std::vector<std::vector<const char*>> cases = {
-      {"sim", "--fault", "smoke"}, {"sim", "--fault", "reject:5"}, {"sim", "--baud", "300"},
-      {"sim", "--period", "0"},    {"sim", "--period"},             {"sim", "--what"},
-      {"sim", "--baud", "96OO"}};
+  const std::vector<std::vector<const char*>> cases = {{"sim", "--fault", "smoke"}, {"sim", "--fault", "reject:5"},
+                                                       {"sim", "--baud", "300"},    {"sim", "--period", "0"},
+                                                       {"sim", "--period"},         {"sim", "--what"},
+                                                       {"sim", "--baud", "96OO"}};
   for (const auto& c : cases) {
     SimulatorOptions o;
     std::string error;
@@ -1064,16 +1058,15 @@ TEST(SimOptions, RoadLoadMassAndNoiseAreParsedStrictly) {
   const RoadLoadConfig d;
   const Row rows[] = {
       {{"--road-load", "120,0.8,0.035"}, true, 120, 0.8, 0.035, d.massKg, d.speedNoiseKmh},
-      {{"--road-load", "50,-0.2,0.01", "--mass", "1450.5", "--speed-noise", "0.3"}, true, 50, -0.2, 0.01, 1450.5,
-       0.3},
+      {{"--road-load", "50,-0.2,0.01", "--mass", "1450.5", "--speed-noise", "0.3"}, true, 50, -0.2, 0.01, 1450.5, 0.3},
       {{"--speed-noise", "0"}, true, d.f0N, d.f1, d.f2, d.massKg, 0},
       {{"--road-load", "120,0.8"}, false},
       {{"--road-load", "120,0.8,0.03,1"}, false},
       {{"--road-load", "120,,0.03"}, false},
       {{"--road-load", "12O,0.8,0.03"}, false},
       {{"--road-load", "nan,0.8,0.03"}, false},
-      {{"--road-load", "0,0,0"}, false},          // the bench would never slow down
-      {{"--road-load", "10,-1,0"}, false},        // negative above 10 km/h
+      {{"--road-load", "0,0,0"}, false},    // the bench would never slow down
+      {{"--road-load", "10,-1,0"}, false},  // negative above 10 km/h
       {{"--road-load"}, false},
       {{"--mass", "0"}, false},
       {{"--mass", "-900"}, false},
@@ -1151,8 +1144,7 @@ TEST(SimOptions, WarnsOnlyWhenThePeriodAsksMoreThanTheLineCarries) {
   for (const Row row : {Row{2, 115200,
                             "period 2 ms asks for 500 frames/s; a 115200 baud line carries 480 of "
                             "them: status frames that find the line busy are skipped (counted)"},
-                        Row{3, 115200, nullptr},
-                        Row{1, 0, nullptr}, Row{24, 9600, "carries 40 of them"},
+                        Row{3, 115200, nullptr}, Row{1, 0, nullptr}, Row{24, 9600, "carries 40 of them"},
                         Row{25, 9600, nullptr}, Row{6, 38400, "carries 160 of them"}}) {
     SimulatorOptions o;
     o.periodMs = row.periodMs;

@@ -155,17 +155,15 @@ TEST(StatusFrames, OutOfRangeFloatsSaturateInsteadOfOverflowing) {
 // Which types show the live values, which the version and which nothing.
 TEST(StatusFrames, EveryStatusTypeActsAsItsRowSays) {
   // The readout presentation rows, by type, and the decoder's own extras.
-  const std::set<int> readoutTypes = {
-      16,  17,  37,  84,  85,  21,  53,  54,  71,  74,  127, 27,  28,  29,  30,  31,  40,
-      41,  55,  56,  102, 103, 104, 105, 106, 33,  110, 112, 113, 34,  114, 115, 116, 35,
-      36,  39,  93,  94,  38,  111, 42,  43,  124, 45,  50,  68,  70,  73,  88,  51,  52,
-      80,  82,  89,  90,  91,  92,  58,  66,  67,  69,  75,  98,  76,  123, 79,  81,  83,
-      86,  87,  95,  101, 107, 108, 96,  100, 125};
+  const std::set<int> readoutTypes = {16,  17, 37, 84, 85,  21,  53,  54,  71,  74,  127, 27,  28,  29, 30,  31,
+                                      40,  41, 55, 56, 102, 103, 104, 105, 106, 33,  110, 112, 113, 34, 114, 115,
+                                      116, 35, 36, 39, 93,  94,  38,  111, 42,  43,  124, 45,  50,  68, 70,  73,
+                                      88,  51, 52, 80, 82,  89,  90,  91,  92,  58,  66,  67,  69,  75, 98,  76,
+                                      123, 79, 81, 83, 86,  87,  95,  101, 107, 108, 96,  100, 125};
   std::set<int> live = readoutTypes;
   live.insert({42, 75, 76, 98, 123});
-  std::set<int> silent = {0,  2,  3,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 18,  19,  20,
-                          22, 23, 24, 25, 26, 32, 44, 46, 47, 48, 49, 57, 59, 72,  77,  97,
-                          99, 109, 117, 118, 119};
+  std::set<int> silent = {0,  2,  3,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 18, 19,  20,  22,  23, 24,
+                          25, 26, 32, 44, 46, 47, 48, 49, 57, 59, 72, 77, 97, 99, 109, 117, 118, 119};
   for (int type = 128; type < 256; ++type) silent.insert(type);
 
   for (int type = 0; type < 256; ++type) {

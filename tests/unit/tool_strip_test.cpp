@@ -76,11 +76,9 @@ TEST(ToolStripTest, ToolsPageIsTheBenchsOwnThenTheShippedOneThenNothing) {
     bool inBench, besideProgram, inShare;
     fs::path expected;  // empty: nothing shown
   } rows[] = {
-      {true, true, true, bench / "tools.htm"},
-      {true, false, false, bench / "tools.htm"},
+      {true, true, true, bench / "tools.htm"}, {true, false, false, bench / "tools.htm"},
       {false, true, true, bin / "tools.htm"},  // a build folder
-      {false, false, true, installed},
-      {false, false, false, {}},
+      {false, false, true, installed},         {false, false, false, {}},
   };
   for (const Row& row : rows) {
     fs::remove_all(root);
@@ -107,10 +105,14 @@ TEST(ToolStripTest, PagesInTheLanguagesOwnFolderComeFirstInEachPlace) {
     std::vector<fs::path> present;
     fs::path tools, guide;  // empty: nothing
   } rows[] = {
-      {"en", {share / "en" / "tools.htm", share / "tools.htm", share / "en" / kGuideFileName, share / kGuideFileName},
-       share / "en" / "tools.htm", share / "en" / kGuideFileName},
-      {"", {share / "en" / "tools.htm", share / "tools.htm", share / "en" / kGuideFileName, share / kGuideFileName},
-       share / "tools.htm", share / kGuideFileName},
+      {"en",
+       {share / "en" / "tools.htm", share / "tools.htm", share / "en" / kGuideFileName, share / kGuideFileName},
+       share / "en" / "tools.htm",
+       share / "en" / kGuideFileName},
+      {"",
+       {share / "en" / "tools.htm", share / "tools.htm", share / "en" / kGuideFileName, share / kGuideFileName},
+       share / "tools.htm",
+       share / kGuideFileName},
       {"en",
        {bench / "en" / "tools.htm", bench / "tools.htm", share / "en" / "tools.htm"},
        bench / "en" / "tools.htm",

@@ -45,15 +45,15 @@ TEST(TrendColumnsTest, KeptColumnsEqualAFreshReductionAsTheWindowMoves) {
     std::size_t most;  // at most this many columns reduced from samples
   };
   const Step steps[] = {
-      {300, 10, 0, 8, false, 64},      // first paint: everything
-      {4, 10, 0, 8, false, 2},         // one new column and the one still filling
-      {0, 10, 0, 8, false, 0},         // nothing new: all reused
-      {40, 20, 0, 8, false, 11},       // ten new columns
-      {400, 30, 0, 8, false, 64},      // trimmed past the window: all new
-      {8, 30, 0.05, 8, false, 64},     // moved by a fraction of a column
+      {300, 10, 0, 8, false, 64},         // first paint: everything
+      {4, 10, 0, 8, false, 2},            // one new column and the one still filling
+      {0, 10, 0, 8, false, 0},            // nothing new: all reused
+      {40, 20, 0, 8, false, 11},          // ten new columns
+      {400, 30, 0, 8, false, 64},         // trimmed past the window: all new
+      {8, 30, 0.05, 8, false, 64},        // moved by a fraction of a column
       {0, 30, 0.05 + 0.25, 8, false, 2},  // then by two whole ones (a drag)
-      {0, 30, 0, 4, false, 64},        // another column width (zoom)
-      {200, 40, 0, 4, true, 64},       // new data of the same length
+      {0, 30, 0, 4, false, 64},           // another column width (zoom)
+      {200, 40, 0, 4, true, 64},          // new data of the same length
   };
   for (const Step& step : steps) {
     if (step.clear) {

@@ -231,8 +231,8 @@ bool CCoastAnalysisDlg::SaveMassToRecording() {
   if (recording_.empty()) return false;
   const std::optional<double> mass = ParseMass(mass_->text().toStdString());
   if (!mass) {
-    boxes_.Show({texts_.Lookup("等效质量必须是正数"), texts_.Lookup("滑行分析"), MessageIcon::Warning,
-                 MessageButtons::Ok});
+    boxes_.Show(
+        {texts_.Lookup("等效质量必须是正数"), texts_.Lookup("滑行分析"), MessageIcon::Warning, MessageButtons::Ok});
     return false;
   }
   const std::filesystem::path metaFile = RecordMetaPath(recording_);
@@ -262,7 +262,7 @@ bool CCoastAnalysisDlg::Run(bool tellWhyNot) {
     result_.reset();
     ShowResult();
     if (tellWhyNot)
-        boxes_.Show({texts_.Lookup(CoastAnalysisErrorKey(*analysis.error)), texts_.Lookup("滑行分析"),
+      boxes_.Show({texts_.Lookup(CoastAnalysisErrorKey(*analysis.error)), texts_.Lookup("滑行分析"),
                    MessageIcon::Warning, MessageButtons::Ok});
     return false;
   }
@@ -316,8 +316,9 @@ void CCoastAnalysisDlg::ShowResult() {
   forcePlot_->SetSeries(std::move(force));
 
   auto fit = [&](const char* name, const RoadLoadFit& f, const char* rmsUnit) {
-    return QStringLiteral("%1: F0 = %2 N, F1 = %3 N/(km/h), F2 = %4 N/(km/h)²; RMS %5 %6; "
-                          "P(50) = %7 kW, P(80) = %8 kW")
+    return QStringLiteral(
+               "%1: F0 = %2 N, F1 = %3 N/(km/h), F2 = %4 N/(km/h)²; RMS %5 %6; "
+               "P(50) = %7 kW, P(80) = %8 kW")
         .arg(Q(texts_.Lookup(name)))
         .arg(f.load.f0, 0, 'f', 2)
         .arg(f.load.f1, 0, 'f', 4)

@@ -44,8 +44,10 @@ QPixmap BuiltInPicture(QSize size) {
   for (int i = 0; i <= 5; ++i) {
     const double x = area.left() + area.width() * i / 5.0;
     const double y = area.bottom() - area.height() * (0.1 + 0.8 * (i / 5.0) * (i / 5.0));
-    if (i == 0) curve.moveTo(x, y);
-    else curve.lineTo(x, y);
+    if (i == 0)
+      curve.moveTo(x, y);
+    else
+      curve.lineTo(x, y);
     painter.drawEllipse(QPointF(x, y), 3, 3);
   }
   painter.setBrush(Qt::NoBrush);
@@ -82,8 +84,7 @@ CCalibTab::CCalibTab(CalibExchange& exchange, const TextLookup& lookup, MessageB
     store_[i] = new QPushButton(storeGroup_);
     store_[i]->setObjectName(QStringLiteral("calibStore%1").arg(i));
     storeLayout->addWidget(store_[i], row, column);
-    connect(store_[i], &QPushButton::clicked, this,
-            [this, channel] { exchange_.StoreTable(channel, GridRows()); });
+    connect(store_[i], &QPushButton::clicked, this, [this, channel] { exchange_.StoreTable(channel, GridRows()); });
   }
 
   adjust_ = new QPushButton(this);
@@ -165,13 +166,9 @@ void CCalibTab::LoadPicture(const std::string& path) {
   picture_->setPixmap(picture);
 }
 
-QPushButton* CCalibTab::FetchButton(CalibChannel channel) const {
-  return fetch_[static_cast<std::size_t>(channel)];
-}
+QPushButton* CCalibTab::FetchButton(CalibChannel channel) const { return fetch_[static_cast<std::size_t>(channel)]; }
 
-QPushButton* CCalibTab::StoreButton(CalibChannel channel) const {
-  return store_[static_cast<std::size_t>(channel)];
-}
+QPushButton* CCalibTab::StoreButton(CalibChannel channel) const { return store_[static_cast<std::size_t>(channel)]; }
 
 void CCalibTab::LayOutGrid(int dataRows) {
   grid_->setRowCount(dataRows);
@@ -275,13 +272,15 @@ void CCalibTab::ExpandToFit(bool rowsToo) {
   };
   int width = 0;
   for (int c = 0; c < grid_->columnCount(); ++c) width += grid_->columnWidth(c);
-  share(grid_->viewport()->width(), width, grid_->columnCount(),
-        [this](int c) { return grid_->columnWidth(c); }, [this](int c, int w) { grid_->setColumnWidth(c, w); });
+  share(
+      grid_->viewport()->width(), width, grid_->columnCount(), [this](int c) { return grid_->columnWidth(c); },
+      [this](int c, int w) { grid_->setColumnWidth(c, w); });
   if (!rowsToo) return;
   int height = 0;
   for (int r = 0; r < grid_->rowCount(); ++r) height += grid_->rowHeight(r);
-  share(grid_->viewport()->height(), height, grid_->rowCount(),
-        [this](int r) { return grid_->rowHeight(r); }, [this](int r, int h) { grid_->setRowHeight(r, h); });
+  share(
+      grid_->viewport()->height(), height, grid_->rowCount(), [this](int r) { return grid_->rowHeight(r); },
+      [this](int r, int h) { grid_->setRowHeight(r, h); });
 }
 
 void CCalibTab::resizeEvent(QResizeEvent* event) {

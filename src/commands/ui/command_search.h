@@ -20,8 +20,7 @@ class CCommandSearch : public QObject {
   Q_OBJECT
  public:
   // Fills `list` with the shown captions of every position.
-  CCommandSearch(QComboBox* list, const TextLookup& lookup, std::function<void()> execute,
-                 QWidget* parent);
+  CCommandSearch(QComboBox* list, const TextLookup& lookup, std::function<void()> execute, QWidget* parent);
 
   QLineEdit* Field() const { return field_; }
   // The positions the list shows now, in list order.

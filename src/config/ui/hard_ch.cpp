@@ -33,8 +33,7 @@ QPushButton* Button(std::string_view caption, QWidget* parent) {
 
 }  // namespace
 
-CHardCH::CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxService& messages,
-                 QWidget* parent)
+CHardCH::CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxService& messages, QWidget* parent)
     : QDialog(parent), editor_(editor), messages_(messages) {
   KeepOnScreen(this);
   setWindowTitle(Looked(lookup, "硬件通道配置"));

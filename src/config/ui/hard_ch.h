@@ -25,8 +25,7 @@ class TextLookup;
 class CHardCH : public QDialog, private ChannelMapView {
   Q_OBJECT
  public:
-  CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxService& messages,
-          QWidget* parent = nullptr);
+  CHardCH(ChannelMapEditor& editor, const TextLookup& lookup, MessageBoxService& messages, QWidget* parent = nullptr);
   ~CHardCH() override;
   // Hides and shows the window, which brings it to the front with the texts
   // it holds.

@@ -20,9 +20,8 @@ constexpr int kPictureWidth = 160;
 constexpr int kPictureHeight = 120;
 }  // namespace
 
-CHardInfoList::CHardInfoList(const ParamsExchange& exchange, const TextLookup& lookup,
-                             MessageBoxService& messages, const std::string& picturePath,
-                             QWidget* parent)
+CHardInfoList::CHardInfoList(const ParamsExchange& exchange, const TextLookup& lookup, MessageBoxService& messages,
+                             const std::string& picturePath, QWidget* parent)
     : QDialog(parent), exchange_(exchange), lookup_(lookup) {
   KeepOnScreen(this);
   setObjectName(QStringLiteral("hardInfoList"));

@@ -19,9 +19,8 @@ class CHardInfoList : public QDialog {
   Q_OBJECT
  public:
   // `picturePath`: the environment record's picture; empty or missing shows none.
-  CHardInfoList(const ParamsExchange& exchange, const TextLookup& lookup,
-                MessageBoxService& messages, const std::string& picturePath,
-                QWidget* parent = nullptr);
+  CHardInfoList(const ParamsExchange& exchange, const TextLookup& lookup, MessageBoxService& messages,
+                const std::string& picturePath, QWidget* parent = nullptr);
 
   // Hide and show again: the window rebuilds its list and comes up.
   void Refresh();

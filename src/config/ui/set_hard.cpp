@@ -25,9 +25,7 @@
 namespace rolta {
 namespace {
 
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // A drop-down list that reports when its open list closes (the retarder
 // advice), with the item chosen in it: the list closes before the choice is
@@ -61,8 +59,7 @@ constexpr int kGroupColumns = 4;
 
 }  // namespace
 
-CSetHard::CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService& messages,
-                   QWidget* parent)
+CSetHard::CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService& messages, QWidget* parent)
     : CBkDialog(parent), form_(form) {
   setObjectName(QStringLiteral("setHard"));
   setWindowTitle(Q(form_.Title()));
@@ -106,8 +103,7 @@ void CSetHard::Build() {
       case FormKind::Edit: widget = new QLineEdit(box); break;
       case FormKind::Check: widget = new QCheckBox(Q(control.caption), box); break;
       case FormKind::Selector: {
-        auto* combo = control.id == FormControlId::RetarderType ? new DropDownCombo(box)
-                                                                 : new QComboBox(box);
+        auto* combo = control.id == FormControlId::RetarderType ? new DropDownCombo(box) : new QComboBox(box);
         for (const std::string& item : form_.Items(control.id)) combo->addItem(QString::fromStdString(item));
         widget = combo;
         break;

@@ -22,8 +22,7 @@ inline constexpr std::string_view kParamsFormTextContext = "参数表";
 class CSetHard : public CBkDialog {
   Q_OBJECT
  public:
-  CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService& messages,
-           QWidget* parent = nullptr);
+  CSetHard(ParamsForm& form, const TextLookup& lookup, MessageBoxService& messages, QWidget* parent = nullptr);
 
   // Hide and show again: the window reloads the record and comes up.
   void Refresh() { BringUp(); }

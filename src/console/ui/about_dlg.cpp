@@ -12,8 +12,7 @@
 
 namespace rolta {
 
-CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
-    : CBkDialog(parent) {
+CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent) : CBkDialog(parent) {
   const TextLookup& lookup = environment.Texts();
   auto shown = [&lookup](std::string_view text) { return QString::fromStdString(ShownText(lookup, text)); };
   setWindowTitle(shown("关于 ROLTA调试器"));
@@ -22,8 +21,8 @@ CAboutDlg::CAboutDlg(ConsoleEnvironment& environment, QWidget* parent)
   versionLine_ = new QLabel(QString::fromStdString(AboutVersionLine(environment.VersionText(), lookup)), this);
   versionLine_->setObjectName(QStringLiteral("aboutVersionLine"));
   // The installed program's own version, beside the library's line above.
-  auto* programVersion = new QLabel(
-      QString::fromStdString(lookup.Lookup("程序版本") + ": rolta " + kRoltaVersion), this);
+  auto* programVersion =
+      new QLabel(QString::fromStdString(lookup.Lookup("程序版本") + ": rolta " + kRoltaVersion), this);
   programVersion->setObjectName(QStringLiteral("aboutProgramVersion"));
   auto* requirement = new QLabel(shown("需QRX5000B控制器V7.34以上版本支持"), this);
   controllerCaption_ = new QLabel(shown("当前QRX5000控制器版本"), this);

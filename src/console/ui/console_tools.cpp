@@ -65,9 +65,10 @@ void CConsoleTools::OnHelp() {
     qCWarning(lcUi) << "no operator's guide beside the program";
     return;
   }
-  const bool shown = help->kind == HelpTarget::Kind::HelpFile
-                         ? openExternal(QUrl::fromLocalFile(ToQString(help->path)))
-                         : showPage(ToQString(help->path), QString::fromStdString(lookup_.Lookup("操作提示")), console_);
+  const bool shown =
+      help->kind == HelpTarget::Kind::HelpFile
+          ? openExternal(QUrl::fromLocalFile(ToQString(help->path)))
+          : showPage(ToQString(help->path), QString::fromStdString(lookup_.Lookup("操作提示")), console_);
   if (!shown) qCWarning(lcUi).noquote() << "the operator's guide" << ToQString(help->path) << "could not be shown";
 }
 

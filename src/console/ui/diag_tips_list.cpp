@@ -12,8 +12,7 @@
 
 namespace rolta {
 
-CDiagTipsList::CDiagTipsList(const TextLookup& lookup, MessageBoxService& messages, QWidget* parent)
-    : QDialog(parent) {
+CDiagTipsList::CDiagTipsList(const TextLookup& lookup, MessageBoxService& messages, QWidget* parent) : QDialog(parent) {
   KeepOnScreen(this);
   setWindowTitle(QString::fromStdString(ShownText(lookup, kTipsTitle)));
   auto* above = new QLabel(QStringLiteral("使用ROLTA测试程序，请注意和QRX5000控制器版本匹配问题"), this);

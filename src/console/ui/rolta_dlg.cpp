@@ -43,9 +43,7 @@
 namespace rolta {
 namespace {
 
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The console's buttons: text (translated at start), tooltip (as it stands),
 // handler and where the window keeps it.
@@ -98,8 +96,8 @@ constexpr TextInputField kTextInputFields[] = {
     {CommandInput::StartSpeed, &CommandInputs::StartSpeed}, {CommandInput::EndSpeed, &CommandInputs::EndSpeed},
     {CommandInput::StartLoad, &CommandInputs::StartLoad},   {CommandInput::EndLoad, &CommandInputs::EndLoad},
 };
-constexpr CommandInput kFlywheelInputs[] = {CommandInput::Flywheel1, CommandInput::Flywheel2,
-                                            CommandInput::Flywheel3, CommandInput::Flywheel4};
+constexpr CommandInput kFlywheelInputs[] = {CommandInput::Flywheel1, CommandInput::Flywheel2, CommandInput::Flywheel3,
+                                            CommandInput::Flywheel4};
 
 QString Translated(const TextLookup& texts, const char* text) { return QString::fromStdString(texts.Lookup(text)); }
 QString Shown(const TextLookup& texts, std::string_view text) { return QString::fromStdString(ShownText(texts, text)); }
@@ -148,7 +146,8 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWi
   setWindowTitle(QString::fromStdString(ShownText(texts_, kConsoleTitle)));
   // Notifications come from the monitor thread; the receive handler runs here.
   session_.Port().SetNotifyCallback([this](std::uint32_t events) {
-    QMetaObject::invokeMethod(this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
   });
   sincePresent_.start();
   // The bench's units, before any readout shows one.
@@ -223,12 +222,13 @@ void CRoltaDlg::CreateChildWindows() {
   lineMonitor_ = new CLineMonitorDlg(session_, texts_, boxes_, this);
   lineMonitor_->hide();
   InstallLineMonitorOpeners(*this, toolsGroup, *lineMonitor_, texts_);
-  upgradeHost_ = std::make_unique<QtUpgradeHost>(QtUpgradeHost::Wiring{
-      progress_,
-      {buttons_.upgrade, buttons_.execute},
-      [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
-      [this](std::uint8_t code) { session_.Executor().SendShort(code); },
-      this}, services_);
+  upgradeHost_ = std::make_unique<QtUpgradeHost>(
+      QtUpgradeHost::Wiring{progress_,
+                            {buttons_.upgrade, buttons_.execute},
+                            [this](const std::string& text) { ShowStatusLine(ShownText(texts_, text)); },
+                            [this](std::uint8_t code) { session_.Executor().SendShort(code); },
+                            this},
+      services_);
   session_.Upgrade().SetHost(upgradeHost_.get());
 }
 
@@ -308,7 +308,8 @@ QGroupBox* CRoltaDlg::BuildCommandGroup() {
   commandList_ = new QComboBox(commandGroup);
   commandList_->setObjectName(QStringLiteral("commandList"));
   commandList_->setMaxVisibleItems(20);
-  search_ = new CCommandSearch(commandList_, texts_, [this] { buttons_.execute->click(); }, commandGroup);
+  search_ = new CCommandSearch(
+      commandList_, texts_, [this] { buttons_.execute->click(); }, commandGroup);
   commandRows->addWidget(search_->Field());
   commandRows->addLayout(commandLayout);
   commandLayout->addWidget(commandList_, 1);
@@ -386,9 +387,7 @@ void CRoltaDlg::RestoreSelections() {
   const std::optional<ConsoleSettings> stored = LoadSettings(settingsPath_);
   settings_ = stored.value_or(kDefaultSettings);
   // An index that passed the range check but lies beyond its list selects nothing.
-  auto select = [](QComboBox* list, int index) {
-    list->setCurrentIndex(index < list->count() ? index : -1);
-  };
+  auto select = [](QComboBox* list, int index) { list->setCurrentIndex(index < list->count() ? index : -1); };
   select(speedList_, settings_.speedIndex);
   select(portList_, settings_.portIndex);
   select(commandList_, settings_.commandIndex);
@@ -562,8 +561,8 @@ void CRoltaDlg::ShowChannelMapWindow() {
 
 void CRoltaDlg::ShowLinkState(const LinkIndicator& indicator) {
   static constexpr const char* kStyles[] = {
-      "color: #1d3557;",                                     // normal
-      "color: #8a5a00; font-weight: bold;",                  // warning
+      "color: #1d3557;",                                                        // normal
+      "color: #8a5a00; font-weight: bold;",                                     // warning
       "color: white; background: #b00020; font-weight: bold; padding: 0 4px;",  // alarm
   };
   linkIndicator_->setText(QString::fromStdString(indicator.text));

@@ -24,11 +24,9 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 }  // namespace
 
 MessageAnswer QtMessageBoxService::Show(const MessageRequest& request) {
-  QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.caption),
-                  QString::fromStdString(request.text),
-                  request.buttons == MessageButtons::OkCancel
-                      ? QMessageBox::Ok | QMessageBox::Cancel
-                      : QMessageBox::StandardButtons(QMessageBox::Ok),
+  QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.caption), QString::fromStdString(request.text),
+                  request.buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                              : QMessageBox::StandardButtons(QMessageBox::Ok),
                   QApplication::activeWindow());
   return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
@@ -41,9 +39,7 @@ QtKeyState::~QtKeyState() {
   if (qApp) qApp->removeEventFilter(this);
 }
 
-bool QtKeyState::IsCtrlHeld() const {
-  return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
-}
+bool QtKeyState::IsCtrlHeld() const { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); }
 
 bool QtKeyState::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {

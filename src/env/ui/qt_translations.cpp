@@ -17,8 +17,8 @@ QTranslator* InstallQtTranslations(const TextLookup& lookup, const QString& fold
   auto* translator = new QTranslator(QCoreApplication::instance());
   if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
                         place)) {
-    qCWarning(lcUi).noquote() << "Qt's Chinese texts (qtbase_zh_CN.qm, package qt6-translations-l10n) are not in" << place
-                              << "- standard buttons and file dialogs stay in English";
+    qCWarning(lcUi).noquote() << "Qt's Chinese texts (qtbase_zh_CN.qm, package qt6-translations-l10n) are not in"
+                              << place << "- standard buttons and file dialogs stay in English";
     delete translator;
     return nullptr;
   }

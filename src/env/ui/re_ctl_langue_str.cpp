@@ -166,8 +166,7 @@ int ReCtlLangueStr::TranslateControl(QWidget* control, std::uint32_t kind) {
 }
 
 void ReCtlLangueStr::ReportError(const char* text) {
-  messages_.Show({text, QCoreApplication::applicationName().toStdString(), MessageIcon::None,
-                  MessageButtons::Ok});
+  messages_.Show({text, QCoreApplication::applicationName().toStdString(), MessageIcon::None, MessageButtons::Ok});
 }
 
 }  // namespace rolta

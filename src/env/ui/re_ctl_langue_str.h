@@ -20,13 +20,13 @@ class ReCtlLangueStr {
   // Class codes of the controls, as the walk decides them.
   enum ClassCode : std::uint32_t {
     kOther = 0,
-    kStatic = 1,       // QLabel: its text
-    kComboBox = 2,     // QComboBox: every list item
-    kEdit = 3,         // QLineEdit, QPlainTextEdit: its text
-    kButton = 4,       // QAbstractButton, QGroupBox: its text or title
-    kTabControl = 5,   // QTabWidget: nothing
-    kListView = 6,     // item views: nothing
-    kIpAddress = 7,    // no such control here: nothing
+    kStatic = 1,      // QLabel: its text
+    kComboBox = 2,    // QComboBox: every list item
+    kEdit = 3,        // QLineEdit, QPlainTextEdit: its text
+    kButton = 4,      // QAbstractButton, QGroupBox: its text or title
+    kTabControl = 5,  // QTabWidget: nothing
+    kListView = 6,    // item views: nothing
+    kIpAddress = 7,   // no such control here: nothing
   };
 
   ReCtlLangueStr(const TextLookup& lookup, MessageBoxService& messages);

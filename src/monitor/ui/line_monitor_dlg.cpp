@@ -132,8 +132,7 @@ void CLineMonitorDlg::BuildLayout() {
   auto* top = new QVBoxLayout(this);
 
   auto* counters = new QGridLayout;
-  const std::vector<MonitorCounterText> initial =
-      MonitorCounterTexts({}, {}, 0, LineClock::now(), lookup_);
+  const std::vector<MonitorCounterText> initial = MonitorCounterTexts({}, {}, 0, LineClock::now(), lookup_);
   for (std::size_t i = 0; i < kMonitorCounterCount; ++i) {
     // Six a row; refused frames right after the checksum errors.
     std::size_t place = i <= kChecksumErrorsCounter ? i : i + 1;
@@ -247,8 +246,8 @@ void CLineMonitorDlg::RefreshNow() {
   model_.Refresh();
   if (atBottom) view_->scrollToBottom();
   const LineClock::time_point now = LineClock::now();
-  const std::vector<MonitorCounterText> texts = MonitorCounterTexts(
-      monitor_.Counters(), monitor_.Rates(now), session_.Counters().ringHighWater, now, lookup_);
+  const std::vector<MonitorCounterText> texts =
+      MonitorCounterTexts(monitor_.Counters(), monitor_.Rates(now), session_.Counters().ringHighWater, now, lookup_);
   for (std::size_t i = 0; i < kMonitorCounterCount; ++i) {
     const QString value = Q(texts[i].value);
     if (counterValues_[i]->text() != value) counterValues_[i]->setText(value);
@@ -308,10 +307,10 @@ bool CLineMonitorDlg::SaveRows(const QString& path, bool csv) {
   const std::string content = csv ? MonitorRowsAsCsv(monitor_, model_.Sequences(), lookup_)
                                   : MonitorRowsAsText(monitor_, model_.Sequences(), lookup_);
   QFile file(path);
-  const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                       file.write(content.data(), static_cast<qint64>(content.size())) ==
-                           static_cast<qint64>(content.size()) &&
-                       file.flush();
+  const bool written =
+      file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+      file.write(content.data(), static_cast<qint64>(content.size())) == static_cast<qint64>(content.size()) &&
+      file.flush();
   if (!written) {
     boxes_.Show({lookup_.Lookup("保存失败") + ": " + path.toStdString() + "\n" + file.errorString().toStdString(),
                  lookup_.Lookup(kLineMonitorTitle), MessageIcon::Warning, MessageButtons::Ok});
@@ -320,10 +319,10 @@ bool CLineMonitorDlg::SaveRows(const QString& path, bool csv) {
 }
 
 void CLineMonitorDlg::AskSave(bool csv) {
-  const QString path = QFileDialog::getSaveFileName(
-      this, Q(lookup_.Lookup(csv ? "保存CSV" : "保存文本")),
-      csv ? QStringLiteral("rolta-line.csv") : QStringLiteral("rolta-line.txt"),
-      csv ? QStringLiteral("CSV (*.csv)") : QStringLiteral("Text (*.txt)"));
+  const QString path =
+      QFileDialog::getSaveFileName(this, Q(lookup_.Lookup(csv ? "保存CSV" : "保存文本")),
+                                   csv ? QStringLiteral("rolta-line.csv") : QStringLiteral("rolta-line.txt"),
+                                   csv ? QStringLiteral("CSV (*.csv)") : QStringLiteral("Text (*.txt)"));
   if (!path.isEmpty()) SaveRows(path, csv);
 }
 

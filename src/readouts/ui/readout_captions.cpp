@@ -12,8 +12,8 @@ const QColor kHighlight(255, 214, 102);
 
 }  // namespace
 
-CReadoutCaptions::CReadoutCaptions(const std::array<QGroupBox*, kReadoutCount>& frames,
-                                   const TextLookup& lookup, QObject* parent)
+CReadoutCaptions::CReadoutCaptions(const std::array<QGroupBox*, kReadoutCount>& frames, const TextLookup& lookup,
+                                   QObject* parent)
     : QObject(parent), unitTable_(lookup), frames_(frames) {
   for (std::size_t i = 0; i < kReadoutCount; ++i) {
     QGroupBox* frame = frames_[i];

@@ -145,10 +145,10 @@ void CRecordControl::ChooseFileAndRecord() {
   // The dialog opens in the record folder only if it is there.
   std::error_code ignored;
   std::filesystem::create_directories(RecordFolder(), ignored);
-  const QString suggested = QString::fromStdString(
-      (RecordFolder() / DefaultRecordFileName(std::chrono::system_clock::now())).string());
-  const QString path = QFileDialog::getSaveFileName(this, Q(texts_.Lookup("记录到文件...")), suggested,
-                                                    QStringLiteral("CSV (*.csv)"));
+  const QString suggested =
+      QString::fromStdString((RecordFolder() / DefaultRecordFileName(std::chrono::system_clock::now())).string());
+  const QString path =
+      QFileDialog::getSaveFileName(this, Q(texts_.Lookup("记录到文件...")), suggested, QStringLiteral("CSV (*.csv)"));
   if (path.isEmpty()) return;
   StartRecording(path.toStdString());
 }
@@ -159,9 +159,10 @@ void CRecordControl::OpenTrendWindow() {
     trend_->SetRecordFolder(RecordFolder());
     // The live data's coast-down belongs to the latest recording if that one
     // ran from before its first frame to after its last.
-    trend_->SetLiveRecording([this](std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
-      return (!lastFile_.empty() && from >= lastFrom_ && to <= lastUntil_) ? lastFile_ : std::filesystem::path();
-    });
+    trend_->SetLiveRecording(
+        [this](std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+          return (!lastFile_.empty() && from >= lastFrom_ && to <= lastUntil_) ? lastFile_ : std::filesystem::path();
+        });
   }
   trend_->BringUp();
 }
@@ -174,8 +175,8 @@ bool CRecordControl::ApplyMassText() {
     if (!mass) {
       // Back to the last good mass first: the box takes the focus, which ends the edit again.
       massEdit_->setText(mass_ ? QString::fromStdString(MassText(*mass_)) : QString());
-      boxes_.Show({texts_.Lookup("等效质量必须是正数"), texts_.Lookup("记录"), MessageIcon::Warning,
-                   MessageButtons::Ok});
+      boxes_.Show(
+          {texts_.Lookup("等效质量必须是正数"), texts_.Lookup("记录"), MessageIcon::Warning, MessageButtons::Ok});
       return false;
     }
   }
@@ -231,8 +232,9 @@ void CRecordControl::UpdateIndicator() {
     indicator_->setText(Q(texts_.Lookup("未记录")));
     return;
   }
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                                         recorder_->StartTime()).count();
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - recorder_->StartTime())
+          .count();
   const RecorderProgress progress = recorder_->Progress();
   indicator_->setStyleSheet(QStringLiteral("color: #c1121f; font-weight: bold;"));
   indicator_->setText(QStringLiteral("● %1 %2:%3:%4  %5")

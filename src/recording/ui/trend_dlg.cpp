@@ -70,9 +70,7 @@ CTrendPlot::CTrendPlot(const TextLookup& texts, QWidget* parent) : QWidget(paren
 
 QRectF CTrendPlot::PlotArea() const { return QRectF(rect()).adjusted(72, 6, -24, -24); }
 
-std::size_t CTrendPlot::Columns() const {
-  return static_cast<std::size_t>(std::max(0.0, PlotArea().width()));
-}
+std::size_t CTrendPlot::Columns() const { return static_cast<std::size_t>(std::max(0.0, PlotArea().width())); }
 
 double CTrendPlot::TimeAt(double x) const {
   const QRectF area = PlotArea();
@@ -115,7 +113,8 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
     painter.drawRect(box);
     const QColor color = kLaneColors[lane % std::size(kLaneColors)];
     painter.setPen(color);
-    painter.drawText(box.adjusted(6, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop, SeriesName(texts_, columns_[lane], store_->Units()));
+    painter.drawText(box.adjusted(6, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop,
+                     SeriesName(texts_, columns_[lane], store_->Units()));
 
     const std::vector<MinMaxBucket>& buckets = lanes_[lane].Reduce(*store_, columns_[lane], t0_, t1_, width);
     lastReduced_ += lanes_[lane].LastReduced();
@@ -134,7 +133,8 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
     low -= pad;
     high += pad;
     painter.setPen(Qt::black);
-    painter.drawText(QRectF(0, box.top(), area.left() - 4, 16), Qt::AlignRight | Qt::AlignTop, AxisNumber(high, high - low));
+    painter.drawText(QRectF(0, box.top(), area.left() - 4, 16), Qt::AlignRight | Qt::AlignTop,
+                     AxisNumber(high, high - low));
     painter.drawText(QRectF(0, box.bottom() - 16, area.left() - 4, 16), Qt::AlignRight | Qt::AlignBottom,
                      AxisNumber(low, high - low));
     auto yOf = [&](double v) { return box.bottom() - (v - low) / (high - low) * box.height(); };
@@ -546,8 +546,8 @@ void CTrendDlg::UpdateCoastAnalysis() {
     std::filesystem::path recording;
     if (const auto run = LatestCoastRun(live_); run && liveRecording_) {
       const auto at = [this](double seconds) {
-        return origin_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                             std::chrono::duration<double>(seconds));
+        return origin_ +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
       };
       recording = liveRecording_(at(run->first), at(run->second));
     }

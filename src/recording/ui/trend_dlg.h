@@ -35,7 +35,10 @@ class CTrendPlot : public QWidget {
   void SetStore(const TrendStore* store) { store_ = store; }
   void SetColumns(std::vector<std::size_t> columns) { columns_ = std::move(columns); }
   // The time range shown, seconds from the store's origin.
-  void SetRange(double t0, double t1) { t0_ = t0; t1_ = t1; }
+  void SetRange(double t0, double t1) {
+    t0_ = t0;
+    t1_ = t1;
+  }
   double RangeStart() const { return t0_; }
   double RangeEnd() const { return t1_; }
   // Pixel columns of the plot area: one min/max pair each.
@@ -77,8 +80,7 @@ class CTrendPlot : public QWidget {
 class CTrendDlg : public QDialog {
   Q_OBJECT
  public:
-  CTrendDlg(ControllerSession& session, const TextLookup& texts, MessageBoxService& boxes,
-            QWidget* parent = nullptr);
+  CTrendDlg(ControllerSession& session, const TextLookup& texts, MessageBoxService& boxes, QWidget* parent = nullptr);
   ~CTrendDlg() override;
 
   // Shows the window (live).
@@ -143,7 +145,7 @@ class CTrendDlg : public QDialog {
   const TextLookup& texts_;
   MessageBoxService& boxes_;
   std::chrono::steady_clock::time_point origin_;
-  std::uint64_t nextFrame_ = 0;  // the next frame of the session's history to take
+  std::uint64_t nextFrame_ = 0;                                       // the next frame of the session's history to take
   std::optional<std::chrono::steady_clock::time_point> lastOpening_;  // the latest opening taken
   TrendStore live_;
   TrendStore file_;
@@ -156,7 +158,7 @@ class CTrendDlg : public QDialog {
   bool dirty_ = false;
   double span_ = 60;
   double paintedUpTo_ = -1e300;  // the newest frame time at the last repaint
-  int heldTicks_ = 0;  // ticks with new frames not painted yet
+  int heldTicks_ = 0;            // ticks with new frames not painted yet
   std::optional<CoastDownResult> coast_;
 
   CTrendPlot* plot_ = nullptr;

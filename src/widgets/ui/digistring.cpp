@@ -36,8 +36,7 @@ QSize ScaledCellArea(double scale) {
 // The one place a cell is drawn: each segment polygon filled with the on or
 // off brush and outlined with the matching blended pen, without smoothing so
 // edges stay crisp. shift moves every point by whole pixels.
-void DrawDigiCell(QPainter& painter, const DigiCellPixels& cell, QPoint shift,
-                  const DigiPalette& palette) {
+void DrawDigiCell(QPainter& painter, const DigiCellPixels& cell, QPoint shift, const DigiPalette& palette) {
   painter.setRenderHint(QPainter::Antialiasing, false);
   const QBrush off_brush(ToQColor(palette.off_brush));
   const QBrush on_brush(ToQColor(palette.on_brush));
@@ -75,8 +74,7 @@ QRect CellBounds(const DigiCellPixels& cell) {
     }
   }
   if (left > right) return {};
-  return QRect(QPoint(left - kCellMargin, top - kCellMargin),
-               QPoint(right + kCellMargin, bottom + kCellMargin));
+  return QRect(QPoint(left - kCellMargin, top - kCellMargin), QPoint(right + kCellMargin, bottom + kCellMargin));
 }
 
 // Copies cell (RGB32 like the surface) with its top-left corner at at, cut
@@ -89,8 +87,7 @@ void CopyOpaque(const QImage& cell, QPoint at, QImage& surface) {
   const std::size_t row_bytes = static_cast<std::size_t>(target.width()) * sizeof(QRgb);
   for (int y = target.top(); y <= target.bottom(); ++y) {
     std::memcpy(bits + y * stride + target.left() * qsizetype{sizeof(QRgb)},
-                cell.constScanLine(y - at.y()) + (target.left() - at.x()) * qsizetype{sizeof(QRgb)},
-                row_bytes);
+                cell.constScanLine(y - at.y()) + (target.left() - at.x()) * qsizetype{sizeof(QRgb)}, row_bytes);
   }
 }
 
@@ -166,15 +163,13 @@ void CDigistring::ClearCellCache() {
   cached_bytes_ = 0;
 }
 
-const CDigistring::CachedCell& CDigistring::FindOrDrawCell(const CDigiChar& cell,
-                                                           const DigiRect& rect,
+const CDigistring::CachedCell& CDigistring::FindOrDrawCell(const CDigiChar& cell, const DigiRect& rect,
                                                            const DigiPalette& palette) {
   const CellKey key{cell.Width(),
                     cell.SegmentCount(),
                     cell.Mask(),
                     {std::bit_cast<std::uint64_t>(rect.left), std::bit_cast<std::uint64_t>(rect.top),
-                     std::bit_cast<std::uint64_t>(rect.right),
-                     std::bit_cast<std::uint64_t>(rect.bottom)}};
+                     std::bit_cast<std::uint64_t>(rect.right), std::bit_cast<std::uint64_t>(rect.bottom)}};
   if (const auto it = cell_cache_.find(key); it != cell_cache_.end()) return it->second;
 
   CachedCell drawn;
@@ -189,8 +184,7 @@ const CDigistring::CachedCell& CDigistring::FindOrDrawCell(const CDigiChar& cell
   }
 
   const std::size_t bytes = static_cast<std::size_t>(drawn.image.sizeInBytes());
-  if (static_cast<int>(cell_cache_.size()) >= kMaxCachedCells ||
-      cached_bytes_ + bytes > kMaxCachedBytes) {
+  if (static_cast<int>(cell_cache_.size()) >= kMaxCachedCells || cached_bytes_ + bytes > kMaxCachedBytes) {
     ClearCellCache();
   }
   cached_bytes_ += bytes;
@@ -261,8 +255,7 @@ void CDigistring::paintEvent(QPaintEvent*) {
 
   // Stale digits keep their shape but lose their glow.
   constexpr DigiColour kStaleOnColour{72, 104, 72};
-  const DigiPalette palette =
-      MakeDigiPalette(off_colour_, stale_ ? kStaleOnColour : on_colour_, background_colour_);
+  const DigiPalette palette = MakeDigiPalette(off_colour_, stale_ ? kStaleOnColour : on_colour_, background_colour_);
   if (surface_.width() != cw || surface_.height() != ch) {
     surface_ = QImage(cw, ch, QImage::Format_RGB32);
     surface_valid_ = false;

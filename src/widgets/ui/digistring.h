@@ -84,8 +84,7 @@ class CDigistring : public QWidget {
 
   // Puts the cells into rects_ onto surface_.
   void PaintCells(const DigiPalette& palette);
-  const CachedCell& FindOrDrawCell(const CDigiChar& cell, const DigiRect& rect,
-                                   const DigiPalette& palette);
+  const CachedCell& FindOrDrawCell(const CDigiChar& cell, const DigiRect& rect, const DigiPalette& palette);
   void ClearCellCache();
 
   std::string text_ = "EMPTY";

@@ -71,8 +71,7 @@ bool WaitForStatusType(const CRoltaDlg& console, int type, int timeoutMs) {
   return QTest::qWaitFor([&] { return StatusType(console) == type; }, timeoutMs);
 }
 
-std::vector<std::vector<std::uint8_t>> FramesWithCode(const sim::ControllerSimulator& controller,
-                                                      std::uint8_t code) {
+std::vector<std::vector<std::uint8_t>> FramesWithCode(const sim::ControllerSimulator& controller, std::uint8_t code) {
   std::vector<std::vector<std::uint8_t>> frames;
   for (const sim::ReceivedCommand& c : controller.ReceivedCommands()) {
     if (c.code == code) frames.push_back(c.frame);

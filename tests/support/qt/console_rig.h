@@ -52,7 +52,6 @@ std::optional<int> StatusType(const CRoltaDlg& console);
 std::optional<int> StatusNumth(const CRoltaDlg& console);
 bool WaitForStatusType(const CRoltaDlg& console, int type, int timeoutMs = kWaitMs);
 // Every command the simulator received with this code, in order.
-std::vector<std::vector<std::uint8_t>> FramesWithCode(const sim::ControllerSimulator& controller,
-                                                      std::uint8_t code);
+std::vector<std::vector<std::uint8_t>> FramesWithCode(const sim::ControllerSimulator& controller, std::uint8_t code);
 
 }  // namespace rolta::test
