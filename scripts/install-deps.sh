@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev llvm
+  clang libclang-rt-dev llvm clang-format
   fonts-wqy-microhei
   qt6-translations-l10n
   xvfb xauth

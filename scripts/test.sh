@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test: the full
+# Installs what is missing, checks the sources' layout, builds everything and
+# runs every test: the full
 # build (console, simulator, core), the core again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, and a
 # bounded run of every fuzz target.
@@ -19,6 +20,10 @@ run_ctest() {
 }
 
 "$root/scripts/install-deps.sh"
+
+echo "== Layout of the sources (.clang-format)"
+# One layout for everyone: a source that clang-format would change fails here.
+git -C "$root" ls-files -z '*.cpp' '*.h' | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
 
 echo "== Full build and tests"
 # The build folder run.sh uses too: the console it starts is the one tested.
