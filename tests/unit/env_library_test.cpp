@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
 #include "env/env_library.h"
 
 namespace rolta {
@@ -53,21 +54,7 @@ class ScopedEnv {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "rolta-env-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using TempDir = test::TempFolder;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

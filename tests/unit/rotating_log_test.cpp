@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "temp_folder.h"
 #include "env/rotating_log.h"
 
 namespace rolta {
@@ -23,21 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "rolta-log-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempFolder;
 
 std::vector<std::string> ReadLines(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
