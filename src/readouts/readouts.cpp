@@ -1,6 +1,7 @@
 #include "readouts/readouts.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -173,7 +174,42 @@ constexpr std::size_t kTextBufferSize = 400;
 // keeps the sign of -0.0 and of a negative value that rounds to zero, spells
 // NaN and the infinities as printf does ("nan", "-nan", "inf", "-inf"), and
 // never looks at the locale.
+// 10^precision for the precisions a float can be scaled by exactly: its 24
+// mantissa bits times at most 20 bits of 10^6 fit a double's 53.
+constexpr std::array<double, 7> kExactScale = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+
 char* WriteFixed(char* first, char* last, double value, int precision) {
+  // A float's value (what the controller sends) times 10^precision is exact,
+  // so rounding it half to even is printf's rounding of the exact value, and
+  // its digits come from the integer to_chars, several times quicker than the
+  // floating one. Anything else takes the floating to_chars.
+  if (precision >= 0 && precision < static_cast<int>(kExactScale.size()) &&
+      std::fabs(value) <= std::numeric_limits<float>::max() &&
+      static_cast<double>(static_cast<float>(value)) == value) {
+    const double scaled = std::fabs(std::nearbyint(value * kExactScale[static_cast<std::size_t>(precision)]));
+    if (scaled < 0x1p53) {
+      char digits[24];
+      // At least one digit before the point.
+      const std::size_t width = static_cast<std::size_t>(precision) + 1;
+      char* digitsEnd = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(scaled)).ptr;
+      const std::size_t count = static_cast<std::size_t>(digitsEnd - digits);
+      const std::size_t zeros = count < width ? width - count : 0;
+      const std::size_t length = (std::signbit(value) ? 1 : 0) + zeros + count + (precision > 0 ? 1 : 0);
+      if (length > static_cast<std::size_t>(last - first)) return nullptr;
+      // printf keeps the sign of a negative value that rounds to zero.
+      if (std::signbit(value)) *first++ = '-';
+      char text[32];
+      char* at = std::fill_n(text, zeros, '0');
+      at = std::copy(digits, digitsEnd, at);
+      const std::ptrdiff_t whole = (at - text) - precision;
+      first = std::copy(text, text + whole, first);
+      if (precision > 0) {
+        *first++ = '.';
+        first = std::copy(text + whole, at, first);
+      }
+      return first;
+    }
+  }
   const auto result = std::to_chars(first, last, value, std::chars_format::fixed, precision);
   return result.ec == std::errc{} ? result.ptr : nullptr;
 }

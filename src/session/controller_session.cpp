@@ -128,10 +128,6 @@ void ControllerSession::SetLineTap(LineTap* tap) {
   if (tap && port_.IsOpen()) tap->OnLineOpened(link_->OpenedAt());
 }
 
-void ControllerSession::RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler) {
-  replyHandlers_[static_cast<std::size_t>(kind)] = std::move(handler);
-}
-
 StatusObserverId ControllerSession::AddStatusObserver(StatusObserver observer) {
   statusObservers_.emplace_back(++lastObserverId_, std::move(observer));
   return lastObserverId_;
@@ -163,10 +159,6 @@ void ControllerSession::OnFrame(std::uint8_t frameType, const std::uint8_t* fram
 }
 
 void ControllerSession::RouteReply(ControllerFrameKind kind, const std::uint8_t* frame, std::size_t length) {
-  if (const ReplyHandler& handler = replyHandlers_[static_cast<std::size_t>(kind)]) {
-    handler(frame, length);
-    return;
-  }
   switch (kind) {
     case ControllerFrameKind::ParamRecord: executor_.Params().OnParamsFrame(frame, length); return;
     case ControllerFrameKind::CalibTable: calib_.OnCalibFrame(frame, length); return;

@@ -106,10 +106,6 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // "升级", run with the host the front end attached.
   FirmwareUpgrade& Upgrade() { return upgrade_; }
 
-  // A handler registered for a kind of reply takes that kind over from the
-  // session's own exchange (one each; registering again replaces it, an
-  // empty handler gives the kind back). Status frames are always decoded here.
-  void RegisterReplyHandler(ControllerFrameKind kind, ReplyHandler handler);
   // Sees every frame with a good checksum once it has been handled (decoded
   // or routed), so Status() already holds a status frame's values. One
   // observer (the line monitor, a front end's waits); an empty one clears it.
@@ -193,7 +189,6 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   ChannelMapEditor channelMap_;
   UpgradeReplies upgradeReplies_;
   FirmwareUpgrade upgrade_;
-  std::array<ReplyHandler, 4> replyHandlers_;
   ReplyHandler frameObserver_;
   FrameHistory history_;
   std::vector<std::pair<StatusObserverId, StatusObserver>> statusObservers_;

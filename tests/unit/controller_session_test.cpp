@@ -148,8 +148,7 @@ TEST(ControllerSessionTest, ObserversSeeEveryStatusFrameOfABurstNotOnlyThePresen
 }
 
 // Each reply kind reaches the session's own exchange and its attached window
-// with no front end registering anything; a registered handler takes its
-// kind over until an empty one gives it back.
+// with no front end registering anything.
 TEST(ControllerSessionTest, RepliesReachTheSessionsOwnExchanges) {
   struct Windows final : CalibView, ChannelMapView, ParamsListener {
     int calib = 0, channels = 0, params = 0;
@@ -174,32 +173,19 @@ TEST(ControllerSessionTest, RepliesReachTheSessionsOwnExchanges) {
     return frame;
   };
   struct Case {
-    ControllerFrameKind kind;
     std::uint8_t type;
     int Windows::*told;
   };
   const Case cases[] = {
-      {ControllerFrameKind::ParamRecord, command::kParamRequest, &Windows::params},
-      {ControllerFrameKind::CalibTable, 60, &Windows::calib},
-      {ControllerFrameKind::ChannelMap, command::kChannelMapRequest, &Windows::channels},
+      {command::kParamRequest, &Windows::params},
+      {60, &Windows::calib},
+      {command::kChannelMapRequest, &Windows::channels},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.type));
     link.channel.Queue(reply(c.type));
     session.OnCommNotify(1);
     EXPECT_EQ(windows.*c.told, 1);
-
-    int handled = 0;
-    session.RegisterReplyHandler(c.kind, [&handled](const std::uint8_t*, std::size_t) { ++handled; });
-    link.channel.Queue(reply(c.type));
-    session.OnCommNotify(1);
-    EXPECT_EQ(handled, 1);
-    EXPECT_EQ(windows.*c.told, 1);
-
-    session.RegisterReplyHandler(c.kind, {});
-    link.channel.Queue(reply(c.type));
-    session.OnCommNotify(1);
-    EXPECT_EQ(windows.*c.told, 2);
   }
   session.Params().SetListener(nullptr);
 }

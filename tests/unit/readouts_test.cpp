@@ -385,13 +385,16 @@ constexpr int kRandomFloats = 1'000'000;
 // coast-down texts use.
 TEST(FormatFixed, AgreesWithPrintfForRandomFloats) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
-  constexpr int kPrecisions[] = {1, 2, 3, 4, 6};
+  constexpr int kPrecisions[] = {0, 1, 2, 3, 4, 6};
   std::mt19937_64 random(20261209);
   int failures = 0;
   for (int i = 0; i < kRandomFloats; ++i) {
-    float value = 0;
-    switch (i % 4) {
+    // Floats take the integer digits; the doubles derived from them (case 4)
+    // take the floating to_chars.
+    double value = 0;
+    switch (i % 5) {
       case 0: value = std::bit_cast<float>(static_cast<std::uint32_t>(random())); break;
+      case 4: value = (static_cast<double>(random() % 2000001) - 1000000.0) / 997.0; break;
       case 1: {
         // A decimal halfway point n.xx5 at one of the precisions, and the floats beside it.
         const int precision = kPrecisions[random() % std::size(kPrecisions)];
@@ -410,11 +413,11 @@ TEST(FormatFixed, AgreesWithPrintfForRandomFloats) {
     }
     for (const int precision : kPrecisions) {
       char expected[512];
-      const int length = std::snprintf(expected, sizeof expected, "%.*f", precision, static_cast<double>(value));
+      const int length = std::snprintf(expected, sizeof expected, "%.*f", precision, value);
       const std::string text = FormatFixed(value, precision);
       if (text != std::string_view(expected, static_cast<std::size_t>(length)) && ++failures <= 10) {
-        ADD_FAILURE() << "%." << precision << "f of the float with bits 0x" << std::hex
-                      << std::bit_cast<std::uint32_t>(value) << std::dec << ": got " << text << ", printf " << expected;
+        ADD_FAILURE() << "%." << precision << "f of the double with bits 0x" << std::hex
+                      << std::bit_cast<std::uint64_t>(value) << std::dec << ": got " << text << ", printf " << expected;
       }
     }
   }
