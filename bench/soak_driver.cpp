@@ -4,9 +4,10 @@
 // frame and keeps the trend window open. Every minute it prints its resident
 // memory and CPU time; at the end the receive path's counters and the file.
 // scripts/soak.sh starts the simulator, this program under Xvfb, and reads
-// both outputs.
+// both outputs. Without --records only the test runs (no recording, no trend
+// window): bench/xvfb_line_rate.sh measures the console that way too.
 //
-//   rolta-soak --port PATH --minutes M --records DIR [--sim-pid PID]
+//   rolta-soak --port PATH --minutes M [--records DIR] [--sim-pid PID]
 //
 // With --sim-pid the simulator is sent SIGUSR1 as the recording starts and
 // stops, so its counters of those moments can be set against the file.
@@ -61,7 +62,7 @@ bool Parse(int argc, char** argv, Options& options) {
     else
       return false;
   }
-  return !options.port.empty() && options.minutes > 0 && !options.records.empty();
+  return !options.port.empty() && options.minutes > 0;
 }
 
 long ResidentKb() {
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   Options options;
   if (!Parse(argc, argv, options)) {
-    std::fprintf(stderr, "usage: rolta-soak --port PATH --minutes M --records DIR [--sim-pid PID]\n");
+    std::fprintf(stderr, "usage: rolta-soak --port PATH --minutes M [--records DIR] [--sim-pid PID]\n");
     return 2;
   }
   EnvLibrary library;
@@ -122,12 +123,15 @@ int main(int argc, char** argv) {
     console.Buttons().execute->click();
 
     CRecordControl& recorder = *console.Recorder();
-    std::filesystem::create_directories(options.records);
-    recorder.SetRecordFolder(options.records);
-    if (!recorder.StartRecording(options.records / "soak.csv")) return Fail("the recording did not start");
-    SignalSimulator(options);
-    recorder.OpenTrendWindow();
-    if (!recorder.TrendWindow() || !recorder.TrendWindow()->isVisible()) return Fail("no trend window");
+    const bool recording = !options.records.empty();
+    if (recording) {
+      std::filesystem::create_directories(options.records);
+      recorder.SetRecordFolder(options.records);
+      if (!recorder.StartRecording(options.records / "soak.csv")) return Fail("the recording did not start");
+      SignalSimulator(options);
+      recorder.OpenTrendWindow();
+      if (!recorder.TrendWindow() || !recorder.TrendWindow()->isVisible()) return Fail("no trend window");
+    }
 
     const auto start = std::chrono::steady_clock::now();
     const double cpuAtStart = CpuSeconds();
@@ -147,8 +151,10 @@ int main(int argc, char** argv) {
     QTimer::singleShot(static_cast<int>(options.minutes * 60'000), &console, [&] {
       minutes.stop();
       sample();
-      recorder.StopRecording();
-      SignalSimulator(options);
+      if (recording) {
+        recorder.StopRecording();
+        SignalSimulator(options);
+      }
       const ReceiveCounters& c = console.Session().Counters();
       const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::printf("receive bytes=%llu frames=%llu checksum_errors=%llu refused=%llu bytes_skipped=%llu ring_peak=%u\n",
@@ -158,12 +164,14 @@ int main(int argc, char** argv) {
       std::printf("cpu wall_s=%.1f cpu_s=%.2f\n", wall, CpuSeconds() - cpuAtStart);
       console.Buttons().close->click();
       // The writer thread finishes the file before the window goes.
-      for (int i = 0; i < 300 && !recorder.LastRecordingFinished(); ++i) {
-        QApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (recording) {
+        for (int i = 0; i < 300 && !recorder.LastRecordingFinished(); ++i) {
+          QApplication::processEvents();
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!recorder.LastRecordingFinished()) exitCode = 1;
+        std::printf("file %s\n", recorder.LastFile().c_str());
       }
-      if (!recorder.LastRecordingFinished()) exitCode = 1;
-      std::printf("file %s\n", recorder.LastFile().c_str());
       std::fflush(stdout);
       // exit, not quit: quit first asks every window to close, and the console refuses.
       QApplication::exit(exitCode);

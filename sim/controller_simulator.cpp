@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -353,6 +354,9 @@ void ControllerSimulator::ProcessInput(Clock::time_point now) {
 }
 
 void ControllerSimulator::Run() {
+  // A paced line's bytes are a character time apart (87 us at 115200); the
+  // default timer slack would bunch them.
+  if (options_.baud > 0) prctl(PR_SET_TIMERSLACK, 1'000UL);
   const auto period = std::chrono::milliseconds(options_.periodMs);
   auto lastAdvance = start_;
   auto nextTick = start_ + period;
@@ -373,9 +377,13 @@ void ControllerSimulator::Run() {
       if (reader_.HasPartialFrame()) wakeAt = std::min(wakeAt, lastRxByte_ + kStallTime);
     }
     if (Faults().Has(SimFault::Hangup) && options_.hangupAfterMs > 0) wakeAt = std::min(wakeAt, hangupAt);
-    int timeoutMs = 0;
+    // To the microsecond: a paced line sends and takes its bytes one at a time,
+    // as a UART does, not in millisecond bursts.
+    timespec timeout{};
     if (wakeAt > now) {
-      timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count());
+      const auto left = std::chrono::ceil<std::chrono::nanoseconds>(wakeAt - now);
+      timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+      timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
     }
 
     pollfd fds[3] = {};
@@ -386,7 +394,7 @@ void ControllerSimulator::Run() {
     fds[1].events = POLLIN;
     fds[2].fd = notify_;
     fds[2].events = POLLIN;
-    const int ready = poll(fds, 3, timeoutMs);
+    const int ready = ppoll(fds, 3, &timeout, nullptr);
     if (ready < 0 && errno != EINTR) break;
     if (stopRequested_.load()) break;
     now = Clock::now();

@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,6 +25,15 @@ using namespace std::chrono_literals;
 // The hand-shake wait: a missed acknowledgement delays the next notification
 // by at most this much.
 constexpr auto kHandshakeWait = 10ms;
+// A line delivers bytes in pieces (one at a time from a UART's receiver, a
+// FIFO's trigger level, an adapter's packets). The monitor gathers them until
+// a status frame's worth is queued, and lets at least that long pass between
+// notifications, so a frame costs one wake-up of each thread instead of one
+// per piece. Longer frames arrive over several notifications, as before.
+constexpr int kGatherBytes = 24;
+// Slack on the gathering for a sender that falls a little behind its pace.
+constexpr int kGatherSlackBytes = 2;
+constexpr unsigned long kMonitorTimerSlackNs = 10'000;
 // Write time limit: a constant plus a per-byte allowance.
 constexpr auto kWriteTimeConstant = 2000ms;
 constexpr auto kWriteTimePerByte = 50ms;
@@ -54,6 +64,15 @@ int BytesWaiting(int fd) {
   int waiting = 0;
   if (::ioctl(fd, FIONREAD, &waiting) < 0) return -1;
   return waiting;
+}
+
+// How long one character takes on the line: start bit, data bits, parity,
+// stop bits.
+std::chrono::nanoseconds CharacterTime(const LineSettings& line) {
+  const int parityBits = (line.parityCode == 1 || line.parityCode == 2) ? 1 : 0;
+  const int stopBits = line.stopBitCode == 2 ? 2 : 1;
+  const long long bits = 1 + line.byteSize + parityBits + stopBits;
+  return std::chrono::nanoseconds(bits * 1'000'000'000LL / std::max<std::uint32_t>(line.baudRate, 1));
 }
 
 void CloseQuietly(int& fd) {
@@ -261,12 +280,41 @@ void CCommPort::ReportLineLost() {
   Notify(kEventLineLost);
 }
 
+bool CCommPort::PauseUnlessClosed(std::chrono::nanoseconds pause) {
+  if (pause.count() <= 0) return isOpen_.load();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause);
+  const timespec timeout{static_cast<time_t>(seconds.count()), static_cast<long>((pause - seconds).count())};
+  // Close's wake-up ends the pause; it stays signalled for the monitor's poll.
+  pollfd wake{wakeFd_, POLLIN, 0};
+  ::ppoll(&wake, 1, &timeout, nullptr);
+  return isOpen_.load();
+}
+
+int CCommPort::GatherPieces(int waiting, std::chrono::steady_clock::time_point notBefore) {
+  using Clock = std::chrono::steady_clock;
+  const std::chrono::nanoseconds characterTime = CharacterTime(line_);
+  const Clock::time_point giveUpAt = Clock::now() + characterTime * (kGatherBytes + kGatherSlackBytes);
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    Clock::time_point until = now;
+    if (waiting < kGatherBytes && now < giveUpAt) {
+      until = std::min(giveUpAt, now + characterTime * (kGatherBytes - waiting));
+    }
+    until = std::max(until, notBefore);
+    if (until <= now) return waiting;
+    if (!PauseUnlessClosed(until - now)) return waiting;
+    waiting = BytesWaiting(fd_);
+    if (waiting <= 0) return waiting;
+  }
+}
+
 void CCommPort::MonitorThread() {
   // The terminal is watched edge-triggered: the thread wakes when bytes
-  // arrive, not while they wait to be read, so a frame costs one wake-up here
-  // and the acknowledgement wakes nobody. Bytes still queued are looked at
-  // again one hand-shake wait after each notification: unacknowledged, they
-  // are reported again; left behind by the handler, they are reported at last.
+  // arrive, not while they wait to be read, and the acknowledgement wakes
+  // nobody. Arriving bytes are gathered for up to a frame time before they
+  // are reported. Bytes still queued are looked at again one hand-shake wait
+  // after each notification: unacknowledged, they are reported again; left
+  // behind by the handler, they are reported at last.
   const int watch = ::epoll_create1(EPOLL_CLOEXEC);
   epoll_event lineEvent{};
   lineEvent.events = EPOLLIN | EPOLLET;
@@ -280,11 +328,16 @@ void CCommPort::MonitorThread() {
     if (isOpen_.load()) ReportLineLost();
     return;
   }
+  // The gathering's pauses are a few character times long; the default
+  // timer slack would stretch each by a sizeable share.
+  ::prctl(PR_SET_TIMERSLACK, kMonitorTimerSlackNs);
 
   using Clock = std::chrono::steady_clock;
+  const auto gatherTime = CharacterTime(line_) * kGatherBytes;
   bool hungUp = false;
-  bool lookAtQueue = true;  // bytes may have waited since Open
-  Clock::time_point postedAt{};
+  bool lookAtQueue = true;   // bytes may have waited since Open
+  bool bytesArrived = true;  // the look follows new bytes: gather before reporting
+  Clock::time_point postedAt = Clock::now() - kHandshakeWait;
   std::optional<Clock::time_point> lookAgainAt;
   // Looks in a row that found the line readable with nothing queued: a tty
   // that hung up without saying so reads 0 for ever.
@@ -292,9 +345,12 @@ void CCommPort::MonitorThread() {
   while (isOpen_.load()) {
     if (lookAtQueue) {
       lookAtQueue = false;
-      const int waiting = BytesWaiting(fd_);
+      int waiting = BytesWaiting(fd_);
+      if (waiting > 0 && bytesArrived && !hungUp) waiting = GatherPieces(waiting, postedAt + gatherTime);
+      bytesArrived = false;
+      if (!isOpen_.load()) break;
       if (waiting < 0) {  // EIO: the device is gone
-        if (isOpen_.load()) ReportLineLost();
+        ReportLineLost();
         break;
       }
       if (waiting > 0) {
@@ -369,6 +425,8 @@ void CCommPort::MonitorThread() {
         // Readable yet empty: usually the handler was quicker; looked at
         // again above so a dead tty is noticed.
         emptyWakeups = std::max(emptyWakeups, 1);
+      } else {
+        bytesArrived = true;
       }
     }
   }
