@@ -18,6 +18,10 @@
 //                            Argument 1: with the line monitor window open;
 //                            2: recording to a file with the trend window
 //                            open on its 5-minute window.
+//   ui_LineAt480_BytePaced   the same with the bytes arriving one at a time,
+//                            a character time (86.8 us) apart, as a UART's
+//                            receiver delivers them: the monitor thread's
+//                            gathering is what keeps a frame's cost down.
 #include <benchmark/benchmark.h>
 
 #include "cpu_clock.h"
@@ -31,6 +35,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <stdlib.h>
 #include <time.h>
@@ -243,7 +248,13 @@ void ui_ShowLiveFrameRepaint(benchmark::State& state) {
 }
 BENCHMARK(ui_ShowLiveFrameRepaint)->Unit(benchmark::kMicrosecond);
 
-void ui_LineAt480(benchmark::State& state) {
+// How the writer hands the console its bytes.
+enum class Pacing : std::uint8_t {
+  WholeFrames,     // 24 bytes at once, 480 times a second
+  OneByteAtATime,  // one byte per character time at 115200 baud
+};
+
+void LineAt480(benchmark::State& state, Pacing pacing) {
   ConnectedConsole rig;
   if (!rig.Start()) {
     state.SkipWithError("could not connect the console to a pseudo-terminal");
@@ -277,10 +288,25 @@ void ui_LineAt480(benchmark::State& state) {
     std::thread writer([&] {
       StatusFrames frames;
       auto next = std::chrono::steady_clock::now();
-      for (int i = 0; i < kFramesPerSecond; ++i) {
-        rig.line.Send(frames.Next(), StatusFrames::kLength);
-        next += std::chrono::microseconds(1'000'000 / kFramesPerSecond);
-        std::this_thread::sleep_until(next);
+      if (pacing == Pacing::WholeFrames) {
+        for (int i = 0; i < kFramesPerSecond; ++i) {
+          rig.line.Send(frames.Next(), StatusFrames::kLength);
+          next += std::chrono::microseconds(1'000'000 / kFramesPerSecond);
+          std::this_thread::sleep_until(next);
+        }
+      } else {
+        // A character time is 87 us: the default timer slack would bunch them.
+        prctl(PR_SET_TIMERSLACK, 1'000UL);
+        constexpr auto kCharacterTime =
+            std::chrono::nanoseconds(1'000'000'000 / kFramesPerSecond / StatusFrames::kLength);
+        for (int i = 0; i < kFramesPerSecond; ++i) {
+          const std::uint8_t* frame = frames.Next();
+          for (std::size_t k = 0; k < StatusFrames::kLength; ++k) {
+            rig.line.Send(frame + k, 1);
+            next += kCharacterTime;
+            std::this_thread::sleep_until(next);
+          }
+        }
       }
       writerCpu += CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
       writerSwitches += ContextSwitches(RUSAGE_THREAD);
@@ -310,7 +336,10 @@ void ui_LineAt480(benchmark::State& state) {
     std::filesystem::remove_all(records, ignored);
   }
 }
+void ui_LineAt480(benchmark::State& state) { LineAt480(state, Pacing::WholeFrames); }
+void ui_LineAt480_BytePaced(benchmark::State& state) { LineAt480(state, Pacing::OneByteAtATime); }
 BENCHMARK(ui_LineAt480)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(ui_LineAt480_BytePaced)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // One segment display on its own, at the size the console gives it, painted
 // with a new readout text each time: the share of the frame cost above that

@@ -333,7 +333,9 @@ void CCommPort::MonitorThread() {
   ::prctl(PR_SET_TIMERSLACK, kMonitorTimerSlackNs);
 
   using Clock = std::chrono::steady_clock;
-  const auto gatherTime = CharacterTime(line_) * kGatherBytes;
+  // A little over a frame time, so that a steady stream's notification finds
+  // a whole frame's worth of new bytes after one pause.
+  const auto notifyInterval = CharacterTime(line_) * (kGatherBytes + kGatherSlackBytes);
   bool hungUp = false;
   bool lookAtQueue = true;   // bytes may have waited since Open
   bool bytesArrived = true;  // the look follows new bytes: gather before reporting
@@ -346,7 +348,7 @@ void CCommPort::MonitorThread() {
     if (lookAtQueue) {
       lookAtQueue = false;
       int waiting = BytesWaiting(fd_);
-      if (waiting > 0 && bytesArrived && !hungUp) waiting = GatherPieces(waiting, postedAt + gatherTime);
+      if (waiting > 0 && bytesArrived && !hungUp) waiting = GatherPieces(waiting, postedAt + notifyInterval);
       bytesArrived = false;
       if (!isOpen_.load()) break;
       if (waiting < 0) {  // EIO: the device is gone
