@@ -373,17 +373,6 @@ BENCHMARK(ui_DigistringPaint)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The window reads its settings file at start; keep the user's out of it.
-  char scratch[] = "/tmp/rolta-ui-bench-XXXXXX";
-  const char* dir = mkdtemp(scratch);
-  if (dir) {
-    qputenv("XDG_CONFIG_HOME", dir);
-    qputenv("XDG_STATE_HOME", dir);
-  }
-  const int code = rolta::bench::RunOffscreenBenchmarks(argc, argv);
-  if (dir) {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  return code;
+  const rolta::bench::ScratchSettingsFolder settings;
+  return rolta::bench::RunOffscreenBenchmarks(argc, argv);
 }
