@@ -22,7 +22,7 @@ void Notifications::Post(std::uint32_t events) {
   ready_.notify_one();
 }
 
-std::deque<std::uint32_t> Notifications::Take(std::chrono::milliseconds timeout) {
+std::deque<std::uint32_t> Notifications::Take(std::chrono::nanoseconds timeout) {
   std::unique_lock lock(mutex_);
   ready_.wait_for(lock, timeout, [this] { return !queue_.empty(); });
   return std::exchange(queue_, {});
@@ -39,6 +39,12 @@ void TerminalPump::ProcessPendingEvents() { Handle(notifications_.Take(std::chro
 
 void TerminalPump::SleepMilliseconds(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void TerminalPump::ServeUntil(Clock::time_point until) {
+  for (auto left = until - Clock::now(); left.count() > 0; left = until - Clock::now()) {
+    Handle(notifications_.Take(left));
+  }
 }
 
 void TerminalPump::Handle(const std::deque<std::uint32_t>& events) {

@@ -27,7 +27,7 @@ namespace rolta::cli {
 class Notifications {
  public:
   void Post(std::uint32_t events);
-  std::deque<std::uint32_t> Take(std::chrono::milliseconds timeout);
+  std::deque<std::uint32_t> Take(std::chrono::nanoseconds timeout);
 
  private:
   std::mutex mutex_;
@@ -80,6 +80,8 @@ class TerminalPump final : public EventPump {
   void ProcessPendingEvents() override;
   void SleepMilliseconds(int milliseconds) override;
   void Handle(const std::deque<std::uint32_t>& events);
+  // A pause during which notifications are handled as they come.
+  void ServeUntil(std::chrono::steady_clock::time_point until);
   ControllerSession* session = nullptr;
 
  private:

@@ -47,6 +47,11 @@ class TerminalUpgradeHost final : public UpgradeHost {
   }
   void ProcessPendingEvents() override { line_.Pump().ProcessPendingEvents(); }
   void SleepMilliseconds(int milliseconds) override { line_.Pump().SleepMilliseconds(milliseconds); }
+  // The channel's notifications are handled as they come: an answer that
+  // arrives during the pause is taken at once, not at the next pump.
+  void PauseAwaitingAnswer(int milliseconds) override {
+    line_.Pump().ServeUntil(Clock::now() + std::chrono::milliseconds(milliseconds));
+  }
   bool IsEscapeHeld() const override { return interrupted_.load(); }
   std::uint32_t TickCount() const override {
     return static_cast<std::uint32_t>(

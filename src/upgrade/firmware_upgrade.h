@@ -89,6 +89,11 @@ class UpgradeHost {
   // Dispatches waiting events: the receive path updates UpgradeReplies here.
   virtual void ProcessPendingEvents() = 0;
   virtual void SleepMilliseconds(int milliseconds) = 0;
+  // The pause of each pass while a block's answer is awaited. A host may
+  // dispatch events as they arrive during it, so an answer is acted on right
+  // after the pause instead of one pass later; the pass acts on the answers
+  // before anything resets them.
+  virtual void PauseAwaitingAnswer(int milliseconds) { SleepMilliseconds(milliseconds); }
   virtual bool IsEscapeHeld() const = 0;
   // A millisecond tick counter; differences are taken modulo 2^32.
   virtual std::uint32_t TickCount() const = 0;

@@ -1,6 +1,8 @@
 #include "upgrade/ui/qt_upgrade_host.h"
 
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QTimer>
 #include <chrono>
 
 namespace rolta {
@@ -21,15 +23,31 @@ void QtUpgradeHost::SetUpgradeRunning(bool running) {
 }
 
 void QtUpgradeHost::SetProgress(int percent) {
-  // The position, then one step of 1.
-  if (!wiring_.progress) return;
-  wiring_.progress->setValue(percent);
-  wiring_.progress->setValue(std::min(wiring_.progress->value() + 1, wiring_.progress->maximum()));
+  // The position, then one step of 1, set at once. A bar repaints itself
+  // there and then whenever its text changes; with updates held it is only
+  // marked for the window's next paint, which comes while the block is on
+  // the line instead of before it goes.
+  QProgressBar* bar = wiring_.progress;
+  if (!bar) return;
+  const bool takes = percent >= bar->minimum() && percent <= bar->maximum();
+  const bool updates = bar->updatesEnabled();
+  bar->setUpdatesEnabled(false);
+  bar->setValue(std::min((takes ? percent : bar->value()) + 1, bar->maximum()));
+  bar->setUpdatesEnabled(updates);
 }
 
 MessageAnswer QtUpgradeHost::ShowMessage(const MessageRequest& request) { return services_.boxes.Show(request); }
 void QtUpgradeHost::ProcessPendingEvents() { services_.pump.ProcessPendingEvents(); }
 void QtUpgradeHost::SleepMilliseconds(int milliseconds) { services_.pump.SleepMilliseconds(milliseconds); }
+
+void QtUpgradeHost::PauseAwaitingAnswer(int milliseconds) {
+  // The window's events run during the pause, the receive handler's above
+  // all: an answer that arrives is taken at once, not at the next pump, and
+  // the handler's own pause after the frame runs alongside this one.
+  QEventLoop pause;
+  QTimer::singleShot(std::chrono::milliseconds(milliseconds), Qt::PreciseTimer, &pause, &QEventLoop::quit);
+  pause.exec();
+}
 bool QtUpgradeHost::IsEscapeHeld() const { return services_.keys.IsEscapeHeld(); }
 
 std::uint32_t QtUpgradeHost::TickCount() const {

@@ -33,6 +33,7 @@ class QtUpgradeHost final : public UpgradeHost {
   MessageAnswer ShowMessage(const MessageRequest& request) override;
   void ProcessPendingEvents() override;
   void SleepMilliseconds(int milliseconds) override;
+  void PauseAwaitingAnswer(int milliseconds) override;
   bool IsEscapeHeld() const override;
   std::uint32_t TickCount() const override;
 
