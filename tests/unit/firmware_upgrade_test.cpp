@@ -55,6 +55,7 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
   std::uint32_t now = 0;  // the tick counter, moved on only by pauses
   bool escape = false;
   std::function<void(FakeConsole&)> afterPump;
+  bool blockAnswersInPause = false;  // blocks are answered only while the pass pauses
   std::optional<std::string> chosenFile;
   std::deque<MessageAnswer> answers;
 
@@ -105,14 +106,22 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
   void ProcessPendingEvents() override {
     ++pumps;
     const auto writes = channel.Writes();
-    for (std::size_t k = handed_; k < writes.size(); ++k) {
-      for (const Bytes& answer : controller_(writes[k], *this)) channel.Queue(answer);
+    for (; handed_ < writes.size(); ++handed_) {
+      // A block whose answer is to come during the pass's pause waits for it.
+      if (blockAnswersInPause && !inPause_ && writes[handed_][2] == command::kRomBlock) break;
+      for (const Bytes& answer : controller_(writes[handed_], *this)) channel.Queue(answer);
     }
-    handed_ = writes.size();
     receiver_.OnCommNotify(FrameReceiver::kCharactersReceived);
     if (afterPump) afterPump(*this);
   }
   void SleepMilliseconds(int ms) override { now += static_cast<std::uint32_t>(ms); }
+  // As the console's and rolta-cli's hosts do: events run during the pause.
+  void PauseAwaitingAnswer(int ms) override {
+    inPause_ = true;
+    ProcessPendingEvents();
+    inPause_ = false;
+    SleepMilliseconds(ms);
+  }
   bool IsEscapeHeld() const override { return escape; }
   std::uint32_t TickCount() const override { return now; }
 
@@ -123,6 +132,7 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
 
   Controller controller_;
   std::size_t handed_ = 0;
+  bool inPause_ = false;
   ShortFrame shortFrame_;
   ControllerStatus status_;
   FrameRouter router_;
@@ -213,6 +223,16 @@ TEST_F(FirmwareUpgradeTest, BlocksOfTheFileCarryCountIndexLengthAndData) {
     EXPECT_EQ(codes.front(), command::kStopTest);
     EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{27, 27}));
   }
+}
+
+TEST_F(FirmwareUpgradeTest, AnAnswerArrivingDuringThePassPauseIsActedOnInThatPass) {
+  FakeConsole console(Good());
+  console.blockAnswersInPause = true;
+  console.chosenFile = Rom(660);
+  console.upgrade.OnUpgrade();
+  EXPECT_EQ(console.Blocks().size(), 3u);  // each block once: no answer was lost to the pass's reset
+  ASSERT_EQ(console.messages.size(), 2u);
+  EXPECT_EQ(console.messages[1], Report("更新成功", "成功更新QRX5000控制器"));
 }
 
 TEST_F(FirmwareUpgradeTest, OperatorChoicesDecideWhatIsSent) {
