@@ -91,6 +91,7 @@ frames1=$(frames_at $((before + 2)))
 awk -v mode="$mode" -v hz="$(getconf CLK_TCK)" -v t0="$ticks0" -v t1="$ticks1" -v s0="$switches0" -v s1="$switches1" \
   -v f0="$frames0" -v f1="$frames1" -v w0="$start" -v w1="$end" 'BEGIN {
     wall = w1 - w0; frames = f1 - f0
-    printf "console (%s), Xvfb, bytes paced at 115200: %.1f s, %d frames (%.0f/s), cpu %.2f%% of one core, %.2f switches/frame\n",
-      mode, wall, frames, frames / wall, 100 * (t1 - t0) / hz / wall, (frames > 0 ? (s1 - s0) / frames : 0)
+    cpu = (t1 - t0) / hz
+    printf "console (%s), Xvfb, bytes paced at 115200: %.1f s, %d frames (%.0f/s), cpu %.2f%% of one core (%.0f us/frame), %.2f switches/frame\n",
+      mode, wall, frames, frames / wall, 100 * cpu / wall, (frames > 0 ? 1e6 * cpu / frames : 0), (frames > 0 ? (s1 - s0) / frames : 0)
   }'
