@@ -541,6 +541,23 @@ TEST_F(CommPortTest, StreamArrivesCompleteAndInOrder) {
   EXPECT_EQ(traffic.received, stream);
 }
 
+TEST_F(CommPortTest, BytesArrivingOneAtATimeAllReachTheHandler) {
+  // As a UART's receiver delivers them: the monitor gathers pieces before
+  // it notifies, and what it gathered is all there, in order.
+  ASSERT_EQ(OpenConsoleLine(port, pty.SlavePath()), 1);
+  const Bytes stream = Pattern(100, 0x33);
+  std::thread controller([&] {
+    for (std::uint8_t byte : stream) {
+      if (!pty.Send(Bytes{byte})) return;
+      std::this_thread::sleep_for(100us);
+    }
+  });
+  HandledTraffic traffic;
+  EXPECT_TRUE(HandleUntil(port, log, traffic, stream.size(), 5s));
+  controller.join();
+  EXPECT_EQ(traffic.received, stream);
+}
+
 // ---- The far end going away -----------------------------------------------------
 
 TEST_F(CommPortTest, UnpluggedLineFallsSilentWithoutSpinning) {
