@@ -9,7 +9,7 @@
 namespace rolta {
 
 LineSubscriber::LineSubscriber(const TestLineSettings& settings)
-    : prefix_(settings.topicPrefix), shared_(std::make_shared<Shared>(settings.topicPrefix)) {
+    : settings_(settings), prefix_(settings.topicPrefix), shared_(std::make_shared<Shared>(settings.topicPrefix)) {
   std::weak_ptr<Shared> weak = shared_;
   MqttCallbacks callbacks;
   callbacks.connected = [this, weak] {
@@ -37,12 +37,18 @@ LineSubscriber::LineSubscriber(const TestLineSettings& settings)
   client_ = std::make_unique<MqttClient>(settings, id, std::move(callbacks));
 }
 
-LineSubscriber::~LineSubscriber() { client_->Stop(); }
+LineSubscriber::~LineSubscriber() {
+  if (starter_.joinable()) starter_.join();
+  client_->Stop();
+}
 
 bool LineSubscriber::Start(std::string* error) {
-  if (client_->Start()) return true;
-  if (error) *error = client_->Error();
-  return false;
+  if (std::string unusable = UnusableSettings(settings_); !unusable.empty()) {
+    if (error) *error = std::move(unusable);
+    return false;
+  }
+  starter_ = std::thread([this] { client_->Start(); });
+  return true;
 }
 
 bool LineSubscriber::Connected() const {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testline/line_table.h"
@@ -33,9 +34,11 @@ class LineSubscriber {
     bool connected = false;
     explicit Shared(std::string prefix) : table(std::move(prefix)) {}
   };
+  TestLineSettings settings_;
   std::string prefix_;
   std::shared_ptr<Shared> shared_;
   std::unique_ptr<MqttClient> client_;
+  std::thread starter_;  // connects off the caller's thread
 };
 
 }  // namespace rolta

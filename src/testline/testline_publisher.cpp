@@ -92,12 +92,12 @@ bool TestLinePublisher::Start(std::string* error) {
   const std::string stateTopic = TopicOf(settings_.topicPrefix, bench_, TestLineTopic::State);
   BenchState offline;
   offline.online = false;
-  client_ = std::make_unique<MqttClient>(settings_, "rolta-" + bench_, std::move(callbacks),
-                                         MqttWill{stateTopic, StateJson(offline, 0)});
-  if (!client_->Start()) {
-    if (error) *error = client_->Error();
+  if (std::string unusable = UnusableSettings(settings_); !unusable.empty()) {
+    if (error) *error = std::move(unusable);
     return false;
   }
+  client_ = std::make_unique<MqttClient>(settings_, "rolta-" + bench_, std::move(callbacks),
+                                         MqttWill{stateTopic, StateJson(offline, 0)});
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -142,6 +142,8 @@ PublisherCounters TestLinePublisher::Counters() const {
 }
 
 void TestLinePublisher::Run() {
+  // Here, not on the caller's thread: finding the host may take a while.
+  client_->Start();
   EventQueue queue(queueFile_);
   const std::string liveTopic = TopicOf(settings_.topicPrefix, bench_, TestLineTopic::Live);
   const std::string eventTopic = TopicOf(settings_.topicPrefix, bench_, TestLineTopic::Event);

@@ -92,7 +92,8 @@ std::string BenchNameOr(const TestLineSettings& settings, const std::string& por
   if (!settings.benchName.empty()) return settings.benchName;
   std::array<char, 256> host{};
   if (::gethostname(host.data(), host.size() - 1) != 0) host = {};
-  std::string name = std::string(host.data()) + "-" + std::filesystem::path(portName).filename().string();
+  std::string name = host.data();
+  if (!portName.empty()) name += "-" + std::filesystem::path(portName).filename().string();
   for (char& c : name) {
     if (!IsValidBenchName(std::string(1, c))) c = '_';
   }
@@ -121,6 +122,16 @@ bool SaveTestLineSettings(const std::filesystem::path& path, const TestLineSetti
        << "\nlive_rate=" << s.liveRate << "\n";
   file.close();
   return static_cast<bool>(file);
+}
+
+std::string UnusableSettings(const TestLineSettings& settings) {
+  if (settings.host.empty()) return "no broker host";
+  for (const std::string* file : {&settings.caFile, &settings.certFile, &settings.keyFile}) {
+    if (!file->empty() && !std::ifstream(*file, std::ios::binary)) return "cannot read " + *file;
+  }
+  if (settings.certFile.empty() != settings.keyFile.empty()) return "a client certificate needs its key";
+  if (!settings.certFile.empty() && settings.caFile.empty()) return "a client certificate needs the CA file";
+  return {};
 }
 
 PasswordStore::PasswordStore(std::filesystem::path fallbackFile)

@@ -47,8 +47,12 @@ bool SaveTestLineSettings(const std::filesystem::path& path, const TestLineSetti
 
 // A bench name usable in a topic: no '/', '+', '#' or control characters.
 bool IsValidBenchName(const std::string& name);
-// The settings' bench name, else "<host>-<port base name>".
+// The settings' bench name, else "<host>-<port base name>" (the host alone without a port).
 std::string BenchNameOr(const TestLineSettings& settings, const std::string& portName);
+
+// Why these settings cannot be used (no host, a TLS file that cannot be
+// read); empty when they can. Checked before anything connects.
+std::string UnusableSettings(const TestLineSettings& settings);
 
 // Where the password lives: the keyring through secret-tool when it is
 // installed and answers (ROLTA_KEYRING=off leaves it out), else a file
