@@ -218,17 +218,24 @@ void CTestLine::ApplySettings() {
   poll_.stop();
   const TestLineSettings settings = LoadTestLineSettingsWithPassword();
   if (!settings.enabled) return;
+  recording_ = false;  // said again to the new publisher at the next poll
+  nameFollowsPort_ = settings.benchName.empty();
+  namedForPort_ = session_.PortName();
+  poll_.start(kPollPeriodMs);
+  if (nameFollowsPort_ && namedForPort_.empty()) return;  // named once a port is opened
   publishing_ = std::make_unique<BenchPublishing>(session_, settings, std::string());
   if (std::string error; !publishing_->Start(&error)) {
     publishing_.reset();
+    poll_.stop();
     boxes_.Show({texts_.Lookup("测试线不可用") + ": " + error, texts_.Lookup(kTestLineTitle), MessageIcon::Warning,
                  MessageButtons::Ok});
-    return;
   }
-  poll_.start(kPollPeriodMs);
 }
 
 void CTestLine::Poll() {
+  if (nameFollowsPort_ && !session_.PortName().empty() && (!publishing_ || session_.PortName() != namedForPort_)) {
+    ApplySettings();
+  }
   if (!publishing_) return;
   if (recordingProbe_) {
     const auto [recording, file] = recordingProbe_();

@@ -94,6 +94,10 @@ class CTestLine : public QObject {
   QTimer poll_;
   std::function<std::pair<bool, std::string>()> recordingProbe_;
   bool recording_ = false;
+  // Without a bench name in the settings the name follows the port: two
+  // consoles on one PC are two benches.
+  bool nameFollowsPort_ = false;
+  std::string namedForPort_;
   QPointer<CTestLineWindow> window_;
   QPointer<CTestLineSettingsDlg> settingsDlg_;
 };
