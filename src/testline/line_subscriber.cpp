@@ -37,18 +37,16 @@ LineSubscriber::LineSubscriber(const TestLineSettings& settings)
   client_ = std::make_unique<MqttClient>(settings, id, std::move(callbacks));
 }
 
-LineSubscriber::~LineSubscriber() {
-  if (starter_.joinable()) starter_.join();
-  client_->Stop();
-}
+LineSubscriber::~LineSubscriber() { client_->Stop(); }
 
 bool LineSubscriber::Start(std::string* error) {
   if (std::string unusable = UnusableSettings(settings_); !unusable.empty()) {
     if (error) *error = std::move(unusable);
     return false;
   }
-  starter_ = std::thread([this] { client_->Start(); });
-  return true;
+  if (client_->Start()) return true;
+  if (error) *error = client_->Error();
+  return false;
 }
 
 bool LineSubscriber::Connected() const {

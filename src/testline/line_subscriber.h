@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testline/line_table.h"
@@ -38,7 +37,6 @@ class LineSubscriber {
   std::string prefix_;
   std::shared_ptr<Shared> shared_;
   std::unique_ptr<MqttClient> client_;
-  std::thread starter_;  // connects off the caller's thread
 };
 
 }  // namespace rolta

@@ -2,12 +2,15 @@
 
 #include <mosquitto.h>
 
+#include <chrono>
 #include <mutex>
 
 namespace rolta {
 namespace {
 
 constexpr int kKeepAliveSeconds = 10;
+constexpr auto kFirstConnectRetry = std::chrono::seconds(1);
+constexpr auto kFirstAnswerWait = std::chrono::seconds(3);
 
 void InitLibraryOnce() {
   static std::once_flag once;
@@ -58,14 +61,33 @@ bool MqttClient::Start() {
       return false;
     }
   }
-  // An absent broker fails this first attempt; the network thread retries.
-  mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.port, kKeepAliveSeconds);
-  if (const int rc = mosquitto_loop_start(mosq_); rc != MOSQ_ERR_SUCCESS) {
-    error_ = mosquitto_strerror(rc);
-    return false;
-  }
   started_ = true;
+  connector_ = std::thread([this] { Connect(); });
   return true;
+}
+
+void MqttClient::Connect() {
+  // Until the first connection, libmosquitto's network thread may give up
+  // for good (no broker yet, and with TLS that is fatal to it): each attempt
+  // gets a network thread of its own, ended when no answer came.
+  std::unique_lock lock(stopMutex_);
+  while (!stopping_) {
+    lock.unlock();
+    const bool attempt =
+        mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.port, kKeepAliveSeconds) == MOSQ_ERR_SUCCESS &&
+        mosquitto_loop_start(mosq_) == MOSQ_ERR_SUCCESS;
+    lock.lock();
+    looping_ = attempt;
+    if (attempt && stopWake_.wait_for(lock, kFirstAnswerWait, [this] { return stopping_ || everConnected_; })) return;
+    if (attempt) {
+      lock.unlock();
+      mosquitto_disconnect(mosq_);
+      mosquitto_loop_stop(mosq_, true);
+      lock.lock();
+      looping_ = false;
+    }
+    stopWake_.wait_for(lock, kFirstConnectRetry, [this] { return stopping_; });
+  }
 }
 
 std::optional<int> MqttClient::Publish(const std::string& topic, std::string_view payload, int qos, bool retain) {
@@ -83,13 +105,27 @@ bool MqttClient::Subscribe(const std::string& pattern, int qos) {
 void MqttClient::Stop() {
   if (!started_) return;
   started_ = false;
-  mosquitto_disconnect(mosq_);
-  mosquitto_loop_stop(mosq_, true);
+  {
+    std::lock_guard lock(stopMutex_);
+    stopping_ = true;
+  }
+  stopWake_.notify_all();
+  connector_.join();
+  if (looping_) {
+    mosquitto_disconnect(mosq_);
+    mosquitto_loop_stop(mosq_, true);
+    looping_ = false;
+  }
 }
 
 void MqttClient::OnConnect(mosquitto*, void* self, int rc) {
   auto& client = *static_cast<MqttClient*>(self);
   if (rc == 0) {
+    {
+      std::lock_guard lock(client.stopMutex_);
+      client.everConnected_ = true;
+    }
+    client.stopWake_.notify_all();
     if (client.callbacks_.connected) client.callbacks_.connected();
   } else if (client.callbacks_.disconnected) {
     client.callbacks_.disconnected();

@@ -4,11 +4,14 @@
 // Publishing is safe from any thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "testline/testline_settings.h"
 
@@ -41,9 +44,10 @@ class MqttClient {
   MqttClient(const MqttClient&) = delete;
   MqttClient& operator=(const MqttClient&) = delete;
 
-  // Starts the network thread; false with Error() when the settings cannot
-  // be used (a CA file that cannot be read, ...). An absent broker is not an
-  // error: the thread keeps trying.
+  // Starts connecting on a thread of its own, then the network thread;
+  // false with Error() when the settings cannot be used (a CA file that
+  // cannot be read, ...). An absent broker is not an error: the first
+  // connection is tried again every second, a lost one by libmosquitto.
   bool Start();
   const std::string& Error() const { return error_; }
 
@@ -54,6 +58,7 @@ class MqttClient {
   void Stop();
 
  private:
+  void Connect();
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
@@ -64,6 +69,12 @@ class MqttClient {
   mosquitto* mosq_ = nullptr;
   std::string error_;
   bool started_ = false;
+  bool looping_ = false;  // libmosquitto's network thread runs; under stopMutex_
+  std::mutex stopMutex_;
+  std::condition_variable stopWake_;
+  bool stopping_ = false;
+  bool everConnected_ = false;
+  std::thread connector_;
 };
 
 }  // namespace rolta

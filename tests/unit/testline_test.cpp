@@ -1,7 +1,7 @@
 // The test line against a real Mosquitto broker on 127.0.0.1: a bench's
 // state, readouts and events reach the line view; a broker killed and
 // started again loses no event; nothing published to a bench reaches its
-// serial line; TLS with a CA made here. And the parts without a broker:
+// serial line; TLS with a CA made here, the broker started after the bench. And the parts without a broker:
 // settings, the password's file, the event queue on disk, the view's table.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -242,13 +242,16 @@ TEST_F(TestLineBroker, ABrokerKilledAndStartedAgainMidRunLosesNoEvent) {
 
 TEST_F(TestLineBroker, TlsWithACaMadeForTheTest) {
   ASSERT_TRUE(MakeTestCertificates(folder_.path()));
-  ASSERT_TRUE(StartBroker({.tls = true, .persistence = false}));
+  broker_.emplace(folder_.path(), MosquittoBroker::Options{.tls = true, .persistence = false});
+  settings_.port = broker_->Port();
   settings_.caFile = (folder_.path() / "ca.crt").string();
+  // Publishing starts before the broker: it connects once the broker is there.
   TestLinePublisher publisher(settings_, "tls-bench", {});
   ASSERT_TRUE(publisher.Start());
   BenchState state;
   state.command = "版本";
   publisher.SetState(state);
+  ASSERT_TRUE(broker_->Start());
   LineSubscriber line(settings_);
   ASSERT_TRUE(line.Start());
   EXPECT_TRUE(WaitFor([&] {
