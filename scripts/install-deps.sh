@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   locales
   libcli11-dev
+  mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev openssl
   dpkg-dev lintian file
 )
 

@@ -8,6 +8,7 @@
 #include "commands/catalogue.h"
 #include "commands/input_checks.h"
 #include "rolta_version.h"
+#include "testline/testline_settings.h"
 
 namespace rolta::cli {
 namespace {
@@ -147,6 +148,17 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup*
   monitor->add_flag("--csv", csv, "one CSV line a frame");
   monitor->add_flag("--jsonl", jsonl, "one JSON object a line");
   monitor->add_option("--duration", request.durationSeconds, "seconds (default: until Ctrl-C)")
+      ->check(CLI::Range(0.0, 1e7));
+  monitor->add_flag("--mqtt", request.mqtt, "publish state, readouts and events on the test line (MQTT)");
+  monitor->add_option("--bench", request.bench, "the bench's name on the test line (default: the settings')")
+      ->check([](const std::string& name) {
+        return IsValidBenchName(name) ? std::string() : std::string("a bench name has no '/', '+' or '#'");
+      });
+
+  CLI::App* lineView = app.add_subcommand("line", "every bench of the test line as a live table");
+  lineView->callback(on(Command::LineView));
+  addJson(lineView);
+  lineView->add_option("--duration", request.durationSeconds, "seconds (default: until Ctrl-C)")
       ->check(CLI::Range(0.0, 1e7));
 
   ParseResult result;

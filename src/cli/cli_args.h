@@ -42,6 +42,7 @@ enum class Command {
   Restore,
   Upgrade,
   Monitor,
+  LineView,
 };
 
 enum class OutputFormat { Text, Json, Csv, JsonLines };
@@ -71,8 +72,11 @@ struct CliRequest {
   bool noSafetyBackup = false;
   // params set, channels set, calib set, upgrade: the file; backup, restore: the folder.
   std::string path;
-  // monitor; 0 runs until Ctrl-C.
+  // monitor, line; 0 runs until Ctrl-C.
   double durationSeconds = 0.0;
+  // monitor: publish on the test line as well; under this bench name when given.
+  bool mqtt = false;
+  std::string bench;
 };
 
 struct ParseResult {

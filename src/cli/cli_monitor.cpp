@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <iomanip>
 #include <ostream>
 #include <span>
@@ -14,6 +15,7 @@
 #include "cli/cli_documents.h"
 #include "link/frames.h"
 #include "readouts/console_texts.h"
+#include "testline/bench_publishing.h"
 
 namespace rolta::cli {
 namespace {
@@ -92,9 +94,24 @@ int Monitor(CommandContext& cli, Line& line) {
                     whole ? NumthOf(frame.data(), frame.size()) : 0, {}, why);
   });
   line.Session().SetLineTap(&refused);
+  // --mqtt: the test line sees this bench as long as the monitor runs.
+  std::optional<BenchPublishing> publishing;
+  if (cli.request.mqtt) {
+    publishing.emplace(line.Session(), LoadTestLineSettingsWithPassword(), cli.request.bench);
+    if (std::string error; !publishing->Start(&error)) {
+      line.Session().SetFrameObserver({});
+      line.Session().SetLineTap(nullptr);
+      return cli.Fail(kExitUsage, Say(cli.texts, "monitor: the test line cannot be used:") + " " + error);
+    }
+  }
   const double seconds = cli.request.durationSeconds > 0 ? cli.request.durationSeconds : 1e9;
   // Ends early when the output cannot be written.
-  const WaitResult result = line.WaitUntil([&cli] { return !cli.out; }, seconds);
+  const WaitResult result = line.WaitUntil(
+      [&cli, &publishing] {
+        if (publishing) publishing->Poll();
+        return !cli.out;
+      },
+      seconds);
   line.Session().SetFrameObserver({});
   line.Session().SetLineTap(nullptr);
   const ReceiveCounters& counters = line.Session().Counters();

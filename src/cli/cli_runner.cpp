@@ -8,6 +8,7 @@
 #include "cli/cli_channels.h"
 #include "cli/cli_command.h"
 #include "cli/cli_exec.h"
+#include "cli/cli_line_view.h"
 #include "cli/cli_monitor.h"
 #include "cli/cli_params.h"
 #include "cli/cli_upgrade.h"
@@ -37,6 +38,7 @@ int Dispatch(CommandContext& cli) {
     case Command::Restore: return Restore(cli);
     case Command::Upgrade: return Upgrade(cli);
     case Command::Monitor: return onLine(Monitor);
+    case Command::LineView: return LineView(cli);
     case Command::None: break;
   }
   cli.err << Say(cli.texts, "No command given; see --help.") << "\n";

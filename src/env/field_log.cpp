@@ -1,11 +1,14 @@
 #include "env/field_log.h"
 
+#include <array>
 #include <atomic>
 
 namespace rolta {
 namespace {
 
-std::atomic<FieldLogSink*> currentSink{nullptr};
+// The program's sink first, then the added ones; empty places are nullptr.
+constexpr std::size_t kSinkPlaces = 4;
+std::array<std::atomic<FieldLogSink*>, kSinkPlaces> sinks{};
 
 }  // namespace
 
@@ -28,10 +31,27 @@ std::string_view FieldEventName(FieldEvent event) {
   return "event";
 }
 
-void SetFieldLogSink(FieldLogSink* sink) { currentSink.store(sink, std::memory_order_release); }
+void SetFieldLogSink(FieldLogSink* sink) { sinks[0].store(sink, std::memory_order_release); }
+
+bool AddFieldLogSink(FieldLogSink* sink) {
+  for (std::size_t i = 1; i < kSinkPlaces; ++i) {
+    FieldLogSink* empty = nullptr;
+    if (sinks[i].compare_exchange_strong(empty, sink, std::memory_order_acq_rel)) return true;
+  }
+  return false;
+}
+
+void RemoveFieldLogSink(FieldLogSink* sink) {
+  for (std::size_t i = 1; i < kSinkPlaces; ++i) {
+    FieldLogSink* expected = sink;
+    sinks[i].compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+  }
+}
 
 void LogFieldEvent(FieldEvent event, std::string_view detail) {
-  if (FieldLogSink* sink = currentSink.load(std::memory_order_acquire)) sink->Write(event, detail);
+  for (const std::atomic<FieldLogSink*>& place : sinks) {
+    if (FieldLogSink* sink = place.load(std::memory_order_acquire)) sink->Write(event, detail);
+  }
 }
 
 }  // namespace rolta

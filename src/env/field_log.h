@@ -32,9 +32,13 @@ class FieldLogSink {
   virtual void Write(FieldEvent event, std::string_view detail) = 0;
 };
 
-// One sink for the process; nullptr drops the events. Set it before the
+// The program's own sink (its log file); nullptr drops it. Set it before the
 // session starts and clear it after the session ends.
 void SetFieldLogSink(FieldLogSink* sink);
+// A few more sinks see the same events (the test line); the same rules.
+// False when every place is taken.
+bool AddFieldLogSink(FieldLogSink* sink);
+void RemoveFieldLogSink(FieldLogSink* sink);
 void LogFieldEvent(FieldEvent event, std::string_view detail);
 
 }  // namespace rolta

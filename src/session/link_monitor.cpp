@@ -95,6 +95,7 @@ void LinkMonitor::OnCommandSent(std::uint8_t code, std::string_view caption, Mon
   sentAt_ = now;
   ack_ = AckState::Waiting;
   answerMs_ = 0;
+  ++commandsSent_;
 }
 
 bool LinkMonitor::Tick(MonoTime now) {

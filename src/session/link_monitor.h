@@ -99,6 +99,8 @@ class LinkMonitor {
   LinkReport Report(MonoTime now) const;
   std::uint8_t PendingCode() const { return pendingCode_; }
   AckState Ack() const { return ack_; }
+  // Commands sent since the start: tells a command from the same one sent again.
+  std::uint64_t CommandsSent() const { return commandsSent_; }
 
  private:
   LinkState base_ = LinkState::Closed;  // Closed, Lost or open
@@ -123,6 +125,7 @@ class LinkMonitor {
   MonoTime sentAt_{};
   AckState ack_ = AckState::None;
   int answerMs_ = 0;
+  std::uint64_t commandsSent_ = 0;
 };
 
 }  // namespace rolta

@@ -35,6 +35,8 @@ TEST(CliArgs, CommandsOptionsAndBadUsage) {
       {{"restore", "dir"}, 0, Command::Restore, ""},
       {{"upgrade", "a.ROM"}, 0, Command::Upgrade, ""},
       {{"monitor", "--jsonl", "--duration", "2.5"}, 0, Command::Monitor, ""},
+      {{"monitor", "--mqtt", "--bench", "B7"}, 0, Command::Monitor, ""},
+      {{"line", "--json", "--duration", "1"}, 0, Command::LineView, ""},
       // Bad usage: code 2, and the message says what.
       {{}, 2, Command::None, "subcommand"},
       {{"frobnicate"}, 2, Command::None, "subcommand"},
@@ -47,6 +49,7 @@ TEST(CliArgs, CommandsOptionsAndBadUsage) {
       {{"exec", "0", "--flywheels", ""}, 2, Command::None, "--flywheels"},
       {{"monitor", "--csv", "--jsonl"}, 2, Command::None, "exclude"},
       {{"exec", "0", "--a"}, 2, Command::None, "--a"},
+      {{"monitor", "--mqtt", "--bench", "a/b"}, 2, Command::None, "bench"},
       // Help and version end the program with 0.
       {{"--help"}, 0, Command::None, ""},
       {{"params", "set", "--help"}, 0, Command::None, ""},

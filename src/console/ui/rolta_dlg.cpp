@@ -30,6 +30,7 @@
 #include "console/ui/about_dlg.h"
 #include "console/ui/anim_button.h"
 #include "console/ui/console_tools.h"
+#include "testline/ui/testline_ui.h"
 #include "monitor/ui/line_monitor_dlg.h"
 #include "console/ui/port_list.h"
 #include "upgrade/ui/qt_upgrade_host.h"
@@ -200,6 +201,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete hardCh_;
   delete lineMonitor_;  // it detaches from the session
   delete record_;       // it observes the session
+  delete testLine_;     // it observes the session too
   session_.Params().SetListener(nullptr);
   session_.Upgrade().SetHost(nullptr);
   // The monitor thread must be gone before the window it posts to.
@@ -222,6 +224,8 @@ void CRoltaDlg::CreateChildWindows() {
   lineMonitor_ = new CLineMonitorDlg(session_, texts_, boxes_, this);
   lineMonitor_->hide();
   InstallLineMonitorOpeners(*this, toolsGroup, *lineMonitor_, texts_);
+  testLine_ = new CTestLine(session_, texts_, boxes_, toolsGroup, this);
+  testLine_->WatchRecording([this] { return std::pair(record_->Recording(), record_->LastFile().string()); });
   upgradeHost_ = std::make_unique<QtUpgradeHost>(
       QtUpgradeHost::Wiring{progress_,
                             {buttons_.upgrade, buttons_.execute},

@@ -41,6 +41,7 @@ class QPushButton;
 namespace rolta {
 
 class CConsoleTools;
+class CTestLine;
 class CDigistring;
 class QtUpgradeHost;
 
@@ -114,6 +115,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CConsoleTools* Tools() const { return tools_; }
   CLineMonitorDlg* LineMonitorWindow() const { return lineMonitor_; }
   CRecordControl* Recorder() const { return record_; }
+  CTestLine* TestLine() const { return testLine_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
@@ -208,6 +210,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CCommandSearch* search_ = nullptr;
   QPointer<CLineMonitorDlg> lineMonitor_;
   QPointer<CRecordControl> record_;
+  CTestLine* testLine_ = nullptr;
 };
 
 }  // namespace rolta
