@@ -26,6 +26,9 @@ inline constexpr int kExitPortError = 5;      // the port could not be opened or
 inline constexpr int kExitOutputFailed = 6;   // the output could not be written (a full disk, a closed pipe)
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, the shell's convention
 
+// calibrate: as left fails, or the run failed or was aborted.
+inline constexpr int kExitCalibrationFailed = 7;
+
 enum class Command {
   None,
   Ports,
@@ -42,6 +45,23 @@ enum class Command {
   Restore,
   Upgrade,
   Monitor,
+  Calibrate,
+};
+
+// calibrate: the references and who calibrates against what.
+struct CalibrateOptions {
+  std::vector<double> loads;   // in the channel's unit
+  std::vector<double> masses;  // kg on the bench's calibration arm
+  std::string loadsFile;       // one reference a line
+  std::string sensorSerial;
+  std::string referenceKind;  // weights, instrument or typed; default from how the loads are given
+  std::string referenceDescription;
+  std::string referenceCertificate;
+  double referenceUncertainty = 0;  // k = 2, in the channel's unit
+  double tolerance = 0;             // % FS; 0: the bench's setting
+  double fullScale = 0;             // 0: the largest reference
+  std::string engineer;             // empty: the bench's setting
+  std::string bench;
 };
 
 enum class OutputFormat { Text, Json, Csv, JsonLines };
@@ -73,6 +93,7 @@ struct CliRequest {
   std::string path;
   // monitor; 0 runs until Ctrl-C.
   double durationSeconds = 0.0;
+  CalibrateOptions calibrate;
 };
 
 struct ParseResult {

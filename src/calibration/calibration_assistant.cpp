@@ -1,0 +1,467 @@
+#include "calibration/calibration_assistant.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <variant>
+
+#include "calibration/calibration_math.h"
+#include "config/controller_params.h"
+#include "link/command_codes.h"
+
+namespace rolta {
+namespace {
+
+using Clock = CalibrationAssistant::Clock;
+
+// The environment's voltages are asked for again this often while measured.
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+Clock::time_point After(Clock::time_point now, double seconds) {
+  return now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+float ValueOf(const ControllerStatus& status, int index) {
+  switch (index) {
+    case 1: return status.Value1;
+    case 2: return status.Value2;
+    case 3: return status.Value3;
+    default: return status.Value4;
+  }
+}
+
+std::int64_t UnixNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+bool AllPass(const std::vector<CalibrationPoint>& points) {
+  return !points.empty() && std::all_of(points.begin(), points.end(), [](const CalibrationPoint& p) { return p.pass; });
+}
+
+}  // namespace
+
+CalibrationAssistant::CalibrationAssistant(ControllerSession& session, const TextLookup& texts)
+    : session_(session), texts_(texts) {
+  observerId_ = session_.AddStatusObserver(
+      [this](const ControllerStatus& status, Clock::time_point at) { OnStatus(status, at); });
+}
+
+CalibrationAssistant::~CalibrationAssistant() { session_.RemoveStatusObserver(observerId_); }
+
+std::string CalibrationAssistant::Value(double value) const { return FixedText(value, 3); }
+
+double CalibrationAssistant::CurrentReference() const {
+  return pointIndex_ < setup_.references.size() ? setup_.references[pointIndex_] : 0.0;
+}
+
+std::optional<std::string> CalibrationAssistant::Start(const CalibrationSetup& setup, Clock::time_point now) {
+  if (Running()) return Say("A calibration is running.");
+  const CalibrationChannelRow* channel = CalibrationChannelOf(setup.channel);
+  if (channel == nullptr) return Say("The assistant does not calibrate this table.");
+  const std::size_t capacity = CalibChannelInfo(setup.channel).capacity;
+  if (setup.references.size() < 2) return Say("Give at least two reference loads.");
+  if (setup.references.size() > capacity) {
+    return Say("More reference loads than the table holds:") + " " + std::to_string(capacity);
+  }
+  for (std::size_t i = 0; i < setup.references.size(); ++i) {
+    if (!std::isfinite(setup.references[i])) return Say("A reference load is not a number.");
+    if (i > 0 && !(setup.references[i] > setup.references[i - 1])) {
+      return Say("Reference loads out of order:") + " " + Value(setup.references[i]) + " " + Say("after") + " " +
+             Value(setup.references[i - 1]) + " (" + Say("each must be higher than the one before") + ")";
+    }
+  }
+  double fullScale = setup.fullScale;
+  if (!(fullScale > 0)) {
+    for (double r : setup.references) fullScale = std::max(fullScale, std::abs(r));
+  }
+  if (!(fullScale > 0)) return Say("The full scale must be above 0.");
+  if (!(setup.tolerancePercentFullScale > 0)) return Say("The tolerance must be above 0.");
+  if (setup.settle.samples < 2 || !(setup.settle.maxSpread > 0))
+    return Say("The settle rule needs two readings or more and a spread above 0.");
+  if (!session_.IsOpen()) return Say("The channel is not open.");
+
+  setup_ = setup;
+  channel_ = channel;
+  run_ = setup.identity;
+  run_.channel = setup.channel;
+  run_.unit = std::string(channel->unit);
+  run_.fullScale = fullScale;
+  run_.tolerancePercentFullScale = setup.tolerancePercentFullScale;
+  run_.startedAtUnixSeconds = UnixNow();
+  run_.finishedAtUnixSeconds = 0;
+  run_.asFound.clear();
+  run_.asLeft.clear();
+  run_.asFoundPass = run_.asLeftPass = run_.tableStored = run_.tableRestored = false;
+  run_.tableBefore = run_.tableAfter = CalibTable(capacity);
+  run_.linearityPercentFullScale = 0;
+  run_.outcome = CalibrationOutcome::Completed;
+  run_.message.clear();
+  if (run_.port.empty()) run_.port = session_.PortName();
+  window_ = SettleWindow(setup.settle);
+  liveVolts_.reset();
+  measuring_ = tableSent_ = false;
+  pointIndex_ = 0;
+  phase_ = CalibrationPhase::AsFound;
+
+  versionSeen_ = false;
+  Go(CalibrationStep::AskingVersion, now);
+  session_.Executor().SendShort(command::kVersion);
+  Changed();
+  return std::nullopt;
+}
+
+void CalibrationAssistant::Go(CalibrationStep step, Clock::time_point now) {
+  step_ = step;
+  deadline_ = After(now, setup_.answerTimeoutSeconds);
+}
+
+void CalibrationAssistant::OnStatus(const ControllerStatus& status, Clock::time_point at) {
+  if (!Running()) return;
+  const std::uint8_t type = status.FrameType;
+  const bool refused = status.Numth == kRejectedNumth;
+  if (type == command::kVersion && step_ == CalibrationStep::AskingVersion) {
+    run_.controllerVersion = FixedText(static_cast<double>(status.Value2) / 100.0, 2);
+    versionSeen_ = true;
+  }
+  if (channel_->zeroCommand != 0 && type == channel_->zeroCommand && step_ == CalibrationStep::Zeroing) {
+    zeroAnswered_ = true;
+    storeRefused_ = refused;
+  }
+  if (type == CalibChannelInfo(setup_.channel).storeCode &&
+      (step_ == CalibrationStep::Storing || step_ == CalibrationStep::Restoring)) {
+    storeAnswered_ = true;
+    storeRefused_ = refused;
+  }
+  if (measuring_ && type == channel_->voltageCommand && !refused) {
+    const double volts = ValueOf(status, channel_->voltageValue);
+    liveVolts_ = volts;
+    if (step_ == CalibrationStep::Settling && at >= ignoreUntil_) {
+      window_.Add(volts);
+      if (window_.Settled()) TakePoint(at);
+    }
+    Changed();
+  }
+}
+
+void CalibrationAssistant::Tick(Clock::time_point now) {
+  if (!Running()) return;
+  if (!session_.IsOpen()) {
+    measuring_ = false;  // nothing can be sent any more
+    Fail(Say("The line to the controller was lost."), now);
+    return;
+  }
+  const CalibExchange& calib = session_.Calib();
+  switch (step_) {
+    case CalibrationStep::AskingVersion:
+      if (versionSeen_) {
+        paramsBefore_ = session_.Params().RepliesReceived();
+        Go(CalibrationStep::ReadingMode, now);
+        session_.Params().RequestParams(ParamReplyTarget::Summary);
+        Changed();
+      } else if (TimedOut(now)) {
+        Fail(Say("The controller did not answer the version query."), now);
+      }
+      break;
+    case CalibrationStep::ReadingMode:
+      if (session_.Params().RepliesReceived() != paramsBefore_) {
+        const ParamsPayload& record = session_.Params().LatestRecord();
+        fit_ = CalibFitFromRecord(DecodeParams(record).calibFit);
+        tablesBefore_ = calib.TablesReceived();
+        Go(CalibrationStep::FetchingTable, now);
+        session_.Calib().RequestTable(setup_.channel);
+        Changed();
+      } else if (TimedOut(now)) {
+        Fail(Say("The controller did not send its parameter record."), now);
+      }
+      break;
+    case CalibrationStep::FetchingTable:
+      if (calib.TablesReceived() != tablesBefore_) {
+        run_.tableBefore = TableOfCapacity(calib.WorkingTable(), CalibChannelInfo(setup_.channel).capacity);
+        if (channel_->zeroCommand != 0) {
+          step_ = CalibrationStep::AwaitingUnloaded;
+        } else {
+          StartPoint(0, CalibrationPhase::AsFound, now);
+        }
+        Changed();
+      } else if (TimedOut(now)) {
+        Fail(Say("The controller did not send the table."), now);
+      }
+      break;
+    case CalibrationStep::Zeroing:
+      if (zeroAnswered_) {
+        if (storeRefused_) {
+          Fail(Say("The controller refused to zero the channel."), now);
+        } else {
+          StartPoint(0, CalibrationPhase::AsFound, now);
+          Changed();
+        }
+      } else if (TimedOut(now)) {
+        Fail(Say("The controller did not answer the zero command."), now);
+      }
+      break;
+    case CalibrationStep::AwaitingLoad: PollEnvironment(now); break;
+    case CalibrationStep::Settling:
+      PollEnvironment(now);
+      if (now >= deadline_) {
+        Fail(Say("The reading did not settle:") + " " + std::to_string(window_.Count()) + " " + Say("readings") + ", " +
+                 Say("spread") + " " + FixedText(window_.Spread(), 4) + " V, " + Say("allowed") + " " +
+                 FixedText(setup_.settle.maxSpread, 4) + " V",
+             now);
+      }
+      break;
+    case CalibrationStep::Storing:
+    case CalibrationStep::Restoring:
+      if (storeAnswered_) {
+        if (storeRefused_) {
+          if (step_ == CalibrationStep::Storing) {
+            tableSent_ = false;  // refused: the controller kept its table
+            Fail(Say("The controller refused the new table; its table is as it was."), now);
+          } else {
+            run_.message += " " + Say("The controller refused the fetched table: check the table on the controller.");
+            Finish();
+          }
+          break;
+        }
+        storeAnswered_ = false;
+        tablesBefore_ = calib.TablesReceived();
+        session_.Calib().RequestTable(setup_.channel);
+        deadline_ = After(now, setup_.answerTimeoutSeconds);
+        if (step_ == CalibrationStep::Storing) step_ = CalibrationStep::ReadingBack;
+        // Restoring stays Restoring and waits for the table below.
+      } else if (step_ == CalibrationStep::Restoring && calib.TablesReceived() != tablesBefore_) {
+        OnReadBack(now);
+      } else if (TimedOut(now)) {
+        if (step_ == CalibrationStep::Storing) {
+          Fail(Say("The controller did not answer the table store."), now);
+        } else {
+          run_.message += " " + Say("The fetched table could not be stored back: check the table on the controller.");
+          Finish();
+        }
+      }
+      break;
+    case CalibrationStep::ReadingBack:
+      if (calib.TablesReceived() != tablesBefore_) {
+        OnReadBack(now);
+      } else if (TimedOut(now)) {
+        Fail(Say("The controller did not send the table back."), now);
+      }
+      break;
+    default: break;
+  }
+}
+
+void CalibrationAssistant::Continue(Clock::time_point now) {
+  if (step_ == CalibrationStep::AwaitingUnloaded) {
+    zeroAnswered_ = storeRefused_ = false;
+    Go(CalibrationStep::Zeroing, now);
+    Send(channel_->zeroCommand);
+    Changed();
+  } else if (step_ == CalibrationStep::AwaitingLoad) {
+    window_.Clear();
+    step_ = CalibrationStep::Settling;
+    ignoreUntil_ = After(now, setup_.settle.ignoreSeconds);
+    deadline_ = After(now, setup_.settle.ignoreSeconds + setup_.settle.timeoutSeconds);
+    Changed();
+  }
+}
+
+void CalibrationAssistant::StartPoint(std::size_t index, CalibrationPhase phase, Clock::time_point now) {
+  pointIndex_ = index;
+  phase_ = phase;
+  window_.Clear();
+  step_ = CalibrationStep::AwaitingLoad;
+  if (!measuring_) StartMeasuring(now);
+}
+
+void CalibrationAssistant::StartMeasuring(Clock::time_point now) {
+  measuring_ = true;
+  nextPoll_ = now;
+  if (channel_->voltageStreams) Send(channel_->voltageCommand);
+  PollEnvironment(now);
+}
+
+void CalibrationAssistant::PollEnvironment(Clock::time_point now) {
+  if (!measuring_ || channel_->voltageStreams || now < nextPoll_) return;
+  nextPoll_ = now + kPollInterval;
+  Send(channel_->voltageCommand);
+}
+
+void CalibrationAssistant::StopMeasuring() {
+  if (!measuring_) return;
+  measuring_ = false;
+  // The force channels' voltage runs until the controller is told to stop.
+  if (channel_->voltageStreams && session_.IsOpen()) Send(command::kStopTest);
+}
+
+void CalibrationAssistant::Send(std::uint8_t shortCommand) {
+  // Through the catalogue's own position, so the line's safety awaits its
+  // answer as for the operator's "执行".
+  if (const std::optional<int> position = PositionOfShortCommand(shortCommand)) {
+    session_.Execute(*position, CommandInputs{});
+  } else {
+    session_.Executor().SendShort(shortCommand);
+  }
+}
+
+void CalibrationAssistant::TakePoint(Clock::time_point now) {
+  CalibrationPoint point;
+  point.reference = CurrentReference();
+  point.voltageMean = window_.Mean();
+  point.voltageSpread = window_.Spread();
+  point.samples = window_.Count();
+  std::vector<CalibrationPoint>& points = phase_ == CalibrationPhase::AsFound ? run_.asFound : run_.asLeft;
+  points.push_back(point);
+  if (pointIndex_ + 1 < setup_.references.size()) {
+    StartPoint(pointIndex_ + 1, phase_, now);
+  } else if (phase_ == CalibrationPhase::AsFound) {
+    EndAsFound(now);
+  } else {
+    const std::vector<CalibPoint> table = CalibPoints(run_.tableAfter);
+    for (CalibrationPoint& p : run_.asLeft) {
+      AssessPoint(p, table, fit_, run_.fullScale, run_.tolerancePercentFullScale, setup_.resolutionVolts,
+                  run_.reference.expandedUncertainty);
+    }
+    run_.asLeftPass = AllPass(run_.asLeft);
+    EndRun(CalibrationOutcome::Completed, {}, now);
+  }
+  Changed();
+}
+
+void CalibrationAssistant::EndAsFound(Clock::time_point now) {
+  const std::vector<CalibPoint> before = CalibPoints(run_.tableBefore);
+  std::vector<CalibPoint> measured;
+  for (CalibrationPoint& p : run_.asFound) {
+    AssessPoint(p, before, fit_, run_.fullScale, run_.tolerancePercentFullScale, setup_.resolutionVolts,
+                run_.reference.expandedUncertainty);
+    measured.push_back({p.voltageMean, p.reference});
+  }
+  run_.asFoundPass = AllPass(run_.asFound);
+  run_.linearityPercentFullScale = LinearityPercentFullScale(measured, run_.fullScale);
+  auto built = BuildTable(measured, CalibChannelInfo(setup_.channel).capacity);
+  if (const auto* refusal = std::get_if<TableRefusal>(&built)) {
+    Fail(Say("No new table:") + " " + Say(refusal->reason) + " (" + Value(run_.asFound[refusal->first].reference) +
+             ", " + Value(run_.asFound[refusal->second].reference) + " " + run_.unit + ")",
+         now);
+    return;
+  }
+  run_.tableAfter = std::get<CalibTable>(built);
+  if (setup_.confirmStore) {
+    step_ = CalibrationStep::ConfirmingStore;
+  } else {
+    Store(run_.tableAfter, now);
+  }
+}
+
+void CalibrationAssistant::ConfirmStore(bool store, Clock::time_point now) {
+  if (step_ != CalibrationStep::ConfirmingStore) return;
+  if (store) {
+    Store(run_.tableAfter, now);
+    Changed();
+  } else {
+    EndRun(CalibrationOutcome::Aborted, Say("The new table was not stored; the controller's table is as it was."), now);
+  }
+}
+
+void CalibrationAssistant::Store(const CalibTable& table, Clock::time_point now) {
+  storeAnswered_ = storeRefused_ = false;
+  sent_ = table;
+  Go(table == run_.tableBefore && tableSent_ ? CalibrationStep::Restoring : CalibrationStep::Storing, now);
+  if (step_ == CalibrationStep::Storing) tableSent_ = true;
+  session_.Calib().StoreTable(setup_.channel, table);
+}
+
+void CalibrationAssistant::OnReadBack(Clock::time_point now) {
+  const CalibTable back = TableOfCapacity(session_.Calib().WorkingTable(), CalibChannelInfo(setup_.channel).capacity);
+  if (step_ == CalibrationStep::Restoring) {
+    run_.tableRestored = back == run_.tableBefore;
+    run_.message += " " + (run_.tableRestored ? Say("The fetched table was stored back.")
+                                              : Say("The fetched table did not read back equal: check the table on "
+                                                    "the controller."));
+    Finish();
+    return;
+  }
+  if (!(back == sent_)) {
+    Fail(Say("The table read back differs from the one stored."), now);
+    return;
+  }
+  run_.tableStored = true;
+  StartPoint(0, CalibrationPhase::AsLeft, now);
+  Changed();
+}
+
+void CalibrationAssistant::Fail(const std::string& message, Clock::time_point now) {
+  EndRun(CalibrationOutcome::Failed, message, now);
+}
+
+void CalibrationAssistant::Abort(Clock::time_point now) {
+  if (!Running()) return;
+  if (step_ == CalibrationStep::Restoring) return;  // already on the way out
+  EndRun(CalibrationOutcome::Aborted, Say("Aborted."), now);
+}
+
+void CalibrationAssistant::EndRun(CalibrationOutcome outcome, const std::string& message, Clock::time_point now) {
+  run_.outcome = outcome;
+  run_.message = message;
+  StopMeasuring();
+  if (outcome != CalibrationOutcome::Completed && tableSent_ && session_.IsOpen()) {
+    // The new table may be in the controller: the fetched one goes back.
+    run_.tableStored = false;
+    Store(run_.tableBefore, now);
+    Changed();
+    return;
+  }
+  if (outcome != CalibrationOutcome::Completed) {
+    if (tableSent_) {
+      run_.message += " " + Say("The new table may be in the controller: check the table on the controller.");
+    } else {
+      run_.message += " " + Say("The controller's table is as it was.");
+    }
+  }
+  Finish();
+}
+
+void CalibrationAssistant::Finish() {
+  StopMeasuring();
+  step_ = CalibrationStep::Finished;
+  run_.finishedAtUnixSeconds = UnixNow();
+  if (runObserver_) runObserver_(run_);
+  Changed();
+}
+
+void CalibrationAssistant::Changed() {
+  if (changeObserver_) changeObserver_();
+}
+
+std::string CalibrationAssistant::Instruction() const {
+  const std::string name = channel_ != nullptr ? std::string(channel_->name) : std::string();
+  const std::string phase = phase_ == CalibrationPhase::AsFound ? Say("as found") : Say("as left");
+  switch (step_) {
+    case CalibrationStep::Idle: return Say("Fill in the identification and the reference loads, then start.");
+    case CalibrationStep::AskingVersion:
+    case CalibrationStep::ReadingMode: return Say("Reading the controller's version and calibration mode.");
+    case CalibrationStep::FetchingTable: return Say("Fetching the table.");
+    case CalibrationStep::AwaitingUnloaded:
+      return Say("Take every load off the channel, then continue: it is zeroed.") + " (" + name + ")";
+    case CalibrationStep::Zeroing: return Say("Zeroing the channel.");
+    case CalibrationStep::AwaitingLoad:
+      return phase + ", " + std::to_string(pointIndex_ + 1) + "/" + std::to_string(PointCount()) + ": " + Say("apply") +
+             " " + Value(CurrentReference()) + " " + run_.unit + " " + Say("to") + " " + name + ", " +
+             Say("then continue.");
+    case CalibrationStep::Settling:
+      return phase + ", " + std::to_string(pointIndex_ + 1) + "/" + std::to_string(PointCount()) + ": " +
+             Say("waiting for the reading to settle.");
+    case CalibrationStep::ConfirmingStore: return Say("The new table is ready: store it?");
+    case CalibrationStep::Storing:
+    case CalibrationStep::ReadingBack: return Say("Storing the new table and reading it back.");
+    case CalibrationStep::Restoring: return Say("Storing the fetched table back.");
+    case CalibrationStep::Finished: break;
+  }
+  switch (run_.outcome) {
+    case CalibrationOutcome::Completed:
+      return run_.asLeftPass ? Say("Calibration completed: as left passes.")
+                             : Say("Calibration completed: as left fails.");
+    case CalibrationOutcome::Aborted: return run_.message;
+    case CalibrationOutcome::Failed: return run_.message;
+  }
+  return {};
+}
+
+}  // namespace rolta
