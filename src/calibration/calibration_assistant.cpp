@@ -53,30 +53,29 @@ double CalibrationAssistant::CurrentReference() const {
 }
 
 std::optional<std::string> CalibrationAssistant::Start(const CalibrationSetup& setup, Clock::time_point now) {
-  if (Running()) return Say("A calibration is running.");
+  if (Running()) return Say("标定正在进行。");
   const CalibrationChannelRow* channel = CalibrationChannelOf(setup.channel);
-  if (channel == nullptr) return Say("The assistant does not calibrate this table.");
+  if (channel == nullptr) return Say("标定向导不标定此表。");
   const std::size_t capacity = CalibChannelInfo(setup.channel).capacity;
-  if (setup.references.size() < 2) return Say("Give at least two reference loads.");
+  if (setup.references.size() < 2) return Say("请至少给出两个参考载荷。");
   if (setup.references.size() > capacity) {
-    return Say("More reference loads than the table holds:") + " " + std::to_string(capacity);
+    return Say("参考载荷多于标定表的容量：") + " " + std::to_string(capacity);
   }
   for (std::size_t i = 0; i < setup.references.size(); ++i) {
-    if (!std::isfinite(setup.references[i])) return Say("A reference load is not a number.");
+    if (!std::isfinite(setup.references[i])) return Say("参考载荷不是数字。");
     if (i > 0 && !(setup.references[i] > setup.references[i - 1])) {
-      return Say("Reference loads out of order:") + " " + Value(setup.references[i]) + " " + Say("after") + " " +
-             Value(setup.references[i - 1]) + " (" + Say("each must be higher than the one before") + ")";
+      return Say("参考载荷顺序有误（每个须大于前一个）：") + " " + Value(setup.references[i - 1]) + " → " +
+             Value(setup.references[i]);
     }
   }
   double fullScale = setup.fullScale;
   if (!(fullScale > 0)) {
     for (double r : setup.references) fullScale = std::max(fullScale, std::abs(r));
   }
-  if (!(fullScale > 0)) return Say("The full scale must be above 0.");
-  if (!(setup.tolerancePercentFullScale > 0)) return Say("The tolerance must be above 0.");
-  if (setup.settle.samples < 2 || !(setup.settle.maxSpread > 0))
-    return Say("The settle rule needs two readings or more and a spread above 0.");
-  if (!session_.IsOpen()) return Say("The channel is not open.");
+  if (!(fullScale > 0)) return Say("满量程须大于0。");
+  if (!(setup.tolerancePercentFullScale > 0)) return Say("允差须大于0。");
+  if (setup.settle.samples < 2 || !(setup.settle.maxSpread > 0)) return Say("稳定判据须至少两个读数且波动大于0。");
+  if (!session_.IsOpen()) return Say("通讯口未打开!");
 
   setup_ = setup;
   channel_ = channel;
@@ -145,7 +144,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
   if (!Running()) return;
   if (!session_.IsOpen()) {
     measuring_ = false;  // nothing can be sent any more
-    Fail(Say("The line to the controller was lost."), now);
+    Fail(Say("与控制器的连接已断开。"), now);
     return;
   }
   const CalibExchange& calib = session_.Calib();
@@ -157,7 +156,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
         session_.Params().RequestParams(ParamReplyTarget::Summary);
         Changed();
       } else if (TimedOut(now)) {
-        Fail(Say("The controller did not answer the version query."), now);
+        Fail(Say("控制器未回答版本查询。"), now);
       }
       break;
     case CalibrationStep::ReadingMode:
@@ -169,7 +168,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
         session_.Calib().RequestTable(setup_.channel);
         Changed();
       } else if (TimedOut(now)) {
-        Fail(Say("The controller did not send its parameter record."), now);
+        Fail(Say("控制器未发送参数记录。"), now);
       }
       break;
     case CalibrationStep::FetchingTable:
@@ -182,27 +181,27 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
         }
         Changed();
       } else if (TimedOut(now)) {
-        Fail(Say("The controller did not send the table."), now);
+        Fail(Say("控制器未发送标定表。"), now);
       }
       break;
     case CalibrationStep::Zeroing:
       if (zeroAnswered_) {
         if (storeRefused_) {
-          Fail(Say("The controller refused to zero the channel."), now);
+          Fail(Say("控制器拒绝清零。"), now);
         } else {
           StartPoint(0, CalibrationPhase::AsFound, now);
           Changed();
         }
       } else if (TimedOut(now)) {
-        Fail(Say("The controller did not answer the zero command."), now);
+        Fail(Say("控制器未回答清零指令。"), now);
       }
       break;
     case CalibrationStep::AwaitingLoad: PollEnvironment(now); break;
     case CalibrationStep::Settling:
       PollEnvironment(now);
       if (now >= deadline_) {
-        Fail(Say("The reading did not settle:") + " " + std::to_string(window_.Count()) + " " + Say("readings") + ", " +
-                 Say("spread") + " " + FixedText(window_.Spread(), 4) + " V, " + Say("allowed") + " " +
+        Fail(Say("读数未稳定：") + " " + std::to_string(window_.Count()) + " " + Say("个读数") + ", " + Say("波动") +
+                 " " + FixedText(window_.Spread(), 4) + " V, " + Say("允许") + " " +
                  FixedText(setup_.settle.maxSpread, 4) + " V",
              now);
       }
@@ -213,9 +212,9 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
         if (storeRefused_) {
           if (step_ == CalibrationStep::Storing) {
             tableSent_ = false;  // refused: the controller kept its table
-            Fail(Say("The controller refused the new table; its table is as it was."), now);
+            Fail(Say("控制器拒绝新标定表，其标定表保持不变。"), now);
           } else {
-            run_.message += " " + Say("The controller refused the fetched table: check the table on the controller.");
+            run_.message += " " + Say("控制器拒绝恢复原标定表，请检查控制器中的标定表。");
             Finish();
           }
           break;
@@ -230,9 +229,9 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
         OnReadBack(now);
       } else if (TimedOut(now)) {
         if (step_ == CalibrationStep::Storing) {
-          Fail(Say("The controller did not answer the table store."), now);
+          Fail(Say("控制器未回答标定表存储。"), now);
         } else {
-          run_.message += " " + Say("The fetched table could not be stored back: check the table on the controller.");
+          run_.message += " " + Say("原标定表未能恢复，请检查控制器中的标定表。");
           Finish();
         }
       }
@@ -241,7 +240,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
       if (calib.TablesReceived() != tablesBefore_) {
         OnReadBack(now);
       } else if (TimedOut(now)) {
-        Fail(Say("The controller did not send the table back."), now);
+        Fail(Say("控制器未回读标定表。"), now);
       }
       break;
     default: break;
@@ -337,7 +336,7 @@ void CalibrationAssistant::EndAsFound(Clock::time_point now) {
   run_.linearityPercentFullScale = LinearityPercentFullScale(measured, run_.fullScale);
   auto built = BuildTable(measured, CalibChannelInfo(setup_.channel).capacity);
   if (const auto* refusal = std::get_if<TableRefusal>(&built)) {
-    Fail(Say("No new table:") + " " + Say(refusal->reason) + " (" + Value(run_.asFound[refusal->first].reference) +
+    Fail(Say("无法生成新标定表：") + " " + Say(refusal->reason) + " (" + Value(run_.asFound[refusal->first].reference) +
              ", " + Value(run_.asFound[refusal->second].reference) + " " + run_.unit + ")",
          now);
     return;
@@ -356,12 +355,13 @@ void CalibrationAssistant::ConfirmStore(bool store, Clock::time_point now) {
     Store(run_.tableAfter, now);
     Changed();
   } else {
-    EndRun(CalibrationOutcome::Aborted, Say("The new table was not stored; the controller's table is as it was."), now);
+    EndRun(CalibrationOutcome::Aborted, Say("新标定表未存储，控制器的标定表保持不变。"), now);
   }
 }
 
 void CalibrationAssistant::Store(const CalibTable& table, Clock::time_point now) {
   storeAnswered_ = storeRefused_ = false;
+  tablesBefore_ = session_.Calib().TablesReceived();
   sent_ = table;
   Go(table == run_.tableBefore && tableSent_ ? CalibrationStep::Restoring : CalibrationStep::Storing, now);
   if (step_ == CalibrationStep::Storing) tableSent_ = true;
@@ -372,14 +372,13 @@ void CalibrationAssistant::OnReadBack(Clock::time_point now) {
   const CalibTable back = TableOfCapacity(session_.Calib().WorkingTable(), CalibChannelInfo(setup_.channel).capacity);
   if (step_ == CalibrationStep::Restoring) {
     run_.tableRestored = back == run_.tableBefore;
-    run_.message += " " + (run_.tableRestored ? Say("The fetched table was stored back.")
-                                              : Say("The fetched table did not read back equal: check the table on "
-                                                    "the controller."));
+    run_.message +=
+        " " + (run_.tableRestored ? Say("已恢复原标定表。") : Say("原标定表回读不一致，请检查控制器中的标定表。"));
     Finish();
     return;
   }
   if (!(back == sent_)) {
-    Fail(Say("The table read back differs from the one stored."), now);
+    Fail(Say("回读的标定表与存储的不一致。"), now);
     return;
   }
   run_.tableStored = true;
@@ -394,7 +393,7 @@ void CalibrationAssistant::Fail(const std::string& message, Clock::time_point no
 void CalibrationAssistant::Abort(Clock::time_point now) {
   if (!Running()) return;
   if (step_ == CalibrationStep::Restoring) return;  // already on the way out
-  EndRun(CalibrationOutcome::Aborted, Say("Aborted."), now);
+  EndRun(CalibrationOutcome::Aborted, Say("已中止。"), now);
 }
 
 void CalibrationAssistant::EndRun(CalibrationOutcome outcome, const std::string& message, Clock::time_point now) {
@@ -410,9 +409,9 @@ void CalibrationAssistant::EndRun(CalibrationOutcome outcome, const std::string&
   }
   if (outcome != CalibrationOutcome::Completed) {
     if (tableSent_) {
-      run_.message += " " + Say("The new table may be in the controller: check the table on the controller.");
+      run_.message += " " + Say("新标定表可能已在控制器中，请检查控制器中的标定表。");
     } else {
-      run_.message += " " + Say("The controller's table is as it was.");
+      run_.message += " " + Say("控制器的标定表保持不变。");
     }
   }
   Finish();
@@ -432,32 +431,29 @@ void CalibrationAssistant::Changed() {
 
 std::string CalibrationAssistant::Instruction() const {
   const std::string name = channel_ != nullptr ? std::string(channel_->name) : std::string();
-  const std::string phase = phase_ == CalibrationPhase::AsFound ? Say("as found") : Say("as left");
+  const std::string phase = phase_ == CalibrationPhase::AsFound ? Say("校前") : Say("校后");
   switch (step_) {
-    case CalibrationStep::Idle: return Say("Fill in the identification and the reference loads, then start.");
+    case CalibrationStep::Idle: return Say("填写标识与参考载荷后开始。");
     case CalibrationStep::AskingVersion:
-    case CalibrationStep::ReadingMode: return Say("Reading the controller's version and calibration mode.");
-    case CalibrationStep::FetchingTable: return Say("Fetching the table.");
-    case CalibrationStep::AwaitingUnloaded:
-      return Say("Take every load off the channel, then continue: it is zeroed.") + " (" + name + ")";
-    case CalibrationStep::Zeroing: return Say("Zeroing the channel.");
+    case CalibrationStep::ReadingMode: return Say("正在读取控制器版本与标定模式。");
+    case CalibrationStep::FetchingTable: return Say("正在获取标定表。");
+    case CalibrationStep::AwaitingUnloaded: return Say("请卸下该通道的全部载荷后继续：将清零。") + " (" + name + ")";
+    case CalibrationStep::Zeroing: return Say("正在清零。");
     case CalibrationStep::AwaitingLoad:
-      return phase + ", " + std::to_string(pointIndex_ + 1) + "/" + std::to_string(PointCount()) + ": " + Say("apply") +
-             " " + Value(CurrentReference()) + " " + run_.unit + " " + Say("to") + " " + name + ", " +
-             Say("then continue.");
+      return phase + " " + std::to_string(pointIndex_ + 1) + "/" + std::to_string(PointCount()) + ": " +
+             Say("请施加参考载荷后继续：") + " " + Value(CurrentReference()) + " " + run_.unit + " (" + name + ")";
     case CalibrationStep::Settling:
-      return phase + ", " + std::to_string(pointIndex_ + 1) + "/" + std::to_string(PointCount()) + ": " +
-             Say("waiting for the reading to settle.");
-    case CalibrationStep::ConfirmingStore: return Say("The new table is ready: store it?");
+      return phase + " " + std::to_string(pointIndex_ + 1) + "/" + std::to_string(PointCount()) + ": " +
+             Say("等待读数稳定。");
+    case CalibrationStep::ConfirmingStore: return Say("新标定表已生成，是否存储？");
     case CalibrationStep::Storing:
-    case CalibrationStep::ReadingBack: return Say("Storing the new table and reading it back.");
-    case CalibrationStep::Restoring: return Say("Storing the fetched table back.");
+    case CalibrationStep::ReadingBack: return Say("正在存储并回读新标定表。");
+    case CalibrationStep::Restoring: return Say("正在恢复原标定表。");
     case CalibrationStep::Finished: break;
   }
   switch (run_.outcome) {
     case CalibrationOutcome::Completed:
-      return run_.asLeftPass ? Say("Calibration completed: as left passes.")
-                             : Say("Calibration completed: as left fails.");
+      return run_.asLeftPass ? Say("标定完成：校后合格。") : Say("标定完成：校后不合格。");
     case CalibrationOutcome::Aborted: return run_.message;
     case CalibrationOutcome::Failed: return run_.message;
   }

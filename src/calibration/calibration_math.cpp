@@ -34,11 +34,10 @@ double ExpandedUncertainty(const UncertaintyInputs& in) {
 
 std::variant<CalibTable, TableRefusal> BuildTable(std::span<const CalibPoint> points, std::size_t capacity) {
   if (points.size() > capacity || points.size() > CalibTable::kMaxCapacity) {
-    return TableRefusal{"more points than the table holds", capacity, points.size()};
+    return TableRefusal{"点数多于标定表容量", capacity, points.size()};
   }
   for (std::size_t i = 0; i < points.size(); ++i) {
-    if (!std::isfinite(points[i].first) || !std::isfinite(points[i].second))
-      return TableRefusal{"a point is not a number", i, i};
+    if (!std::isfinite(points[i].first) || !std::isfinite(points[i].second)) return TableRefusal{"有点不是数字", i, i};
   }
   // In the order of their references each reading must be higher than the
   // one before: a sensor that does not rise with its load cannot be a table.
@@ -49,11 +48,11 @@ std::variant<CalibTable, TableRefusal> BuildTable(std::span<const CalibPoint> po
   for (std::size_t k = 1; k < order.size(); ++k) {
     const CalibPoint& before = points[order[k - 1]];
     const CalibPoint& after = points[order[k]];
-    if (before.second == after.second) return TableRefusal{"two points share one reference", order[k - 1], order[k]};
+    if (before.second == after.second) return TableRefusal{"两点参考值相同", order[k - 1], order[k]};
     const float low = static_cast<float>(before.first);
     const float high = static_cast<float>(after.first);
-    if (low == high) return TableRefusal{"two points share one reading", order[k - 1], order[k]};
-    if (low > high) return TableRefusal{"the reading fell while the load rose", order[k - 1], order[k]};
+    if (low == high) return TableRefusal{"两点读数相同", order[k - 1], order[k]};
+    if (low > high) return TableRefusal{"载荷增大而读数下降", order[k - 1], order[k]};
   }
   CalibTable table(capacity);
   for (std::size_t k = 0; k < order.size(); ++k) {

@@ -44,7 +44,7 @@ double ExpandedUncertainty(const UncertaintyInputs& inputs);
 // points are refused (equal readings, or a reading that did not rise with
 // its load).
 struct TableRefusal {
-  std::string reason;  // an English text, passed through the lookup when shown
+  std::string reason;  // passed through the lookup when shown
   std::size_t first = 0;
   std::size_t second = 0;
 };

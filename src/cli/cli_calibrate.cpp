@@ -78,13 +78,13 @@ void PrintRun(CommandContext& cli, const CalibrationRun& run, CalibFit fit) {
           << Say(cli.texts, "full scale") << " " << FixedText(run.fullScale, 3) << " " << run.unit << ", "
           << Say(cli.texts, "tolerance") << " " << FixedText(run.tolerancePercentFullScale, 3) << " % FS\n";
   PrintTable(cli, "table before", run.tableBefore);
-  PrintPoints(cli, "as found", run.asFound, run.asFoundPass, run.unit);
+  PrintPoints(cli, "校前", run.asFound, run.asFoundPass, run.unit);
   if (run.tableAfter.PointCount() > 0) {
     PrintTable(cli, "new table", run.tableAfter);
     cli.out << Say(cli.texts, "linearity") << " " << FixedText(run.linearityPercentFullScale, 3) << " % FS\n";
   }
   if (run.tableStored) cli.out << Say(cli.texts, "stored and read back equal") << "\n";
-  PrintPoints(cli, "as left", run.asLeft, run.asLeftPass, run.unit);
+  PrintPoints(cli, "校后", run.asLeft, run.asLeftPass, run.unit);
 }
 
 }  // namespace
@@ -200,7 +200,7 @@ int Calibrate(CommandContext& cli) {
       for (; printed < taken; ++printed) {
         const bool left = printed >= run.asFound.size();
         const CalibrationPoint& p = left ? run.asLeft[printed - run.asFound.size()] : run.asFound[printed];
-        cli.err << Say(cli.texts, left ? "as left" : "as found") << PointLine(p, false) << "\n";
+        cli.err << Say(cli.texts, left ? "校后" : "校前") << PointLine(p, false) << "\n";
       }
       if (finished || !awaiting() || abortAsked) continue;
       cli.err << assistant.Instruction() << " [" << Say(cli.texts, "Enter") << "] " << std::flush;
@@ -220,9 +220,7 @@ int Calibrate(CommandContext& cli) {
       if (cli.environment.interrupted.load()) return cli.Fail(kExitInterrupted, finished->message);
       return cli.Fail(kExitCalibrationFailed, finished->message);
     }
-    cli.out << Say(cli.texts, finished->asLeftPass ? "Calibration completed: as left passes."
-                                                   : "Calibration completed: as left fails.")
-            << "\n";
+    cli.out << Say(cli.texts, finished->asLeftPass ? "标定完成：校后合格。" : "标定完成：校后不合格。") << "\n";
     return finished->asLeftPass ? kExitDone : kExitCalibrationFailed;
   });
 }
