@@ -211,9 +211,15 @@ bool ParseAppliedLoad(std::string_view text, AppliedLoads& loads, std::string* e
   };
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) return refuse("needs NAME=VALUE");
-  const std::optional<SensorInput> input = SensorInputFromName(text.substr(0, equals));
+  // Blanks around the name and the value are a person's typing, not part of them.
+  const auto trimmed = [](std::string_view part) {
+    while (!part.empty() && std::isspace(static_cast<unsigned char>(part.front()))) part.remove_prefix(1);
+    while (!part.empty() && std::isspace(static_cast<unsigned char>(part.back()))) part.remove_suffix(1);
+    return part;
+  };
+  const std::optional<SensorInput> input = SensorInputFromName(trimmed(text.substr(0, equals)));
   if (!input) return refuse("no sensor of that name; names: " + SensorNames());
-  const std::string_view value = text.substr(equals + 1);
+  const std::string_view value = trimmed(text.substr(equals + 1));
   double load = 0;
   if (value == "off") {
     loads[static_cast<std::size_t>(*input)].reset();
@@ -234,9 +240,7 @@ bool ParseLoadLines(std::string_view text, AppliedLoads& loads, std::string* err
     text.remove_prefix(std::min(end + 1, text.size()));
     ++number;
     line = line.substr(0, line.find('#'));
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front()))) line.remove_prefix(1);
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.remove_suffix(1);
-    if (line.empty()) continue;
+    if (line.find_first_not_of(" \t\r\v\f") == std::string_view::npos) continue;
     std::string problem;
     if (!ParseAppliedLoad(line, changed, &problem)) {
       if (error) *error = "line " + std::to_string(number) + ": " + problem;

@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "calibration/calibration_math.h"
+#include "widgets/ui/screen_fit.h"
 
 namespace rolta {
 namespace {
@@ -72,6 +73,7 @@ CCalibrationWizard::CCalibrationWizard(ControllerSession& session, const TextLoo
       boxes_(boxes),
       settings_(LoadCalibrationSettings(CalibrationSettingsPath()).settings),
       assistant_(session, texts) {
+  KeepOnScreen(this);
   setWindowTitle(T("标定向导"));
   setObjectName(QStringLiteral("calibrationWizard"));
   auto* top = new QVBoxLayout(this);
