@@ -122,20 +122,18 @@ void CalibrationAssistant::OnStatus(const ControllerStatus& status, Clock::time_
   }
   if (channel_->zeroCommand != 0 && type == channel_->zeroCommand && step_ == CalibrationStep::Zeroing) {
     zeroAnswered_ = true;
-    storeRefused_ = refused;
+    answerRefused_ = refused;
   }
   if (type == CalibChannelInfo(setup_.channel).storeCode &&
       (step_ == CalibrationStep::Storing || step_ == CalibrationStep::Restoring)) {
     storeAnswered_ = true;
-    storeRefused_ = refused;
+    answerRefused_ = refused;
   }
   if (measuring_ && type == channel_->voltageCommand && !refused) {
     const double volts = ValueOf(status, channel_->voltageValue);
     liveVolts_ = volts;
-    if (step_ == CalibrationStep::Settling && at >= ignoreUntil_) {
-      window_.Add(volts);
-      if (window_.Settled()) TakePoint(at);
-    }
+    // The point itself is taken by Tick, outside the receive path.
+    if (step_ == CalibrationStep::Settling && at >= ignoreUntil_ && !window_.Settled()) window_.Add(volts);
     Changed();
   }
 }
@@ -186,7 +184,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
       break;
     case CalibrationStep::Zeroing:
       if (zeroAnswered_) {
-        if (storeRefused_) {
+        if (answerRefused_) {
           Fail(Say("控制器拒绝清零。"), now);
         } else {
           StartPoint(0, CalibrationPhase::AsFound, now);
@@ -199,7 +197,9 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
     case CalibrationStep::AwaitingLoad: PollEnvironment(now); break;
     case CalibrationStep::Settling:
       PollEnvironment(now);
-      if (now >= deadline_) {
+      if (window_.Settled()) {
+        TakePoint(now);
+      } else if (now >= deadline_) {
         Fail(Say("读数未稳定：") + " " + std::to_string(window_.Count()) + " " + Say("个读数") + ", " + Say("波动") +
                  " " + FixedText(window_.Spread(), 4) + " V, " + Say("允许") + " " +
                  FixedText(setup_.settle.maxSpread, 4) + " V",
@@ -209,7 +209,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
     case CalibrationStep::Storing:
     case CalibrationStep::Restoring:
       if (storeAnswered_) {
-        if (storeRefused_) {
+        if (answerRefused_) {
           if (step_ == CalibrationStep::Storing) {
             tableSent_ = false;  // refused: the controller kept its table
             Fail(Say("控制器拒绝新标定表，其标定表保持不变。"), now);
@@ -249,7 +249,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
 
 void CalibrationAssistant::Continue(Clock::time_point now) {
   if (step_ == CalibrationStep::AwaitingUnloaded) {
-    zeroAnswered_ = storeRefused_ = false;
+    zeroAnswered_ = answerRefused_ = false;
     Go(CalibrationStep::Zeroing, now);
     Send(channel_->zeroCommand);
     Changed();
@@ -294,7 +294,10 @@ void CalibrationAssistant::Send(std::uint8_t shortCommand) {
   // Through the catalogue's own position, so the line's safety awaits its
   // answer as for the operator's "执行".
   if (const std::optional<int> position = PositionOfShortCommand(shortCommand)) {
+    // The console's list selection, which its settings file keeps, stays the operator's.
+    const int selected = session_.Executor().CommandIndex();
     session_.Execute(*position, CommandInputs{});
+    session_.Executor().SetCommandIndex(selected);
   } else {
     session_.Executor().SendShort(shortCommand);
   }
@@ -345,26 +348,26 @@ void CalibrationAssistant::EndAsFound(Clock::time_point now) {
   if (setup_.confirmStore) {
     step_ = CalibrationStep::ConfirmingStore;
   } else {
-    Store(run_.tableAfter, now);
+    Store(run_.tableAfter, CalibrationStep::Storing, now);
   }
 }
 
 void CalibrationAssistant::ConfirmStore(bool store, Clock::time_point now) {
   if (step_ != CalibrationStep::ConfirmingStore) return;
   if (store) {
-    Store(run_.tableAfter, now);
+    Store(run_.tableAfter, CalibrationStep::Storing, now);
     Changed();
   } else {
     EndRun(CalibrationOutcome::Aborted, Say("新标定表未存储，控制器的标定表保持不变。"), now);
   }
 }
 
-void CalibrationAssistant::Store(const CalibTable& table, Clock::time_point now) {
-  storeAnswered_ = storeRefused_ = false;
+void CalibrationAssistant::Store(const CalibTable& table, CalibrationStep step, Clock::time_point now) {
+  storeAnswered_ = answerRefused_ = false;
   tablesBefore_ = session_.Calib().TablesReceived();
   sent_ = table;
-  Go(table == run_.tableBefore && tableSent_ ? CalibrationStep::Restoring : CalibrationStep::Storing, now);
-  if (step_ == CalibrationStep::Storing) tableSent_ = true;
+  Go(step, now);
+  if (step == CalibrationStep::Storing) tableSent_ = true;
   session_.Calib().StoreTable(setup_.channel, table);
 }
 
@@ -403,7 +406,7 @@ void CalibrationAssistant::EndRun(CalibrationOutcome outcome, const std::string&
   if (outcome != CalibrationOutcome::Completed && tableSent_ && session_.IsOpen()) {
     // The new table may be in the controller: the fetched one goes back.
     run_.tableStored = false;
-    Store(run_.tableBefore, now);
+    Store(run_.tableBefore, CalibrationStep::Restoring, now);
     Changed();
     return;
   }

@@ -111,7 +111,8 @@ class CalibrationAssistant {
   void StartPoint(std::size_t index, CalibrationPhase phase, Clock::time_point now);
   void TakePoint(Clock::time_point now);
   void EndAsFound(Clock::time_point now);
-  void Store(const CalibTable& table, Clock::time_point now);
+  // Storing: the new table; Restoring: the fetched one back.
+  void Store(const CalibTable& table, CalibrationStep step, Clock::time_point now);
   void OnReadBack(Clock::time_point now);
   void Fail(const std::string& message, Clock::time_point now);
   void EndRun(CalibrationOutcome outcome, const std::string& message, Clock::time_point now);
@@ -147,7 +148,7 @@ class CalibrationAssistant {
   bool versionSeen_ = false;
   bool zeroAnswered_ = false;
   bool storeAnswered_ = false;
-  bool storeRefused_ = false;
+  bool answerRefused_ = false;  // the zero or store answer carried the refusal
   std::uint32_t paramsBefore_ = 0;
   std::uint32_t tablesBefore_ = 0;
 

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <charconv>
+#include <utility>
 #include <cmath>
 
 #include "calibration/calibration_math.h"
@@ -156,7 +157,8 @@ CCalibrationWizard::CCalibrationWizard(ControllerSession& session, const TextLoo
   assistant_.SetRunObserver([this](const CalibrationRun& run) {
     if (runObserver_) runObserver_(run);
   });
-  assistant_.SetChangeObserver([this] { Refresh(); });
+  // Frames may come hundreds a second: the window is redrawn at the timer's pace.
+  assistant_.SetChangeObserver([this] { changed_ = true; });
   timer_ = new QTimer(this);
   connect(timer_, &QTimer::timeout, this, &CCalibrationWizard::Tick);
   timer_->start(50);
@@ -232,9 +234,15 @@ void CCalibrationWizard::OnStart() {
   Refresh();
 }
 
-void CCalibrationWizard::OnContinue() { assistant_.Continue(Clock::now()); }
+void CCalibrationWizard::OnContinue() {
+  assistant_.Continue(Clock::now());
+  Refresh();
+}
 
-void CCalibrationWizard::OnAbort() { assistant_.Abort(Clock::now()); }
+void CCalibrationWizard::OnAbort() {
+  assistant_.Abort(Clock::now());
+  Refresh();
+}
 
 void CCalibrationWizard::closeEvent(QCloseEvent* event) {
   // A run stops with its window; a stored table goes back first.
@@ -244,6 +252,7 @@ void CCalibrationWizard::closeEvent(QCloseEvent* event) {
 
 void CCalibrationWizard::Tick() {
   assistant_.Tick(Clock::now());
+  if (std::exchange(changed_, false)) Refresh();
   if (assistant_.Step() != CalibrationStep::ConfirmingStore || askingToStore_) return;
   // The box waits in its own event loop: the timer must not ask again meanwhile.
   askingToStore_ = true;

@@ -75,6 +75,7 @@ class CCalibrationWizard : public QDialog {
   std::function<void(const CalibrationRun&)> runObserver_;
   CalibrationStep shownStep_ = CalibrationStep::Idle;
   bool askingToStore_ = false;
+  bool changed_ = false;
 
   QLineEdit* bench_ = nullptr;
   QLineEdit* engineer_ = nullptr;
