@@ -339,9 +339,12 @@ void CalibrationAssistant::EndAsFound(Clock::time_point now) {
   run_.linearityPercentFullScale = LinearityPercentFullScale(measured, run_.fullScale);
   auto built = BuildTable(measured, CalibChannelInfo(setup_.channel).capacity);
   if (const auto* refusal = std::get_if<TableRefusal>(&built)) {
-    Fail(Say("无法生成新标定表：") + " " + Say(refusal->reason) + " (" + Value(run_.asFound[refusal->first].reference) +
-             ", " + Value(run_.asFound[refusal->second].reference) + " " + run_.unit + ")",
-         now);
+    std::string which;
+    if (refusal->first < run_.asFound.size() && refusal->second < run_.asFound.size()) {
+      which = " (" + Value(run_.asFound[refusal->first].reference) + ", " +
+              Value(run_.asFound[refusal->second].reference) + " " + run_.unit + ")";
+    }
+    Fail(Say("无法生成新标定表：") + " " + Say(refusal->reason) + which, now);
     return;
   }
   run_.tableAfter = std::get<CalibTable>(built);

@@ -34,7 +34,7 @@ double ExpandedUncertainty(const UncertaintyInputs& in) {
 
 std::variant<CalibTable, TableRefusal> BuildTable(std::span<const CalibPoint> points, std::size_t capacity) {
   if (points.size() > capacity || points.size() > CalibTable::kMaxCapacity) {
-    return TableRefusal{"点数多于标定表容量", capacity, points.size()};
+    return TableRefusal{"点数多于标定表容量", 0, 0};
   }
   for (std::size_t i = 0; i < points.size(); ++i) {
     if (!std::isfinite(points[i].first) || !std::isfinite(points[i].second)) return TableRefusal{"有点不是数字", i, i};

@@ -44,8 +44,8 @@ double ExpandedUncertainty(const UncertaintyInputs& inputs);
 // points are refused (equal readings, or a reading that did not rise with
 // its load).
 struct TableRefusal {
-  std::string reason;  // passed through the lookup when shown
-  std::size_t first = 0;
+  std::string reason;     // passed through the lookup when shown
+  std::size_t first = 0;  // indices into the points given
   std::size_t second = 0;
 };
 std::variant<CalibTable, TableRefusal> BuildTable(std::span<const CalibPoint> points, std::size_t capacity);

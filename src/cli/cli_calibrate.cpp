@@ -13,7 +13,7 @@
 #include "calibration/calibration_math.h"
 #include "calibration/calibration_settings.h"
 #include "env/key_value_file.h"
-#include "env/number_text.h"
+#include "link/command_codes.h"
 
 namespace rolta::cli {
 namespace {
@@ -214,6 +214,11 @@ int Calibrate(CommandContext& cli) {
       // What arrived while the engineer worked belongs to the load before.
       line.Pump().ProcessPendingEvents();
       assistant.Continue(Clock::now());
+    }
+    // The stop that ended the voltage readings goes out before the port closes:
+    // its answer says it arrived.
+    if (channel->voltageStreams && line.Session().IsOpen()) {
+      line.WaitUntil([&line] { return line.Session().Status().FrameType == command::kStopTest; }, 1.0);
     }
     PrintRun(cli, *finished, assistant.Fit());
     if (finished->outcome != CalibrationOutcome::Completed) {
