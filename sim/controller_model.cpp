@@ -5,6 +5,7 @@
 #include <ctime>
 #include <numbers>
 
+#include "calib/calib_fit.h"
 #include "command_reader.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
@@ -158,6 +159,7 @@ using command::kChannelMapStore;
 using command::kRomBlock;
 using command::kStandby;
 constexpr std::uint8_t kStop = command::kStopTest;
+constexpr std::uint8_t kEnvironmentVolts = 100;
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
 float ClampSpeed(float v) { return std::clamp(Finite(v), 0.0f, static_cast<float>(kMaxSpeedKmh)); }
@@ -183,7 +185,87 @@ std::vector<std::uint8_t> FactoryTable(const CalibSlot& slot) {
   return image;
 }
 
+// Each sensor's transfer, the table its readings go through (by request
+// code), the commands that read its voltage and the value it reads without a
+// reference (the environment's readings in its status frames).
+struct SensorRow {
+  SensorInput input;
+  SensorTransfer transfer;
+  std::uint8_t tableRequest;
+  std::uint8_t voltageCommand;  // 0: the environment's voltages come with command 100
+  std::uint8_t forceCommand;    // the torque test that shows force and voltage; 0: none
+  double restingValue;
+};
+constexpr SensorRow kSensorRows[] = {
+    // The force channels read about 0.5 V unloaded and 2 mV per daN, with a
+    // slight bow, so no straight table fits them exactly.
+    {SensorInput::FrontLeft, {0.5, 0.002, -4e-9, 0.0005}, 60, 33, 34, 0.0},
+    {SensorInput::FrontRight, {0.5, 0.002, -4e-9, 0.0005}, 120, 110, 114, 0.0},
+    {SensorInput::RearLeft, {0.5, 0.002, -4e-9, 0.0005}, 121, 112, 115, 0.0},
+    {SensorInput::RearRight, {0.5, 0.002, -4e-9, 0.0005}, 122, 113, 116, 0.0},
+    {SensorInput::Temperature, {1.0, 0.04, 0.0, 0.0005}, 62, 0, 0, 20.0},
+    {SensorInput::Humidity, {0.2, 0.045, 0.0, 0.0005}, 63, 0, 0, 50.0},
+    {SensorInput::AirPressure, {0.5, 0.04, 0.0, 0.0005}, 64, 0, 0, 101.3},
+};
+static_assert(std::size(kSensorRows) == kSensorInputCount);
+
+const SensorRow& RowOf(SensorInput input) { return kSensorRows[static_cast<std::size_t>(input)]; }
+
+std::optional<SensorInput> InputWithCommand(std::uint8_t code, std::uint8_t SensorRow::*command) {
+  for (const SensorRow& row : kSensorRows) {
+    if (row.*command == code) return row.input;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<SensorInput> SensorInputFromName(std::string_view name) {
+  for (const SensorInputName& row : kSensorInputNames) {
+    if (name == row.name) return row.input;
+  }
+  return std::nullopt;
+}
+
+const SensorTransfer& TransferOf(SensorInput input) { return RowOf(input).transfer; }
+
+void ControllerModel::SetAppliedLoad(SensorInput input, std::optional<double> load) {
+  if (load && !std::isfinite(*load)) load.reset();
+  config_.appliedLoads[static_cast<std::size_t>(input)] = load;
+}
+
+float ControllerModel::SensorVolts(SensorInput input, double load) {
+  const SensorTransfer& t = TransferOf(input);
+  return static_cast<float>(t.offset + t.gain * load + t.curvature * load * load) + Noise(t.noise);
+}
+
+float ControllerModel::Calibrated(SensorInput input, double volts) const {
+  const std::vector<std::uint8_t> image = CalibImage(RowOf(input).tableRequest);
+  if (image.size() < 2) return 0.0f;
+  const std::size_t capacity = (image.size() - 2) / 8;
+  const std::int16_t count = GetInt16LE(image.data());
+  const std::size_t points = count <= 0 ? 0 : std::min(static_cast<std::size_t>(count), capacity);
+  std::vector<CalibPoint> table;
+  for (std::size_t i = 0; i < points; ++i) {
+    table.push_back({GetFloat32LE(&image[2 + 4 * i]), GetFloat32LE(&image[2 + 4 * capacity + 4 * i])});
+  }
+  const CalibFit fit = CalibFitFromRecord(params_[kCalibFitOffset - kPayloadOffset]);
+  return static_cast<float>(ApplyCalibration(table, fit, volts));
+}
+
+std::optional<Frame> ControllerModel::EnvironmentUnderLoad(std::uint8_t type, bool calibrated) {
+  constexpr SensorInput kEnvironment[] = {SensorInput::Temperature, SensorInput::Humidity, SensorInput::AirPressure};
+  const bool loaded = std::any_of(std::begin(kEnvironment), std::end(kEnvironment),
+                                  [this](SensorInput s) { return LoadOn(s).has_value(); });
+  if (!loaded) return std::nullopt;
+  float values[3] = {};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const SensorInput input = kEnvironment[i];
+    const double volts = SensorVolts(input, LoadOn(input).value_or(RowOf(input).restingValue));
+    values[i] = calibrated ? Calibrated(input, volts) : static_cast<float>(volts);
+  }
+  return Status(type, values[0], values[1], values[2], 0);
+}
 
 std::span<const CalibSlot> CalibSlots() { return kCalibSlots; }
 
@@ -473,9 +555,19 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
       const float coastTime = run_.active ? static_cast<float>(run_.elapsed) : 0.0f;
       return Status(type, force, v, coastTime, dist);
     }
-    case Readout::Voltage: return Status(type, static_cast<float>(2.5 + 0.01 * speed_) + Noise(0.002), v, dist, 0);
-    case Readout::TorqueVoltage:
+    case Readout::Voltage: {
+      const std::optional<SensorInput> input = InputWithCommand(type, &SensorRow::voltageCommand);
+      if (input && LoadOn(*input)) return Status(type, SensorVolts(*input, *LoadOn(*input)), v, dist, 0);
+      return Status(type, static_cast<float>(2.5 + 0.01 * speed_) + Noise(0.002), v, dist, 0);
+    }
+    case Readout::TorqueVoltage: {
+      const std::optional<SensorInput> input = InputWithCommand(type, &SensorRow::forceCommand);
+      if (input && LoadOn(*input)) {
+        const float volts = SensorVolts(*input, *LoadOn(*input));
+        return Status(type, Calibrated(*input, volts), v, volts, 0);
+      }
       return Status(type, force, v, static_cast<float>(0.5 + 0.002 * forceDaN_) + Noise(0.002), 0);
+    }
     case Readout::SpeedCheck: {
       const double rps = RollerRpm() / 60.0;
       const double teeth = GetUInt16LE(&params_[kEncoderTeethOffset - kPayloadOffset]);
@@ -490,7 +582,10 @@ Frame ControllerModel::StatusFor(std::uint8_t type, Readout readout) {
       const float quarter = static_cast<float>(forceDaN_ / 4.0);
       return Status(type, quarter + Noise(0.1), quarter + Noise(0.1), quarter + Noise(0.1), quarter + Noise(0.1));
     }
-    case Readout::Environment: return Status(type, 20.0f + Noise(0.3), 50.0f + Noise(1.0), 101.3f + Noise(0.2), 0);
+    case Readout::Environment:
+      // Command 100 reads the sensors' voltages, 96 their calibrated values.
+      if (std::optional<Frame> loaded = EnvironmentUnderLoad(type, type != kEnvironmentVolts)) return *loaded;
+      return Status(type, 20.0f + Noise(0.3), 50.0f + Noise(1.0), 101.3f + Noise(0.2), 0);
     case Readout::Inputs: {
       Frame f = Status(type, 0, v, 0, 0);
       const std::uint8_t inputs[5] = {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "link/command_codes.h"
@@ -44,12 +45,52 @@ struct RoadLoadConfig {
   double speedNoiseKmh = 0;  // standard deviation of the reported speed
 };
 
+// The sensors a calibration reference can be applied to: the four force
+// channels and the three environment sensors.
+enum class SensorInput : std::uint8_t {
+  FrontLeft,
+  FrontRight,
+  RearLeft,
+  RearRight,
+  Temperature,
+  Humidity,
+  AirPressure
+};
+inline constexpr std::size_t kSensorInputCount = 7;
+
+struct SensorInputName {
+  SensorInput input;
+  const char* name;  // as --apply-load and the load file spell it
+  const char* unit;
+};
+inline constexpr SensorInputName kSensorInputNames[] = {
+    {SensorInput::FrontLeft, "FL", "daN"},      {SensorInput::FrontRight, "FR", "daN"},
+    {SensorInput::RearLeft, "RL", "daN"},       {SensorInput::RearRight, "RR", "daN"},
+    {SensorInput::Temperature, "TEMP", "degC"}, {SensorInput::Humidity, "HUM", "%"},
+    {SensorInput::AirPressure, "PRESS", "kPa"},
+};
+std::optional<SensorInput> SensorInputFromName(std::string_view name);
+
+// A sensor's voltage under a load: offset + gain·load + curvature·load², with
+// uniform noise of ±noise on every reading.
+struct SensorTransfer {
+  double offset;
+  double gain;
+  double curvature;
+  double noise;
+};
+const SensorTransfer& TransferOf(SensorInput input);
+
+// What is applied to each sensor; nothing: the sensor reads as it always did.
+using AppliedLoads = std::array<std::optional<double>, kSensorInputCount>;
+
 struct ModelConfig {
   std::uint32_t seed = 1;
   int firmwareVersionX100 = 734;
   bool startInUpgradeProgram = false;
   int baud = 0;  // shown in the parameter record's line speed when it is a standard rate
   RoadLoadConfig roadLoad;
+  AppliedLoads appliedLoads;
 };
 
 // One calibration table of the controller: which request reads it and which
@@ -97,6 +138,13 @@ class ControllerModel {
   // image of the wrong size.
   void SetParamRecord(const std::array<std::uint8_t, kParamRecordSize>& record) { params_ = record; }
   bool SetCalibImage(std::uint8_t requestCode, std::span<const std::uint8_t> image);
+
+  // A calibration reference on a sensor (nothing takes it off): its voltage
+  // readings follow its transfer, and the readings the controller makes of
+  // that voltage go through the sensor's stored table.
+  void SetAppliedLoad(SensorInput input, std::optional<double> load);
+  const AppliedLoads& Loads() const { return config_.appliedLoads; }
+  std::optional<double> LoadOn(SensorInput input) const { return Loads()[static_cast<std::size_t>(input)]; }
 
   bool InUpgradeProgram() const { return upgradeProgram_; }
   bool ReadyForBlocks() const { return upgradeReady_ || upgradeProgram_; }
@@ -166,6 +214,13 @@ class ControllerModel {
   std::int16_t NextNumth();
   float Noise(double amplitude);
   std::vector<std::uint8_t>* TableForRequest(std::uint8_t code);
+  // The sensor's voltage under its applied load, noise included.
+  float SensorVolts(SensorInput input, double load);
+  // What the sensor's stored table makes of a voltage, in the record's fit.
+  float Calibrated(SensorInput input, double volts) const;
+  // The environment's three readings (voltages, or their calibrated values)
+  // once a reference is applied to any of its sensors.
+  std::optional<Frame> EnvironmentUnderLoad(std::uint8_t type, bool calibrated);
 
   ModelConfig config_;
   std::mt19937 rng_;

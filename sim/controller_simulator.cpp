@@ -51,7 +51,8 @@ ControllerSimulator::ControllerSimulator(SimulatorOptions options)
                          .firmwareVersionX100 = options_.firmwareVersionX100,
                          .startInUpgradeProgram = options_.startInUpgradeProgram,
                          .baud = options_.baud,
-                         .roadLoad = options_.roadLoad}),
+                         .roadLoad = options_.roadLoad,
+                         .appliedLoads = options_.appliedLoads}),
       faultRng_(options_.seed ^ 0x9E3779B9u) {
   if (options_.periodMs < 1) options_.periodMs = 1;
   if (!(options_.timeScale > 0)) options_.timeScale = 1.0;
@@ -512,6 +513,16 @@ bool ControllerSimulator::InUpgradeProgram() const {
 double ControllerSimulator::Speed() const {
   std::lock_guard lock(mutex_);
   return model_.Speed();
+}
+
+void ControllerSimulator::SetAppliedLoad(SensorInput input, std::optional<double> load) {
+  std::lock_guard lock(mutex_);
+  model_.SetAppliedLoad(input, load);
+}
+
+AppliedLoads ControllerSimulator::Loads() const {
+  std::lock_guard lock(mutex_);
+  return model_.Loads();
 }
 
 std::string CountersText(const SimulatorCounters& c) {

@@ -85,6 +85,9 @@ class ControllerSimulator {
   bool SetCalibImage(std::uint8_t requestCode, std::span<const std::uint8_t> image);
   bool InUpgradeProgram() const;
   double Speed() const;
+  // The calibration references on the sensors, changeable while running.
+  void SetAppliedLoad(SensorInput input, std::optional<double> load);
+  AppliedLoads Loads() const;
   SimulatorCounters Counters() const;
 
  private:

@@ -1,5 +1,7 @@
 #include "sim_options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -118,6 +120,15 @@ std::string FaultNames() {
   return names;
 }
 
+std::string SensorNames() {
+  std::string names;
+  for (const SensorInputName& row : kSensorInputNames) {
+    if (!names.empty()) names += ", ";
+    names += std::string(row.name) + " (" + row.unit + ")";
+  }
+  return names;
+}
+
 // Every option, writing into `options` as it is read.
 void DescribeOptions(CLI::App& app, SimulatorOptions& options) {
   app.name("qrx5000b-sim");
@@ -174,9 +185,71 @@ void DescribeOptions(CLI::App& app, SimulatorOptions& options) {
   AddChecked(app, "--version-x100", "N", "firmware version answered, times 100 (default 734)",
              WholeNumber(options.firmwareVersionX100, 0, 65535), "needs a number from 0 to 65535");
   app.add_flag("-v,--verbose", options.verbose, "log every received command to standard error");
+  app.add_option("--apply-load", CLI::callback_t{},
+                 "put a calibration reference on a sensor; repeatable. NAME is one of\n" + SensorNames() +
+                     ";\nits voltage command (33, 110, 112, 113; 100 for the\n"
+                     "environment) then reads offset + gain*load + a slight bow + noise,\n"
+                     "and its force or value readings (34, 114-116; 96) go through its\n"
+                     "stored table as the parameter record's calibration mode says")
+      ->type_name("NAME=VALUE")
+      ->each([&options](const std::string& text) {
+        std::string problem;
+        if (!ParseAppliedLoad(text, options.appliedLoads, &problem)) throw CLI::ValidationError(problem);
+      });
+  AddChecked(app, "--load-file", "PATH",
+             "read NAME=VALUE lines (NAME=off takes a reference away) from\n"
+             "PATH at start and whenever it changes, while running",
+             path(options.loadFilePath), "needs a path");
 }
 
 }  // namespace
+
+bool ParseAppliedLoad(std::string_view text, AppliedLoads& loads, std::string* error) {
+  const auto refuse = [&](const std::string& why) {
+    if (error) *error = "'" + std::string(text) + "': " + why;
+    return false;
+  };
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) return refuse("needs NAME=VALUE");
+  // Blanks around the name and the value are a person's typing, not part of them.
+  const auto trimmed = [](std::string_view part) {
+    while (!part.empty() && std::isspace(static_cast<unsigned char>(part.front()))) part.remove_prefix(1);
+    while (!part.empty() && std::isspace(static_cast<unsigned char>(part.back()))) part.remove_suffix(1);
+    return part;
+  };
+  const std::optional<SensorInput> input = SensorInputFromName(trimmed(text.substr(0, equals)));
+  if (!input) return refuse("no sensor of that name; names: " + SensorNames());
+  const std::string_view value = trimmed(text.substr(equals + 1));
+  double load = 0;
+  if (value == "off") {
+    loads[static_cast<std::size_t>(*input)].reset();
+  } else if (ParseDouble(value, -1e6, 1e6, load)) {
+    loads[static_cast<std::size_t>(*input)] = load;
+  } else {
+    return refuse("needs a number from -1000000 to 1000000, or off");
+  }
+  return true;
+}
+
+bool ParseLoadLines(std::string_view text, AppliedLoads& loads, std::string* error) {
+  AppliedLoads changed = loads;
+  std::size_t number = 0;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    ++number;
+    line = line.substr(0, line.find('#'));
+    if (line.find_first_not_of(" \t\r\v\f") == std::string_view::npos) continue;
+    std::string problem;
+    if (!ParseAppliedLoad(line, changed, &problem)) {
+      if (error) *error = "line " + std::to_string(number) + ": " + problem;
+      return false;
+    }
+  }
+  loads = changed;
+  return true;
+}
 
 std::optional<SimFault> SimFaultFromName(std::string_view name) {
   for (const SimFaultName& row : kSimFaultNames) {

@@ -72,7 +72,15 @@ struct SimulatorOptions {
   bool startInUpgradeProgram = false;  // answer as the controller's upgrade program
   int firmwareVersionX100 = 734;       // version answer, 7.34
   RoadLoadConfig roadLoad;             // the bench's losses, mass and speed noise while it coasts
+  AppliedLoads appliedLoads;           // --apply-load: calibration references on the sensors
+  std::string loadFilePath;            // --load-file: references read again whenever the file changes
 };
+
+// "FL=1500" puts 1500 on FL; "FL=off" takes the reference away. Lines of a
+// load file are the same, "#" starts a comment. False with a message for a
+// text it refuses; the loads are changed only when the whole text is good.
+bool ParseAppliedLoad(std::string_view text, AppliedLoads& loads, std::string* error);
+bool ParseLoadLines(std::string_view text, AppliedLoads& loads, std::string* error);
 
 // Parses argv[1..]. False when the simulator is not to run: with a message
 // in *error for options it refuses, or with an empty message and the text

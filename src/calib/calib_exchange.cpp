@@ -92,18 +92,7 @@ void CalibExchange::StoreTable(CalibChannel channel, const CalibTable& given) {
   const CalibChannelRow& row = CalibChannelInfo(channel);
   // The frame's length and the block image follow the channel's capacity, so
   // a table of another size is carried over into one of the right size.
-  CalibTable table(row.capacity);
-  if (given.Capacity() == table.Capacity()) {
-    table = given;
-  } else {
-    const std::size_t shared = std::min(given.Capacity(), table.Capacity());
-    for (std::size_t i = 0; i < shared; ++i) {
-      std::memcpy(table.FirstBytes(i), &given.Image()[2 + 4 * i], 4);
-      std::memcpy(table.SecondBytes(i), &given.Image()[2 + 4 * given.Capacity() + 4 * i], 4);
-    }
-    table.SetCount(static_cast<std::int16_t>(
-        std::clamp<std::int32_t>(given.Count(), 0, static_cast<std::int32_t>(table.Capacity()))));
-  }
+  const CalibTable table = given.Capacity() == row.capacity ? given : TableOfCapacity(given, row.capacity);
   if (row.transfer == CalibTransfer::Blocks) {
     StoreBlocks(table);
     return;
@@ -153,6 +142,7 @@ bool CalibExchange::OnCalibFrame(const std::uint8_t* frame, std::size_t length) 
     if (payload.size() < CalibTable::ImageSizeFor(row->capacity)) return false;
     OnPointsReply(payload, row->capacity);
   }
+  ++tablesReceived_;
   if (view_ != nullptr) view_->OnWorkingTableChanged();
   return true;
 }

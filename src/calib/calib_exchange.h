@@ -52,6 +52,9 @@ class CalibExchange {
 
   // The table every reply is copied into and the grid shows; 50 points.
   const CalibTable& WorkingTable() const { return working_; }
+  // How many replies have changed the working table so far, so another
+  // reader than the view can tell a new table has come.
+  std::uint32_t TablesReceived() const { return tablesReceived_; }
 
   // Sends the 6-byte request of a whole-transfer table; for the 50-point
   // table it runs ReadVarTable. Nothing waits for the reply.
@@ -92,6 +95,7 @@ class CalibExchange {
   ProfileFrame& profile_;
   std::filesystem::path stabFile_;
   CalibView* view_ = nullptr;
+  std::uint32_t tablesReceived_ = 0;
   CalibTable working_{CalibTable::kMaxCapacity};
 };
 

@@ -71,6 +71,25 @@ bool CalibTable::operator==(const CalibTable& other) const {
   return capacity_ == other.capacity_ && std::equal(Image().begin(), Image().end(), other.Image().begin());
 }
 
+std::vector<CalibPoint> CalibPoints(const CalibTable& table) {
+  std::vector<CalibPoint> points;
+  points.reserve(table.PointCount());
+  for (std::size_t i = 0; i < table.PointCount(); ++i) points.push_back({table.First(i), table.Second(i)});
+  return points;
+}
+
+CalibTable TableOfCapacity(const CalibTable& table, std::size_t capacity) {
+  CalibTable result(capacity);
+  const std::size_t shared = std::min(table.Capacity(), result.Capacity());
+  for (std::size_t i = 0; i < shared; ++i) {
+    std::memcpy(result.FirstBytes(i), &table.Image()[2 + 4 * i], 4);
+    std::memcpy(result.SecondBytes(i), &table.Image()[2 + 4 * table.Capacity() + 4 * i], 4);
+  }
+  result.SetCount(static_cast<std::int16_t>(
+      std::clamp<std::int32_t>(table.Count(), 0, static_cast<std::int32_t>(result.Capacity()))));
+  return result;
+}
+
 std::span<const CalibChannelRow> CalibChannels() { return kCalibChannels; }
 
 const CalibChannelRow& CalibChannelInfo(CalibChannel channel) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "calib/calib_fit.h"
+
 namespace rolta {
 
 // A table kept as its image: count (int16), first[capacity], second[capacity],
@@ -59,6 +61,12 @@ class CalibTable {
   std::size_t capacity_;
   std::array<std::uint8_t, kMaxImageSize> image_{};
 };
+
+// The table's points (its count limited to 0..capacity), for the fit.
+std::vector<CalibPoint> CalibPoints(const CalibTable& table);
+// The first `capacity` points of a table (the working table, say) as a table
+// of that capacity, its count limited to it.
+CalibTable TableOfCapacity(const CalibTable& table, std::size_t capacity);
 
 // The controller's tables, in the order of the workbench's buttons.
 enum class CalibChannel : std::uint8_t {

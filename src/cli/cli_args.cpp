@@ -5,6 +5,7 @@
 #include <charconv>
 #include <sstream>
 
+#include "cli/cli_calibrate.h"
 #include "commands/catalogue.h"
 #include "commands/input_checks.h"
 #include "rolta_version.h"
@@ -15,7 +16,8 @@ namespace {
 
 constexpr const char* kFooter =
     "Exit codes: 0 done, 2 bad usage or input, 3 time-out, 4 the controller refused,\n"
-    "5 port error or line lost, 6 the output could not be written, 130 interrupted.\n"
+    "5 port error or line lost, 6 the output could not be written,\n"
+    "7 calibrate: as left fails or the run did not complete, 130 interrupted.\n"
     "Port and speed default to the console's settings file.";
 
 // The speeds the console's speed list offers.
@@ -160,6 +162,8 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup*
   addJson(lineView);
   lineView->add_option("--duration", request.durationSeconds, "seconds (default: until Ctrl-C)")
       ->check(CLI::Range(0.0, 1e7));
+
+  AddCalibrateCommand(app, request, on(Command::Calibrate));
 
   ParseResult result;
   std::vector<std::string> reversed(args.rbegin(), args.rend());

@@ -26,6 +26,9 @@ inline constexpr int kExitPortError = 5;      // the port could not be opened or
 inline constexpr int kExitOutputFailed = 6;   // the output could not be written (a full disk, a closed pipe)
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, the shell's convention
 
+// calibrate: as left fails, or the run failed or was aborted.
+inline constexpr int kExitCalibrationFailed = 7;
+
 enum class Command {
   None,
   Ports,
@@ -43,6 +46,23 @@ enum class Command {
   Upgrade,
   Monitor,
   LineView,
+  Calibrate,
+};
+
+// calibrate: the references and who calibrates against what.
+struct CalibrateOptions {
+  std::vector<double> loads;   // in the channel's unit
+  std::vector<double> masses;  // kg on the bench's calibration arm
+  std::string loadsFile;       // one reference a line
+  std::string sensorSerial;
+  std::string referenceKind;  // weights, instrument or typed; default from how the loads are given
+  std::string referenceDescription;
+  std::string referenceCertificate;
+  double referenceUncertainty = 0;  // k = 2, in the channel's unit
+  double tolerance = 0;             // % FS; 0: the bench's setting
+  double fullScale = 0;             // 0: the largest reference
+  std::string engineer;             // empty: the bench's setting
+  std::string bench;
 };
 
 enum class OutputFormat { Text, Json, Csv, JsonLines };
@@ -77,6 +97,7 @@ struct CliRequest {
   // monitor: publish on the test line as well; under this bench name when given.
   bool mqtt = false;
   std::string bench;
+  CalibrateOptions calibrate;
 };
 
 struct ParseResult {

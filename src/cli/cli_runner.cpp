@@ -5,6 +5,7 @@
 #include "cli/cli_backup.h"
 #include "cli/cli_basic.h"
 #include "cli/cli_calib.h"
+#include "cli/cli_calibrate.h"
 #include "cli/cli_channels.h"
 #include "cli/cli_command.h"
 #include "cli/cli_exec.h"
@@ -39,6 +40,7 @@ int Dispatch(CommandContext& cli) {
     case Command::Upgrade: return Upgrade(cli);
     case Command::Monitor: return onLine(Monitor);
     case Command::LineView: return LineView(cli);
+    case Command::Calibrate: return Calibrate(cli);
     case Command::None: break;
   }
   cli.err << Say(cli.texts, "No command given; see --help.") << "\n";

@@ -35,6 +35,8 @@ void ParamsExchange::OnParamsFrame(const std::uint8_t* frame, std::size_t length
   ParamsPayload payload;
   std::copy_n(frame + kPayloadOffset, kParamsPayloadLength, payload.begin());
   lastByte66_ = payload[kByte66PayloadOffset];
+  latestRecord_ = payload;
+  ++repliesReceived_;
   if (target_ == ParamReplyTarget::Summary) {
     summaryRecord_ = payload;
     if (listener_ != nullptr) listener_->ShowParamsSummary();

@@ -60,6 +60,9 @@ class ParamsExchange {
   const std::optional<ParamsPayload>& FormRecord() const { return formRecord_; }
   // The summary's copy: all zero before the first reply for it.
   const ParamsPayload& SummaryRecord() const { return summaryRecord_; }
+  // Every reply, whichever window it went to: how many came, and the latest.
+  std::uint32_t RepliesReceived() const { return repliesReceived_; }
+  const ParamsPayload& LatestRecord() const { return latestRecord_; }
 
   // What the form starts from when it builds a write: the fields of the
   // previous write (all zero before the first), so a field the form leaves
@@ -75,6 +78,8 @@ class ParamsExchange {
   const ParamWriteFrame& WriteFrame() const { return writeFrame_; }
 
  private:
+  std::uint32_t repliesReceived_ = 0;
+  ParamsPayload latestRecord_{};
   ByteChannel& channel_;
   ParamRequestFrame& request_;
   const TextLookup& lookup_;

@@ -216,6 +216,7 @@ class EnglishWalkTest : public QObject {
     CollectWindow("parameter form", console.ParamsFormWindow(), chinese);
     CollectWindow("parameter summary", console.ParamsSummaryWindow(), chinese);
     CollectWindow("calibration", console.CalibrationWindow(), chinese);
+    CollectWindow("calibration assistant", console.CalibrationAssistantWindow(), chinese);
     CollectWindow("channel map", console.ChannelMapWindow(), chinese);
     CollectWindow("tools", console.Tools()->ToolWindow(), chinese);
 
@@ -304,6 +305,7 @@ class EnglishWalkTest : public QObject {
         {"parameter form", console.ParamsFormWindow()},
         {"parameter summary", console.ParamsSummaryWindow()},
         {"calibration", console.CalibrationWindow()},
+        {"calibration assistant", console.CalibrationAssistantWindow()},
         {"channel map", console.ChannelMapWindow()},
         {"tools", console.Tools()->ToolWindow()},
         {"line monitor", console.LineMonitorWindow()},

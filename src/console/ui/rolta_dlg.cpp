@@ -66,6 +66,7 @@ constexpr ButtonRow kBottomButtons[] = {
     {"升级", "控制器升级", &CRoltaDlg::OnUpgrade, &ConsoleButtons::upgrade},
     {"急停", "紧急停止", &CRoltaDlg::OnEmergencyStop, &ConsoleButtons::emergencyStop},
     {"标定", "控制器标定", &CRoltaDlg::OnCalibration, &ConsoleButtons::calibration},
+    {"标定向导", "标定向导", &CRoltaDlg::OnCalibrationAssistant, &ConsoleButtons::calibrationAssistant},
     {"退出", "退出ROLTA", &CRoltaDlg::OnExit, &ConsoleButtons::exit},
 };
 
@@ -198,6 +199,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete setHard_;
   delete hardInfo_;
   delete calibTab_;
+  delete calibrationWizard_;  // it observes the session
   delete hardCh_;
   delete lineMonitor_;  // it detaches from the session
   delete record_;       // it observes the session
@@ -216,6 +218,8 @@ void CRoltaDlg::CreateChildWindows() {
   session_.Params().SetListener(this);
   calibTab_ = new CCalibTab(session_.Calib(), texts_, boxes_, environment_.PicturePath(), this);
   calibTab_->hide();
+  calibrationWizard_ = new CCalibrationWizard(session_, texts_, boxes_, this);
+  calibrationWizard_->hide();
   hardCh_ = new CHardCH(session_.ChannelMap(), texts_, boxes_, this);
   hardCh_->hide();
   tools_ = new CConsoleTools(session_.Port(), texts_, boxes_, this);
@@ -503,6 +507,11 @@ void CRoltaDlg::OnVersionQuery() { session_.QueryVersion(); }
 void CRoltaDlg::OnUpgrade() { session_.Upgrade().OnUpgrade(); }
 
 void CRoltaDlg::OnCalibration() { calibTab_->OnWorkingTableChanged(); }
+
+void CRoltaDlg::OnCalibrationAssistant() {
+  calibrationWizard_->hide();
+  calibrationWizard_->show();
+}
 
 void CRoltaDlg::OnToolsPage() { tools_->OnToolsPage(); }
 

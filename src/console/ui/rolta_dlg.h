@@ -19,6 +19,7 @@
 #include "env/ui/qt_services.h"
 #include "widgets/ui/bk_dialog.h"
 #include "calib/ui/calib_tab.h"
+#include "calibration/ui/calibration_wizard.h"
 #include "config/ui/hard_ch.h"
 #include "config/ui/hard_info_list.h"
 #include "config/ui/set_hard.h"
@@ -60,6 +61,8 @@ struct ConsoleButtons {
   QPushButton* emergencyStop = nullptr;  // "急停"
   QPushButton* calibration = nullptr;    // "标定"
   QPushButton* exit = nullptr;           // "退出"
+
+  QPushButton* calibrationAssistant = nullptr;  // "标定向导", beside "标定"
 };
 
 // The main console window "QRX5000B控制器": port and speed, the command list
@@ -88,6 +91,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void OnVersionQuery();
   void OnUpgrade();
   void OnCalibration();
+  void OnCalibrationAssistant();  // "标定向导"
   void OnToolsPage();
   void OnHelp();
   // "安全设置": the set-point limits and the automatic reconnection.
@@ -111,6 +115,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CSetHard* ParamsFormWindow() const { return setHard_; }
   CHardInfoList* ParamsSummaryWindow() const { return hardInfo_; }
   CCalibTab* CalibrationWindow() const { return calibTab_; }
+  CCalibrationWizard* CalibrationAssistantWindow() const { return calibrationWizard_; }
   CHardCH* ChannelMapWindow() const { return hardCh_; }
   CConsoleTools* Tools() const { return tools_; }
   CLineMonitorDlg* LineMonitorWindow() const { return lineMonitor_; }
@@ -202,6 +207,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   QPointer<CSetHard> setHard_;
   QPointer<CHardInfoList> hardInfo_;
   QPointer<CCalibTab> calibTab_;
+  QPointer<CCalibrationWizard> calibrationWizard_;
   QPointer<CHardCH> hardCh_;
   CConsoleTools* tools_ = nullptr;
   QLabel* linkIndicator_ = nullptr;

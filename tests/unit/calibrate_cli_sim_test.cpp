@@ -1,0 +1,145 @@
+// rolta-cli calibrate against the simulated controller: the engineer's Enter
+// on standard input is played by a stream that applies the next reference to
+// the simulator first. The factory table is wrong for the simulator's force
+// sensor, so as found fails; the new table recovers the transfer and as left
+// passes. An engineer who stops after the store gets the fetched table back;
+// a reading that never settles stores nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "controller_simulator.h"
+#include "link/command_codes.h"
+#include "link/frames.h"
+#include "temp_folder.h"
+
+namespace rolta::test {
+namespace {
+
+// Standard input whose every line first runs `beforeLine` with the line's
+// number; past `lines` lines it is at its end.
+class EngineerInput final : public std::streambuf {
+ public:
+  EngineerInput(std::size_t lines, std::function<void(std::size_t)> beforeLine)
+      : lines_(lines), beforeLine_(std::move(beforeLine)) {}
+
+ protected:
+  int_type underflow() override {
+    if (given_ >= lines_) return traits_type::eof();
+    beforeLine_(given_++);
+    setg(&newline_, &newline_, &newline_ + 1);
+    return traits_type::to_int_type(newline_);
+  }
+
+ private:
+  std::size_t lines_;
+  std::size_t given_ = 0;
+  std::function<void(std::size_t)> beforeLine_;
+  char newline_ = '\n';
+};
+
+struct CliRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class CalibrateCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
+    sim::SimulatorOptions options;
+    options.periodMs = 5;
+    sim_ = std::make_unique<sim::ControllerSimulator>(options);
+    ASSERT_TRUE(sim_->Start());
+    factoryTable_ = sim_->CalibImage(60);
+  }
+  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+
+  // The engineer unloads for the zero, then applies each load of `loads`
+  // (as found, then as left) before pressing Enter; `enters` Enter presses
+  // in all before standard input ends.
+  CliRun Calibrate(const std::vector<double>& loads, std::size_t enters) {
+    EngineerInput input(enters, [this, loads](std::size_t line) {
+      const double load = line == 0 ? 0.0 : loads[(line - 1) % loads.size()];
+      sim_->SetAppliedLoad(sim::SensorInput::FrontLeft, load);
+    });
+    std::streambuf* previous = std::cin.rdbuf(&input);
+    std::vector<std::string> args = {"rolta-cli", "--port", sim_->SlavePath(), "calibrate", "FL", "--serial", "LC-7"};
+    for (double load : loads) args.insert(args.end(), {"--load", std::to_string(load)});
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = cli::RunCli(args, out, err, interrupted_);
+    std::cin.rdbuf(previous);
+    return {code, out.str(), err.str()};
+  }
+
+  TempFolder config_{"rolta-calibrate"};
+  std::unique_ptr<sim::ControllerSimulator> sim_;
+  std::vector<std::uint8_t> factoryTable_;
+  std::atomic<bool> interrupted_{false};
+};
+
+const std::vector<double> kLoads = {0, 500, 1000, 1500, 2000};
+
+TEST_F(CalibrateCliTest, AsFoundFailsTheNewTableIsStoredAndAsLeftPasses) {
+  const CliRun run = Calibrate(kLoads, 1 + 2 * kLoads.size());
+  EXPECT_EQ(run.code, 0) << run.out << run.err;
+  // The factory table reads 400 daN a volt; the sensor gives 0.5 V unloaded.
+  EXPECT_NE(run.out.find("校前: FAIL"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("校后: pass"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("stored and read back equal"), std::string::npos) << run.out;
+  // The stored table maps the sensor's voltages onto the loads.
+  const std::vector<std::uint8_t> stored = sim_->CalibImage(60);
+  ASSERT_EQ(stored.size(), factoryTable_.size());
+  EXPECT_EQ(GetInt16LE(stored.data()), 5);
+  EXPECT_NEAR(GetFloat32LE(&stored[2]), 0.5, 0.002);            // first voltage
+  EXPECT_NEAR(GetFloat32LE(&stored[2 + 4 * 4]), 4.484, 0.002);  // 2000 daN with the bow
+  EXPECT_FLOAT_EQ(GetFloat32LE(&stored[2 + 40 + 4 * 4]), 2000.0f);
+  // The channel was zeroed, its voltage read and the reading stopped (the
+  // stop may still be on its way when the program has ended).
+  const auto received = [this](std::uint8_t code) {
+    for (const sim::ReceivedCommand& c : sim_->ReceivedCommands()) {
+      if (c.code == code) return true;
+    }
+    return false;
+  };
+  for (std::uint8_t code : {95, 33, 8}) EXPECT_TRUE(received(code)) << int(code);
+  for (int wait = 0; wait < 100 && !received(28); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(received(28));
+}
+
+TEST_F(CalibrateCliTest, StoppingAfterTheStoreRestoresTheFetchedTable) {
+  // Standard input ends at the first as-left load.
+  const CliRun run = Calibrate(kLoads, 1 + kLoads.size());
+  EXPECT_EQ(run.code, cli::kExitCalibrationFailed) << run.out << run.err;
+  EXPECT_NE(run.err.find("已恢复原标定表"), std::string::npos) << run.err;
+  EXPECT_EQ(sim_->CalibImage(60), factoryTable_);
+}
+
+TEST_F(CalibrateCliTest, RefusedSetupsAndAReadingThatNeverSettlesStoreNothing) {
+  std::filesystem::create_directories(config_.path() / "rolta");
+  std::ofstream(config_.path() / "rolta" / "calibration.conf") << "settle_spread_v=0.000001\nsettle_timeout_s=1\n";
+  CliRun run = Calibrate({0, 1000, 500}, 10);
+  EXPECT_EQ(run.code, 2) << run.err;
+  EXPECT_NE(run.err.find("参考载荷顺序有误"), std::string::npos) << run.err;
+
+  run = Calibrate(kLoads, 10);
+  EXPECT_EQ(run.code, cli::kExitCalibrationFailed) << run.out << run.err;
+  EXPECT_NE(run.err.find("读数未稳定"), std::string::npos) << run.err;
+  EXPECT_EQ(sim_->CalibImage(60), factoryTable_);
+}
+
+}  // namespace
+}  // namespace rolta::test
