@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   locales
   libcli11-dev
+  libsqlite3-dev libssl-dev poppler-utils
   dpkg-dev lintian file
 )
 

@@ -21,6 +21,21 @@ constexpr std::size_t kBlockOffsetAt = 2;
 constexpr std::size_t kBlockLengthAt = 4;
 constexpr std::size_t kBlockDataAt = 6;
 
+// The table as one of `capacity` points: its points up to that capacity,
+// bit for bit, the count limited to it.
+CalibTable WithCapacity(const CalibTable& given, std::size_t capacity) {
+  if (given.Capacity() == capacity) return given;
+  CalibTable table(capacity);
+  const std::size_t shared = std::min(given.Capacity(), table.Capacity());
+  for (std::size_t i = 0; i < shared; ++i) {
+    std::memcpy(table.FirstBytes(i), &given.Image()[2 + 4 * i], 4);
+    std::memcpy(table.SecondBytes(i), &given.Image()[2 + 4 * given.Capacity() + 4 * i], 4);
+  }
+  table.SetCount(static_cast<std::int16_t>(
+      std::clamp<std::int32_t>(given.Count(), 0, static_cast<std::int32_t>(table.Capacity()))));
+  return table;
+}
+
 }  // namespace
 
 bool ReplaceFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
@@ -92,20 +107,12 @@ void CalibExchange::StoreTable(CalibChannel channel, const CalibTable& given) {
   const CalibChannelRow& row = CalibChannelInfo(channel);
   // The frame's length and the block image follow the channel's capacity, so
   // a table of another size is carried over into one of the right size.
-  CalibTable table(row.capacity);
-  if (given.Capacity() == table.Capacity()) {
-    table = given;
-  } else {
-    const std::size_t shared = std::min(given.Capacity(), table.Capacity());
-    for (std::size_t i = 0; i < shared; ++i) {
-      std::memcpy(table.FirstBytes(i), &given.Image()[2 + 4 * i], 4);
-      std::memcpy(table.SecondBytes(i), &given.Image()[2 + 4 * given.Capacity() + 4 * i], 4);
-    }
-    table.SetCount(static_cast<std::int16_t>(
-        std::clamp<std::int32_t>(given.Count(), 0, static_cast<std::int32_t>(table.Capacity()))));
-  }
+  const CalibTable table = WithCapacity(given, row.capacity);
+  const auto told = [&](bool sent) {
+    if (storeObserver_ && sent) storeObserver_(channel, lastReceived_[static_cast<std::size_t>(channel)], table);
+  };
   if (row.transfer == CalibTransfer::Blocks) {
-    StoreBlocks(table);
+    told(StoreBlocks(table));
     return;
   }
   const std::span<const std::uint8_t> image = table.Image();
@@ -120,9 +127,11 @@ void CalibExchange::StoreTable(CalibChannel channel, const CalibTable& given) {
   // The file is the copy of the speed table the controller was sent; a frame
   // that did not go out leaves the previous copy standing.
   if (row.keptInStabFile && sent) ReplaceFileAtomically(stabFile_, image);
+  told(sent);
 }
 
-void CalibExchange::StoreBlocks(const CalibTable& table) {
+bool CalibExchange::StoreBlocks(const CalibTable& table) {
+  bool sent = true;
   const CalibChannelRow& row = CalibChannelInfo(CalibChannel::Variable);
   const std::span<const std::uint8_t> image = table.Image();
   std::size_t offset = 0;
@@ -135,10 +144,11 @@ void CalibExchange::StoreBlocks(const CalibTable& table) {
     PutUInt16LE(&frame[8], static_cast<std::uint16_t>(offset));
     PutUInt16LE(&frame[10], static_cast<std::uint16_t>(length));
     std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), length, &frame[12]);
-    Send(frame.Seal());
+    sent = Send(frame.Seal()) && sent;
     offset += length;
     pump_.SleepMilliseconds(kBlockStorePauseMs);
   }
+  return sent;
 }
 
 bool CalibExchange::OnCalibFrame(const std::uint8_t* frame, std::size_t length) {
@@ -153,6 +163,7 @@ bool CalibExchange::OnCalibFrame(const std::uint8_t* frame, std::size_t length) 
     if (payload.size() < CalibTable::ImageSizeFor(row->capacity)) return false;
     OnPointsReply(payload, row->capacity);
   }
+  lastReceived_[static_cast<std::size_t>(row->channel)] = WithCapacity(working_, row->capacity);
   if (view_ != nullptr) view_->OnWorkingTableChanged();
   return true;
 }

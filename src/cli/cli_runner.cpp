@@ -8,6 +8,7 @@
 #include "cli/cli_channels.h"
 #include "cli/cli_command.h"
 #include "cli/cli_exec.h"
+#include "cli/cli_history.h"
 #include "cli/cli_monitor.h"
 #include "cli/cli_params.h"
 #include "cli/cli_upgrade.h"
@@ -37,6 +38,12 @@ int Dispatch(CommandContext& cli) {
     case Command::Restore: return Restore(cli);
     case Command::Upgrade: return Upgrade(cli);
     case Command::Monitor: return onLine(Monitor);
+    case Command::HistoryList: return HistoryList(cli);
+    case Command::HistoryShow: return HistoryShow(cli);
+    case Command::HistoryDiff: return HistoryDiff(cli);
+    case Command::HistoryExport: return HistoryExport(cli);
+    case Command::HistoryCertificate: return HistoryCertificate(cli);
+    case Command::HistoryReport: return HistoryReport(cli);
     case Command::None: break;
   }
   cli.err << Say(cli.texts, "No command given; see --help.") << "\n";
@@ -59,7 +66,7 @@ int RunCommand(const CliRequest& request, const CliEnvironment& environment, std
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           const std::atomic<bool>& interrupted) {
+           const std::atomic<bool>& interrupted, const ServiceDocuments* documents) {
   EnvLibrary library;
   const bool loaded = library.Load(1) == kEnvLoadOk;
   const IdentityLookup identity;
@@ -82,7 +89,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     ports = PortNames(list);
   }
   const ConsoleSettings settings = LoadSettings(SettingsFilePath()).value_or(kDefaultSettings);
-  const CliEnvironment environment{texts, ports, loaded, interrupted, settings.portIndex, settings.speedIndex};
+  const CliEnvironment environment{texts,    ports, loaded, interrupted, settings.portIndex, settings.speedIndex,
+                                   documents};
   return RunCommand(*parsed.request, environment, out, err);
 }
 

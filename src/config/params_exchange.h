@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "config/controller_params.h"
@@ -43,6 +44,11 @@ class ParamsExchange {
   ParamsExchange& operator=(const ParamsExchange&) = delete;
 
   void SetListener(ParamsListener* listener) { listener_ = listener; }
+
+  // Told of every write that went out whole: the record last received (of
+  // either target; empty before the first) and the payload written.
+  using WriteObserver = std::function<void(const std::optional<ParamsPayload>& before, const ParamsPayload& written)>;
+  void SetWriteObserver(WriteObserver observer) { writeObserver_ = std::move(observer); }
 
   // "读QRX参数" (Summary) and "设置QRX参数" (Form): the form's request first
   // shows the hint and sets bytes 6-9 to all bits; then the 10-byte request
@@ -85,6 +91,8 @@ class ParamsExchange {
   std::optional<ParamsPayload> formRecord_;
   ParamsPayload summaryRecord_{};
   std::optional<std::uint8_t> lastByte66_;
+  std::optional<ParamsPayload> lastReceived_;
+  WriteObserver writeObserver_;
 };
 
 }  // namespace rolta

@@ -28,6 +28,7 @@
 #include "monitor/ui/line_monitor_dlg.h"
 #include "readouts/ui/readout_captions.h"
 #include "recording/ui/record_control.h"
+#include "history/ui/console_service_history.h"
 
 class QBoxLayout;
 class QCheckBox;
@@ -93,7 +94,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void OnSafetySettings();
   // The port list asks the environment for the ports again.
   void RescanPorts();
-  void OnLineMonitor();  // "通讯监视"
+  void OnLineMonitor();     // "通讯监视"
+  void OnServiceHistory();  // "服务记录"
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
@@ -115,6 +117,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CLineMonitorDlg* LineMonitorWindow() const { return lineMonitor_; }
   CRecordControl* Recorder() const { return record_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
+  // The service history: its recorder (calibration runs, coast-downs) and window.
+  ConsoleServiceHistory& ServiceRecords() { return *serviceHistory_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
   QComboBox* PortList() const { return portList_; }
@@ -182,6 +186,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   SystemLocalClock clock_;
   ParamsForm paramsForm_;
   std::unique_ptr<QtUpgradeHost> upgradeHost_;
+  std::unique_ptr<ConsoleServiceHistory> serviceHistory_;
   QElapsedTimer sincePresent_;
   ConsoleSettings settings_;
   std::filesystem::path settingsPath_;
