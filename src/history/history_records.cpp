@@ -32,10 +32,8 @@ std::optional<double> NumberFromText(std::string_view text) {
 
 std::string FlagText(bool on) { return on ? "1" : "0"; }
 
-// Every listed summary line of a record, by its row number; the clock's
-// and the write code's rows change with every write and say nothing.
-std::vector<std::pair<std::string, std::string>> SummaryLines(const ParamsPayload& payload, const TextLookup& texts) {
-  const ControllerParams values = DecodeParams(payload);
+// Every listed summary line of a record, by its row number.
+std::vector<std::pair<std::string, std::string>> SummaryLines(const ControllerParams& values, const TextLookup& texts) {
   std::vector<std::pair<std::string, std::string>> lines;
   for (const SummaryRow& row : SummaryRows()) {
     if (row.listed(values)) lines.emplace_back(std::string(row.number), row.line(values, texts));
@@ -253,8 +251,14 @@ HistoryRecord ParamsWriteRecord(const TextLookup& texts, const std::optional<Par
   if (before) record.fields.push_back({"before.record", HexText(*before)});
   record.fields.push_back({"after.record", HexText(written)});
   if (before) {
-    AddChangedFields(record, ChangedLines(SummaryLines(*before, asWritten), SummaryLines(written, asWritten), false),
-                     texts);
+    // The write carries no controller's own fields (model, versions): they
+    // are the controller's as it reported them, not a change.
+    const ControllerParams old = DecodeParams(*before);
+    ControllerParams sent = DecodeParams(written);
+    sent.kernelVersion = old.kernelVersion;
+    sent.hardwareVersion = old.hardwareVersion;
+    sent.hardwareModel = old.hardwareModel;
+    AddChangedFields(record, ChangedLines(SummaryLines(old, asWritten), SummaryLines(sent, asWritten), false), texts);
   }
   return record;
 }
@@ -424,7 +428,7 @@ std::vector<HistoryField> ReadableFields(const HistoryEntry& entry) {
     if (EndsWith(field.key, kRecordSuffix)) {
       if (const std::optional<ParamsPayload> record = RecordFromHex(field.value)) {
         const std::string prefix = field.key.substr(0, field.key.size() - kRecordSuffix.size());
-        for (const auto& [number, line] : SummaryLines(*record, asWritten)) {
+        for (const auto& [number, line] : SummaryLines(DecodeParams(*record), asWritten)) {
           readable.push_back({prefix + "." + number, line});
         }
         continue;

@@ -56,6 +56,9 @@ CREATE TRIGGER entry_fields_no_delete BEFORE DELETE ON entry_fields
 PRAGMA user_version = 1;
 )sql";
 
+// How long a connection waits for another program's write to end.
+constexpr int kBusyTimeoutMs = 5000;
+
 // A prepared statement, finalized when it goes.
 class Statement {
  public:
@@ -79,6 +82,18 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
+HistoryError ErrorOf(HistoryProblem problem, sqlite3* db) {
+  return {problem, db != nullptr ? sqlite3_errmsg(db) : std::string()};
+}
+
+// A read that failed: damaged when SQLite says the file is not a (whole)
+// database, else unavailable (locked, unreadable) and no judgement on it.
+HistoryError ReadErrorOf(sqlite3* db) {
+  const int code = sqlite3_errcode(db) & 0xFF;
+  return ErrorOf(
+      code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? HistoryProblem::Damaged : HistoryProblem::Unavailable, db);
+}
+
 std::optional<int> UserVersion(sqlite3* db) {
   Statement version(db, "PRAGMA user_version");
   if (!version.Ok() || sqlite3_step(*version) != SQLITE_ROW) return std::nullopt;
@@ -91,13 +106,12 @@ int TableCount(sqlite3* db) {
   return sqlite3_column_int(*count, 0);
 }
 
-bool QuickCheckPasses(sqlite3* db) {
+// Empty when the check passed; else the error.
+std::optional<HistoryError> QuickCheck(sqlite3* db) {
   Statement check(db, "PRAGMA quick_check");
-  return check.Ok() && sqlite3_step(*check) == SQLITE_ROW && check.Text(0) == "ok";
-}
-
-HistoryError ErrorOf(HistoryProblem problem, sqlite3* db) {
-  return {problem, db != nullptr ? sqlite3_errmsg(db) : std::string()};
+  if (!check.Ok() || sqlite3_step(*check) != SQLITE_ROW) return ReadErrorOf(db);
+  if (check.Text(0) != "ok") return HistoryError{HistoryProblem::Damaged, check.Text(0)};
+  return std::nullopt;
 }
 
 // Looks at an existing file without writing it: the read-only connection
@@ -106,14 +120,16 @@ std::optional<HistoryError> CheckExisting(const std::filesystem::path& path) {
   sqlite3* db = nullptr;
   const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   std::optional<HistoryError> error;
+  // Another program's commit in progress is waited for, not taken for damage.
+  if (opened == SQLITE_OK) sqlite3_busy_timeout(db, kBusyTimeoutMs);
   if (opened != SQLITE_OK) {
     error = ErrorOf(HistoryProblem::Unavailable, db);
   } else if (const std::optional<int> version = UserVersion(db); !version) {
-    error = ErrorOf(HistoryProblem::Damaged, db);
+    error = ReadErrorOf(db);
   } else if (*version > kHistorySchemaVersion) {
     error = HistoryError{HistoryProblem::NewerFormat, "user_version " + std::to_string(*version)};
-  } else if (!QuickCheckPasses(db)) {
-    error = ErrorOf(HistoryProblem::Damaged, db);
+  } else if (std::optional<HistoryError> damaged = QuickCheck(db)) {
+    error = damaged;
   } else if (*version == 0 && TableCount(db) != 0) {
     error = HistoryError{HistoryProblem::Foreign, "user_version 0 with tables"};
   }
@@ -241,7 +257,7 @@ std::variant<std::unique_ptr<ServiceHistory>, HistoryError> ServiceHistory::Open
     return failed;
   }
   // Both programs may write at once; a writer waits for the other's commit.
-  sqlite3_busy_timeout(db, 5000);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
   // Each commit is on the disk before Append returns, and a crash
   // mid-write leaves the last commit standing.
   const bool ready = Execute(db, "PRAGMA journal_mode=WAL") && Execute(db, "PRAGMA synchronous=FULL") &&

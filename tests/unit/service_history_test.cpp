@@ -18,6 +18,7 @@
 #include "history/file_digest.h"
 #include "history/history_records.h"
 #include "history/service_history.h"
+#include "sample_calibration_run.h"
 #include "temp_folder.h"
 
 namespace rolta::test {
@@ -49,35 +50,6 @@ int ExecuteRaw(const fs::path& path, const char* sql) {
   const int result = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
   sqlite3_close(db);
   return result;
-}
-
-CalibrationRun SampleRun() {
-  CalibrationRun run;
-  run.bench = "Bench 7";
-  run.engineer = "Li Wei";
-  run.port = "/dev/ttyS0";
-  run.controllerVersion = "7.34";
-  run.channel = CalibChannel::TorqueFrontLeft;
-  run.unit = "N";
-  run.sensorSerial = "LC-0042";
-  run.reference = {"weights", "M1 set, arm 1.2 m", "CNAS-2026-117", 0.35};
-  run.fullScale = 5000;
-  run.startedAtUnixSeconds = 1797000000;
-  run.finishedAtUnixSeconds = 1797000900;
-  run.asFound = {{0, 0.0012, 0.0004, 25, 3.5, 0.07, 1.2, true}, {2500, 2.4821, 0.0009, 25, 2561.25, 1.225, 1.9, false}};
-  run.tableBefore = CalibTable(10);
-  run.tableBefore.SetCount(2);
-  run.tableBefore.SetFirst(1, 2.5f);
-  run.tableBefore.SetSecond(1, 2561.25f);
-  run.tableAfter = run.tableBefore;
-  run.tableAfter.SetSecond(1, 2500.0f);
-  run.tableStored = true;
-  run.linearityPercentFullScale = 0.118;
-  run.asLeft = {{2500, 2.4821, 0.0008, 25, 2500.5, 0.01, 1.8, true}};
-  run.asLeftPass = true;
-  run.message = "line one\nline two, \"quoted\"";
-  run.traceability = "Traceable to NIM.";
-  return run;
 }
 
 TEST(ServiceHistory, IsCreatedPrivateAndKeepsEntriesAppendOnly) {
@@ -163,8 +135,9 @@ TEST(ServiceHistory, AWriterKilledMidWriteLosesNothingItCommitted) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     auto history = ServiceHistory::Open(path, {});
-    auto& open = std::get<std::unique_ptr<ServiceHistory>>(history);
-    for (;;) open->Append(HistoryKind::ParamsWrite, "write", fields);
+    auto* open = std::get_if<std::unique_ptr<ServiceHistory>>(&history);
+    if (open == nullptr) ::_exit(1);
+    for (;;) (*open)->Append(HistoryKind::ParamsWrite, "write", fields);
   }
   // Killed once it has committed a few, at whatever point of a write it is.
   for (int tries = 0; tries < 2000; ++tries) {

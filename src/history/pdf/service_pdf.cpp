@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -159,6 +160,10 @@ class PdfPages {
   int y_ = 0;
 };
 
+// What a service report shows of an assistant run.
+constexpr std::string_view kRunKeysInReport[] = {
+    "channel", "sensorSerial", "reference.certificate", "linearityPercentFullScale", "outcome", "message"};
+
 QString Fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
 
 std::vector<QStringList> PointRows(const std::vector<CalibrationPoint>& points, const QString& pass,
@@ -260,14 +265,21 @@ std::string PdfServiceDocuments::WriteServiceReport(std::span<const HistoryEntry
   });
   for (const HistoryEntry& entry : entries) {
     pdf.Heading(QString::number(entry.id) + "  " + Q(UtcTimeText(entry.timeUtc)) + "  " + Q(entry.summary));
-    // A change lists what changed; without such a list, all it holds.
+    // A change lists what changed; an assistant run what identifies it (its
+    // certificate has the rest); anything else all it holds.
     const std::vector<HistoryField> fields = ReadableFields(entry);
     const bool hasChanges = std::any_of(fields.begin(), fields.end(),
                                         [](const HistoryField& field) { return field.key.starts_with("changed."); });
+    const auto shown = [&](const HistoryField& field) {
+      if (entry.kind == HistoryKind::CalibrationRun) {
+        return std::find(std::begin(kRunKeysInReport), std::end(kRunKeysInReport), field.key) !=
+               std::end(kRunKeysInReport);
+      }
+      return !hasChanges || field.key.starts_with("changed.");
+    };
     std::vector<std::pair<QString, QString>> pairs;
     for (const HistoryField& field : fields) {
-      if (hasChanges && !field.key.starts_with("changed.")) continue;
-      pairs.emplace_back(Q(field.key), Q(field.value));
+      if (shown(field)) pairs.emplace_back(Q(field.key), Q(field.value));
     }
     pdf.Pairs(pairs);
   }
