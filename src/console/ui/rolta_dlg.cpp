@@ -233,6 +233,9 @@ void CRoltaDlg::CreateChildWindows() {
   session_.Upgrade().SetHost(upgradeHost_.get());
   serviceHistory_ = std::make_unique<ConsoleServiceHistory>(texts_, boxes_, this);
   session_.SetServiceEvents(serviceHistory_->Recorder());
+  record_->SetCoastAnalysedObserver([this](const CoastAnalysis& analysis, double massKg) {
+    if (HistoryRecorder* recorder = serviceHistory_->Recorder()) recorder->RecordCoastDown(analysis, massKg);
+  });
 }
 
 void CRoltaDlg::BuildLayout() {
