@@ -92,9 +92,12 @@ void CalibExchange::StoreTable(CalibChannel channel, const CalibTable& given) {
   const CalibChannelRow& row = CalibChannelInfo(channel);
   // The frame's length and the block image follow the channel's capacity, so
   // a table of another size is carried over into one of the right size.
-  const CalibTable table = given.Capacity() == row.capacity ? given : TableOfCapacity(given, row.capacity);
+  const CalibTable table = TableOfCapacity(given, row.capacity);
+  const auto told = [&](bool sent) {
+    if (storeObserver_ && sent) storeObserver_(channel, lastReceived_[static_cast<std::size_t>(channel)], table);
+  };
   if (row.transfer == CalibTransfer::Blocks) {
-    StoreBlocks(table);
+    told(StoreBlocks(table));
     return;
   }
   const std::span<const std::uint8_t> image = table.Image();
@@ -109,9 +112,11 @@ void CalibExchange::StoreTable(CalibChannel channel, const CalibTable& given) {
   // The file is the copy of the speed table the controller was sent; a frame
   // that did not go out leaves the previous copy standing.
   if (row.keptInStabFile && sent) ReplaceFileAtomically(stabFile_, image);
+  told(sent);
 }
 
-void CalibExchange::StoreBlocks(const CalibTable& table) {
+bool CalibExchange::StoreBlocks(const CalibTable& table) {
+  bool sent = true;
   const CalibChannelRow& row = CalibChannelInfo(CalibChannel::Variable);
   const std::span<const std::uint8_t> image = table.Image();
   std::size_t offset = 0;
@@ -124,10 +129,11 @@ void CalibExchange::StoreBlocks(const CalibTable& table) {
     PutUInt16LE(&frame[8], static_cast<std::uint16_t>(offset));
     PutUInt16LE(&frame[10], static_cast<std::uint16_t>(length));
     std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), length, &frame[12]);
-    Send(frame.Seal());
+    sent = Send(frame.Seal()) && sent;
     offset += length;
     pump_.SleepMilliseconds(kBlockStorePauseMs);
   }
+  return sent;
 }
 
 bool CalibExchange::OnCalibFrame(const std::uint8_t* frame, std::size_t length) {
@@ -143,6 +149,7 @@ bool CalibExchange::OnCalibFrame(const std::uint8_t* frame, std::size_t length) 
     OnPointsReply(payload, row->capacity);
   }
   ++tablesReceived_;
+  lastReceived_[static_cast<std::size_t>(row->channel)] = TableOfCapacity(working_, row->capacity);
   if (view_ != nullptr) view_->OnWorkingTableChanged();
   return true;
 }

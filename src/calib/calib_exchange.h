@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <span>
 
 #include "calib/calib_table.h"
@@ -50,6 +53,13 @@ class CalibExchange {
 
   void SetView(CalibView* view) { view_ = view; }
 
+  // Told of every store that went out whole: the channel, the table its last
+  // reply held (empty before the first) and the table stored, both of the
+  // channel's capacity.
+  using StoreObserver =
+      std::function<void(CalibChannel channel, const std::optional<CalibTable>& before, const CalibTable& stored)>;
+  void SetStoreObserver(StoreObserver observer) { storeObserver_ = std::move(observer); }
+
   // The table every reply is copied into and the grid shows; 50 points.
   const CalibTable& WorkingTable() const { return working_; }
   // How many replies have changed the working table so far, so another
@@ -87,7 +97,7 @@ class CalibExchange {
 
  private:
   void OnPointsReply(std::span<const std::uint8_t> payload, std::size_t capacity);
-  void StoreBlocks(const CalibTable& table);
+  bool StoreBlocks(const CalibTable& table);
   bool Send(std::span<const std::uint8_t> frame);
 
   ByteChannel& channel_;
@@ -97,6 +107,8 @@ class CalibExchange {
   CalibView* view_ = nullptr;
   std::uint32_t tablesReceived_ = 0;
   CalibTable working_{CalibTable::kMaxCapacity};
+  std::array<std::optional<CalibTable>, kCalibChannelCount> lastReceived_;
+  StoreObserver storeObserver_;
 };
 
 }  // namespace rolta

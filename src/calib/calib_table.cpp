@@ -79,6 +79,7 @@ std::vector<CalibPoint> CalibPoints(const CalibTable& table) {
 }
 
 CalibTable TableOfCapacity(const CalibTable& table, std::size_t capacity) {
+  if (table.Capacity() == capacity) return table;
   CalibTable result(capacity);
   const std::size_t shared = std::min(table.Capacity(), result.Capacity());
   for (std::size_t i = 0; i < shared; ++i) {

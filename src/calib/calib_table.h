@@ -65,7 +65,8 @@ class CalibTable {
 // The table's points (its count limited to 0..capacity), for the fit.
 std::vector<CalibPoint> CalibPoints(const CalibTable& table);
 // The first `capacity` points of a table (the working table, say) as a table
-// of that capacity, its count limited to it.
+// of that capacity, its count limited to it; a table of that capacity
+// already comes back bit for bit.
 CalibTable TableOfCapacity(const CalibTable& table, std::size_t capacity);
 
 // The controller's tables, in the order of the workbench's buttons.

@@ -26,9 +26,6 @@ bool ReadNumber(std::string_view text, double low, double high, double& out) {
 // Each key once, with what it takes; a key of a later console is passed over.
 bool Take(CalibrationSettings& s, const std::string& key, const std::string& value) {
   double number = 0;
-  if (key == "bench") return s.bench = value, true;
-  if (key == "engineer") return s.engineer = value, true;
-  if (key == "traceability") return s.traceability = value, true;
   if (key == "arm_length_m") return ReadNumber(value, 0, 100, s.armLengthM);
   if (key == "roller_radius_m") return ReadNumber(value, 0, 10, s.rollerRadiusM);
   if (key == "gravity") return ReadNumber(value, 9.7, 9.9, s.gravity);
@@ -58,19 +55,11 @@ CalibrationSettingsResult LoadCalibrationSettings(const std::filesystem::path& p
 }
 
 bool SaveCalibrationSettings(const std::filesystem::path& path, const CalibrationSettings& s) {
-  // One line a value: a line break in a name would start a key of its own.
-  const auto oneLine = [](std::string text) {
-    for (char& c : text) {
-      if (c == '\n' || c == '\r') c = ' ';
-    }
-    return text;
-  };
   std::ostringstream text;
   text.imbue(std::locale::classic());
   text.precision(10);
   text << "# ROLTA calibration settings of this bench\n"
-       << "bench=" << oneLine(s.bench) << "\nengineer=" << oneLine(s.engineer)
-       << "\ntraceability=" << oneLine(s.traceability) << "\narm_length_m=" << s.armLengthM
+       << "arm_length_m=" << s.armLengthM
        << "\nroller_radius_m=" << s.rollerRadiusM << "\ngravity=" << s.gravity
        << "\ntolerance_percent_fs=" << s.tolerancePercentFullScale << "\nresolution_v=" << s.resolutionVolts
        << "\nsettle_samples=" << s.settle.samples << "\nsettle_spread_v=" << s.settle.maxSpread

@@ -1,9 +1,7 @@
 // The bench's calibration settings (rolta/calibration.conf beside bench.conf):
-// who calibrates where, the calibration arm that turns weights into a force,
-// the tolerance, the settle rule and the traceability statement a certificate
-// carries. key=value lines, "#" starts a comment, e.g.
-//   bench=Bench 3, Hall B
-//   engineer=A. Engineer
+// the calibration arm that turns weights into a force, the tolerance and the
+// settle rule. Who calibrates where, and the traceability statement, are the
+// service identity's (service.conf). key=value lines, "#" starts a comment, e.g.
 //   arm_length_m=0.5
 //   roller_radius_m=0.1095
 #pragma once
@@ -20,9 +18,6 @@ namespace rolta {
 inline constexpr double kStandardGravity = 9.80665;  // m/s²
 
 struct CalibrationSettings {
-  std::string bench;
-  std::string engineer;
-  std::string traceability;
   // The arm the weights hang on and the roller the force acts at: a mass m
   // gives m·g·arm / radius at the roller.
   double armLengthM = 0;

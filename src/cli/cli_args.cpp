@@ -17,7 +17,8 @@ namespace {
 constexpr const char* kFooter =
     "Exit codes: 0 done, 2 bad usage or input, 3 time-out, 4 the controller refused,\n"
     "5 port error or line lost, 6 the output could not be written,\n"
-    "7 calibrate: as left fails or the run did not complete, 130 interrupted.\n"
+    "7 calibrate: as left fails or the run did not complete, 8 service history unavailable,\n"
+    "130 interrupted.\n"
     "Port and speed default to the console's settings file.";
 
 // The speeds the console's speed list offers.
@@ -164,6 +165,39 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args, const TextLookup*
       ->check(CLI::Range(0.0, 1e7));
 
   AddCalibrateCommand(app, request, on(Command::Calibrate));
+
+  CLI::App* history = app.add_subcommand("history", "the service history of changes, certificates and reports");
+  history->require_subcommand(1);
+  const auto addFilter = [&request](CLI::App* sub) {
+    sub->add_option("--kind", request.historyKind,
+                    "connect, params, channels, calib, upgrade, calibration, coast-down");
+    sub->add_option("--bench", request.historyBench, "bench name");
+    sub->add_option("--from", request.historyFrom, "from this time, UTC: YYYY-MM-DD[ HH:MM[:SS]]");
+    sub->add_option("--to", request.historyTo, "up to this time, UTC");
+  };
+  CLI::App* historyList = history->add_subcommand("list", "one line per entry");
+  historyList->callback(on(Command::HistoryList));
+  addFilter(historyList);
+  CLI::App* historyShow = history->add_subcommand("show", "one entry with its fields");
+  historyShow->callback(on(Command::HistoryShow));
+  historyShow->add_option("id", request.entryIds, "entry")->required()->expected(1);
+  CLI::App* historyDiff = history->add_subcommand("diff", "the fields that differ between two entries");
+  historyDiff->callback(on(Command::HistoryDiff));
+  historyDiff->add_option("ids", request.entryIds, "two entries")->required()->expected(2);
+  CLI::App* historyExport = history->add_subcommand("export", "the entries as CSV");
+  historyExport->callback(on(Command::HistoryExport));
+  historyExport->add_option("file", request.path, "CSV file")->required();
+  addFilter(historyExport);
+  CLI::App* certificate = history->add_subcommand("certificate", "the calibration certificate of an assistant run");
+  certificate->callback(on(Command::HistoryCertificate));
+  certificate->add_option("id", request.entryIds, "entry")->required()->expected(1);
+  certificate->add_option("--out", request.outPath, "PDF file")->required();
+  CLI::App* report = history->add_subcommand("report", "the service report of every change between two times");
+  report->callback(on(Command::HistoryReport));
+  report->add_option("--from", request.historyFrom, "from this time, UTC: YYYY-MM-DD[ HH:MM[:SS]]")->required();
+  report->add_option("--to", request.historyTo, "up to this time, UTC")->required();
+  report->add_option("--bench", request.historyBench, "bench name");
+  report->add_option("--out", request.outPath, "PDF file")->required();
 
   ParseResult result;
   std::vector<std::string> reversed(args.rbegin(), args.rend());

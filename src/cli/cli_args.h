@@ -24,6 +24,7 @@ inline constexpr int kExitTimeOut = 3;        // the controller did not answer i
 inline constexpr int kExitRefused = 4;        // the controller refused a command or did not take a value
 inline constexpr int kExitPortError = 5;      // the port could not be opened or was lost
 inline constexpr int kExitOutputFailed = 6;   // the output could not be written (a full disk, a closed pipe)
+inline constexpr int kExitHistory = 8;        // the service history could not be opened or written
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, the shell's convention
 
 // calibrate: as left fails, or the run failed or was aborted.
@@ -47,6 +48,12 @@ enum class Command {
   Monitor,
   LineView,
   Calibrate,
+  HistoryList,
+  HistoryShow,
+  HistoryDiff,
+  HistoryExport,
+  HistoryCertificate,
+  HistoryReport,
 };
 
 // calibrate: the references and who calibrates against what.
@@ -98,6 +105,14 @@ struct CliRequest {
   bool mqtt = false;
   std::string bench;
   CalibrateOptions calibrate;
+  // history: the entries named (show, diff, certificate), the filter (list,
+  // export, report: times as "YYYY-MM-DD[ HH:MM[:SS]]" UTC) and the PDF file.
+  std::vector<std::int64_t> entryIds;
+  std::string historyKind;
+  std::string historyBench;
+  std::string historyFrom;
+  std::string historyTo;
+  std::string outPath;
 };
 
 struct ParseResult {

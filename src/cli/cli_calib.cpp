@@ -84,6 +84,10 @@ int CalibSet(CommandContext& cli) {
   }
   return cli.WithLine([&](Line& line) {
     CalibLink link(line);
+    // The table in force first, so the service history keeps what the store replaced.
+    CalibTable before;
+    std::size_t points = 0;
+    if (int code = ReadTable(cli, link, *channel, before, points); code != kExitDone) return code;
     return WriteTable(cli, link, *channel, std::get<CalibTable>(table));
   });
 }

@@ -13,6 +13,7 @@
 #include "calibration/calibration_math.h"
 #include "calibration/calibration_settings.h"
 #include "env/key_value_file.h"
+#include "env/service_identity.h"
 #include "link/command_codes.h"
 
 namespace rolta::cli {
@@ -160,9 +161,10 @@ int Calibrate(CommandContext& cli) {
   setup.settle = settings.settle;
   setup.answerTimeoutSeconds = cli.request.timeoutSeconds;
   CalibrationRun& id = setup.identity;
-  id.bench = o.bench.empty() ? settings.bench : o.bench;
-  id.engineer = o.engineer.empty() ? settings.engineer : o.engineer;
-  id.traceability = settings.traceability;
+  const ServiceIdentity service = LoadServiceIdentity(ServiceIdentityPath());
+  id.bench = o.bench.empty() ? service.bench : o.bench;
+  id.engineer = o.engineer.empty() ? service.engineer : o.engineer;
+  id.traceability = service.traceability;
   id.sensorSerial = o.sensorSerial;
   id.reference = {kind, o.referenceDescription, o.referenceCertificate, o.referenceUncertainty};
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/cli_history.h"
 #include "link/frames.h"
 #include "readouts/console_texts.h"
 
@@ -61,8 +62,14 @@ FileDescriptor::~FileDescriptor() {
 
 int CommandContext::WithLine(const std::function<int(Line&)>& body) {
   Line line(environment, err);
-  if (const int code = line.Open(request); code != kExitDone) return code;
-  return body(line);
+  CommandHistory history;
+  if (const int code = OpenCommandHistory(*this, history); code != kExitDone) return code;
+  if (history.recorder) line.Session().SetServiceEvents(history.recorder.get());
+  int code = line.Open(request);
+  if (code == kExitDone) code = body(line);
+  line.Session().SetServiceEvents(nullptr);
+  // A change the history could not take is not done as far as the caller knows.
+  return code == kExitDone && history.failed ? kExitHistory : code;
 }
 
 int CommandContext::Fail(int code, const std::string& what) {

@@ -10,6 +10,7 @@
 #include "cli/cli_command.h"
 #include "cli/cli_exec.h"
 #include "cli/cli_line_view.h"
+#include "cli/cli_history.h"
 #include "cli/cli_monitor.h"
 #include "cli/cli_params.h"
 #include "cli/cli_upgrade.h"
@@ -41,6 +42,12 @@ int Dispatch(CommandContext& cli) {
     case Command::Monitor: return onLine(Monitor);
     case Command::LineView: return LineView(cli);
     case Command::Calibrate: return Calibrate(cli);
+    case Command::HistoryList: return HistoryList(cli);
+    case Command::HistoryShow: return HistoryShow(cli);
+    case Command::HistoryDiff: return HistoryDiff(cli);
+    case Command::HistoryExport: return HistoryExport(cli);
+    case Command::HistoryCertificate: return HistoryCertificate(cli);
+    case Command::HistoryReport: return HistoryReport(cli);
     case Command::None: break;
   }
   cli.err << Say(cli.texts, "No command given; see --help.") << "\n";
@@ -63,7 +70,7 @@ int RunCommand(const CliRequest& request, const CliEnvironment& environment, std
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           const std::atomic<bool>& interrupted) {
+           const std::atomic<bool>& interrupted, const ServiceDocuments* documents) {
   EnvLibrary library;
   const bool loaded = library.Load(1) == kEnvLoadOk;
   const IdentityLookup identity;
@@ -86,7 +93,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     ports = PortNames(list);
   }
   const ConsoleSettings settings = LoadSettings(SettingsFilePath()).value_or(kDefaultSettings);
-  const CliEnvironment environment{texts, ports, loaded, interrupted, settings.portIndex, settings.speedIndex};
+  const CliEnvironment environment{texts,    ports, loaded, interrupted, settings.portIndex, settings.speedIndex,
+                                   documents};
   return RunCommand(*parsed.request, environment, out, err);
 }
 

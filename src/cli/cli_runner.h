@@ -9,6 +9,7 @@
 
 #include "cli/cli_args.h"
 #include "env/text_lookup.h"
+#include "history/service_documents.h"
 
 namespace rolta::cli {
 
@@ -23,13 +24,16 @@ struct CliEnvironment {
   // The speed-list position and port-list position of the console's settings.
   int settingsPortIndex = 0;
   int settingsSpeedIndex = 4;
+  // Draws the history's PDF documents; nullptr in a program without the Qt layer.
+  const ServiceDocuments* documents = nullptr;
 };
 
 int RunCommand(const CliRequest& request, const CliEnvironment& environment, std::ostream& out, std::ostream& err);
 
 // The whole program: parses args, loads the environment library for texts
-// and ports, runs the command.
+// and ports, runs the command. `documents` draws the history's PDFs when
+// the program has them.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           const std::atomic<bool>& interrupted);
+           const std::atomic<bool>& interrupted, const ServiceDocuments* documents = nullptr);
 
 }  // namespace rolta::cli

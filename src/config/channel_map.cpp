@@ -125,6 +125,8 @@ bool ChannelMapEditor::OnChannelMapReply(const std::uint8_t* frame, std::size_t 
     return false;
   }
   const std::uint8_t* payload = frame + kPayloadOffset;
+  lastReceived_.emplace();
+  std::copy_n(payload, kChannelMapSize, lastReceived_->bytes.begin());
   for (std::size_t i = 0; i < texts_.size(); ++i) {
     if (kFields[i].replyByte != kNoByte) texts_[i] = std::to_string(payload[kFields[i].replyByte]);
   }
@@ -149,9 +151,11 @@ ChannelMap ChannelMapEditor::Collect() const {
 
 bool ChannelMapEditor::StoreChannelMap() {
   if (!channel_.IsOpen()) return false;
-  const auto frame = BuildChannelMapStoreFrame(Collect());
+  const ChannelMap stored = Collect();
+  const auto frame = BuildChannelMapStoreFrame(stored);
   // A failed write is not reported: nothing waits for an answer to the store.
-  channel_.Write(frame.data(), frame.size());
+  const std::size_t written = channel_.Write(frame.data(), frame.size());
+  if (storeObserver_ && written == frame.size()) storeObserver_(lastReceived_, stored);
   return true;
 }
 

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -86,6 +88,11 @@ class ChannelMapEditor {
 
   void SetView(ChannelMapView* view) { view_ = view; }
 
+  // Told of every store frame that went out whole: the record of the last
+  // reply (empty before the first) and the record stored.
+  using StoreObserver = std::function<void(const std::optional<ChannelMap>& before, const ChannelMap& stored)>;
+  void SetStoreObserver(StoreObserver observer) { storeObserver_ = std::move(observer); }
+
   std::size_t FieldCount() const { return texts_.size(); }
   const std::string& Text(std::size_t field) const { return texts_.at(field); }
   void SetText(std::size_t field, std::string text) { texts_.at(field) = std::move(text); }
@@ -111,6 +118,8 @@ class ChannelMapEditor {
   ByteChannel& channel_;
   ChannelMapView* view_ = nullptr;
   std::vector<std::string> texts_;
+  std::optional<ChannelMap> lastReceived_;
+  StoreObserver storeObserver_;
 };
 
 }  // namespace rolta

@@ -35,7 +35,7 @@ void ParamsExchange::OnParamsFrame(const std::uint8_t* frame, std::size_t length
   ParamsPayload payload;
   std::copy_n(frame + kPayloadOffset, kParamsPayloadLength, payload.begin());
   lastByte66_ = payload[kByte66PayloadOffset];
-  latestRecord_ = payload;
+  lastReceived_ = payload;
   ++repliesReceived_;
   if (target_ == ParamReplyTarget::Summary) {
     summaryRecord_ = payload;
@@ -56,7 +56,13 @@ std::size_t ParamsExchange::SendParams(ControllerParams values, const std::optio
   values.reserved66 = Byte66ForWrite();
   EncodeParams(values, now, writeFrame_);
   const auto bytes = writeFrame_.Seal();
-  return channel_.Write(bytes.data(), bytes.size());
+  const std::size_t written = channel_.Write(bytes.data(), bytes.size());
+  if (writeObserver_ && written == bytes.size()) {
+    ParamsPayload payload;
+    std::copy_n(writeFrame_.Payload().begin(), kParamsPayloadLength, payload.begin());
+    writeObserver_(lastReceived_, payload);
+  }
+  return written;
 }
 
 }  // namespace rolta

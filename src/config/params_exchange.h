@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "config/controller_params.h"
@@ -44,6 +45,11 @@ class ParamsExchange {
 
   void SetListener(ParamsListener* listener) { listener_ = listener; }
 
+  // Told of every write that went out whole: the record last received (of
+  // either target; empty before the first) and the payload written.
+  using WriteObserver = std::function<void(const std::optional<ParamsPayload>& before, const ParamsPayload& written)>;
+  void SetWriteObserver(WriteObserver observer) { writeObserver_ = std::move(observer); }
+
   // "读QRX参数" (Summary) and "设置QRX参数" (Form): the form's request first
   // shows the hint and sets bytes 6-9 to all bits; then the 10-byte request
   // goes out. Returns the bytes written.
@@ -62,7 +68,8 @@ class ParamsExchange {
   const ParamsPayload& SummaryRecord() const { return summaryRecord_; }
   // Every reply, whichever window it went to: how many came, and the latest.
   std::uint32_t RepliesReceived() const { return repliesReceived_; }
-  const ParamsPayload& LatestRecord() const { return latestRecord_; }
+  // The latest: all zero before the first.
+  ParamsPayload LatestRecord() const { return lastReceived_.value_or(ParamsPayload{}); }
 
   // What the form starts from when it builds a write: the fields of the
   // previous write (all zero before the first), so a field the form leaves
@@ -79,7 +86,6 @@ class ParamsExchange {
 
  private:
   std::uint32_t repliesReceived_ = 0;
-  ParamsPayload latestRecord_{};
   ByteChannel& channel_;
   ParamRequestFrame& request_;
   const TextLookup& lookup_;
@@ -90,6 +96,8 @@ class ParamsExchange {
   std::optional<ParamsPayload> formRecord_;
   ParamsPayload summaryRecord_{};
   std::optional<std::uint8_t> lastByte66_;
+  std::optional<ParamsPayload> lastReceived_;
+  WriteObserver writeObserver_;
 };
 
 }  // namespace rolta

@@ -25,6 +25,23 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
   link_->SetWriteObserver([this](const std::uint8_t* bytes, std::size_t length, std::size_t written, bool wasOpen) {
     safety_.OnWrite(bytes, length, written, wasOpen);
   });
+  ConnectServiceEvents();
+}
+
+void ControllerSession::ConnectServiceEvents() {
+  Params().SetWriteObserver([this](const std::optional<ParamsPayload>& before, const ParamsPayload& written) {
+    if (serviceEvents_ != nullptr) serviceEvents_->OnParamsWritten(before, written);
+  });
+  channelMap_.SetStoreObserver([this](const std::optional<rolta::ChannelMap>& before, const rolta::ChannelMap& stored) {
+    if (serviceEvents_ != nullptr) serviceEvents_->OnChannelMapStored(before, stored);
+  });
+  calib_.SetStoreObserver(
+      [this](CalibChannel channel, const std::optional<CalibTable>& before, const CalibTable& stored) {
+        if (serviceEvents_ != nullptr) serviceEvents_->OnCalibTableStored(channel, before, stored);
+      });
+  upgrade_.SetResultObserver([this](const std::string& file, int result) {
+    if (serviceEvents_ != nullptr) serviceEvents_->OnFirmwareUpgraded(file, result);
+  });
 }
 
 ControllerSession::~ControllerSession() {
@@ -38,6 +55,7 @@ bool ControllerSession::Open(const std::string& portName, std::uint32_t baudRate
     return false;
   }
   LogFieldEvent(FieldEvent::PortOpened, FormatText("%s at %u baud", portName.c_str(), static_cast<unsigned>(baudRate)));
+  if (serviceEvents_ != nullptr) serviceEvents_->OnConnected(portName, controllerVersion_);
   return true;
 }
 
@@ -193,6 +211,8 @@ void ControllerSession::OnFrameIncomplete() { presenter_.OnFrameIncomplete(); }
 void ControllerSession::PauseAfterFrame() { services_.pump.SleepMilliseconds(1); }
 
 void ControllerSession::ShowControllerVersion(bool fromUpgradeProgram, double version) {
+  controllerVersion_ = FormatText("%.2f", version);
+  if (serviceEvents_ != nullptr) serviceEvents_->OnControllerVersion(portName_, controllerVersion_);
   view_.ShowControllerVersion(VersionAnswerTexts(texts_, fromUpgradeProgram, version));
 }
 

@@ -38,6 +38,7 @@
 #include "session/link_safety.h"
 #include "session/live_presenter.h"
 #include "session/safety_messages.h"
+#include "session/service_events.h"
 #include "session/session_view.h"
 #include "upgrade/firmware_upgrade.h"
 #include "upgrade/upgrade_replies.h"
@@ -106,6 +107,9 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // "升级", run with the host the front end attached.
   FirmwareUpgrade& Upgrade() { return upgrade_; }
 
+  // The service history's observer of connects and changes; nullptr detaches it.
+  void SetServiceEvents(ServiceEvents* events) { serviceEvents_ = events; }
+
   // Sees every frame with a good checksum once it has been handled (decoded
   // or routed), so Status() already holds a status frame's values. One
   // observer (the line monitor, a front end's waits); an empty one clears it.
@@ -147,6 +151,8 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   const std::string& LostPort() const { return safety_.LostPort(); }
 
  private:
+  // Passes the exchanges' changes on to the service history's observer.
+  void ConnectServiceEvents();
   // Opens the port and tells everything that follows the line.
   bool OpenLine(const std::string& portName, std::uint32_t baudRate);
   // A reply of another kind than status, to its exchange or the handler
@@ -196,6 +202,8 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   bool dispatchingObservers_ = false;
   LivePresenter presenter_;
   LinkSafety safety_;
+  ServiceEvents* serviceEvents_ = nullptr;
+  std::string controllerVersion_;  // the last version answer, for the history
 };
 
 }  // namespace rolta

@@ -162,6 +162,7 @@ void FirmwareUpgrade::OnUpgrade() {
       if (result == kUpgradeDone) result = UploadRomFile(*path);
       if (result == kUpgradeDone) RunWaitPhase();
       LogFieldEvent(FieldEvent::UpgradeEnded, UpgradeResultName(result));
+      if (resultObserver_) resultObserver_(*path, result);
       host_->ShowMessage(UpgradeReport(lookup_, result));
       RunWaitPhase();
     }

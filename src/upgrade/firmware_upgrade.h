@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -114,6 +115,11 @@ class FirmwareUpgrade {
   // The front end that shows the upgrade; not while it runs. nullptr detaches it.
   void SetHost(UpgradeHost* host);
 
+  // Told of every upgrade that was started, with its file and result, before
+  // the result is shown.
+  using ResultObserver = std::function<void(const std::string& file, int result)>;
+  void SetResultObserver(ResultObserver observer) { resultObserver_ = std::move(observer); }
+
   // The "升级" handler: runs the whole sequence and returns when it is over.
   // Without a host there is nobody to choose a file: nothing happens.
   void OnUpgrade();
@@ -143,6 +149,7 @@ class FirmwareUpgrade {
   RomBlockFrame frame_;
   std::string upgradeText_;
   bool running_ = false;
+  ResultObserver resultObserver_;
 };
 
 }  // namespace rolta

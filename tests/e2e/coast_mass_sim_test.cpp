@@ -13,12 +13,14 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "recording/record_meta.h"
 #include "analysis/ui/coast_analysis_dlg.h"
 #include "recording/ui/record_control.h"
 #include "console/ui/rolta_dlg.h"
 #include "recording/ui/trend_dlg.h"
+#include "history/service_history.h"
 #include "console_rig.h"
 #include "scripted_services.h"
 
@@ -43,6 +45,7 @@ void CoastMassSimTest::initTestCase() {
   QVERIFY(configDir_.isValid() && home_.isValid());
   qputenv("XDG_CONFIG_HOME", configDir_.path().toUtf8());
   qputenv("HOME", home_.path().toUtf8());
+  qputenv("XDG_DATA_HOME", home_.path().toUtf8());  // a service history of its own
 }
 
 void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
@@ -82,6 +85,17 @@ void CoastMassSimTest::massIsKeptWithTheRecordingAndRestoredForTheAnalysis() {
   QCOMPARE(analysis->MassText(), QStringLiteral("150"));
   QVERIFY(analysis->Result().has_value());  // shown at once, the mass being known
   QVERIFY(analysis->Analyse());
+  {
+    // The connect and the analysis asked for are in the service history.
+    auto opened = rolta::ServiceHistory::Open(rolta::DefaultHistoryPath(), {});
+    QVERIFY(std::holds_alternative<std::unique_ptr<rolta::ServiceHistory>>(opened));
+    const rolta::ServiceHistory& history = *std::get<std::unique_ptr<rolta::ServiceHistory>>(opened);
+    rolta::HistoryFilter kind;
+    kind.kind = rolta::HistoryKind::Connect;
+    QCOMPARE(history.List(kind).size(), std::size_t{1});
+    kind.kind = rolta::HistoryKind::CoastDown;
+    QCOMPARE(history.List(kind).size(), std::size_t{1});
+  }
   const rolta::RoadLoad truth{120, 0.8, 0.035};
   const double range = truth.ForceN(100) - truth.ForceN(20);
   for (double v = 20; v <= 100; v += 10) {

@@ -195,6 +195,8 @@ class EnglishWalkTest : public QObject {
     qputenv("ROLTA_DICTIONARY_DIR", ROLTA_SOURCE_DIR "/envkit/dictionaries");
     QVERIFY(config_.isValid());
     qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    // An empty service history of its own: entries are data in the language they were written in.
+    qputenv("XDG_DATA_HOME", config_.path().toUtf8());
     QCOMPARE(library_.Load(1), kEnvLoadOk);
   }
 
@@ -219,6 +221,8 @@ class EnglishWalkTest : public QObject {
     CollectWindow("calibration assistant", console.CalibrationAssistantWindow(), chinese);
     CollectWindow("channel map", console.ChannelMapWindow(), chinese);
     CollectWindow("tools", console.Tools()->ToolWindow(), chinese);
+    console.ServiceRecords().ShowWindow();
+    CollectWindow("service history", console.ServiceRecords().Window(), chinese);
 
     // The tools page and the operator's guide shipped in English.
     QStringList pages;
@@ -313,6 +317,7 @@ class EnglishWalkTest : public QObject {
         {"guide", &guide},
         {"trend", &trend},
         {"coast-down analysis", trend.OpenCoastAnalysis()},
+        {"service history", (console.ServiceRecords().ShowWindow(), console.ServiceRecords().Window())},
     };
     for (const auto& [where, window] : windows) CheckOnEveryScreen(QString::fromUtf8(where), window, problems);
     // The parameter form as the console brings it up: over the console.

@@ -246,7 +246,11 @@ bool CCoastAnalysisDlg::SaveMassToRecording() {
   return true;
 }
 
-bool CCoastAnalysisDlg::Analyse() { return Run(true); }
+bool CCoastAnalysisDlg::Analyse() {
+  const bool analysed = Run(true);
+  if (analysed && analysed_) analysed_(*result_, massKg_);
+  return analysed;
+}
 
 bool CCoastAnalysisDlg::AnalyseIfMassKnown() {
   if (mass_->text().trimmed().isEmpty() || samples_.empty()) return false;

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -65,6 +66,9 @@ class CCoastAnalysisDlg : public QDialog {
   // With a mass at hand (kept with the recording, or typed before), shows the
   // result at once; unsuitable data leaves the hint, without a message.
   bool AnalyseIfMassKnown();
+  // Told of every analysis the operator asked for ("计算") that gave a result.
+  using AnalysedObserver = std::function<void(const CoastAnalysis& analysis, double massKg)>;
+  void SetAnalysedObserver(AnalysedObserver observer) { analysed_ = std::move(observer); }
   bool ExportCsv(const QString& path) const;
   bool ExportPng(const QString& path);
   const std::optional<CoastAnalysis>& Result() const { return result_; }
@@ -78,6 +82,7 @@ class CCoastAnalysisDlg : public QDialog {
   MessageBoxService& boxes_;
   std::vector<CoastSample> samples_;
   std::optional<CoastAnalysis> result_;
+  AnalysedObserver analysed_;
   double massKg_ = 0;
   std::filesystem::path recording_;
   QLineEdit* mass_ = nullptr;

@@ -86,8 +86,10 @@ CCalibrationWizard::CCalibrationWizard(ControllerSession& session, const TextLoo
     grid->addWidget(widget, row, column * 2 + 1);
     widget->setObjectName(QString::fromUtf8(label));
   };
-  bench_ = new QLineEdit(Q(settings_.bench), identity);
-  engineer_ = new QLineEdit(Q(settings_.engineer), identity);
+  const ServiceIdentity service = LoadServiceIdentity(ServiceIdentityPath());
+  traceability_ = service.traceability;
+  bench_ = new QLineEdit(Q(service.bench), identity);
+  engineer_ = new QLineEdit(Q(service.engineer), identity);
   channel_ = new QComboBox(identity);
   for (const CalibrationChannelRow& row : CalibrationChannels()) {
     channel_->addItem(T(CalibChannelInfo(row.channel).fetchCaption.data()) + " (" + Q(std::string(row.name)) + ")");
@@ -222,7 +224,7 @@ void CCalibrationWizard::OnStart() {
   CalibrationRun& id = setup.identity;
   id.bench = bench_->text().toStdString();
   id.engineer = engineer_->text().toStdString();
-  id.traceability = settings_.traceability;
+  id.traceability = traceability_;
   id.sensorSerial = serial_->text().toStdString();
   id.reference = {kReferenceKinds[std::max(0, referenceKind_->currentIndex())].kind,
                   referenceDescription_->text().toStdString(), certificate_->text().toStdString(),

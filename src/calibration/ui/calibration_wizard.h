@@ -14,6 +14,7 @@
 #include "calib/calibration_run.h"
 #include "calibration/calibration_assistant.h"
 #include "calibration/calibration_settings.h"
+#include "env/service_identity.h"
 #include "env/ui_services.h"
 
 class QComboBox;
@@ -71,6 +72,7 @@ class CCalibrationWizard : public QDialog {
   const TextLookup& texts_;
   MessageBoxService& boxes_;
   CalibrationSettings settings_;
+  std::string traceability_;  // the service identity's, for the run's record
   CalibrationAssistant assistant_;
   std::function<void(const CalibrationRun&)> runObserver_;
   CalibrationStep shownStep_ = CalibrationStep::Idle;

@@ -7,6 +7,9 @@
 
 #include "cli/cli_runner.h"
 #include "env/rotating_log.h"
+#ifdef ROLTA_CLI_PDF
+#include "history/pdf/service_pdf.h"
+#endif
 #include "rolta_version.h"
 
 namespace {
@@ -25,7 +28,12 @@ int main(int argc, char* argv[]) {
   sigaction(SIGTERM, &action, nullptr);
   rolta::ProgramLog log("rolta-cli", rolta::kRoltaVersion);
   const std::vector<std::string> args(argv, argv + argc);
+#ifdef ROLTA_CLI_PDF
+  const rolta::PdfServiceDocuments documents;
+  const int exitCode = rolta::cli::RunCli(args, std::cout, std::cerr, interrupted, &documents);
+#else
   const int exitCode = rolta::cli::RunCli(args, std::cout, std::cerr, interrupted);
+#endif
   log.Finish(exitCode);
   return exitCode;
 }

@@ -206,6 +206,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete testLine_;     // it observes the session too
   session_.Params().SetListener(nullptr);
   session_.Upgrade().SetHost(nullptr);
+  session_.SetServiceEvents(nullptr);
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
 }
@@ -238,6 +239,11 @@ void CRoltaDlg::CreateChildWindows() {
                             this},
       services_);
   session_.Upgrade().SetHost(upgradeHost_.get());
+  serviceHistory_ = std::make_unique<ConsoleServiceHistory>(texts_, boxes_, this);
+  session_.SetServiceEvents(serviceHistory_->Recorder());
+  record_->SetCoastAnalysedObserver([this](const CoastAnalysis& analysis, double massKg) {
+    if (HistoryRecorder* recorder = serviceHistory_->Recorder()) recorder->RecordCoastDown(analysis, massKg);
+  });
 }
 
 void CRoltaDlg::BuildLayout() {
@@ -533,8 +539,12 @@ void CRoltaDlg::contextMenuEvent(QContextMenuEvent* event) {
                  &CRoltaDlg::OnSafetySettings);
   menu.addAction(QString::fromStdString(texts_.Lookup(kLineMonitorTitle)), QKeySequence(kLineMonitorShortcut), this,
                  &CRoltaDlg::OnLineMonitor);
+  menu.addAction(QString::fromStdString(texts_.Lookup("服务记录")) + QStringLiteral("..."), this,
+                 &CRoltaDlg::OnServiceHistory);
   menu.exec(event->globalPos());
 }
+
+void CRoltaDlg::OnServiceHistory() { serviceHistory_->ShowWindow(); }
 
 void CRoltaDlg::ShowStatusLine(const std::string& text) { statusText_->setText(QString::fromStdString(text)); }
 

@@ -29,6 +29,7 @@
 #include "monitor/ui/line_monitor_dlg.h"
 #include "readouts/ui/readout_captions.h"
 #include "recording/ui/record_control.h"
+#include "history/ui/console_service_history.h"
 
 class QBoxLayout;
 class QCheckBox;
@@ -98,7 +99,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void OnSafetySettings();
   // The port list asks the environment for the ports again.
   void RescanPorts();
-  void OnLineMonitor();  // "通讯监视"
+  void OnLineMonitor();     // "通讯监视"
+  void OnServiceHistory();  // "服务记录"
   // One bytes-waiting notification of the channel, on the window thread.
   void OnCommNotify(std::uint32_t events);
 
@@ -122,6 +124,8 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CRecordControl* Recorder() const { return record_; }
   CTestLine* TestLine() const { return testLine_; }
   QtUpgradeHost& UpgradeHost() { return *upgradeHost_; }
+  // The service history: its recorder (calibration runs, coast-downs) and window.
+  ConsoleServiceHistory& ServiceRecords() { return *serviceHistory_; }
   CStatusLine* StatusText() const { return statusText_; }
   QProgressBar* Progress() const { return progress_; }
   QComboBox* PortList() const { return portList_; }
@@ -189,6 +193,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   SystemLocalClock clock_;
   ParamsForm paramsForm_;
   std::unique_ptr<QtUpgradeHost> upgradeHost_;
+  std::unique_ptr<ConsoleServiceHistory> serviceHistory_;
   QElapsedTimer sincePresent_;
   ConsoleSettings settings_;
   std::filesystem::path settingsPath_;

@@ -156,6 +156,7 @@ void CRecordControl::ChooseFileAndRecord() {
 void CRecordControl::OpenTrendWindow() {
   if (!trend_) {
     trend_ = new CTrendDlg(session_, texts_, boxes_, window());
+    trend_->SetCoastAnalysedObserver(coastAnalysed_);
     trend_->SetRecordFolder(RecordFolder());
     // The live data's coast-down belongs to the latest recording if that one
     // ran from before its first frame to after its last.

@@ -52,6 +52,8 @@ class CRecordControl : public QWidget {
   std::optional<double> Mass() const { return mass_; }
   QLineEdit* MassEdit() const { return massEdit_; }
   CTrendDlg* TrendWindow() const { return trend_; }
+  // Handed on to the trend window's coast-down analysis (the service history).
+  void SetCoastAnalysedObserver(CCoastAnalysisDlg::AnalysedObserver observer) { coastAnalysed_ = std::move(observer); }
   QLabel* Indicator() const { return indicator_; }
   QToolButton* RecordButton() const { return recordButton_; }
 
@@ -80,6 +82,7 @@ class CRecordControl : public QWidget {
   QLineEdit* massEdit_ = nullptr;
   std::optional<double> mass_;
   QPointer<CTrendDlg> trend_;
+  CCoastAnalysisDlg::AnalysedObserver coastAnalysed_;
   QTimer tick_;
 };
 

@@ -525,7 +525,10 @@ bool CTrendDlg::ExportPng(const QString& path) {
 }
 
 CCoastAnalysisDlg* CTrendDlg::OpenCoastAnalysis() {
-  if (!analysis_) analysis_ = new CCoastAnalysisDlg(texts_, boxes_, this);
+  if (!analysis_) {
+    analysis_ = new CCoastAnalysisDlg(texts_, boxes_, this);
+    analysis_->SetAnalysedObserver(coastAnalysed_);
+  }
   if (!showingFile_ && !paused_) PullHistory();
   analysis_->show();
   analysis_->raise();

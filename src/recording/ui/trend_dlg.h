@@ -107,6 +107,8 @@ class CTrendDlg : public QDialog {
   // and the mass kept with its recording (the opened file, or for the live
   // data the recording `liveRecording` names for the coast-down's span).
   CCoastAnalysisDlg* OpenCoastAnalysis();
+  // Handed to the coast-down window when it is made.
+  void SetCoastAnalysedObserver(CCoastAnalysisDlg::AnalysedObserver observer) { coastAnalysed_ = std::move(observer); }
   // The recording that holds every frame from `from` to `to`; empty when none does.
   using RecordingFor = std::function<std::filesystem::path(std::chrono::steady_clock::time_point from,
                                                            std::chrono::steady_clock::time_point to)>;
@@ -170,6 +172,7 @@ class CTrendDlg : public QDialog {
   QLabel* coastLabel_ = nullptr;
   QTimer tick_;
   QPointer<CCoastAnalysisDlg> analysis_;
+  CCoastAnalysisDlg::AnalysedObserver coastAnalysed_;
 };
 
 }  // namespace rolta
