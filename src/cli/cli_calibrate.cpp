@@ -14,6 +14,7 @@
 #include "calibration/calibration_settings.h"
 #include "env/key_value_file.h"
 #include "env/service_identity.h"
+#include "history/history_recorder.h"
 #include "link/command_codes.h"
 
 namespace rolta::cli {
@@ -223,6 +224,13 @@ int Calibrate(CommandContext& cli) {
       line.WaitUntil([&line] { return line.Session().Status().FrameType == command::kStopTest; }, 1.0);
     }
     PrintRun(cli, *finished, assistant.Fit());
+    // Kept before the outcome is reported; its id names the certificate.
+    if (cli.historyRecorder) {
+      if (const std::optional<std::int64_t> entry = cli.historyRecorder->RecordCalibrationRun(*finished)) {
+        cli.out << Say(cli.texts, "服务记录") << " #" << *entry << ": rolta-cli history certificate " << *entry
+                << " --out FILE.pdf\n";
+      }
+    }
     if (finished->outcome != CalibrationOutcome::Completed) {
       if (cli.environment.interrupted.load()) return cli.Fail(kExitInterrupted, finished->message);
       return cli.Fail(kExitCalibrationFailed, finished->message);

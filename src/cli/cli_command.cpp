@@ -65,8 +65,10 @@ int CommandContext::WithLine(const std::function<int(Line&)>& body) {
   CommandHistory history;
   if (const int code = OpenCommandHistory(*this, history); code != kExitDone) return code;
   if (history.recorder) line.Session().SetServiceEvents(history.recorder.get());
+  historyRecorder = history.recorder.get();
   int code = line.Open(request);
   if (code == kExitDone) code = body(line);
+  historyRecorder = nullptr;
   line.Session().SetServiceEvents(nullptr);
   // A change the history could not take is not done as far as the caller knows.
   return code == kExitDone && history.failed ? kExitHistory : code;

@@ -19,6 +19,10 @@
 #include "cli/cli_runner.h"
 #include "env/text_lookup.h"
 
+namespace rolta {
+class HistoryRecorder;
+}
+
 namespace rolta::cli {
 
 // Messages of this program. They pass through the lookup like every text
@@ -68,6 +72,9 @@ struct CommandContext {
 
   const CliRequest& request;
   const CliEnvironment& environment;
+  // The history a command on the line writes to (inside WithLine; nullptr
+  // without one).
+  HistoryRecorder* historyRecorder = nullptr;
   const TextLookup& texts;
   std::ostream& out;
   std::ostream& err;

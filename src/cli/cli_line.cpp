@@ -61,6 +61,8 @@ Line::Line(const CliEnvironment& environment, std::ostream& err)
       session_(texts_, view_, HostServices{boxes_, pump_, keys_}),
       err_(err) {
   pump_.session = &session_;
+  // Frames are handled as they come; nothing here paints between them.
+  session_.SetPauseAfterEachFrame(false);
   session_.Port().SetNotifyCallback([this](std::uint32_t events) { notifications_.Post(events); });
 }
 

@@ -52,6 +52,9 @@ class TerminalUpgradeHost final : public UpgradeHost {
   void PauseAwaitingAnswer(int milliseconds) override {
     line_.Pump().ServeUntil(Clock::now() + std::chrono::milliseconds(milliseconds));
   }
+  // The next block goes out as soon as the last one is accepted: the line,
+  // not a rest of ours, sets the pace (the controller answers each block).
+  void PauseBetweenBlocks() override {}
   bool IsEscapeHeld() const override { return interrupted_.load(); }
   std::uint32_t TickCount() const override {
     return static_cast<std::uint32_t>(

@@ -208,7 +208,9 @@ bool ControllerSession::OnBadFrame(std::uint8_t frameType, const std::uint8_t*, 
 
 void ControllerSession::OnFrameIncomplete() { presenter_.OnFrameIncomplete(); }
 
-void ControllerSession::PauseAfterFrame() { services_.pump.SleepMilliseconds(1); }
+void ControllerSession::PauseAfterFrame() {
+  if (pauseAfterEachFrame_) services_.pump.SleepMilliseconds(1);
+}
 
 void ControllerSession::ShowControllerVersion(bool fromUpgradeProgram, double version) {
   controllerVersion_ = FormatText("%.2f", version);

@@ -109,6 +109,9 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
 
   // The service history's observer of connects and changes; nullptr detaches it.
   void SetServiceEvents(ServiceEvents* events) { serviceEvents_ = events; }
+  // The console's receive handler rests 1 ms after each frame; a front end
+  // without its window (rolta-cli) may go straight on to the next.
+  void SetPauseAfterEachFrame(bool pause) { pauseAfterEachFrame_ = pause; }
 
   // Sees every frame with a good checksum once it has been handled (decoded
   // or routed), so Status() already holds a status frame's values. One
@@ -200,6 +203,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   std::vector<std::pair<StatusObserverId, StatusObserver>> statusObservers_;
   StatusObserverId lastObserverId_ = 0;
   bool dispatchingObservers_ = false;
+  bool pauseAfterEachFrame_ = true;
   LivePresenter presenter_;
   LinkSafety safety_;
   ServiceEvents* serviceEvents_ = nullptr;

@@ -283,7 +283,7 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
       replies_.BlockStatus = static_cast<float>(kBlockReady);
       host_->SetStatusLine(upgradeText_);
     }
-    if (result == kUpgradeDone) host_->SleepMilliseconds(1);
+    if (result == kUpgradeDone) host_->PauseBetweenBlocks();
   }
 
   host_->SetProgress(Percent(i, count));

@@ -95,6 +95,8 @@ class UpgradeHost {
   // after the pause instead of one pass later; the pass acts on the answers
   // before anything resets them.
   virtual void PauseAwaitingAnswer(int milliseconds) { SleepMilliseconds(milliseconds); }
+  // The console's rest after an accepted block, before the next one goes out.
+  virtual void PauseBetweenBlocks() { SleepMilliseconds(1); }
   virtual bool IsEscapeHeld() const = 0;
   // A millisecond tick counter; differences are taken modulo 2^32.
   virtual std::uint32_t TickCount() const = 0;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
+#include "history/service_history.h"
 #include "controller_simulator.h"
 #include "link/command_codes.h"
 #include "link/frames.h"
@@ -59,13 +60,17 @@ class CalibrateCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
+    ::setenv("XDG_DATA_HOME", config_.path().c_str(), 1);
     sim::SimulatorOptions options;
     options.periodMs = 5;
     sim_ = std::make_unique<sim::ControllerSimulator>(options);
     ASSERT_TRUE(sim_->Start());
     factoryTable_ = sim_->CalibImage(60);
   }
-  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_DATA_HOME");
+  }
 
   // The engineer unloads for the zero, then applies each load of `loads`
   // (as found, then as left) before pressing Enter; `enters` Enter presses
@@ -100,6 +105,18 @@ TEST_F(CalibrateCliTest, AsFoundFailsTheNewTableIsStoredAndAsLeftPasses) {
   EXPECT_NE(run.out.find("校前: FAIL"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("校后: pass"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("stored and read back equal"), std::string::npos) << run.out;
+  // The run is in the service history, whole, with the store it made.
+  auto opened = ServiceHistory::Open(config_.path() / "rolta" / "history.sqlite", ServiceIdentity{});
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<ServiceHistory>>(opened));
+  const auto& history = std::get<std::unique_ptr<ServiceHistory>>(opened);
+  HistoryFilter stores;
+  stores.kind = HistoryKind::CalibStore;
+  EXPECT_EQ(history->List(stores).size(), 1u);
+  HistoryFilter assistantRuns;
+  assistantRuns.kind = HistoryKind::CalibrationRun;
+  const std::vector<HistoryEntry> runs = history->List(assistantRuns);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_NE(run.out.find("history certificate " + std::to_string(runs[0].id)), std::string::npos) << run.out;
   // The stored table maps the sensor's voltages onto the loads.
   const std::vector<std::uint8_t> stored = sim_->CalibImage(60);
   ASSERT_EQ(stored.size(), factoryTable_.size());

@@ -244,6 +244,10 @@ void CRoltaDlg::CreateChildWindows() {
   record_->SetCoastAnalysedObserver([this](const CoastAnalysis& analysis, double massKg) {
     if (HistoryRecorder* recorder = serviceHistory_->Recorder()) recorder->RecordCoastDown(analysis, massKg);
   });
+  // Every assistant run, passed or not, is kept: the history window makes its certificate.
+  calibrationWizard_->SetRunObserver([this](const CalibrationRun& run) {
+    if (HistoryRecorder* recorder = serviceHistory_->Recorder()) recorder->RecordCalibrationRun(run);
+  });
 }
 
 void CRoltaDlg::BuildLayout() {
