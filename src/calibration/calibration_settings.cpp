@@ -59,8 +59,7 @@ bool SaveCalibrationSettings(const std::filesystem::path& path, const Calibratio
   text.imbue(std::locale::classic());
   text.precision(10);
   text << "# ROLTA calibration settings of this bench\n"
-       << "arm_length_m=" << s.armLengthM
-       << "\nroller_radius_m=" << s.rollerRadiusM << "\ngravity=" << s.gravity
+       << "arm_length_m=" << s.armLengthM << "\nroller_radius_m=" << s.rollerRadiusM << "\ngravity=" << s.gravity
        << "\ntolerance_percent_fs=" << s.tolerancePercentFullScale << "\nresolution_v=" << s.resolutionVolts
        << "\nsettle_samples=" << s.settle.samples << "\nsettle_spread_v=" << s.settle.maxSpread
        << "\nsettle_timeout_s=" << s.settle.timeoutSeconds << "\n";

@@ -64,12 +64,12 @@ int CommandContext::WithLine(const std::function<int(Line&)>& body) {
   Line line(environment, err);
   CommandHistory history;
   if (const int code = OpenCommandHistory(*this, history); code != kExitDone) return code;
-  if (history.recorder) line.Session().SetServiceEvents(history.recorder.get());
+  line.Session().AddServiceEvents(history.recorder.get());
   historyRecorder = history.recorder.get();
   int code = line.Open(request);
   if (code == kExitDone) code = body(line);
   historyRecorder = nullptr;
-  line.Session().SetServiceEvents(nullptr);
+  line.Session().RemoveServiceEvents(history.recorder.get());
   // A change the history could not take is not done as far as the caller knows.
   return code == kExitDone && history.failed ? kExitHistory : code;
 }

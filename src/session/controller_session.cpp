@@ -28,19 +28,29 @@ ControllerSession::ControllerSession(const TextLookup& texts, SessionView& view,
   ConnectServiceEvents();
 }
 
+void ControllerSession::AddServiceEvents(ServiceEvents* events) {
+  if (events != nullptr && std::find(serviceEvents_.begin(), serviceEvents_.end(), events) == serviceEvents_.end()) {
+    serviceEvents_.push_back(events);
+  }
+}
+
+void ControllerSession::RemoveServiceEvents(ServiceEvents* events) {
+  serviceEvents_.erase(std::remove(serviceEvents_.begin(), serviceEvents_.end(), events), serviceEvents_.end());
+}
+
 void ControllerSession::ConnectServiceEvents() {
   Params().SetWriteObserver([this](const std::optional<ParamsPayload>& before, const ParamsPayload& written) {
-    if (serviceEvents_ != nullptr) serviceEvents_->OnParamsWritten(before, written);
+    for (ServiceEvents* events : serviceEvents_) events->OnParamsWritten(before, written);
   });
   channelMap_.SetStoreObserver([this](const std::optional<rolta::ChannelMap>& before, const rolta::ChannelMap& stored) {
-    if (serviceEvents_ != nullptr) serviceEvents_->OnChannelMapStored(before, stored);
+    for (ServiceEvents* events : serviceEvents_) events->OnChannelMapStored(before, stored);
   });
   calib_.SetStoreObserver(
       [this](CalibChannel channel, const std::optional<CalibTable>& before, const CalibTable& stored) {
-        if (serviceEvents_ != nullptr) serviceEvents_->OnCalibTableStored(channel, before, stored);
+        for (ServiceEvents* events : serviceEvents_) events->OnCalibTableStored(channel, before, stored);
       });
   upgrade_.SetResultObserver([this](const std::string& file, int result) {
-    if (serviceEvents_ != nullptr) serviceEvents_->OnFirmwareUpgraded(file, result);
+    for (ServiceEvents* events : serviceEvents_) events->OnFirmwareUpgraded(file, result);
   });
 }
 
@@ -55,7 +65,7 @@ bool ControllerSession::Open(const std::string& portName, std::uint32_t baudRate
     return false;
   }
   LogFieldEvent(FieldEvent::PortOpened, FormatText("%s at %u baud", portName.c_str(), static_cast<unsigned>(baudRate)));
-  if (serviceEvents_ != nullptr) serviceEvents_->OnConnected(portName, controllerVersion_);
+  for (ServiceEvents* events : serviceEvents_) events->OnConnected(portName, controllerVersion_);
   return true;
 }
 
@@ -214,7 +224,7 @@ void ControllerSession::PauseAfterFrame() {
 
 void ControllerSession::ShowControllerVersion(bool fromUpgradeProgram, double version) {
   controllerVersion_ = FormatText("%.2f", version);
-  if (serviceEvents_ != nullptr) serviceEvents_->OnControllerVersion(portName_, controllerVersion_);
+  for (ServiceEvents* events : serviceEvents_) events->OnControllerVersion(portName_, controllerVersion_);
   view_.ShowControllerVersion(VersionAnswerTexts(texts_, fromUpgradeProgram, version));
 }
 

@@ -108,7 +108,10 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   FirmwareUpgrade& Upgrade() { return upgrade_; }
 
   // The service history's observer of connects and changes; nullptr detaches it.
-  void SetServiceEvents(ServiceEvents* events) { serviceEvents_ = events; }
+  // Told in the order added: the service history first, so an entry is
+  // committed before anyone else hears of the change.
+  void AddServiceEvents(ServiceEvents* events);
+  void RemoveServiceEvents(ServiceEvents* events);
   // The console's receive handler rests 1 ms after each frame; a front end
   // without its window (rolta-cli) may go straight on to the next.
   void SetPauseAfterEachFrame(bool pause) { pauseAfterEachFrame_ = pause; }
@@ -206,7 +209,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   bool pauseAfterEachFrame_ = true;
   LivePresenter presenter_;
   LinkSafety safety_;
-  ServiceEvents* serviceEvents_ = nullptr;
+  std::vector<ServiceEvents*> serviceEvents_;
   std::string controllerVersion_;  // the last version answer, for the history
 };
 

@@ -1,7 +1,7 @@
 // What the service history is told: every connect and every change the
 // session's exchanges made to the controller, each once its frames went out
-// whole and before the front end reports it done. The session calls the one
-// observer its front end set; without one nothing is told.
+// whole and before the front end reports it done. The session tells every
+// observer added (the history, the test line), in the order they were added.
 #pragma once
 
 #include <optional>

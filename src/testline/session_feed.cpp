@@ -45,13 +45,47 @@ SessionFeed::SessionFeed(ControllerSession& session, TestLinePublisher& publishe
   observer_ = session_.AddStatusObserver(
       [this](const ControllerStatus& status, std::chrono::steady_clock::time_point at) { OnStatus(status, at); });
   AddFieldLogSink(this);
+  session_.AddServiceEvents(this);
   commandsSeen_ = session_.Monitor().CommandsSent();
   Poll();
 }
 
 SessionFeed::~SessionFeed() {
   RemoveFieldLogSink(this);
+  session_.RemoveServiceEvents(this);
   session_.RemoveStatusObserver(observer_);
+}
+
+void SessionFeed::OnConnected(const std::string& port, const std::string& controllerVersion) {
+  publisher_.PublishEvent(
+      "connected", "{\"port\":" + JsonString(port) + ",\"controller_version\":" + JsonString(controllerVersion) + "}");
+}
+
+// The version is in the state message already.
+void SessionFeed::OnControllerVersion(const std::string&, const std::string&) {}
+
+void SessionFeed::OnParamsWritten(const std::optional<ParamsPayload>& before, const ParamsPayload& written) {
+  std::string detail = "{}";
+  if (before) {
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < written.size(); ++i) changed += (*before)[i] != written[i] ? 1 : 0;
+    detail = "{\"bytes_changed\":" + std::to_string(changed) + "}";
+  }
+  publisher_.PublishEvent("params-written", detail);
+}
+
+void SessionFeed::OnChannelMapStored(const std::optional<ChannelMap>&, const ChannelMap&) {
+  publisher_.PublishEvent("channel-map-stored", "{}");
+}
+
+void SessionFeed::OnCalibTableStored(CalibChannel channel, const std::optional<CalibTable>&, const CalibTable& stored) {
+  publisher_.PublishEvent("calibration-stored", "{\"table\":" + JsonString(CalibChannelInfo(channel).storeCaption) +
+                                                    ",\"points\":" + std::to_string(stored.PointCount()) + "}");
+}
+
+void SessionFeed::OnFirmwareUpgraded(const std::string& file, int result) {
+  publisher_.PublishEvent("firmware-upgraded",
+                          "{\"file\":" + JsonString(file) + ",\"result\":" + std::to_string(result) + "}");
 }
 
 void SessionFeed::OnStatus(const ControllerStatus& status, std::chrono::steady_clock::time_point at) {

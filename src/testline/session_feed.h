@@ -11,6 +11,7 @@
 
 #include "env/field_log.h"
 #include "session/controller_session.h"
+#include "session/service_events.h"
 #include "testline/testline_publisher.h"
 
 namespace rolta {
@@ -18,7 +19,7 @@ namespace rolta {
 // A stable English name of a link state for the messages ("receiving").
 std::string_view LinkStateName(LinkState state);
 
-class SessionFeed final : private FieldLogSink {
+class SessionFeed final : private FieldLogSink, private ServiceEvents {
  public:
   SessionFeed(ControllerSession& session, TestLinePublisher& publisher, double liveRate);
   ~SessionFeed() override;
@@ -33,6 +34,14 @@ class SessionFeed final : private FieldLogSink {
  private:
   void Write(FieldEvent event, std::string_view detail) override;
   void OnStatus(const ControllerStatus& status, std::chrono::steady_clock::time_point at);
+  // ServiceEvents: the changes made to the controller, as events.
+  void OnConnected(const std::string& port, const std::string& controllerVersion) override;
+  void OnControllerVersion(const std::string& port, const std::string& controllerVersion) override;
+  void OnParamsWritten(const std::optional<ParamsPayload>& before, const ParamsPayload& written) override;
+  void OnChannelMapStored(const std::optional<ChannelMap>& before, const ChannelMap& stored) override;
+  void OnCalibTableStored(CalibChannel channel, const std::optional<CalibTable>& before,
+                          const CalibTable& stored) override;
+  void OnFirmwareUpgraded(const std::string& file, int result) override;
 
   ControllerSession& session_;
   TestLinePublisher& publisher_;

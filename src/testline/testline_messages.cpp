@@ -74,6 +74,13 @@ std::string EventJson(std::string_view kind, std::string_view detailJson, std::i
   return Dump(Json{{"t", unixMs}, {"run", run}, {"seq", seq}, {"kind", std::string(kind)}, {"detail", detail}});
 }
 
+std::string CoastDownEventJson(const CoastAnalysis& analysis, double massKg) {
+  const auto fit = [](const RoadLoadFit& f) {
+    return Json{{"f0_N", f.load.f0}, {"f1_N_per_kmh", f.load.f1}, {"f2_N_per_kmh2", f.load.f2}, {"rms", f.rms}};
+  };
+  return Dump(Json{{"mass_kg", massKg}, {"interval", fit(analysis.interval)}, {"direct", fit(analysis.direct)}});
+}
+
 std::string JsonString(std::string_view text) { return Dump(Json(std::string(text))); }
 
 }  // namespace rolta

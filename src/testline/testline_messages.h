@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/coast_analysis.h"
 #include "link/status_frames.h"
 #include "readouts/readouts.h"
 
@@ -53,6 +54,8 @@ std::string LiveJson(const LiveSample& sample, std::int64_t unixMs);
 // `detailJson` is a JSON value; any other text is sent as a JSON string.
 std::string EventJson(std::string_view kind, std::string_view detailJson, std::int64_t run, std::uint64_t seq,
                       std::int64_t unixMs);
+// A coast-down's result: the mass and both fits' road-load coefficients.
+std::string CoastDownEventJson(const CoastAnalysis& analysis, double massKg);
 // A JSON string holding `text`.
 std::string JsonString(std::string_view text);
 

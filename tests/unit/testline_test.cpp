@@ -184,6 +184,16 @@ TEST_F(TestLineBroker, ABenchsCommandReachesTheLineViewAndNothingFromTheBrokerRe
     const auto row = RowOf(line, "bench-1");
     return row && row->online && row->command == "恒速测试" && row->speed && row->lastEvent == "command-answered";
   }));
+  // A change to the controller is an event on the line as well.
+  CalibTable table(CalibChannelInfo(CalibChannel::Temperature).capacity);
+  table.SetCount(2);
+  table.SetFirst(1, 1.0f);
+  table.SetSecond(1, 100.0f);
+  session.Calib().StoreTable(CalibChannel::Temperature, table);
+  ASSERT_TRUE(handleUntil([&] {
+    const auto row = RowOf(line, "bench-1");
+    return row && row->lastEvent == "calibration-stored";
+  }));
 
   const std::size_t received = simulator.ReceivedCount();
   MqttClient intruder(settings_, "intruder", {});

@@ -206,7 +206,7 @@ CRoltaDlg::~CRoltaDlg() {
   delete testLine_;     // it observes the session too
   session_.Params().SetListener(nullptr);
   session_.Upgrade().SetHost(nullptr);
-  session_.SetServiceEvents(nullptr);
+  session_.RemoveServiceEvents(serviceHistory_->Recorder());
   // The monitor thread must be gone before the window it posts to.
   session_.Close();
 }
@@ -229,6 +229,9 @@ void CRoltaDlg::CreateChildWindows() {
   lineMonitor_ = new CLineMonitorDlg(session_, texts_, boxes_, this);
   lineMonitor_->hide();
   InstallLineMonitorOpeners(*this, toolsGroup, *lineMonitor_, texts_);
+  // The history hears of a change before the test line does.
+  serviceHistory_ = std::make_unique<ConsoleServiceHistory>(texts_, boxes_, this);
+  session_.AddServiceEvents(serviceHistory_->Recorder());
   testLine_ = new CTestLine(session_, texts_, boxes_, toolsGroup, this);
   testLine_->WatchRecording([this] { return std::pair(record_->Recording(), record_->LastFile().string()); });
   upgradeHost_ = std::make_unique<QtUpgradeHost>(
@@ -239,10 +242,11 @@ void CRoltaDlg::CreateChildWindows() {
                             this},
       services_);
   session_.Upgrade().SetHost(upgradeHost_.get());
-  serviceHistory_ = std::make_unique<ConsoleServiceHistory>(texts_, boxes_, this);
-  session_.SetServiceEvents(serviceHistory_->Recorder());
   record_->SetCoastAnalysedObserver([this](const CoastAnalysis& analysis, double massKg) {
     if (HistoryRecorder* recorder = serviceHistory_->Recorder()) recorder->RecordCoastDown(analysis, massKg);
+    if (TestLinePublisher* publisher = testLine_->Publisher()) {
+      publisher->PublishEvent("coast-down", CoastDownEventJson(analysis, massKg));
+    }
   });
   // Every assistant run, passed or not, is kept: the history window makes its certificate.
   calibrationWizard_->SetRunObserver([this](const CalibrationRun& run) {
