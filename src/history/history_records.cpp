@@ -128,55 +128,43 @@ std::optional<CalibrationPoint> CalibrationPointFromText(std::string_view text) 
   return point;
 }
 
-struct RunText {
+// One field of a run kept under its key, for each kind of member.
+template <typename Value>
+struct RunMember {
   std::string_view key;
-  std::string CalibrationRun::*member;
+  Value CalibrationRun::*member;
 };
+using RunText = RunMember<std::string>;
 constexpr RunText kRunTexts[] = {
     {"bench", &CalibrationRun::bench},     {"engineer", &CalibrationRun::engineer},
     {"port", &CalibrationRun::port},       {"controllerVersion", &CalibrationRun::controllerVersion},
     {"unit", &CalibrationRun::unit},       {"sensorSerial", &CalibrationRun::sensorSerial},
     {"message", &CalibrationRun::message}, {"traceability", &CalibrationRun::traceability},
 };
-struct RunNumber {
-  std::string_view key;
-  double CalibrationRun::*member;
-};
+using RunNumber = RunMember<double>;
 constexpr RunNumber kRunNumbers[] = {
     {"fullScale", &CalibrationRun::fullScale},
     {"tolerancePercentFullScale", &CalibrationRun::tolerancePercentFullScale},
     {"linearityPercentFullScale", &CalibrationRun::linearityPercentFullScale},
 };
-struct RunTime {
-  std::string_view key;
-  std::int64_t CalibrationRun::*member;
-};
+using RunTime = RunMember<std::int64_t>;
 constexpr RunTime kRunTimes[] = {
     {"startedAt", &CalibrationRun::startedAtUnixSeconds},
     {"finishedAt", &CalibrationRun::finishedAtUnixSeconds},
 };
-struct RunFlag {
-  std::string_view key;
-  bool CalibrationRun::*member;
-};
+using RunFlag = RunMember<bool>;
 constexpr RunFlag kRunFlags[] = {
     {"asFoundPass", &CalibrationRun::asFoundPass},
     {"tableStored", &CalibrationRun::tableStored},
     {"tableRestored", &CalibrationRun::tableRestored},
     {"asLeftPass", &CalibrationRun::asLeftPass},
 };
-struct RunPoints {
-  std::string_view key;
-  std::vector<CalibrationPoint> CalibrationRun::*member;
-};
+using RunPoints = RunMember<std::vector<CalibrationPoint>>;
 constexpr RunPoints kRunPoints[] = {
     {"asFound", &CalibrationRun::asFound},
     {"asLeft", &CalibrationRun::asLeft},
 };
-struct RunTable {
-  std::string_view key;
-  CalibTable CalibrationRun::*member;
-};
+using RunTable = RunMember<CalibTable>;
 constexpr RunTable kRunTables[] = {
     {"before.table", &CalibrationRun::tableBefore},
     {"after.table", &CalibrationRun::tableAfter},

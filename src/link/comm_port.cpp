@@ -16,6 +16,8 @@
 #include <optional>
 #include <system_error>
 
+#include "link/frames.h"
+
 namespace rolta {
 
 namespace {
@@ -30,7 +32,7 @@ constexpr auto kHandshakeWait = 10ms;
 // a status frame's worth is queued, and lets at least that long pass between
 // notifications, so a frame costs one wake-up of each thread instead of one
 // per piece. Longer frames arrive over several notifications, as before.
-constexpr int kGatherBytes = 24;
+constexpr int kGatherBytes = static_cast<int>(kStatusFrameLength);
 // Slack on the gathering for a sender that falls a little behind its pace.
 constexpr int kGatherSlackBytes = 2;
 constexpr unsigned long kMonitorTimerSlackNs = 10'000;

@@ -107,7 +107,7 @@ class ControllerSession final : private FrameSink, private StatusFrameSinks, pri
   // "升级", run with the host the front end attached.
   FirmwareUpgrade& Upgrade() { return upgrade_; }
 
-  // The service history's observer of connects and changes; nullptr detaches it.
+  // Observers of connects and changes to the controller (service_events.h).
   // Told in the order added: the service history first, so an entry is
   // committed before anyone else hears of the change.
   void AddServiceEvents(ServiceEvents* events);

@@ -61,8 +61,10 @@ void SessionFeed::OnConnected(const std::string& port, const std::string& contro
       "connected", "{\"port\":" + JsonString(port) + ",\"controller_version\":" + JsonString(controllerVersion) + "}");
 }
 
-// The version is in the state message already.
-void SessionFeed::OnControllerVersion(const std::string&, const std::string&) {}
+// The state message carries the version as the session spells it.
+void SessionFeed::OnControllerVersion(const std::string&, const std::string& controllerVersion) {
+  state_.controllerVersion = controllerVersion;
+}
 
 void SessionFeed::OnParamsWritten(const std::optional<ParamsPayload>& before, const ParamsPayload& written) {
   std::string detail = "{}";
@@ -89,11 +91,8 @@ void SessionFeed::OnFirmwareUpgraded(const std::string& file, int result) {
 }
 
 void SessionFeed::OnStatus(const ControllerStatus& status, std::chrono::steady_clock::time_point at) {
-  if (StatusActionOf(status.FrameType) == StatusAction::ShowVersion) {
-    // As the console shows it: the version is the second value in hundredths.
-    state_.controllerVersion = FormatFixed(status.Value2 / 100.0, 2);
-    return;
-  }
+  // A version answer reaches the state through OnControllerVersion.
+  if (StatusActionOf(status.FrameType) == StatusAction::ShowVersion) return;
   // Sampled here at the publishing rate: most frames cost only this test.
   if (at < nextLive_) return;
   const LiveSample sample = LiveSampleOf(status);

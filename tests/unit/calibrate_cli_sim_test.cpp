@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
+#include "cli_run.h"
 #include "history/service_history.h"
 #include "controller_simulator.h"
 #include "link/command_codes.h"
@@ -50,12 +51,6 @@ class EngineerInput final : public std::streambuf {
   char newline_ = '\n';
 };
 
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
-
 class CalibrateCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,11 +78,9 @@ class CalibrateCliTest : public ::testing::Test {
     std::streambuf* previous = std::cin.rdbuf(&input);
     std::vector<std::string> args = {"rolta-cli", "--port", sim_->SlavePath(), "calibrate", "FL", "--serial", "LC-7"};
     for (double load : loads) args.insert(args.end(), {"--load", std::to_string(load)});
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = cli::RunCli(args, out, err, interrupted_);
+    CliRun run = RunCliCaptured(args, interrupted_);
     std::cin.rdbuf(previous);
-    return {code, out.str(), err.str()};
+    return run;
   }
 
   TempFolder config_{"rolta-calibrate"};

@@ -19,6 +19,7 @@
 #include "config/controller_params.h"
 #include "controller_model.h"
 #include "cli/cli_runner.h"
+#include "cli_run.h"
 #include "controller_simulator.h"
 #include "link/command_codes.h"
 #include "link/comm_port.h"
@@ -33,12 +34,6 @@ namespace rolta::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
 
 class CliAgainstSimulator : public ::testing::Test {
  protected:
@@ -65,10 +60,7 @@ class CliAgainstSimulator : public ::testing::Test {
   CliRun Run(sim::ControllerSimulator& simulator, std::vector<std::string> args) {
     if (std::find(args.begin(), args.end(), "--timeout") == args.end()) args.insert(args.begin(), {"--timeout", "1"});
     args.insert(args.begin(), {"rolta-cli", "--port", simulator.SlavePath()});
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = cli::RunCli(args, out, err, interrupted_);
-    return {code, out.str(), err.str()};
+    return RunCliCaptured(args, interrupted_);
   }
   CliRun Run(std::vector<std::string> args) { return Run(*sim_, std::move(args)); }
   fs::path File(const std::string& name, const std::string& text) {

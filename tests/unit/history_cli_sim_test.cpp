@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/cli_runner.h"
+#include "cli_run.h"
 #include "controller_simulator.h"
 #include "temp_folder.h"
 
@@ -16,12 +17,6 @@ namespace rolta::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
 
 class HistoryCli : public ::testing::Test {
  protected:
@@ -41,10 +36,7 @@ class HistoryCli : public ::testing::Test {
 
   CliRun Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"rolta-cli", "--port", sim_->SlavePath(), "--timeout", "1"});
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = cli::RunCli(args, out, err, interrupted_);
-    return {code, out.str(), err.str()};
+    return RunCliCaptured(args, interrupted_);
   }
   fs::path File(const std::string& name, const std::string& text) {
     std::ofstream(folder_.path() / name, std::ios::binary) << text;
