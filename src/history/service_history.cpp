@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,17 +140,42 @@ std::optional<HistoryError> CheckExisting(const std::filesystem::path& path) {
 
 // An empty file is an empty database; made here so it is private from the start.
 std::optional<HistoryError> CreateEmpty(const std::filesystem::path& path) {
-  std::error_code ignored;
-  const std::filesystem::path folder = path.parent_path();
-  if (!folder.empty() && !std::filesystem::exists(folder, ignored)) {
-    std::filesystem::create_directories(folder, ignored);
-    ::chmod(folder.c_str(), 0700);
-  }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return HistoryError{HistoryProblem::Unavailable, std::system_category().message(errno)};
   ::close(fd);
   return std::nullopt;
 }
+
+// The history's folder, private when it is made here.
+void MakePrivateFolder(const std::filesystem::path& folder) {
+  std::error_code ignored;
+  if (!folder.empty() && !std::filesystem::exists(folder, ignored)) {
+    std::filesystem::create_directories(folder, ignored);
+    ::chmod(folder.c_str(), 0700);
+  }
+}
+
+// Held while a program looks at, creates and sets up the history: two
+// programs starting at once would otherwise see each other's half-made file
+// (tables without their version yet) and refuse it as foreign.
+class OpenLock {
+ public:
+  explicit OpenLock(const std::filesystem::path& path)
+      : fd_(::open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~OpenLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OpenLock(const OpenLock&) = delete;
+  OpenLock& operator=(const OpenLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 bool Execute(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
@@ -244,6 +270,8 @@ std::int64_t NowUtc() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::variant<std::unique_ptr<ServiceHistory>, HistoryError> ServiceHistory::Open(const std::filesystem::path& path,
                                                                                  ServiceIdentity identity) {
+  MakePrivateFolder(path.parent_path());
+  const OpenLock lock(path);
   std::error_code error;
   if (std::filesystem::exists(path, error)) {
     if (std::optional<HistoryError> refused = CheckExisting(path)) return *refused;

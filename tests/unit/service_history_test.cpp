@@ -124,6 +124,28 @@ TEST(ServiceHistory, ADamagedForeignOrNewerDatabaseIsRefusedAndLeftAsItWas) {
   }
 }
 
+TEST(ServiceHistory, ProgramsOpeningANewHistoryAtOnceAllGetIt) {
+  TempFolder folder;
+  const fs::path path = folder.path() / "rolta" / "history.sqlite";
+  constexpr int kPrograms = 6;
+  std::vector<pid_t> children;
+  for (int i = 0; i < kPrograms; ++i) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto history = ServiceHistory::Open(path, {});
+      ::_exit(std::holds_alternative<std::unique_ptr<ServiceHistory>>(history) ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_TRUE(OpenOk(path));
+}
+
 TEST(ServiceHistory, AWriterKilledMidWriteLosesNothingItCommitted) {
   TempFolder folder;
   const fs::path path = folder.path() / "history.sqlite";
