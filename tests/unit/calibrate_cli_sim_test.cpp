@@ -3,7 +3,8 @@
 // the simulator first. The factory table is wrong for the simulator's force
 // sensor, so as found fails; the new table recovers the transfer and as left
 // passes. An engineer who stops after the store gets the fetched table back;
-// a reading that never settles stores nothing.
+// a reading that never settles stores nothing, and neither does a run whose
+// line is lost while it waits for a reading.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 
 #include "cli/cli_runner.h"
 #include "cli_run.h"
+#include "history/history_records.h"
 #include "history/service_history.h"
 #include "controller_simulator.h"
 #include "link/command_codes.h"
@@ -69,11 +71,14 @@ class CalibrateCliTest : public ::testing::Test {
 
   // The engineer unloads for the zero, then applies each load of `loads`
   // (as found, then as left) before pressing Enter; `enters` Enter presses
-  // in all before standard input ends.
-  CliRun Calibrate(const std::vector<double>& loads, std::size_t enters) {
-    EngineerInput input(enters, [this, loads](std::size_t line) {
+  // in all before standard input ends. `alsoBeforeLine` runs after each load
+  // is applied.
+  CliRun Calibrate(const std::vector<double>& loads, std::size_t enters,
+                   const std::function<void(std::size_t)>& alsoBeforeLine = {}) {
+    EngineerInput input(enters, [this, loads, &alsoBeforeLine](std::size_t line) {
       const double load = line == 0 ? 0.0 : loads[(line - 1) % loads.size()];
       sim_->SetAppliedLoad(sim::SensorInput::FrontLeft, load);
+      if (alsoBeforeLine) alsoBeforeLine(line);
     });
     std::streambuf* previous = std::cin.rdbuf(&input);
     std::vector<std::string> args = {"rolta-cli", "--port", sim_->SlavePath(), "calibrate", "FL", "--serial", "LC-7"};
@@ -81,6 +86,17 @@ class CalibrateCliTest : public ::testing::Test {
     CliRun run = RunCliCaptured(args, interrupted_);
     std::cin.rdbuf(previous);
     return run;
+  }
+
+  std::unique_ptr<ServiceHistory> OpenHistory() const {
+    auto opened = ServiceHistory::Open(config_.path() / "rolta" / "history.sqlite", ServiceIdentity{});
+    auto* history = std::get_if<std::unique_ptr<ServiceHistory>>(&opened);
+    return history != nullptr ? std::move(*history) : nullptr;
+  }
+  static HistoryFilter Kind(HistoryKind kind) {
+    HistoryFilter filter;
+    filter.kind = kind;
+    return filter;
   }
 
   TempFolder config_{"rolta-calibrate"};
@@ -99,15 +115,10 @@ TEST_F(CalibrateCliTest, AsFoundFailsTheNewTableIsStoredAndAsLeftPasses) {
   EXPECT_NE(run.out.find("校后: pass"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("stored and read back equal"), std::string::npos) << run.out;
   // The run is in the service history, whole, with the store it made.
-  auto opened = ServiceHistory::Open(config_.path() / "rolta" / "history.sqlite", ServiceIdentity{});
-  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<ServiceHistory>>(opened));
-  const auto& history = std::get<std::unique_ptr<ServiceHistory>>(opened);
-  HistoryFilter stores;
-  stores.kind = HistoryKind::CalibStore;
-  EXPECT_EQ(history->List(stores).size(), 1u);
-  HistoryFilter assistantRuns;
-  assistantRuns.kind = HistoryKind::CalibrationRun;
-  const std::vector<HistoryEntry> runs = history->List(assistantRuns);
+  const auto history = OpenHistory();
+  ASSERT_TRUE(history);
+  EXPECT_EQ(history->List(Kind(HistoryKind::CalibStore)).size(), 1u);
+  const std::vector<HistoryEntry> runs = history->List(Kind(HistoryKind::CalibrationRun));
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_NE(run.out.find("history certificate " + std::to_string(runs[0].id)), std::string::npos) << run.out;
   // The stored table maps the sensor's voltages onto the loads.
@@ -149,6 +160,44 @@ TEST_F(CalibrateCliTest, RefusedSetupsAndAReadingThatNeverSettlesStoreNothing) {
   EXPECT_EQ(run.code, cli::kExitCalibrationFailed) << run.out << run.err;
   EXPECT_NE(run.err.find("读数未稳定"), std::string::npos) << run.err;
   EXPECT_EQ(sim_->CalibImage(60), factoryTable_);
+}
+
+TEST_F(CalibrateCliTest, ALineLostWhileAReadingSettlesEndsTheRunAndStoresNothing) {
+  // The reading could only end by the line: it never settles, and its time-out
+  // is far beyond the run.
+  std::filesystem::create_directories(config_.path() / "rolta");
+  std::ofstream(config_.path() / "rolta" / "calibration.conf") << "settle_spread_v=0.000001\nsettle_timeout_s=600\n";
+  // The simulator goes while the first as-found reading is being taken.
+  std::thread pull;
+  const CliRun run = Calibrate(kLoads, 2, [this, &pull](std::size_t line) {
+    if (line != 1) return;
+    pull = std::thread([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      sim_->Stop();
+    });
+  });
+  if (pull.joinable()) pull.join();
+
+  EXPECT_EQ(run.code, cli::kExitCalibrationFailed) << run.out << run.err;
+  EXPECT_NE(run.err.find("与控制器的连接已断开。"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("控制器的标定表保持不变。"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("读数未稳定"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("标定完成"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("stored and read back equal"), std::string::npos) << run.out;
+  // The history keeps the failed run as it was, and no store.
+  const auto history = OpenHistory();
+  ASSERT_TRUE(history);
+  EXPECT_TRUE(history->List(Kind(HistoryKind::CalibStore)).empty());
+  const std::vector<HistoryEntry> runs = history->List(Kind(HistoryKind::CalibrationRun));
+  ASSERT_EQ(runs.size(), 1u);
+  const std::optional<HistoryEntry> entry = history->Get(runs[0].id);
+  ASSERT_TRUE(entry);
+  const std::optional<CalibrationRun> recorded = CalibrationRunOf(*entry);
+  ASSERT_TRUE(recorded);
+  EXPECT_EQ(recorded->outcome, CalibrationOutcome::Failed);
+  EXPECT_FALSE(recorded->tableStored);
+  EXPECT_TRUE(recorded->asFound.empty());
+  EXPECT_NE(recorded->message.find("与控制器的连接已断开。"), std::string::npos) << recorded->message;
 }
 
 }  // namespace
