@@ -97,10 +97,10 @@ class CCommPort final : public SerialLink {
 
  private:
   void MonitorThread();
-  // Waits until a status frame's worth of bytes waits or the line has had
-  // the time to bring it, and not before notBefore; returns the bytes then
+  // Waits until gatherBytes wait or the line has had the time to bring
+  // them, and not before notBefore; returns the bytes then
   // waiting (-1 when the device is gone). Close ends the wait early.
-  int GatherPieces(int waiting, std::chrono::steady_clock::time_point notBefore);
+  int GatherPieces(int waiting, int gatherBytes, std::chrono::steady_clock::time_point notBefore);
   // False when Close ended the pause or had already been called.
   bool PauseUnlessClosed(std::chrono::nanoseconds pause);
   void Notify(std::uint32_t events);
