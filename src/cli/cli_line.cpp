@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
-#include <thread>
 #include <utility>
 
 #include "cli/cli_command.h"
+#include "env/precise_pause.h"
 #include "console/console_settings.h"
 #include "readouts/console_texts.h"
 
@@ -37,9 +37,7 @@ MessageAnswer TerminalBoxes::Show(const MessageRequest& request) {
 
 void TerminalPump::ProcessPendingEvents() { Handle(notifications_.Take(std::chrono::milliseconds(0))); }
 
-void TerminalPump::SleepMilliseconds(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void TerminalPump::SleepMilliseconds(int milliseconds) { PauseThread(std::chrono::milliseconds(milliseconds)); }
 
 void TerminalPump::ServeUntil(Clock::time_point until) {
   for (auto left = until - Clock::now(); left.count() > 0; left = until - Clock::now()) {

@@ -5,10 +5,9 @@
 #include <fstream>
 #include <system_error>
 
-#include <sys/prctl.h>
-
 #include "readouts/console_texts.h"
 #include "env/field_log.h"
+#include "env/precise_pause.h"
 #include "env/number_text.h"
 #include "env/shown_text.h"
 #include "link/command_codes.h"
@@ -32,25 +31,6 @@ constexpr ReportRow kReports[] = {
     {kUpgradeFileTooLarge, "文件太大：超过65535块（最多14417700字节）", "文件过大", "file too large"},
 };
 constexpr ReportRow kUnknownReport{0, "未知错误", "未知错误", "unknown error"};
-
-// The upload's pauses are 1 ms each and three of them lie between one block
-// and the next: with the default timer slack (50 us) the thread running the
-// upgrade oversleeps each by a twentieth. Fine slack while the upgrade runs.
-class FineTimerSlack {
- public:
-  FineTimerSlack() : previous_(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0)) {
-    if (previous_ > 0) ::prctl(PR_SET_TIMERSLACK, kSlackNs, 0, 0, 0);
-  }
-  ~FineTimerSlack() {
-    if (previous_ > 0) ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(previous_), 0, 0, 0);
-  }
-  FineTimerSlack(const FineTimerSlack&) = delete;
-  FineTimerSlack& operator=(const FineTimerSlack&) = delete;
-
- private:
-  static constexpr unsigned long kSlackNs = 1'000;
-  int previous_;
-};
 
 const ReportRow& ReportOf(int result) {
   const auto found = std::find_if(std::begin(kReports), std::end(kReports),
@@ -142,7 +122,9 @@ void FirmwareUpgrade::OnUpgrade() {
     return;
   }
   running_ = true;
-  const FineTimerSlack fineSlack;
+  // Two 1 ms pauses lie between one block and the next; each woken late
+  // would add a twentieth to them.
+  const PrecisePauses onTime;
   host_->SetUpgradeRunning(true);
 
   if (const std::optional<std::string> path = host_->ChooseRomFile(dialog)) {

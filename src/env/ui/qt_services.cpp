@@ -1,11 +1,12 @@
 #include "env/ui/qt_services.h"
 
+#include "env/precise_pause.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <chrono>
-#include <thread>
 
 namespace rolta {
 namespace {
@@ -53,9 +54,7 @@ bool QtKeyState::eventFilter(QObject* watched, QEvent* event) {
 
 void QtEventPump::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void QtEventPump::SleepMilliseconds(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void QtEventPump::SleepMilliseconds(int milliseconds) { PauseThread(std::chrono::milliseconds(milliseconds)); }
 
 MessageAnswer TranslatingMessageBoxes::Show(const MessageRequest& request) {
   if (lookup_.IsDefaultLanguage()) return target_.Show(request);
