@@ -7,6 +7,9 @@ namespace rolta {
 CAnimButton::CAnimButton(QWidget* parent) : QAbstractButton(parent) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::NoFocus);
+  // It repaints several times a second; painting its own corners keeps the
+  // group box and the window behind it from repainting with it.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   connect(&timer_, &QTimer::timeout, this, [this] {
     frame_ = (frame_ + 1) % kFrames;
     update();
@@ -16,6 +19,7 @@ CAnimButton::CAnimButton(QWidget* parent) : QAbstractButton(parent) {
 
 void CAnimButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  painter.fillRect(rect(), palette().color(QPalette::Window));
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
   painter.setPen(QPen(QColor(29, 53, 87), 1.5));

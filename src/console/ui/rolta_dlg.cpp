@@ -597,7 +597,10 @@ void CRoltaDlg::ShowLinkState(const LinkIndicator& indicator) {
       "color: white; background: #b00020; font-weight: bold; padding: 0 4px;",  // alarm
   };
   linkIndicator_->setText(QString::fromStdString(indicator.text));
-  linkIndicator_->setStyleSheet(QString::fromUtf8(kStyles[static_cast<std::size_t>(indicator.severity)]));
+  // The rate in the text changes a few times a second; a new style sheet
+  // polishes the label again, so it is set only when the severity changes.
+  const QString style = QString::fromUtf8(kStyles[static_cast<std::size_t>(indicator.severity)]);
+  if (linkIndicator_->styleSheet() != style) linkIndicator_->setStyleSheet(style);
   for (const Readout& readout : readouts_) readout.display->SetStale(indicator.readoutsStale);
 }
 
