@@ -214,7 +214,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
             tableSent_ = false;  // refused: the controller kept its table
             Fail(Say("控制器拒绝新标定表，其标定表保持不变。"), now);
           } else {
-            run_.message += " " + Say("控制器拒绝恢复原标定表，请检查控制器中的标定表。");
+            AddToMessage(Say("控制器拒绝恢复原标定表，请检查控制器中的标定表。"));
             Finish();
           }
           break;
@@ -231,7 +231,7 @@ void CalibrationAssistant::Tick(Clock::time_point now) {
         if (step_ == CalibrationStep::Storing) {
           Fail(Say("控制器未回答标定表存储。"), now);
         } else {
-          run_.message += " " + Say("原标定表未能恢复，请检查控制器中的标定表。");
+          AddToMessage(Say("原标定表未能恢复，请检查控制器中的标定表。"));
           Finish();
         }
       }
@@ -378,8 +378,7 @@ void CalibrationAssistant::OnReadBack(Clock::time_point now) {
   const CalibTable back = TableOfCapacity(session_.Calib().WorkingTable(), CalibChannelInfo(setup_.channel).capacity);
   if (step_ == CalibrationStep::Restoring) {
     run_.tableRestored = back == run_.tableBefore;
-    run_.message +=
-        " " + (run_.tableRestored ? Say("已恢复原标定表。") : Say("原标定表回读不一致，请检查控制器中的标定表。"));
+    AddToMessage(run_.tableRestored ? Say("已恢复原标定表。") : Say("原标定表回读不一致，请检查控制器中的标定表。"));
     Finish();
     return;
   }
@@ -414,13 +413,15 @@ void CalibrationAssistant::EndRun(CalibrationOutcome outcome, const std::string&
     return;
   }
   if (outcome != CalibrationOutcome::Completed) {
-    if (tableSent_) {
-      run_.message += " " + Say("新标定表可能已在控制器中，请检查控制器中的标定表。");
-    } else {
-      run_.message += " " + Say("控制器的标定表保持不变。");
-    }
+    AddToMessage(tableSent_ ? Say("新标定表可能已在控制器中，请检查控制器中的标定表。")
+                            : Say("控制器的标定表保持不变。"));
   }
   Finish();
+}
+
+void CalibrationAssistant::AddToMessage(const std::string& sentence) {
+  run_.message += ' ';
+  run_.message += sentence;
 }
 
 void CalibrationAssistant::Finish() {
