@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QScreen>
+#include <chrono>
 #include <unistd.h>
 
 #include "readouts/console_texts.h"
@@ -13,6 +15,7 @@
 #include "env/ui/qt_translations.h"
 #include "console/ui/rolta_dlg.h"
 #include "env/env_library.h"
+#include "env/ui/log_categories.h"
 
 namespace rolta {
 namespace {
@@ -25,6 +28,26 @@ void CentreOnScreen(QWidget& window) {
     window.move(screen->availableGeometry().center() - window.rect().center());
   }
 }
+
+// Says (rolta.ui debug) when the window system first asks the window to
+// paint, in microseconds since the epoch, so a start-up can be timed from
+// outside against the moment the program was started.
+class FirstPaintLog : public QObject {
+ public:
+  explicit FirstPaintLog(const char* window) : window_(window) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && lcUi().isDebugEnabled()) {
+      const auto now = std::chrono::system_clock::now().time_since_epoch();
+      qCDebug(lcUi).nospace() << window_ << " window painted at "
+                              << std::chrono::duration_cast<std::chrono::microseconds>(now).count() << " us";
+      watched->removeEventFilter(this);
+    }
+    return false;
+  }
+
+ private:
+  const char* window_;
+};
 
 }  // namespace
 
@@ -72,6 +95,8 @@ int CRoltaApp::InitInstance() {
   EnvConsoleEnvironment environment(library, std::move(record));
   {
     CDiagTipsList tips(environment.Texts(), services_.boxes);
+    FirstPaintLog firstPaint("tips");
+    tips.installEventFilter(&firstPaint);
     CentreOnScreen(tips);
     tips.show();
     // Wait for "知道了" (or Escape held); the tips window closed any other way
