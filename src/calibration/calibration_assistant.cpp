@@ -139,12 +139,7 @@ void CalibrationAssistant::OnStatus(const ControllerStatus& status, Clock::time_
 }
 
 void CalibrationAssistant::Tick(Clock::time_point now) {
-  if (!Running()) return;
-  if (!session_.IsOpen()) {
-    measuring_ = false;  // nothing can be sent any more
-    Fail(Say("与控制器的连接已断开。"), now);
-    return;
-  }
+  if (!Running() || EndedByClosedLine(now)) return;
   const CalibExchange& calib = session_.Calib();
   switch (step_) {
     case CalibrationStep::AskingVersion:
@@ -355,8 +350,18 @@ void CalibrationAssistant::EndAsFound(Clock::time_point now) {
   }
 }
 
+bool CalibrationAssistant::EndedByClosedLine(Clock::time_point now) {
+  if (session_.IsOpen()) return false;
+  measuring_ = false;  // nothing can be sent any more
+  Fail(Say("与控制器的连接已断开。"), now);
+  return true;
+}
+
 void CalibrationAssistant::ConfirmStore(bool store, Clock::time_point now) {
   if (step_ != CalibrationStep::ConfirmingStore) return;
+  // The line may have gone while the question was open: a store written to
+  // a closed port goes nowhere, and the table must not be said to be sent.
+  if (store && EndedByClosedLine(now)) return;
   if (store) {
     Store(run_.tableAfter, CalibrationStep::Storing, now);
     Changed();

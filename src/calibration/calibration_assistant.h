@@ -117,6 +117,8 @@ class CalibrationAssistant {
   void Fail(const std::string& message, Clock::time_point now);
   void EndRun(CalibrationOutcome outcome, const std::string& message, Clock::time_point now);
   void Finish();
+  // Ends the run when the line is closed; true if it did.
+  bool EndedByClosedLine(Clock::time_point now);
   // A further sentence after the run's message.
   void AddToMessage(const std::string& sentence);
   void StartMeasuring(Clock::time_point now);

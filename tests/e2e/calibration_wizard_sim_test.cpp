@@ -116,6 +116,30 @@ class CalibrationWizardSimTest : public QObject {
     QVERIFY(assistant.Run().outcome == CalibrationOutcome::Aborted);
   }
 
+  // The port closed while the store question is open: "store" then sends
+  // nothing and the run says the controller's table is unchanged.
+  void portClosedWhileTheStoreIsAskedStoresNothing() {
+    services_.boxes.Clear();
+    ConsoleRig rig(services_.Host(), FastBench());
+    QVERIFY(rig.Up());
+    QVERIFY(Connect(*rig));
+    Press(rig->Buttons().calibrationAssistant);
+    CCalibrationWizard* wizard = rig->CalibrationAssistantWindow();
+    const CalibrationAssistant& assistant = wizard->Assistant();
+    services_.boxes.OnShow([&rig](const MessageRequest& request) {
+      if (request.text == "新标定表已生成，是否存储？") rig->Buttons().close->click();
+    });
+    QVERIFY(StartZeroed(rig, *wizard));
+    QVERIFY(TakePoints(rig, *wizard, std::size(kLoads)));
+    QTRY_VERIFY_WITH_TIMEOUT(assistant.Step() == CalibrationStep::Finished, kWaitMs);
+    services_.boxes.OnShow({});
+    QVERIFY(assistant.Run().outcome == CalibrationOutcome::Failed);
+    QVERIFY(!assistant.Run().tableStored);
+    const QString said = wizard->InstructionLabel()->text();
+    QVERIFY2(said.contains(QStringLiteral("控制器的标定表保持不变")), qPrintable(said));
+    QVERIFY2(!said.contains(QStringLiteral("新标定表可能已在控制器中")), qPrintable(said));
+  }
+
  private:
   static constexpr double kLoads[] = {0, 1000, 2000};
 

@@ -262,6 +262,7 @@ void CCalibrationWizard::Tick() {
       boxes_.Show({"新标定表已生成，是否存储？", "标定向导", MessageIcon::Question, MessageButtons::OkCancel});
   askingToStore_ = false;
   assistant_.ConfirmStore(answer == MessageAnswer::Ok, Clock::now());
+  if (std::exchange(changed_, false)) Refresh();
 }
 
 void CCalibrationWizard::FillPoints(QTableWidget* table, const std::vector<CalibrationPoint>& points, bool assessed) {
