@@ -34,9 +34,10 @@ command -v xvfb-run >/dev/null || { echo "xvfb_line_rate: xvfb-run is missing" >
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/rolta-line-rate.XXXXXX")
 sim_pid=""
-console_shell=""
 cleanup() {
-  [ -n "$console_shell" ] && kill "$console_shell" 2>/dev/null
+  # The console first: xvfb-run then ends as it should and takes its X server
+  # with it (killing xvfb-run itself would leave the server running).
+  [ -s "$run/console.pid" ] && kill "$(cat "$run/console.pid")" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$run"
@@ -61,7 +62,6 @@ minutes=$(awk -v s="$seconds" -v w="$warmup" 'BEGIN { printf "%.3f", (s + w + 3)
 (cd "$build/bin" && exec xvfb-run -a -s "-screen 0 1280x900x24" sh -c 'echo $$ >"$0"; exec "$@"' \
   "$run/console.pid" "$build/bin/rolta-soak" --port "$sim_link" --minutes "$minutes" "${records[@]}") \
   >"$run/console.out" 2>"$run/console.err" &
-console_shell=$!
 for _ in $(seq 100); do [ -s "$run/console.pid" ] && break; sleep 0.1; done
 console=$(cat "$run/console.pid" 2>/dev/null || true)
 [ -n "$console" ] || { echo "xvfb_line_rate: the console did not start" >&2; cat "$run/console.err" >&2; exit 1; }
