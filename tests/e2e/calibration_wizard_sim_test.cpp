@@ -34,10 +34,8 @@ class CalibrationWizardSimTest : public QObject {
     sim::SimulatorOptions options = FastBench();
     options.periodMs = 5;
     ConsoleRig rig(services_.Host(), options);
-    QVERIFY(rig.Up());
-    QVERIFY(Connect(*rig));
-    Press(rig->Buttons().calibrationAssistant);
-    CCalibrationWizard* wizard = rig->CalibrationAssistantWindow();
+    CCalibrationWizard* wizard = OpenWizard(rig);
+    QVERIFY(wizard != nullptr);
     QVERIFY(wizard->isVisible());
     std::optional<CalibrationRun> finished;
     wizard->SetRunObserver([&finished](const CalibrationRun& run) { finished = run; });
@@ -73,10 +71,8 @@ class CalibrationWizardSimTest : public QObject {
     options.periodMs = 5;
     options.linkPath = QDir(linkDir.path()).filePath(QStringLiteral("ttyBench")).toStdString();
     ConsoleRig rig(services_.Host(), options, options.linkPath);
-    QVERIFY(rig.Up());
-    QVERIFY(Connect(*rig));
-    Press(rig->Buttons().calibrationAssistant);
-    CCalibrationWizard* wizard = rig->CalibrationAssistantWindow();
+    CCalibrationWizard* wizard = OpenWizard(rig);
+    QVERIFY(wizard != nullptr);
     const CalibrationAssistant& assistant = wizard->Assistant();
 
     // The controller takes the new table but its answer never comes.
@@ -121,10 +117,8 @@ class CalibrationWizardSimTest : public QObject {
   void portClosedWhileTheStoreIsAskedStoresNothing() {
     services_.boxes.Clear();
     ConsoleRig rig(services_.Host(), FastBench());
-    QVERIFY(rig.Up());
-    QVERIFY(Connect(*rig));
-    Press(rig->Buttons().calibrationAssistant);
-    CCalibrationWizard* wizard = rig->CalibrationAssistantWindow();
+    CCalibrationWizard* wizard = OpenWizard(rig);
+    QVERIFY(wizard != nullptr);
     const CalibrationAssistant& assistant = wizard->Assistant();
     services_.boxes.OnShow([&rig](const MessageRequest& request) {
       if (request.text == "新标定表已生成，是否存储？") rig->Buttons().close->click();
@@ -142,6 +136,14 @@ class CalibrationWizardSimTest : public QObject {
 
  private:
   static constexpr double kLoads[] = {0, 1000, 2000};
+
+  // Brings the console up, connects it and opens the assistant's window;
+  // null when a step fails.
+  static CCalibrationWizard* OpenWizard(ConsoleRig& rig) {
+    if (!rig.Up() || !Connect(*rig)) return nullptr;
+    Press(rig->Buttons().calibrationAssistant);
+    return rig->CalibrationAssistantWindow();
+  }
 
   // Starts a run at the loads above and zeroes the unloaded channel; true
   // once the first load is asked for.
