@@ -1,5 +1,6 @@
 #include "console/ui/anim_button.h"
 
+#include <QEvent>
 #include <QPainter>
 
 namespace rolta {
@@ -7,14 +8,20 @@ namespace rolta {
 CAnimButton::CAnimButton(QWidget* parent) : QAbstractButton(parent) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::NoFocus);
-  // It repaints several times a second; painting its own corners keeps the
-  // group box and the window behind it from repainting with it.
-  setAttribute(Qt::WA_OpaquePaintEvent);
   connect(&timer_, &QTimer::timeout, this, [this] {
     frame_ = (frame_ + 1) % kFrames;
     update();
   });
   timer_.start(150);
+}
+
+bool CAnimButton::event(QEvent* event) {
+  const bool handled = QAbstractButton::event(event);
+  // It repaints several times a second; painting its own corners keeps the
+  // group box and the window behind it from repainting with it. Set once the
+  // style has polished the button, which clears it for buttons.
+  if (event->type() == QEvent::Polish) setAttribute(Qt::WA_OpaquePaintEvent);
+  return handled;
 }
 
 void CAnimButton::paintEvent(QPaintEvent*) {
