@@ -1,13 +1,11 @@
 // The tools window, the "工具" group's actions (picture button, tools page, help) and the upgrade's progress bar host.
 #include <QApplication>
-#include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <fstream>
 
 #include "console/tool_strip.h"
@@ -22,16 +20,6 @@
 using namespace rolta;
 using rolta::test::MemoryChannel;
 using rolta::test::ScriptedMessageBoxes;
-
-namespace {
-struct PaintCounter : QObject {
-  int count = 0;
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++count;
-    return false;
-  }
-};
-}  // namespace
 
 class ToolsWindowTest : public QObject {
   Q_OBJECT
@@ -59,26 +47,6 @@ class ToolsWindowTest : public QObject {
     QCOMPARE(int(channel.Writes()[1][2]), 30);
     QTest::mouseClick(tool.Button(ToolButton::Ok), Qt::LeftButton);
     QVERIFY(tool.isHidden());
-  }
-
-  // The picture moves several times a second: only it repaints, never the
-  // group box or the window behind it.
-  void theMovingPictureRepaintsOnlyItself() {
-    QWidget window;
-    auto* group = new QGroupBox(QStringLiteral("工具"), &window);
-    auto* layout = new QVBoxLayout(group);
-    auto* picture = new CAnimButton;
-    layout->addWidget(picture);
-    window.resize(200, 120);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    PaintCounter groupPaints;
-    PaintCounter picturePaints;
-    group->installEventFilter(&groupPaints);
-    picture->installEventFilter(&picturePaints);
-    const int startFrame = picture->Frame();
-    QTRY_VERIFY(picture->Frame() != startFrame && picturePaints.count > 0);
-    QCOMPARE(groupPaints.count, 0);
   }
 
   void pictureButtonNeedsTheOpenChannelToolsAndHelpDoNot() {

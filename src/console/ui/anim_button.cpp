@@ -1,6 +1,5 @@
 #include "console/ui/anim_button.h"
 
-#include <QEvent>
 #include <QPainter>
 
 namespace rolta {
@@ -15,18 +14,8 @@ CAnimButton::CAnimButton(QWidget* parent) : QAbstractButton(parent) {
   timer_.start(150);
 }
 
-bool CAnimButton::event(QEvent* event) {
-  const bool handled = QAbstractButton::event(event);
-  // It repaints several times a second; painting its own corners keeps the
-  // group box and the window behind it from repainting with it. Set once the
-  // style has polished the button, which clears it for buttons.
-  if (event->type() == QEvent::Polish) setAttribute(Qt::WA_OpaquePaintEvent);
-  return handled;
-}
-
 void CAnimButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), palette().color(QPalette::Window));
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
   painter.setPen(QPen(QColor(29, 53, 87), 1.5));

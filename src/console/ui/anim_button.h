@@ -18,7 +18,6 @@ class CAnimButton : public QAbstractButton {
   int Frame() const { return frame_; }
 
  protected:
-  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
