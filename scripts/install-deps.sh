@@ -15,6 +15,7 @@ packages=(
   mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev openssl
   libsqlite3-dev libssl-dev poppler-utils
   dpkg-dev lintian file
+  git
 )
 
 missing=()
