@@ -343,12 +343,12 @@ void CCommPort::MonitorThread() {
   using Clock = std::chrono::steady_clock;
   // A little over a frame time, so that a steady stream's notification finds
   // a whole frame's worth of new bytes after one pause.
-  const auto notifyInterval = CharacterTime(line_) * (kGatherBytes + kGatherSlackBytes);
+  const std::chrono::nanoseconds characterTime = CharacterTime(line_);
+  const auto notifyInterval = characterTime * (kGatherBytes + kGatherSlackBytes);
   const int steadyGatherBytes =
-      CharacterTime(line_) * (kSteadyGatherFrames * kGatherBytes + kGatherSlackBytes) < kSteadyGatherLimit
+      characterTime * (kSteadyGatherFrames * kGatherBytes + kGatherSlackBytes) < kSteadyGatherLimit
           ? kSteadyGatherFrames * kGatherBytes
           : kGatherBytes;
-  const auto steadyNotifyInterval = CharacterTime(line_) * (steadyGatherBytes + kGatherSlackBytes);
   bool hungUp = false;
   bool lookAtQueue = true;   // bytes may have waited since Open
   bool bytesArrived = true;  // the look follows new bytes: gather before reporting
@@ -376,8 +376,8 @@ void CCommPort::MonitorThread() {
         // Bytes already there when the last notification went out belong to
         // a stream that has not paused.
         const bool steady = Clock::now() - postedAt < notifyInterval;
-        waiting = steady ? GatherPieces(waiting, steadyGatherBytes, postedAt + steadyNotifyInterval)
-                         : GatherPieces(waiting, kGatherBytes, postedAt + notifyInterval);
+        const int gatherBytes = steady ? steadyGatherBytes : kGatherBytes;
+        waiting = GatherPieces(waiting, gatherBytes, postedAt + characterTime * (gatherBytes + kGatherSlackBytes));
       }
       bytesArrived = false;
       if (!isOpen_.load()) break;
