@@ -98,6 +98,7 @@ class DigistringTest : public QObject {
   void segmentRimUsesBlendedPen();
   void lowerCaseIsShownAsCapitals();
   void sameTextTwiceRepaintsOnce();
+  void onScreenOnlyChangedCellsAreRepainted();
   void cellsAreRebuiltOnlyAtTheNextPaint();
   void sizeHintsKeepTheCellProportions();
   void reusedCellsGiveTheSamePixelsAsDrawingDirectly();
@@ -263,9 +264,47 @@ void DigistringTest::sameTextTwiceRepaintsOnce() {
   QCOMPARE(display.RebuildCount(), rebuilds);
 
   display.SetText("12.6");
-  QVERIFY(display.IsModified());
   QTRY_VERIFY(display.PaintCount() > paints);
   QCOMPARE(display.RebuildCount(), rebuilds + 1);
+}
+
+void DigistringTest::onScreenOnlyChangedCellsAreRepainted() {
+  // What reaches the screen, not what a fresh render draws: a cell left out
+  // of the repaint would show there as the old digit.
+  CDigistring display;
+  display.resize(330, 83);
+  display.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&display));
+  QTRY_VERIFY(display.PaintCount() > 0);
+  const auto onScreen = [&display] {
+    return display.screen()->grabWindow(display.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  struct PaintRegions : QObject {
+    QRegion all;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) all |= static_cast<QPaintEvent*>(event)->region();
+      return false;
+    }
+  } regions;
+  display.installEventFilter(&regions);
+
+  display.SetText("12.5");
+  QTRY_COMPARE(onScreen(), DrawDirectly("12.5", display.size()));
+  for (const char* text : {"12.6", "-3.0", "13.0", "13.0 "}) {
+    regions.all = {};
+    const int paints = display.PaintCount();
+    display.SetText(text);
+    QTRY_VERIFY(display.PaintCount() > paints);
+    QCOMPARE(onScreen(), DrawDirectly(text, display.size()));
+    QVERIFY2(!regions.all.isEmpty(), text);
+    QVERIFY2(regions.all.boundingRect().width() < display.width(), text);
+  }
+  // One digit of four: about a quarter of the width.
+  regions.all = {};
+  display.SetText("13.1 ");
+  QTRY_VERIFY(!regions.all.isEmpty());
+  QVERIFY(regions.all.boundingRect().width() < display.width() / 3);
+  QCOMPARE(onScreen(), DrawDirectly("13.1 ", display.size()));
 }
 
 void DigistringTest::cellsAreRebuiltOnlyAtTheNextPaint() {

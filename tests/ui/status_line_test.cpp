@@ -1,6 +1,8 @@
 // The status line draws its text from per-character pieces; what it shows
 // must read like the text drawn in one go.
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 
 #include "session/ui/status_line.h"
@@ -55,6 +57,50 @@ class StatusLineTest : public QObject {
     const QImage image = Render(line);
     QVERIFY(InkedColumns(image).isEmpty());
     QCOMPARE(image.pixelColor(100, image.height() / 2), QColor(236, 241, 248));
+  }
+
+  void onScreenEachNewTextReplacesTheOld() {
+    // Only the changed characters are painted again; what the screen shows
+    // must still be the whole new text, whatever moved.
+    CStatusLine line;
+    line.resize(400, line.height());
+    line.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&line));
+    const auto onScreen = [&line] {
+      return line.screen()->grabWindow(line.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    CStatusLine fresh;
+    fresh.resize(line.size());
+    QRegion painted;
+    struct PaintRegions : QObject {
+      QRegion* all;
+      explicit PaintRegions(QRegion* into) : all(into) {}
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) *all |= static_cast<QPaintEvent*>(event)->region();
+        return false;
+      }
+    } regions(&painted);
+    line.installEventFilter(&regions);
+    const QString texts[] = {QStringLiteral("Numth: 1234 16"),  QStringLiteral("Numth: 1235 16"),
+                             QStringLiteral("Numth: 1236 2"),   QStringLiteral("Numth: 99999 16"),
+                             QStringLiteral("Numth: 11111 16"), QStringLiteral("无效指令"),
+                             QStringLiteral("Numth: 7 16"),     QStringLiteral("Numth: 77 16"),
+                             QStringLiteral("Numth: 7 16"),     QString()};
+    for (const QString& text : texts) {
+      line.setText(text);
+      fresh.setText(text);
+      QTRY_COMPARE(onScreen(), Render(fresh));
+    }
+    // A counter's last digit: a strip about a digit wide, not the line.
+    line.setText(QStringLiteral("Numth: 1234 16"));
+    QTRY_COMPARE(onScreen(), Render(line));
+    painted = {};
+    line.setText(QStringLiteral("Numth: 1235 16"));
+    QTRY_VERIFY(!painted.isEmpty());
+    const int digit = QFontMetrics(line.font()).horizontalAdvance(QLatin1Char('5'));
+    QVERIFY2(painted.boundingRect().width() <= digit + 6, qPrintable(QString::number(painted.boundingRect().width())));
+    fresh.setText(line.text());
+    QCOMPARE(onScreen(), Render(fresh));
   }
 
   void textsNeverDrawnBeyondTheLine() {

@@ -120,7 +120,17 @@ void CDigistring::SetText(std::string_view text) {
   if (text == text_) return;
   text_.assign(text);
   modified_ = true;
-  update();
+  // On screen, the new cells go onto the surface at once, so that only the
+  // cells that changed are painted and sent to the screen again.
+  if (!isVisible() || !surface_valid_) {
+    update();
+    return;
+  }
+  const QRect changed = UpdateSurface();
+  if (changed.isEmpty()) return;
+  const qreal ratio = devicePixelRatioF();
+  const QRectF logical(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio, changed.height() / ratio);
+  update(logical.toAlignedRect().adjusted(-1, -1, 1, 1) & rect());
 }
 
 void CDigistring::SetText(const QString& text) {
@@ -191,7 +201,7 @@ const CDigistring::CachedCell& CDigistring::FindOrDrawCell(const CDigiChar& cell
   return cell_cache_.emplace(key, std::move(drawn)).first->second;
 }
 
-void CDigistring::PaintCells(const DigiPalette& palette) {
+QRect CDigistring::PaintCells(const DigiPalette& palette) {
   // Copies of the cached cells (images are shared, not copied), so emptying
   // the cache halfway through cannot pull one away.
   frame_.clear();
@@ -219,12 +229,14 @@ void CDigistring::PaintCells(const DigiPalette& palette) {
     }
     surface_valid_ = false;
     frame_.clear();
-    return;
+    return surface_.rect();
   }
 
+  QRect changed;
   if (!surface_valid_) {
     surface_.fill(background);
     shown_.clear();
+    changed = surface_.rect();
   }
   // A cell still shown at the same place stays; the boxes of the others go
   // back to background before the new cells are copied in. Boxes within one
@@ -233,25 +245,29 @@ void CDigistring::PaintCells(const DigiPalette& palette) {
     return i < shown_.size() && i < frame_.size() && shown_[i].id == frame_[i].id;
   };
   for (std::size_t i = 0; i < shown_.size(); ++i) {
-    if (!stays(i)) FillOpaque(surface_, shown_[i].bounds, background);
+    if (stays(i)) continue;
+    FillOpaque(surface_, shown_[i].bounds, background);
+    changed |= shown_[i].bounds;
   }
   for (std::size_t i = 0; i < frame_.size(); ++i) {
-    if (!stays(i)) CopyOpaque(frame_[i].image, frame_[i].bounds.topLeft(), surface_);
+    if (stays(i)) continue;
+    CopyOpaque(frame_[i].image, frame_[i].bounds.topLeft(), surface_);
+    changed |= frame_[i].bounds;
   }
   shown_.resize(frame_.size());
   for (std::size_t i = 0; i < frame_.size(); ++i) shown_[i] = {frame_[i].id, frame_[i].bounds};
   surface_valid_ = true;
   frame_.clear();
+  return changed & surface_.rect();
 }
 
-void CDigistring::paintEvent(QPaintEvent*) {
-  ++paint_count_;
+QRect CDigistring::UpdateSurface() {
   // Lay out in device pixels so the segment edges land on real pixels on
   // scaled screens too.
   const qreal ratio = devicePixelRatioF();
   const int cw = static_cast<int>(std::lround(width() * ratio));
   const int ch = static_cast<int>(std::lround(height() * ratio));
-  if (cw <= 0 || ch <= 0) return;
+  if (cw <= 0 || ch <= 0) return {};
 
   // Stale digits keep their shape but lose their glow.
   constexpr DigiColour kStaleOnColour{72, 104, 72};
@@ -272,9 +288,16 @@ void CDigistring::paintEvent(QPaintEvent*) {
 
   if (modified_) RebuildCells();
   LayoutDigiRects(characters_, cw, ch, rects_);
-  PaintCells(palette);
-
+  const QRect changed = PaintCells(palette);
   surface_.setDevicePixelRatio(ratio);
+  return changed;
+}
+
+void CDigistring::paintEvent(QPaintEvent*) {
+  ++paint_count_;
+  UpdateSurface();
+  if (surface_.isNull() || width() <= 0 || height() <= 0) return;
+  // Only the update region reaches the screen; the painter is cut to it.
   QPainter screen(this);
   screen.drawImage(QPoint(0, 0), surface_);
 }

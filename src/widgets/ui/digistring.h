@@ -27,9 +27,11 @@ class CDigistring : public QWidget {
  public:
   explicit CDigistring(QWidget* parent = nullptr);
 
-  // An equal text (byte for byte) changes nothing and causes no repaint;
-  // anything else replaces the text and repaints the whole control. A null
-  // pointer is ignored.
+  // An equal text (byte for byte) changes nothing and causes no repaint.
+  // Anything else replaces the text; a control on screen puts the new cells
+  // on its surface at once and repaints only the cells that changed, a
+  // hidden one rebuilds its cells at the next paint. A null pointer is
+  // ignored.
   void SetText(const char* text);
   void SetText(std::string_view text);
   void SetText(const QString& text);
@@ -42,7 +44,8 @@ class CDigistring : public QWidget {
   // The stored text. It is upper-cased in place when the cells are rebuilt,
   // so after a paint a lower-case text reads back in capitals.
   const std::string& text() const { return text_; }
-  // The cell list must be rebuilt before the next paint.
+  // The cell list must be rebuilt before the next paint (a hidden control's
+  // new text, or one set before the first paint).
   bool IsModified() const { return modified_; }
   // How often the control was painted and how often its cells were rebuilt;
   // lets a caller see that an unchanged text costs nothing.
@@ -82,8 +85,11 @@ class CDigistring : public QWidget {
     QImage image;          // the cell over bounds on the background
   };
 
-  // Puts the cells into rects_ onto surface_.
-  void PaintCells(const DigiPalette& palette);
+  // Brings surface_ up to the text, the size and the colours; returns the
+  // surface's pixels that changed (all of them when it was drawn afresh).
+  QRect UpdateSurface();
+  // Puts the cells into rects_ onto surface_; returns the pixels changed.
+  QRect PaintCells(const DigiPalette& palette);
   const CachedCell& FindOrDrawCell(const CDigiChar& cell, const DigiRect& rect, const DigiPalette& palette);
   void ClearCellCache();
 
