@@ -152,6 +152,8 @@ CRoltaDlg::CRoltaDlg(ConsoleEnvironment& environment, HostServices services, QWi
         this, [this, events] { OnCommNotify(events); }, Qt::QueuedConnection);
   });
   sincePresent_.start();
+  presentTimer_.setSingleShot(true);
+  connect(&presentTimer_, &QTimer::timeout, this, [this] { Present(); });
   // The bench's units, before any readout shows one.
   const BenchSettingsResult bench = LoadBenchSettings(BenchSettingsPath());
   UseBenchUnits(bench.units);
@@ -533,7 +535,12 @@ void CRoltaDlg::OnHelp() { tools_->OnHelp(); }
 
 void CRoltaDlg::OnLineMonitor() { lineMonitor_->BringUp(); }
 
-void CRoltaDlg::OnCommNotify(std::uint32_t events) { session_.OnCommNotify(events); }
+void CRoltaDlg::OnCommNotify(std::uint32_t events) {
+  session_.OnCommNotify(events);
+  // While frames stream, a due present rides on a notification instead of
+  // waking the window thread for a timer of its own.
+  if (presentTimer_.isActive() && sincePresent_.elapsed() >= kPresentIntervalMs) Present();
+}
 
 void CRoltaDlg::reject() {}
 
@@ -566,13 +573,17 @@ void CRoltaDlg::ShowControllerVersion(const ControllerVersionTexts& texts) {
 void CRoltaDlg::RequestPresent() {
   // At most about 30 repaints a second, as smooth as a readout can be read
   // and half the painting of one per screen refresh; a burst of frames shows
-  // its latest values once.
-  constexpr qint64 kFrameIntervalMs = 33;
-  const qint64 wait = std::max<qint64>(0, kFrameIntervalMs - sincePresent_.elapsed());
-  QTimer::singleShot(static_cast<int>(wait), this, [this] {
-    sincePresent_.restart();
-    session_.Present();
-  });
+  // its latest values once. The timer is the fallback for a line that went
+  // quiet: while frames stream, the next notification presents first.
+  constexpr qint64 kQuietLineGraceMs = 10;
+  const qint64 wait = kPresentIntervalMs - sincePresent_.elapsed();
+  presentTimer_.start(static_cast<int>(wait > 0 ? wait + kQuietLineGraceMs : 0));
+}
+
+void CRoltaDlg::Present() {
+  presentTimer_.stop();
+  sincePresent_.restart();
+  session_.Present();
 }
 
 void CRoltaDlg::OnChannelClosed() { buttons_.connect->setEnabled(true); }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 #include <array>
 #include <memory>
 
@@ -171,6 +172,10 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   void ShowReadouts(const ReadoutUpdate& update) override;
   void ShowControllerVersion(const ControllerVersionTexts& texts) override;
   void RequestPresent() override;
+  // Shows what came since the last present, now.
+  void Present();
+  // At most about 30 presents a second.
+  static constexpr qint64 kPresentIntervalMs = 33;
   void OnChannelClosed() override;
   void StartExternalProgram(const std::string& path) override;
   std::string CurrentDirectory() const override;
@@ -195,6 +200,7 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   std::unique_ptr<QtUpgradeHost> upgradeHost_;
   std::unique_ptr<ConsoleServiceHistory> serviceHistory_;
   QElapsedTimer sincePresent_;
+  QTimer presentTimer_;
   ConsoleSettings settings_;
   std::filesystem::path settingsPath_;
   std::vector<std::string> portNames_;
