@@ -1,6 +1,8 @@
 #include "cli/cli_calibrate.h"
 
 #include <CLI/CLI.hpp>
+#include <poll.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <chrono>
@@ -21,6 +23,17 @@ namespace rolta::cli {
 namespace {
 
 using Clock = CalibrationAssistant::Clock;
+
+// The program's own standard input; a caller that gives std::cin another
+// buffer answers from that instead, and is read without waiting on the terminal.
+std::streambuf* const kProcessInput = std::cin.rdbuf();
+
+// A line (or the end of input) can be read without blocking.
+bool AnswerWaiting() {
+  if (std::cin.rdbuf()->in_avail() > 0) return true;
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  return ::poll(&input, 1, 0) != 0;  // readable, ended, or failed: the read says which
+}
 
 // The references of a loads file: one number a line, "#" starts a comment.
 std::optional<std::vector<double>> ReadLoadsFile(CommandContext& cli, const std::string& path) {
@@ -207,6 +220,22 @@ int Calibrate(CommandContext& cli) {
       }
       if (finished || !awaiting() || abortAsked) continue;
       cli.err << assistant.Instruction() << " [" << Say(cli.texts, "Enter") << "] " << std::flush;
+      if (std::cin.rdbuf() == kProcessInput) {
+        // The line is watched while the engineer works: a line lost meanwhile
+        // ends the run at once instead of at the next Enter.
+        WaitResult waited = WaitResult::TimeOut;
+        while (waited == WaitResult::TimeOut) waited = line.WaitUntil(AnswerWaiting, 1.0);
+        if (waited != WaitResult::Done) {
+          cli.err << "\n";
+          if (waited == WaitResult::Interrupted) {
+            assistant.Abort(Clock::now());
+            abortAsked = true;
+          } else {
+            assistant.Tick(Clock::now());
+          }
+          continue;
+        }
+      }
       std::string answer;
       if (!std::getline(std::cin, answer)) {
         cli.err << "\n" << Say(cli.texts, "No answer on standard input.") << "\n";

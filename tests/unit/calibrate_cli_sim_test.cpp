@@ -7,7 +7,10 @@
 // line is lost while it waits for a reading.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -198,6 +201,43 @@ TEST_F(CalibrateCliTest, ALineLostWhileAReadingSettlesEndsTheRunAndStoresNothing
   EXPECT_FALSE(recorded->tableStored);
   EXPECT_TRUE(recorded->asFound.empty());
   EXPECT_NE(recorded->message.find("与控制器的连接已断开。"), std::string::npos) << recorded->message;
+}
+
+TEST_F(CalibrateCliTest, ALineLostWhileTheEngineerWorksEndsTheRunWithoutAnEnter) {
+  // Standard input is a terminal-like pipe nobody types into; only a line
+  // watched during the wait can end the run. Should the wait not watch it,
+  // the pipe closes after a few seconds and the run ends another way.
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const int savedInput = ::dup(STDIN_FILENO);
+  ASSERT_GE(savedInput, 0);
+  ASSERT_EQ(::dup2(pipeEnds[0], STDIN_FILENO), STDIN_FILENO);
+  ::close(pipeEnds[0]);
+  std::thread pull([this] {
+    // The zero reading is awaited by then.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    sim_->Stop();
+  });
+  std::atomic<bool> ended{false};
+  std::thread safety([&ended, writeEnd = pipeEnds[1]] {
+    for (int wait = 0; wait < 100 && !ended.load(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::close(writeEnd);
+  });
+  std::vector<std::string> args = {"rolta-cli", "--port", sim_->SlavePath(), "calibrate", "FL", "--serial", "LC-7"};
+  for (double load : kLoads) args.insert(args.end(), {"--load", std::to_string(load)});
+  const CliRun run = RunCliCaptured(args, interrupted_);
+  ended = true;
+  pull.join();
+  safety.join();
+  ::dup2(savedInput, STDIN_FILENO);
+  ::close(savedInput);
+  std::cin.clear();
+  ::clearerr(stdin);
+
+  EXPECT_EQ(run.code, cli::kExitCalibrationFailed) << run.out << run.err;
+  EXPECT_NE(run.err.find("与控制器的连接已断开。"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("控制器的标定表保持不变。"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("No answer on standard input."), std::string::npos) << run.err;
 }
 
 }  // namespace
