@@ -56,6 +56,15 @@ class ToolsWindowTest : public QObject {
     QWidget console;
     CConsoleTools tools(channel, lookup, boxes, &console);
     QVERIFY(tools.AnimatedButton()->Animating());
+    // The picture moves on by itself, and a repaint's step never comes after
+    // the animation stopped.
+    const int first = tools.AnimatedButton()->Frame();
+    QTRY_VERIFY(tools.AnimatedButton()->Frame() != first);
+    tools.AnimatedButton()->StopAnimation();
+    QTest::qWait(160);
+    const int stopped = tools.AnimatedButton()->Frame();
+    tools.AnimatedButton()->StepIfDue();
+    QCOMPARE(tools.AnimatedButton()->Frame(), stopped);
 
     channel.SetOpen(false);
     QTest::mouseClick(tools.AnimatedButton(), Qt::LeftButton);

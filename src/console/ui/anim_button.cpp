@@ -7,11 +7,29 @@ namespace rolta {
 CAnimButton::CAnimButton(QWidget* parent) : QAbstractButton(parent) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::NoFocus);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    frame_ = (frame_ + 1) % kFrames;
-    update();
-  });
-  timer_.start(150);
+  // A little late on its own, so that a repaint for other reasons usually
+  // takes the step first.
+  constexpr int kOwnTimerGraceMs = 40;
+  timer_.setInterval(kStepMs + kOwnTimerGraceMs);
+  connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
+  timer_.start();
+  sinceStep_.start();
+}
+
+void CAnimButton::StopAnimation() {
+  animating_ = false;
+  timer_.stop();
+}
+
+void CAnimButton::StepIfDue() {
+  if (animating_ && sinceStep_.elapsed() >= kStepMs) Step();
+}
+
+void CAnimButton::Step() {
+  frame_ = (frame_ + 1) % kFrames;
+  sinceStep_.restart();
+  timer_.start();  // counts again from this step
+  update();
 }
 
 void CAnimButton::paintEvent(QPaintEvent*) {

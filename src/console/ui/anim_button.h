@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace rolta {
@@ -13,16 +14,25 @@ class CAnimButton : public QAbstractButton {
   explicit CAnimButton(QWidget* parent = nullptr);
 
   QSize sizeHint() const override { return {48, 40}; }
-  void StopAnimation() { timer_.stop(); }
-  bool Animating() const { return timer_.isActive(); }
+  void StopAnimation();
+  bool Animating() const { return animating_; }
   int Frame() const { return frame_; }
+  // Moves the picture on if its time has come. The window calls it when it
+  // repaints anyway, so the picture's step joins that repaint; the button's
+  // own timer steps it only when nothing else repaints.
+  void StepIfDue();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   static constexpr int kFrames = 12;
+  static constexpr int kStepMs = 150;
+  void Step();
+
   QTimer timer_;
+  QElapsedTimer sinceStep_;
+  bool animating_ = true;
   int frame_ = 0;
 };
 

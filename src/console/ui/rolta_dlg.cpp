@@ -584,6 +584,7 @@ void CRoltaDlg::Present() {
   presentTimer_.stop();
   sincePresent_.restart();
   session_.Present();
+  tools_->AnimatedButton()->StepIfDue();
 }
 
 void CRoltaDlg::OnChannelClosed() { buttons_.connect->setEnabled(true); }
