@@ -228,8 +228,11 @@ void CRecordControl::OnTick() {
 }
 
 void CRecordControl::UpdateIndicator() {
+  // A new style sheet polishes the label again, even an equal one; the
+  // text changes with every tick, the style only with the recording.
+  const QString style = recorder_ ? QStringLiteral("color: #c1121f; font-weight: bold;") : QString();
+  if (indicator_->styleSheet() != style) indicator_->setStyleSheet(style);
   if (!recorder_) {
-    indicator_->setStyleSheet(QString());
     indicator_->setText(Q(texts_.Lookup("未记录")));
     return;
   }
@@ -237,7 +240,6 @@ void CRecordControl::UpdateIndicator() {
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - recorder_->StartTime())
           .count();
   const RecorderProgress progress = recorder_->Progress();
-  indicator_->setStyleSheet(QStringLiteral("color: #c1121f; font-weight: bold;"));
   indicator_->setText(QStringLiteral("● %1 %2:%3:%4  %5")
                           .arg(Q(texts_.Lookup("记录中")))
                           .arg(elapsed / 3600, 2, 10, QLatin1Char('0'))
