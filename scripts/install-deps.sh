@@ -13,7 +13,7 @@ packages=(
   locales
   libcli11-dev
   mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev openssl
-  libsqlite3-dev libssl-dev poppler-utils
+  libsqlite3-dev poppler-utils
   dpkg-dev lintian file
   git
 )

@@ -27,7 +27,7 @@ deb="$work/out/rolta_${version}_amd64.deb"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in libqt6widgets6 libc6 fonts-wqy-microhei; do
+for needed in libqt6widgets6 libc6 fonts-wqy-microhei libmosquitto1; do
   grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed"
 done
 

@@ -1,7 +1,8 @@
 // One connection to the broker through libmosquitto, with the test line's
 // settings (TLS, user name and password), on libmosquitto's own network
 // thread: it connects, reconnects after a loss and calls back from there.
-// Publishing is safe from any thread.
+// Publishing is safe from any thread. libmosquitto is loaded by the first
+// client made; when it cannot be, Start() fails with the reason.
 #pragma once
 
 #include <condition_variable>
@@ -19,6 +20,8 @@ struct mosquitto;
 struct mosquitto_message;
 
 namespace rolta {
+
+struct MosquittoFunctions;
 
 struct MqttWill {
   std::string topic;
@@ -66,6 +69,7 @@ class MqttClient {
 
   TestLineSettings settings_;
   MqttCallbacks callbacks_;
+  const MosquittoFunctions* lib_ = nullptr;  // set with mosq_
   mosquitto* mosq_ = nullptr;
   std::string error_;
   bool started_ = false;

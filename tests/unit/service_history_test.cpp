@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <variant>
@@ -281,6 +282,42 @@ TEST(ServiceHistoryRecords, TimesDigestsAndIdentity) {
   EXPECT_EQ(identity.traceability, "NIM");
   EXPECT_EQ(FileSha256(folder.path() / "service.conf"),
             Sha256Hex(std::span(reinterpret_cast<const unsigned char*>(conf.data()), conf.size())));
+}
+
+// The standard vectors, lengths on each side of the padding's edges (55/56
+// bytes leave room for the length or not, 64 fills a block), each fed whole
+// and again in uneven pieces that straddle the blocks.
+TEST(ServiceHistoryRecords, Sha256Vectors) {
+  const struct {
+    std::string message;
+    const char* digest;
+  } vectors[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {std::string(57, 'a'), "f13b2d724659eb3bf47f2dd6af1accc87b81f09f59f2b75e5c0bed6589dfe8c6"},
+      {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+      {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {std::string(65, 'a'), "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
+      {std::string(120, 'a'), "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  constexpr std::size_t kPieces[] = {1, 7, 64, 63, 130, 65, 4096, 3};
+  Sha256 digest;  // one object throughout: finishing starts it afresh
+  for (const auto& [message, expected] : vectors) {
+    const std::span bytes(reinterpret_cast<const unsigned char*>(message.data()), message.size());
+    EXPECT_EQ(Sha256Hex(bytes), expected) << message.size() << " bytes whole";
+    std::size_t at = 0;
+    for (std::size_t piece = 0; at < bytes.size(); ++piece) {
+      const std::size_t length = std::min(kPieces[piece % std::size(kPieces)], bytes.size() - at);
+      digest.Add(bytes.subspan(at, length));
+      at += length;
+    }
+    EXPECT_EQ(digest.FinishHex(), expected) << message.size() << " bytes in pieces";
+  }
 }
 
 }  // namespace

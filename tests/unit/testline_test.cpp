@@ -2,12 +2,15 @@
 // state, readouts and events reach the line view; a broker killed and
 // started again loses no event; nothing published to a bench reaches its
 // serial line; TLS with a CA made here, the broker started after the bench. And the parts without a broker:
-// settings, the password's file, the event queue on disk, the view's table.
+// settings, the password's file, the event queue on disk, the view's table, a
+// libmosquitto that cannot be used.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -100,6 +103,38 @@ TEST(TestLineEventQueueTest, BoundedOldestDroppedAndCountedKeptAcrossARestart) {
   EXPECT_EQ(again.Entries()[0].message, "{\"i\":4}");
   EXPECT_EQ(again.TakeDropped(), 2u);
   EXPECT_EQ(EventQueue(file, 3).Dropped(), 0u);
+}
+
+// libmosquitto is looked up when MQTT is first used: a copy that cannot be
+// loaded, or one without the functions, is said as the line's failure and
+// the command ends; a copy found first on the library path stands for it.
+TEST(TestLineLibraryTest, ALibmosquittoThatCannotBeUsedIsSaidAndTheLineCommandEnds) {
+  const std::filesystem::path bin = ROLTA_BIN_DIR;
+  const struct {
+    const char* standIn;  // empty: an empty file
+    const char* said;
+  } cases[] = {{"", "libmosquitto.so.1 could not be loaded"},
+               {"libEnvkit.so", "libmosquitto.so.1 has no mosquitto_lib_init"}};
+  for (const auto& [standIn, said] : cases) {
+    TempFolder folder;
+    const std::filesystem::path library = folder.path() / "libmosquitto.so.1";
+    if (*standIn == 0) {
+      std::ofstream(library).flush();
+    } else {
+      std::filesystem::copy_file(bin / standIn, library);
+    }
+    const std::string command = "LD_LIBRARY_PATH='" + folder.path().string() + "' XDG_CONFIG_HOME='" +
+                                folder.path().string() + "' ROLTA_KEYRING=off '" + (bin / "rolta-cli").string() +
+                                "' line --duration 5 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
+    const int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status << " " << output;
+    EXPECT_NE(output.find(said), std::string::npos) << output;
+  }
 }
 
 TEST(TestLineTableTest, MessagesFillRowsAndAnythingElseIsIgnored) {
