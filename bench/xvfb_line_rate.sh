@@ -37,9 +37,12 @@ sim_pid=""
 cleanup() {
   # The console first: xvfb-run then ends as it should and takes its X server
   # with it (killing xvfb-run itself would leave the server running).
-  [ -s "$run/console.pid" ] && kill "$(cat "$run/console.pid")" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  wait 2>/dev/null
+  # Each step may fail (the console may have died already) without cutting
+  # the rest short: errexit still holds in here, and a simulator left running
+  # would load every later measurement.
+  if [ -s "$run/console.pid" ]; then kill "$(cat "$run/console.pid")" 2>/dev/null || true; fi
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
   rm -rf "$run"
 }
 trap cleanup EXIT
@@ -66,6 +69,7 @@ for _ in $(seq 100); do [ -s "$run/console.pid" ] && break; sleep 0.1; done
 console=$(cat "$run/console.pid" 2>/dev/null || true)
 [ -n "$console" ] || { echo "xvfb_line_rate: the console did not start" >&2; cat "$run/console.err" >&2; exit 1; }
 sleep "$warmup"
+kill -0 "$console" 2>/dev/null || { echo "xvfb_line_rate: the console ended early" >&2; cat "$run/console.err" >&2; exit 1; }
 
 # utime + stime of the process in clock ticks; switches summed over its threads.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$console/stat"; }
