@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "paint_regions.h"
 #include "widgets/ui/digistring.h"
 
 using rolta::CDigistring;
@@ -279,14 +280,7 @@ void DigistringTest::onScreenOnlyChangedCellsAreRepainted() {
   const auto onScreen = [&display] {
     return display.screen()->grabWindow(display.winId()).toImage().convertToFormat(QImage::Format_RGB32);
   };
-  struct PaintRegions : QObject {
-    QRegion all;
-    bool eventFilter(QObject*, QEvent* event) override {
-      if (event->type() == QEvent::Paint) all |= static_cast<QPaintEvent*>(event)->region();
-      return false;
-    }
-  } regions;
-  display.installEventFilter(&regions);
+  rolta::test::PaintRegions regions(&display);
 
   display.SetText("12.5");
   QTRY_COMPARE(onScreen(), DrawDirectly("12.5", display.size()));

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include "paint_regions.h"
 #include "session/ui/status_line.h"
 
 using rolta::CStatusLine;
@@ -71,16 +72,8 @@ class StatusLineTest : public QObject {
     };
     CStatusLine fresh;
     fresh.resize(line.size());
-    QRegion painted;
-    struct PaintRegions : QObject {
-      QRegion* all;
-      explicit PaintRegions(QRegion* into) : all(into) {}
-      bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) *all |= static_cast<QPaintEvent*>(event)->region();
-        return false;
-      }
-    } regions(&painted);
-    line.installEventFilter(&regions);
+    rolta::test::PaintRegions regions(&line);
+    QRegion& painted = regions.all;
     const QString texts[] = {QStringLiteral("Numth: 1234 16"),  QStringLiteral("Numth: 1235 16"),
                              QStringLiteral("Numth: 1236 2"),   QStringLiteral("Numth: 99999 16"),
                              QStringLiteral("Numth: 11111 16"), QStringLiteral("无效指令"),
