@@ -30,7 +30,7 @@ class CStatusLine : public QWidget {
   struct Glyph {
     QStaticText text;
     qreal advance = 0;
-    qreal inkLeft = 0;   // where its ink can start and end, from its origin
+    qreal inkLeft = 0;  // where its ink can start and end, from its origin
     qreal inkRight = 0;
   };
   const Glyph& GlyphFor(QChar character);
