@@ -16,13 +16,9 @@ CAnimButton::CAnimButton(QWidget* parent) : QAbstractButton(parent) {
   sinceStep_.start();
 }
 
-void CAnimButton::StopAnimation() {
-  animating_ = false;
-  timer_.stop();
-}
-
 void CAnimButton::StepIfDue() {
-  if (animating_ && sinceStep_.elapsed() >= kStepMs) Step();
+  // The timer runs exactly while the picture is animated.
+  if (timer_.isActive() && sinceStep_.elapsed() >= kStepMs) Step();
 }
 
 void CAnimButton::Step() {

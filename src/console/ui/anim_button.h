@@ -14,8 +14,8 @@ class CAnimButton : public QAbstractButton {
   explicit CAnimButton(QWidget* parent = nullptr);
 
   QSize sizeHint() const override { return {48, 40}; }
-  void StopAnimation();
-  bool Animating() const { return animating_; }
+  void StopAnimation() { timer_.stop(); }
+  bool Animating() const { return timer_.isActive(); }
   int Frame() const { return frame_; }
   // Moves the picture on if its time has come. The window calls it when it
   // repaints anyway, so the picture's step joins that repaint; the button's
@@ -32,7 +32,6 @@ class CAnimButton : public QAbstractButton {
 
   QTimer timer_;
   QElapsedTimer sinceStep_;
-  bool animating_ = true;
   int frame_ = 0;
 };
 

@@ -166,16 +166,15 @@ class CRoltaDlg : public CBkDialog, public SessionView, private ParamsListener {
   CommandInputs ReadInputs() const;
   void ApplyInputsEnabled(InputSet enabled);
   void ApplyReadouts(const ReadoutUpdate& update);
+  // Shows what came since the last present, now; at most about 30 a second.
+  void Present();
+  static constexpr qint64 kPresentIntervalMs = 33;
 
   // SessionView
   void ShowStatusLine(const std::string& text) override;
   void ShowReadouts(const ReadoutUpdate& update) override;
   void ShowControllerVersion(const ControllerVersionTexts& texts) override;
   void RequestPresent() override;
-  // Shows what came since the last present, now.
-  void Present();
-  // At most about 30 presents a second.
-  static constexpr qint64 kPresentIntervalMs = 33;
   void OnChannelClosed() override;
   void StartExternalProgram(const std::string& path) override;
   std::string CurrentDirectory() const override;
