@@ -36,6 +36,8 @@ constexpr double kLiveKeepSeconds = 330;
 constexpr double kSpans[] = {10, 60, 300};
 constexpr double kGapSeconds = 1.0;
 constexpr const char* kSpanTexts[] = {"10 秒", "60 秒", "5 分钟"};
+// A lane's name, in its top left corner.
+constexpr int kNameFlags = Qt::AlignLeft | Qt::AlignTop;
 
 const QColor kLaneColors[] = {QColor(0x1d, 0x35, 0x57), QColor(0xe6, 0x39, 0x46), QColor(0x2a, 0x9d, 0x8f),
                               QColor(0xf4, 0xa2, 0x61), QColor(0x6a, 0x4c, 0x93), QColor(0x26, 0x46, 0x53)};
@@ -77,7 +79,114 @@ double CTrendPlot::TimeAt(double x) const {
   return t0_ + (x - area.left()) / std::max(1.0, area.width()) * (t1_ - t0_);
 }
 
-void CTrendPlot::paintEvent(QPaintEvent*) {
+double CTrendPlot::ColumnX(double t) const {
+  const double column = (t1_ - t0_) / static_cast<double>(std::max<std::size_t>(1, Columns()));
+  // The small allowance keeps a time on a column's edge in that column
+  // however the division rounds.
+  auto index = [column](double time) { return std::floor(time / column + 1e-6); };
+  return PlotArea().left() + (index(t) - index(t0_)) + 0.5;
+}
+
+void CTrendPlot::LayOut() {
+  const std::size_t lanes = columns_.size();
+  const std::size_t width = Columns();
+  const QRectF area = PlotArea();
+  lanes_.resize(lanes);
+  buckets_.assign(lanes, nullptr);
+  scales_.assign(lanes, LaneScale{});
+  names_.resize(lanes);
+  nameBoxes_.resize(lanes);
+  nameRects_.resize(lanes);
+  if (store_ == nullptr || !(t1_ > t0_)) return;
+  for (std::size_t lane = 0; lane < lanes; ++lane) {
+    const double laneHeight = area.height() / static_cast<double>(lanes);
+    const QRectF box(area.left(), area.top() + laneHeight * static_cast<double>(lane), area.width(), laneHeight);
+    QString name = SeriesName(texts_, columns_[lane], store_->Units());
+    const QRectF nameBox = box.adjusted(6, 2, -4, -2);
+    // Measuring the text costs more than the rest of a layout: only when it
+    // or its place changed.
+    if (name != names_[lane] || nameBox != nameBoxes_[lane]) {
+      nameRects_[lane] =
+          QFontMetricsF(font()).boundingRect(nameBox, kNameFlags, name).toAlignedRect().adjusted(-2, -2, 2, 2);
+      names_[lane] = std::move(name);
+      nameBoxes_[lane] = nameBox;
+    }
+    const std::vector<MinMaxBucket>& buckets = lanes_[lane].Reduce(*store_, columns_[lane], t0_, t1_, width);
+    buckets_[lane] = &buckets;
+    reducedSincePaint_ += lanes_[lane].LastReduced();
+    double low = INFINITY, high = -INFINITY;
+    for (const MinMaxBucket& b : buckets) {
+      if (!b.any) continue;
+      low = std::min(low, b.min);
+      high = std::max(high, b.max);
+    }
+    if (!(low <= high)) continue;
+    if (high - low < 1e-9) {
+      low -= 1;
+      high += 1;
+    }
+    const double pad = (high - low) * 0.08;
+    scales_[lane] = LaneScale{low - pad, high + pad, true};
+  }
+}
+
+CTrendPlot::Look CTrendPlot::CurrentLook() const {
+  return Look{size(), t1_ - t0_, store_,  store_ != nullptr ? store_->Generation() : 0,
+              names_, scales_,   cursor_, coast_.has_value()};
+}
+
+void CTrendPlot::ShowChanges() {
+  LayOut();
+  const Look look = CurrentLook();
+  const double newest = store_ != nullptr ? store_->LastTime() : 0;
+  const std::optional<Picture> before = std::exchange(shown_, Picture{look, t0_, newest});
+  const QRectF area = PlotArea();
+  const auto width = static_cast<long long>(Columns());
+  const double column = (t1_ - t0_) / static_cast<double>(std::max<long long>(1, width));
+  const double shift = before ? (t0_ - before->t0) / column : 0;
+  const long long step = std::llround(shift);
+  // The column the newest sample painted before is in now: from it on the
+  // buckets may have changed, and from the one before it the line joining
+  // them (one more column for rounding).
+  const long long changedFrom = before ? static_cast<long long>(std::floor((before->newest - t0_) / column)) - 2 : -1;
+  const bool scrolls = isVisible() && before && before->look == look && !look.coast && step >= 0 &&
+                       std::abs(shift - static_cast<double>(step)) < 1e-6 && newest >= before->newest &&
+                       changedFrom >= 1 && changedFrom < width;
+  if (!scrolls) {
+    update();
+    return;
+  }
+  const QRect plot = area.toAlignedRect();
+  const int left = plot.left();
+  const int top = plot.top();
+  const int height = plot.height() + 1;  // the lanes' bottom edge included
+  // The left edge (the lanes' border, drawn over by the first column) stays
+  // put, as does the right border; the columns between move with the data.
+  if (step > 0) scroll(-static_cast<int>(step), 0, QRect(left + 1, top, static_cast<int>(width) - 1, height));
+  QRegion fresh(left, top, 1, height);
+  // The changed columns up to the right border, which a mark at the range's
+  // very end is drawn on.
+  fresh += QRect(left + static_cast<int>(changedFrom), top, static_cast<int>(width - changedFrom) + 1, height);
+  fresh += QRect(0, top + height, this->width(), this->height() - top - height);  // the time labels
+  // The names stay put: where they are, and where the scroll took them.
+  for (const QRect& name : nameRects_) fresh += name.adjusted(-static_cast<int>(step), 0, 0, 0);
+  update(fresh);
+}
+
+void CTrendPlot::paintEvent(QPaintEvent* event) {
+  LayOut();
+  lastReduced_ = std::exchange(reducedSincePaint_, 0);
+  // Partial paints (a scrolled picture's new columns) skip what they do not touch.
+  const QRegion& region = event->region();
+  if (region.contains(rect())) {
+    shown_ = Picture{CurrentLook(), t0_, store_ != nullptr ? store_->LastTime() : 0};
+  } else if (shown_ && !(shown_->look == CurrentLook())) {
+    // Painted in part with a look the rest does not have: all of it again.
+    shown_.reset();
+    update();
+  }
+  auto touches = [&region](const QRectF& rect) { return region.intersects(rect.toAlignedRect()); };
+
   QPainter painter(this);
   painter.fillRect(rect(), Qt::white);
   const QRectF area = PlotArea();
@@ -96,48 +205,36 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
   painter.setPen(QColor(0xc0, 0xc0, 0xc0));
   const double step = NiceTickStep(span, 8);
   for (double t = std::ceil(t0_ / step) * step; t <= t1_; t += step) {
-    const double x = xOf(t);
+    const double x = ColumnX(t);
     painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
-    painter.drawText(QRectF(x - 40, area.bottom() + 2, 80, 20), Qt::AlignHCenter | Qt::AlignTop,
-                     Number(t) + QStringLiteral(" s"));
+    const QRectF label(x - 40, area.bottom() + 2, 80, 20);
+    if (touches(label)) painter.drawText(label, Qt::AlignHCenter | Qt::AlignTop, Number(t) + QStringLiteral(" s"));
   }
 
   const std::size_t lanes = columns_.size();
-  const std::size_t width = Columns();
-  if (lanes_.size() != lanes) lanes_.resize(lanes);
-  lastReduced_ = 0;
   for (std::size_t lane = 0; lane < lanes; ++lane) {
     const double laneHeight = area.height() / static_cast<double>(lanes);
     const QRectF box(area.left(), area.top() + laneHeight * static_cast<double>(lane), area.width(), laneHeight);
+    if (!touches(box.adjusted(-area.left(), -1, 1, 1))) continue;
     painter.setPen(QColor(0x90, 0x90, 0x90));
     painter.drawRect(box);
     const QColor color = kLaneColors[lane % std::size(kLaneColors)];
     painter.setPen(color);
-    painter.drawText(box.adjusted(6, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop,
-                     SeriesName(texts_, columns_[lane], store_->Units()));
+    if (region.intersects(nameRects_[lane])) {
+      painter.drawText(nameBoxes_[lane], kNameFlags, names_[lane]);
+    }
 
-    const std::vector<MinMaxBucket>& buckets = lanes_[lane].Reduce(*store_, columns_[lane], t0_, t1_, width);
-    lastReduced_ += lanes_[lane].LastReduced();
-    double low = INFINITY, high = -INFINITY;
-    for (const MinMaxBucket& b : buckets) {
-      if (!b.any) continue;
-      low = std::min(low, b.min);
-      high = std::max(high, b.max);
-    }
-    if (!(low <= high)) continue;
-    if (high - low < 1e-9) {
-      low -= 1;
-      high += 1;
-    }
-    const double pad = (high - low) * 0.08;
-    low -= pad;
-    high += pad;
+    const LaneScale scale = scales_[lane];
+    if (!scale.any) continue;
+    const double low = scale.low;
+    const double high = scale.high;
     painter.setPen(Qt::black);
-    painter.drawText(QRectF(0, box.top(), area.left() - 4, 16), Qt::AlignRight | Qt::AlignTop,
-                     AxisNumber(high, high - low));
-    painter.drawText(QRectF(0, box.bottom() - 16, area.left() - 4, 16), Qt::AlignRight | Qt::AlignBottom,
-                     AxisNumber(low, high - low));
+    const QRectF highLabel(0, box.top(), area.left() - 4, 16);
+    const QRectF lowLabel(0, box.bottom() - 16, area.left() - 4, 16);
+    if (touches(highLabel)) painter.drawText(highLabel, Qt::AlignRight | Qt::AlignTop, AxisNumber(high, high - low));
+    if (touches(lowLabel)) painter.drawText(lowLabel, Qt::AlignRight | Qt::AlignBottom, AxisNumber(low, high - low));
     auto yOf = [&](double v) { return box.bottom() - (v - low) / (high - low) * box.height(); };
+    const std::vector<MinMaxBucket>& buckets = *buckets_[lane];
     QPolygonF line;
     line.reserve(static_cast<qsizetype>(2 * buckets.size()));
     // One pixel wide: the raster engine draws such a line directly, whereas
@@ -174,8 +271,13 @@ void CTrendPlot::paintEvent(QPaintEvent*) {
   }
   if (cursor_ && *cursor_ >= t0_ && *cursor_ <= t1_) {
     painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
-    painter.drawLine(QPointF(xOf(*cursor_), area.top()), QPointF(xOf(*cursor_), area.bottom()));
+    painter.drawLine(QPointF(ColumnX(*cursor_), area.top()), QPointF(ColumnX(*cursor_), area.bottom()));
   }
+}
+
+void CTrendPlot::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::FontChange) nameBoxes_.clear();  // measured again at the next layout
 }
 
 void CTrendPlot::mouseMoveEvent(QMouseEvent* event) {
@@ -423,7 +525,7 @@ void CTrendDlg::Refresh() {
   coast_ = FindCoastDown(store, start, end);
   plot_->SetCoastDown(coast_);
   UpdateLabels();
-  plot_->update();
+  plot_->ShowChanges();
 }
 
 void CTrendDlg::UpdateSeriesNames() {

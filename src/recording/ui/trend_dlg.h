@@ -4,10 +4,12 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QString>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -43,8 +45,15 @@ class CTrendPlot : public QWidget {
   double RangeEnd() const { return t1_; }
   // Pixel columns of the plot area: one min/max pair each.
   std::size_t Columns() const;
-  // Buckets reduced from samples (not reused) by the last paint, all lanes.
+  // Buckets reduced from samples (not reused) for the last paint, all lanes.
   std::size_t LastReduced() const { return lastReduced_; }
+  // Shows the range and data as they are now. When the range moved on by
+  // whole pixel columns and nothing else changed the picture's look (the
+  // lanes, their scales, the cursor, no coast-down marked), what is on the
+  // screen scrolls with the data and only the new columns and the parts that
+  // stay put (names, time labels, the left edge) are painted; otherwise the
+  // whole plot is.
+  void ShowChanges();
   std::optional<double> CursorTime() const { return cursor_; }
   void SetCursorTime(std::optional<double> t) { cursor_ = t; }
   void SetCoastDown(std::optional<CoastDownResult> coast) { coast_ = coast; }
@@ -56,6 +65,7 @@ class CTrendPlot : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -64,6 +74,38 @@ class CTrendPlot : public QWidget {
  private:
   double TimeAt(double x) const;
   QRectF PlotArea() const;
+  // Reduces every lane for the current range and finds its scale.
+  void LayOut();
+  // The x of a time's pixel column. Counted from whole columns rather than
+  // from the range's start, so that a range moved on by whole columns moves
+  // the grid and the cursor by whole pixels, exactly as it moves the data.
+  double ColumnX(double t) const;
+
+  struct LaneScale {
+    double low = 0;
+    double high = 0;
+    bool any = false;
+    bool operator==(const LaneScale&) const = default;
+  };
+  // All that the picture shows besides the range's start.
+  struct Look {
+    QSize size;
+    double span = 0;
+    const TrendStore* store = nullptr;
+    std::uint64_t generation = 0;
+    std::vector<QString> names;
+    std::vector<LaneScale> scales;
+    std::optional<double> cursor;
+    bool coast = false;
+    bool operator==(const Look&) const = default;
+  };
+  Look CurrentLook() const;
+  // What the screen shows once the paints asked for are done.
+  struct Picture {
+    Look look;
+    double t0 = 0;
+    double newest = 0;  // the store's newest sample time then
+  };
 
   const TextLookup& texts_;
   const TrendStore* store_ = nullptr;
@@ -73,8 +115,15 @@ class CTrendPlot : public QWidget {
   std::optional<double> cursor_;
   std::optional<CoastDownResult> coast_;
   std::optional<double> dragFrom_;
-  std::vector<MinMaxColumns> lanes_;  // one per lane, kept between paints
+  std::vector<MinMaxColumns> lanes_;                       // one per lane, kept between paints
+  std::vector<const std::vector<MinMaxBucket>*> buckets_;  // each lane's, from LayOut
+  std::vector<LaneScale> scales_;                          // each lane's, from LayOut
+  std::vector<QString> names_;
+  std::vector<QRectF> nameBoxes_;  // where each lane's name is placed
+  std::vector<QRect> nameRects_;   // the part of that its text covers
+  std::size_t reducedSincePaint_ = 0;
   std::size_t lastReduced_ = 0;
+  std::optional<Picture> shown_;
 };
 
 class CTrendDlg : public QDialog {

@@ -1,0 +1,107 @@
+// The live trend plot scrolls what is on the screen when its range moves on
+// by whole pixel columns and paints only what changed; the screen must still
+// show what a full paint draws.
+#include <QScreen>
+#include <QTest>
+#include <cmath>
+
+#include "env/text_lookup.h"
+#include "paint_regions.h"
+#include "recording/recording.h"
+#include "recording/ui/trend_dlg.h"
+
+using namespace rolta;
+
+class TrendPlotTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void scrolledPictureIsAFullPaint();
+};
+
+void TrendPlotTest::scrolledPictureIsAFullPaint() {
+  const IdentityLookup texts;
+  TrendStore store(330);
+  CTrendPlot plot(texts);
+  plot.SetStore(&store);
+  auto column = [](const char* name) { return static_cast<std::size_t>(RecordColumnIndex(name)); };
+  plot.SetColumns({column("v1"), column("v2"), column("v4")});
+  plot.resize(640, 360);
+  plot.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&plot));
+
+  // A saw-tooth between fixed bounds keeps each lane's scale while the range
+  // moves on; `spike` breaks it once.
+  double t = 0;
+  int frame = 0;
+  double spike = 0;
+  auto feed = [&](double until) {
+    for (; t < until; t += 1.0 / 480, ++frame) {
+      ControllerStatus status;
+      status.FrameType = 16;
+      status.Value1 = 40.0f + static_cast<float>(frame % 240) / 12.0f + static_cast<float>(spike);
+      status.Value2 = 900.0f - static_cast<float>(frame % 97);
+      status.Value4 = 2000.0f + static_cast<float>(frame % 55);
+      store.AddFrame(status, t);
+    }
+  };
+  const double span = 10;
+  const double width = span / static_cast<double>(plot.Columns());
+  auto follow = [&] {
+    const double end = std::max(span, (std::floor(store.LastTime() / width) + 1) * width);
+    plot.SetRange(end - span, end);
+    plot.ShowChanges();
+  };
+  auto onScreen = [&plot] {
+    return plot.screen()->grabWindow(plot.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  auto fullPaint = [&plot] { return plot.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+  test::PaintRegions regions(&plot);
+
+  feed(12);
+  follow();
+  QTRY_VERIFY(!regions.all.isEmpty());
+  QCOMPARE(onScreen(), fullPaint());
+
+  struct Step {
+    const char* what;
+    double columns;  // how far the data move on
+    int follows;     // range updates before the window paints
+    double spike;    // added to the first lane's values from now on
+    bool placeCursor;
+    bool scrolls;
+  };
+  const Step steps[] = {
+      {"one column", 1, 1, 0, false, true},
+      {"three columns", 3, 1, 0, false, true},
+      {"a part of a column", 0.4, 1, 0, false, true},
+      {"two updates before one paint", 2, 2, 0, false, true},
+      {"a spike rescales the lane", 1, 1, 100, false, false},
+      {"back to scrolling with the spike in view", 2, 1, 0, false, true},
+      {"the cursor placed", 1, 1, 0, true, false},
+      {"the cursor moves with the data", 5, 1, 0, false, true},
+  };
+  for (const Step& step : steps) {
+    regions.all = {};
+    spike = step.spike;
+    if (step.placeCursor) plot.SetCursorTime(t - 3);
+    for (int i = 0; i < step.follows; ++i) {
+      feed(t + step.columns * width / step.follows);
+      follow();
+    }
+    QTRY_VERIFY2(!regions.all.isEmpty(), step.what);
+    const QRegion repainted = regions.all;  // before the full paint below adds its own
+    QVERIFY2(onScreen() == fullPaint(), step.what);
+    int area = 0;
+    for (const QRect& rect : repainted) area += rect.width() * rect.height();
+    if (step.scrolls) {
+      // The new columns, the edges, the names and the time labels.
+      QVERIFY2(area < plot.width() * plot.height() / 4, step.what);
+    } else {
+      QVERIFY2(repainted.contains(plot.rect()), step.what);
+    }
+  }
+}
+
+QTEST_MAIN(TrendPlotTest)
+#include "trend_plot_test.moc"
