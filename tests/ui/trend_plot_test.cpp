@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTest>
 #include <cmath>
+#include <random>
 
 #include "env/text_lookup.h"
 #include "paint_regions.h"
@@ -35,12 +36,13 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
   double t = 0;
   int frame = 0;
   double spike = 0;
+  std::minstd_rand noise(7);  // a line that goes up and down by any amount
   auto feed = [&](double until) {
     for (; t < until; t += 1.0 / 480, ++frame) {
       ControllerStatus status;
       status.FrameType = 16;
       status.Value1 = 40.0f + static_cast<float>(frame % 240) / 12.0f + static_cast<float>(spike);
-      status.Value2 = 900.0f - static_cast<float>(frame % 97);
+      status.Value2 = 900.0f - static_cast<float>(frame % 97) * static_cast<float>(noise() % 100) / 100.0f;
       status.Value4 = 2000.0f + static_cast<float>(frame % 55);
       store.AddFrame(status, t);
     }
@@ -80,6 +82,12 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
       {"back to scrolling with the spike in view", 2, 1, 0, false, true},
       {"the cursor placed", 1, 1, 0, true, false},
       {"the cursor moves with the data", 5, 1, 0, false, true},
+      {"and again", 1, 1, 0, false, true},
+      {"and again", 2, 1, 0, false, true},
+      {"and again", 4, 1, 0, false, true},
+      {"and again", 1, 3, 0, false, true},
+      {"and again", 7, 1, 0, false, true},
+      {"and again", 1, 1, 0, false, true},
   };
   for (const Step& step : steps) {
     regions.all = {};

@@ -125,8 +125,13 @@ void CTrendPlot::LayOut() {
       low -= 1;
       high += 1;
     }
+    // Some room above and below, and the ends on whole steps of a round
+    // number: the scale moves in steps rather than with every new extreme,
+    // so a rising speed rescales its lane a few times instead of at every
+    // repaint, and the picture can scroll in between.
     const double pad = (high - low) * 0.08;
-    scales_[lane] = LaneScale{low - pad, high + pad, true};
+    const double step = NiceTickStep(high - low + 2 * pad, 4);
+    scales_[lane] = LaneScale{std::floor((low - pad) / step) * step, std::ceil((high + pad) / step) * step, true};
   }
 }
 
@@ -163,7 +168,9 @@ void CTrendPlot::ShowChanges() {
   // The left edge (the lanes' border, drawn over by the first column) stays
   // put, as does the right border; the columns between move with the data.
   if (step > 0) scroll(-static_cast<int>(step), 0, QRect(left + 1, top, static_cast<int>(width) - 1, height));
-  QRegion fresh(left, top, 1, height);
+  // The first two columns again: the line now starts there, and the raster
+  // engine draws a line's first step apart from the same step further on.
+  QRegion fresh(left, top, 2, height);
   // The changed columns up to the right border, which a mark at the range's
   // very end is drawn on.
   fresh += QRect(left + static_cast<int>(changedFrom), top, static_cast<int>(width - changedFrom) + 1, height);
