@@ -54,17 +54,8 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
     plot.SetRange(end - span, end);
     plot.ShowChanges();
   };
-  auto onScreen = [&plot] {
-    return plot.screen()->grabWindow(plot.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-  };
-  auto fullPaint = [&plot] { return plot.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+
   test::PaintRegions regions(&plot);
-
-  feed(12);
-  follow();
-  QTRY_VERIFY(!regions.all.isEmpty());
-  QCOMPARE(onScreen(), fullPaint());
-
   struct Step {
     const char* what;
     double columns;  // how far the data move on
@@ -74,6 +65,7 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
     bool scrolls;
   };
   const Step steps[] = {
+      {"the first picture", 12 / width, 1, 0, false, false},
       {"one column", 1, 1, 0, false, true},
       {"three columns", 3, 1, 0, false, true},
       {"a part of a column", 0.4, 1, 0, false, true},
@@ -82,12 +74,8 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
       {"back to scrolling with the spike in view", 2, 1, 0, false, true},
       {"the cursor placed", 1, 1, 0, true, false},
       {"the cursor moves with the data", 5, 1, 0, false, true},
-      {"and again", 1, 1, 0, false, true},
-      {"and again", 2, 1, 0, false, true},
-      {"and again", 4, 1, 0, false, true},
       {"and again", 1, 3, 0, false, true},
       {"and again", 7, 1, 0, false, true},
-      {"and again", 1, 1, 0, false, true},
   };
   for (const Step& step : steps) {
     regions.all = {};
@@ -99,15 +87,11 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
     }
     QTRY_VERIFY2(!regions.all.isEmpty(), step.what);
     const QRegion repainted = regions.all;  // before the full paint below adds its own
-    QVERIFY2(onScreen() == fullPaint(), step.what);
+    QVERIFY2(plot.screen()->grabWindow(plot.winId()).toImage() == plot.grab().toImage(), step.what);
     int area = 0;
     for (const QRect& rect : repainted) area += rect.width() * rect.height();
-    if (step.scrolls) {
-      // The new columns, the edges, the names and the time labels.
-      QVERIFY2(area < plot.width() * plot.height() / 4, step.what);
-    } else {
-      QVERIFY2(repainted.contains(plot.rect()), step.what);
-    }
+    // Scrolled: the new columns, the edges, the names and the time labels.
+    QVERIFY2(step.scrolls ? area < plot.width() * plot.height() / 4 : repainted.contains(plot.rect()), step.what);
   }
 }
 
