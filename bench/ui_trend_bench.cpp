@@ -9,6 +9,10 @@
 //   BM_TrendRepaint5MinZoomed  the same with the range widened by a fraction
 //                              of a column each time (zooming): every column
 //                              is reduced from its samples again.
+//   BM_TrendLive60sShown       the live 60 s window as the operator has it:
+//                              shown, each iteration adds one pixel column's
+//                              frames and lets the window repaint (scrolled,
+//                              or whole when a scale changed).
 //   BM_TrendLive5Min           the live window following the line: each
 //                              iteration adds the frames of one pixel column
 //                              (the window repaints when the newest frame has
@@ -137,6 +141,44 @@ void BM_TrendLive5Min(benchmark::State& state) {
   state.counters["cpu%"] = paints > 0 ? cpu / static_cast<double>(paints) * perSecond * 100.0 : 0.0;
 }
 BENCHMARK(BM_TrendLive5Min)->Unit(benchmark::kMicrosecond);
+
+void BM_TrendLive60sShown(benchmark::State& state) {
+  test::FakeEnvironment environment;
+  QtServices services;
+  CRoltaDlg console(environment, services.Host());
+  console.Recorder()->OpenTrendWindow();
+  CTrendDlg* trend = console.Recorder()->TrendWindow();
+  trend->resize(1172, 620);
+  trend->SetSpan(60);
+  trend->ShowLive();
+  trend->show();
+  const auto origin = trend->LiveOrigin();
+  int frame = 0;
+  auto addFrames = [&](int count) {
+    for (int i = 0; i < count; ++i, ++frame) {
+      trend->AddLiveFrame(Frame(frame), origin + std::chrono::microseconds(frame * 1'000'000LL / 480));
+    }
+  };
+  addFrames(70 * 480);
+  trend->Refresh();
+  QCoreApplication::processEvents();
+  const double secondsPerColumn = 60.0 / static_cast<double>(std::max<std::size_t>(1, trend->Plot()->Columns()));
+  const int framesPerColumn = static_cast<int>(std::ceil(secondsPerColumn * 480));
+  const double before = CpuSeconds();
+  std::int64_t paints = 0;
+  for (auto _ : state) {
+    addFrames(framesPerColumn);
+    trend->Refresh();
+    QCoreApplication::processEvents();
+    ++paints;
+  }
+  const double cpu = CpuSeconds() - before;
+  Report(state, *trend, cpu, paints);
+  const double perSecond = std::min(30.0, 1.0 / secondsPerColumn);
+  state.counters["paints/s"] = perSecond;
+  state.counters["cpu%"] = paints > 0 ? cpu / static_cast<double>(paints) * perSecond * 100.0 : 0.0;
+}
+BENCHMARK(BM_TrendLive60sShown)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -62,6 +62,25 @@ QString AxisNumber(double value, double range) {
   return QString::number(value, 'f', decimals);
 }
 
+// The buckets to draw for the pixel columns first..last: from the second
+// drawn point before first to the second after last, or the line's ends. A
+// line's first and last steps are drawn apart by the raster engine; cut
+// there, they fall outside the columns painted.
+std::pair<std::size_t, std::size_t> DrawnRun(const std::vector<MinMaxBucket>& buckets, long long first,
+                                             long long last) {
+  const auto count = static_cast<long long>(buckets.size());
+  auto drawn = [&](long long i) { return i >= 0 && i < count && buckets[static_cast<std::size_t>(i)].any; };
+  long long from = std::clamp(first, 0LL, count - 1);
+  for (int found = 0; from > 0 && found < 2;) {
+    if (drawn(--from)) ++found;
+  }
+  long long to = std::clamp(last, 0LL, count - 1);
+  for (int found = 0; to < count - 1 && found < 2;) {
+    if (drawn(++to)) ++found;
+  }
+  return {static_cast<std::size_t>(std::min(from, to)), static_cast<std::size_t>(to)};
+}
+
 }  // namespace
 
 CTrendPlot::CTrendPlot(const TextLookup& texts, QWidget* parent) : QWidget(parent), texts_(texts) {
@@ -213,7 +232,9 @@ void CTrendPlot::paintEvent(QPaintEvent* event) {
   const double step = NiceTickStep(span, 8);
   for (double t = std::ceil(t0_ / step) * step; t <= t1_; t += step) {
     const double x = ColumnX(t);
-    painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    if (touches(QRectF(x - 1, area.top(), 2, area.height()))) {
+      painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    }
     const QRectF label(x - 40, area.bottom() + 2, 80, 20);
     if (touches(label)) painter.drawText(label, Qt::AlignHCenter | Qt::AlignTop, Number(t) + QStringLiteral(" s"));
   }
@@ -242,8 +263,6 @@ void CTrendPlot::paintEvent(QPaintEvent* event) {
     if (touches(lowLabel)) painter.drawText(lowLabel, Qt::AlignRight | Qt::AlignBottom, AxisNumber(low, high - low));
     auto yOf = [&](double v) { return box.bottom() - (v - low) / (high - low) * box.height(); };
     const std::vector<MinMaxBucket>& buckets = *buckets_[lane];
-    QPolygonF line;
-    line.reserve(static_cast<qsizetype>(2 * buckets.size()));
     // One pixel wide: the raster engine draws such a line directly, whereas
     // any wider pen is outlined and filled as a polygon, which for a line
     // going up and down the lane in every pixel column took half a second.
@@ -251,21 +270,41 @@ void CTrendPlot::paintEvent(QPaintEvent* event) {
     // Frames further apart than a second are a gap in the data and in the
     // line; closer ones are joined however many pixel columns lie between.
     const double secondsPerColumn = span / static_cast<double>(std::max<std::size_t>(1, buckets.size()));
-    std::optional<std::size_t> previous;
-    for (std::size_t i = 0; i < buckets.size(); ++i) {
-      const MinMaxBucket& b = buckets[i];
-      if (!b.any) continue;
-      if (previous && static_cast<double>(i - *previous - 1) * secondsPerColumn > kGapSeconds) {
-        if (line.size() > 1) painter.drawPolyline(line);
-        line.clear();
+    auto drawLine = [&](std::size_t from, std::size_t to) {
+      QPolygonF line;
+      line.reserve(static_cast<qsizetype>(2 * (to - from + 1)));
+      std::optional<std::size_t> previous;
+      for (std::size_t i = from; i <= to; ++i) {
+        const MinMaxBucket& b = buckets[i];
+        if (!b.any) continue;
+        if (previous && static_cast<double>(i - *previous - 1) * secondsPerColumn > kGapSeconds) {
+          if (line.size() > 1) painter.drawPolyline(line);
+          line.clear();
+        }
+        previous = i;
+        const double x = area.left() + static_cast<double>(i) + 0.5;
+        line << QPointF(x, yOf(b.max));
+        if (b.min != b.max) line << QPointF(x, yOf(b.min));
       }
-      previous = i;
-      const double x = area.left() + static_cast<double>(i) + 0.5;
-      line << QPointF(x, yOf(b.max));
-      if (b.min != b.max) line << QPointF(x, yOf(b.min));
+      if (line.size() == 1) line << line.front() + QPointF(1, 0);
+      if (line.size() > 1) painter.drawPolyline(line);
+    };
+    // Only around the columns this paint touches: a scrolled picture's paint
+    // draws a few dozen points of the line rather than all of them.
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    for (const QRect& part : region) {
+      const QRect inLane = part.intersected(box.toAlignedRect());
+      if (inLane.isEmpty() || buckets.empty()) continue;
+      runs.push_back(DrawnRun(buckets, static_cast<long long>(inLane.left() - area.left()),
+                              static_cast<long long>(inLane.right() - area.left())));
     }
-    if (line.size() == 1) line << line.front() + QPointF(1, 0);
-    if (line.size() > 1) painter.drawPolyline(line);
+    std::sort(runs.begin(), runs.end());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      std::pair<std::size_t, std::size_t> run = runs[i];
+      while (i + 1 < runs.size() && runs[i + 1].first <= run.second)
+        run.second = std::max(run.second, runs[++i].second);
+      drawLine(run.first, run.second);
+    }
   }
 
   if (coast_) {
