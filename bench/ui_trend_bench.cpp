@@ -104,15 +104,19 @@ void BM_TrendRepaint5MinZoomed(benchmark::State& state) { RepaintRecording(state
 BENCHMARK(BM_TrendRepaint5Min)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TrendRepaint5MinZoomed)->Unit(benchmark::kMicrosecond);
 
-void BM_TrendLive5Min(benchmark::State& state) {
+// The live window of `span` seconds following the line, from a full window
+// on: painted into an image (the whole plot each time), or shown and left to
+// repaint itself as the operator sees it.
+void FollowLine(benchmark::State& state, double span, bool shown) {
   test::FakeEnvironment environment;
   QtServices services;
   CRoltaDlg console(environment, services.Host());
   console.Recorder()->OpenTrendWindow();
   CTrendDlg* trend = console.Recorder()->TrendWindow();
   trend->resize(1172, 620);
-  trend->SetSpan(300);
+  trend->SetSpan(span);
   trend->ShowLive();
+  if (shown) trend->show();
   const auto origin = trend->LiveOrigin();
   int frame = 0;
   auto addFrames = [&](int count) {
@@ -120,56 +124,23 @@ void BM_TrendLive5Min(benchmark::State& state) {
       trend->AddLiveFrame(Frame(frame), origin + std::chrono::microseconds(frame * 1'000'000LL / 480));
     }
   };
-  addFrames(300 * 480);
   QImage image(trend->Plot()->size(), QImage::Format_RGB32);
-  trend->Refresh();
-  trend->Plot()->render(&image);
-  const double secondsPerColumn = 300.0 / static_cast<double>(std::max<std::size_t>(1, trend->Plot()->Columns()));
-  const int framesPerColumn = static_cast<int>(std::ceil(secondsPerColumn * 480));
-  const double before = CpuSeconds();
-  std::int64_t paints = 0;
-  for (auto _ : state) {
-    addFrames(framesPerColumn);
+  auto repaint = [&] {
     trend->Refresh();
-    trend->Plot()->render(&image);
-    ++paints;
-  }
-  const double cpu = CpuSeconds() - before;
-  Report(state, *trend, cpu, paints);
-  const double perSecond = std::min(30.0, 1.0 / secondsPerColumn);
-  state.counters["paints/s"] = perSecond;
-  state.counters["cpu%"] = paints > 0 ? cpu / static_cast<double>(paints) * perSecond * 100.0 : 0.0;
-}
-BENCHMARK(BM_TrendLive5Min)->Unit(benchmark::kMicrosecond);
-
-void BM_TrendLive60sShown(benchmark::State& state) {
-  test::FakeEnvironment environment;
-  QtServices services;
-  CRoltaDlg console(environment, services.Host());
-  console.Recorder()->OpenTrendWindow();
-  CTrendDlg* trend = console.Recorder()->TrendWindow();
-  trend->resize(1172, 620);
-  trend->SetSpan(60);
-  trend->ShowLive();
-  trend->show();
-  const auto origin = trend->LiveOrigin();
-  int frame = 0;
-  auto addFrames = [&](int count) {
-    for (int i = 0; i < count; ++i, ++frame) {
-      trend->AddLiveFrame(Frame(frame), origin + std::chrono::microseconds(frame * 1'000'000LL / 480));
-    }
+    if (shown)
+      QCoreApplication::processEvents();
+    else
+      trend->Plot()->render(&image);
   };
-  addFrames(70 * 480);
-  trend->Refresh();
-  QCoreApplication::processEvents();
-  const double secondsPerColumn = 60.0 / static_cast<double>(std::max<std::size_t>(1, trend->Plot()->Columns()));
+  addFrames(static_cast<int>(span) * 480);
+  repaint();
+  const double secondsPerColumn = span / static_cast<double>(std::max<std::size_t>(1, trend->Plot()->Columns()));
   const int framesPerColumn = static_cast<int>(std::ceil(secondsPerColumn * 480));
   const double before = CpuSeconds();
   std::int64_t paints = 0;
   for (auto _ : state) {
     addFrames(framesPerColumn);
-    trend->Refresh();
-    QCoreApplication::processEvents();
+    repaint();
     ++paints;
   }
   const double cpu = CpuSeconds() - before;
@@ -178,6 +149,9 @@ void BM_TrendLive60sShown(benchmark::State& state) {
   state.counters["paints/s"] = perSecond;
   state.counters["cpu%"] = paints > 0 ? cpu / static_cast<double>(paints) * perSecond * 100.0 : 0.0;
 }
+void BM_TrendLive5Min(benchmark::State& state) { FollowLine(state, 300, false); }
+void BM_TrendLive60sShown(benchmark::State& state) { FollowLine(state, 60, true); }
+BENCHMARK(BM_TrendLive5Min)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TrendLive60sShown)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

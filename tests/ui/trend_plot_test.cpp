@@ -58,29 +58,33 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
   test::PaintRegions regions(&plot);
   struct Step {
     const char* what;
-    double columns;  // how far the data move on
-    int follows;     // range updates before the window paints
-    double spike;    // added to the first lane's values from now on
-    bool placeCursor;
+    double columns;                              // how far the data move on
+    int follows;                                 // range updates before the window paints
+    double spike;                                // added to the first lane's values from now on
+    enum { kNoMark, kCursor, kCoastDown } mark;  // placed before the data move on
     bool scrolls;
   };
   const Step steps[] = {
-      {"the first picture", 12 / width, 1, 0, false, false},
-      {"one column", 1, 1, 0, false, true},
-      {"three columns", 3, 1, 0, false, true},
-      {"a part of a column", 0.4, 1, 0, false, true},
-      {"two updates before one paint", 2, 2, 0, false, true},
-      {"a spike rescales the lane", 1, 1, 100, false, false},
-      {"back to scrolling with the spike in view", 2, 1, 0, false, true},
-      {"the cursor placed", 1, 1, 0, true, false},
-      {"the cursor moves with the data", 5, 1, 0, false, true},
-      {"and again", 1, 3, 0, false, true},
-      {"and again", 7, 1, 0, false, true},
+      {"the first picture", 12 / width, 1, 0, Step::kNoMark, false},
+      {"one column", 1, 1, 0, Step::kNoMark, true},
+      {"three columns", 3, 1, 0, Step::kNoMark, true},
+      {"a part of a column", 0.4, 1, 0, Step::kNoMark, true},
+      {"two updates before one paint", 2, 2, 0, Step::kNoMark, true},
+      {"a spike rescales the lane", 1, 1, 100, Step::kNoMark, false},
+      {"back to scrolling with the spike in view", 2, 1, 0, Step::kNoMark, true},
+      {"the cursor placed", 1, 1, 0, Step::kCursor, false},
+      {"the cursor moves with the data", 5, 1, 0, Step::kNoMark, true},
+      {"and again", 1, 3, 0, Step::kNoMark, true},
+      {"and again", 7, 1, 0, Step::kNoMark, true},
+      // Its band's edges fall between pixels: drawn whole while it shows.
+      {"a coast-down marked", 1, 1, 0, Step::kCoastDown, false},
+      {"a coast-down in view", 2, 1, 0, Step::kNoMark, false},
   };
   for (const Step& step : steps) {
     regions.all = {};
     spike = step.spike;
-    if (step.placeCursor) plot.SetCursorTime(t - 3);
+    if (step.mark == Step::kCursor) plot.SetCursorTime(t - 3);
+    if (step.mark == Step::kCoastDown) plot.SetCoastDown(CoastDownResult{{t - 4, t - 1, 80, 20}, true, true});
     for (int i = 0; i < step.follows; ++i) {
       feed(t + step.columns * width / step.follows);
       follow();
