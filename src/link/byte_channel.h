@@ -17,6 +17,22 @@ class ByteChannel {
   virtual std::size_t Write(const std::uint8_t* bytes, std::size_t length) = 0;
   // Tells the monitor that the current bytes-waiting notification was handled.
   virtual void AcknowledgeNotification() = 0;
+  // While a sender waits for each answer before it goes on (a firmware
+  // upload), a channel that gathers arriving bytes reports a frame as soon as
+  // its last byte is in, not after its own wake-up comes late.
+  virtual void SetAnswersAwaited(bool /*awaited*/) {}
+};
+
+// Answers are awaited for as long as it lives.
+class AwaitingAnswers {
+ public:
+  explicit AwaitingAnswers(ByteChannel& channel) : channel_(channel) { channel_.SetAnswersAwaited(true); }
+  ~AwaitingAnswers() { channel_.SetAnswersAwaited(false); }
+  AwaitingAnswers(const AwaitingAnswers&) = delete;
+  AwaitingAnswers& operator=(const AwaitingAnswers&) = delete;
+
+ private:
+  ByteChannel& channel_;
 };
 
 }  // namespace rolta

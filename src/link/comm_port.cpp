@@ -42,6 +42,10 @@ constexpr int kGatherSlackBytes = 2;
 constexpr int kSteadyGatherFrames = 2;
 constexpr auto kSteadyGatherLimit = 4500us;
 constexpr unsigned long kMonitorTimerSlackNs = 10'000;
+// While answers are awaited, the gathering sleeps only to this long before a
+// frame's last byte is due and looks for it awake from there: longer than a
+// wake-up is late on a busy machine, and short enough to cost little.
+constexpr auto kAwakeLookAhead = 150us;
 // Write time limit: a constant plus a per-byte allowance.
 constexpr auto kWriteTimeConstant = 2000ms;
 constexpr auto kWriteTimePerByte = 50ms;
@@ -310,7 +314,16 @@ int CCommPort::GatherPieces(int waiting, int gatherBytes, std::chrono::steady_cl
     }
     until = std::max(until, notBefore);
     if (until <= now) return waiting;
-    if (!PauseUnlessClosed(until - now)) return waiting;
+    if (answersAwaited_.load() && waiting < gatherBytes) {
+      if (until - now > kAwakeLookAhead) {
+        if (!PauseUnlessClosed(until - now - kAwakeLookAhead)) return waiting;
+      } else {
+        std::this_thread::yield();
+        if (!isOpen_.load()) return waiting;
+      }
+    } else if (!PauseUnlessClosed(until - now)) {
+      return waiting;
+    }
     waiting = BytesWaiting(fd_);
     if (waiting <= 0) return waiting;
   }

@@ -81,6 +81,8 @@ class CCommPort final : public SerialLink {
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override;
   std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
   void AcknowledgeNotification() override { handshake_.Set(); }
+  // Kept across Close and Open.
+  void SetAnswersAwaited(bool awaited) override { answersAwaited_.store(awaited); }
   bool LineLost() const override { return lineLost_.load(); }
 
   // The settings of the last successful Open (the baud rate as configured).
@@ -110,6 +112,7 @@ class CCommPort final : public SerialLink {
 
   std::atomic<bool> isOpen_{false};
   std::atomic<bool> lineLost_{false};
+  std::atomic<bool> answersAwaited_{false};
   HandshakeEvent handshake_{true};
   int fd_ = -1;
   int wakeFd_ = -1;  // eventfd that Close signals to end the monitor's poll

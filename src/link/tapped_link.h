@@ -33,6 +33,7 @@ class TappedLink final : public SerialLink {
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override { return inner_->Read(buffer, max); }
   std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
   void AcknowledgeNotification() override { inner_->AcknowledgeNotification(); }
+  void SetAnswersAwaited(bool awaited) override { inner_->SetAnswersAwaited(awaited); }
   void SetNotifyCallback(NotifyCallback callback) override { inner_->SetNotifyCallback(std::move(callback)); }
   int Open(const std::string& portName, int byteSize, int stopBitCode, int parityCode, std::uint32_t baudRate) override;
   void Close() override { inner_->Close(); }

@@ -123,8 +123,10 @@ void FirmwareUpgrade::OnUpgrade() {
   }
   running_ = true;
   // Two 1 ms pauses lie between one block and the next; each woken late
-  // would add a twentieth to them.
+  // would add a twentieth to them. Each block's answer is reported as its
+  // last byte comes in, for the same reason.
   const PrecisePauses onTime;
+  const AwaitingAnswers promptAnswers(channel_);
   host_->SetUpgradeRunning(true);
 
   if (const std::optional<std::string> path = host_->ChooseRomFile(dialog)) {

@@ -32,6 +32,8 @@ class MemoryChannel : public ByteChannel {
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override;
   std::size_t Write(const std::uint8_t* bytes, std::size_t length) override;
   void AcknowledgeNotification() override;
+  void SetAnswersAwaited(bool awaited) override { answersAwaited_ = awaited; }
+  bool AnswersAwaited() const { return answersAwaited_; }
 
   // Every frame written, one entry per Write call on an open channel.
   std::vector<std::vector<std::uint8_t>> Writes() const;
@@ -48,6 +50,7 @@ class MemoryChannel : public ByteChannel {
   std::vector<std::vector<std::uint8_t>> writes_;
   std::vector<std::size_t> readRequests_;
   int acknowledgements_ = 0;
+  bool answersAwaited_ = false;
 };
 
 }  // namespace rolta::test

@@ -543,19 +543,30 @@ TEST_F(CommPortTest, StreamArrivesCompleteAndInOrder) {
 
 TEST_F(CommPortTest, BytesArrivingOneAtATimeAllReachTheHandler) {
   // As a UART's receiver delivers them: the monitor gathers pieces before
-  // it notifies, and what it gathered is all there, in order.
+  // it notifies, and what it gathered is all there, in order. While answers
+  // are awaited it looks for a frame's last byte awake; a piece that never
+  // grows to a frame is still reported.
   ASSERT_EQ(OpenConsoleLine(port, pty.SlavePath()), 1);
-  const Bytes stream = Pattern(100, 0x33);
-  std::thread controller([&] {
-    for (std::uint8_t byte : stream) {
-      if (!pty.Send(Bytes{byte})) return;
-      std::this_thread::sleep_for(100us);
-    }
-  });
-  HandledTraffic traffic;
-  EXPECT_TRUE(HandleUntil(port, log, traffic, stream.size(), 5s));
-  controller.join();
-  EXPECT_EQ(traffic.received, stream);
+  for (const bool answersAwaited : {false, true}) {
+    SCOPED_TRACE(answersAwaited);
+    port.SetAnswersAwaited(answersAwaited);
+    const Bytes stream = Pattern(100, answersAwaited ? 0x55 : 0x33);
+    std::thread controller([&] {
+      for (std::uint8_t byte : stream) {
+        if (!pty.Send(Bytes{byte})) return;
+        std::this_thread::sleep_for(100us);
+      }
+    });
+    HandledTraffic traffic;
+    EXPECT_TRUE(HandleUntil(port, log, traffic, stream.size(), 5s));
+    controller.join();
+    EXPECT_EQ(traffic.received, stream);
+
+    const Bytes piece = Pattern(10, 0x17);
+    ASSERT_TRUE(pty.Send(piece));
+    EXPECT_TRUE(HandleUntil(port, log, traffic, stream.size() + piece.size()));
+    EXPECT_TRUE(std::equal(piece.begin(), piece.end(), traffic.received.end() - 10));
+  }
 }
 
 // ---- The far end going away -----------------------------------------------------

@@ -64,6 +64,7 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
   std::vector<std::string> statusLines;
   std::vector<bool> runningChanges;
   int pumps = 0;
+  bool answersAwaitedAtEveryPump = true;
 
   // The command bytes written, in order.
   std::vector<int> Codes() const {
@@ -105,6 +106,7 @@ class FakeConsole : public UpgradeHost, private StatusFrameSinks {
   }
   void ProcessPendingEvents() override {
     ++pumps;
+    answersAwaitedAtEveryPump = answersAwaitedAtEveryPump && channel.AnswersAwaited();
     const auto writes = channel.Writes();
     for (; handed_ < writes.size(); ++handed_) {
       // A block whose answer is to come during the pass's pause waits for it.
@@ -217,6 +219,9 @@ TEST_F(FirmwareUpgradeTest, BlocksOfTheFileCarryCountIndexLengthAndData) {
     ASSERT_EQ(console.messages.size(), 2u);
     EXPECT_EQ(console.messages[1], Report("更新成功", "成功更新QRX5000控制器"));
     EXPECT_EQ(console.runningChanges, (std::vector<bool>{true, false}));
+    // Answers are reported as they come in while the upgrade runs, and only then.
+    EXPECT_TRUE(console.answersAwaitedAtEveryPump);
+    EXPECT_FALSE(console.channel.AnswersAwaited());
     // Stopped first; after success the wait phase runs twice, the second
     // ending at its first check because WaitReply stays 100.
     const auto codes = console.Codes();
