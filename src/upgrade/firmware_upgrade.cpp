@@ -123,10 +123,8 @@ void FirmwareUpgrade::OnUpgrade() {
   }
   running_ = true;
   // Two 1 ms pauses lie between one block and the next; each woken late
-  // would add a twentieth to them. Each block's answer is reported as its
-  // last byte comes in, for the same reason.
+  // would add a twentieth to them.
   const PrecisePauses onTime;
-  const AwaitingAnswers promptAnswers(channel_);
   host_->SetUpgradeRunning(true);
 
   if (const std::optional<std::string> path = host_->ChooseRomFile(dialog)) {
@@ -205,6 +203,9 @@ int FirmwareUpgrade::UploadRomFile(const std::filesystem::path& path) {
   file.open(path, std::ios::binary);
   if (!file) return kUpgradeFileError;
 
+  // The next block waits for each block's answer: the port reports it as its
+  // last byte comes in, not when the monitor thread's wake-up comes late.
+  const AwaitingAnswers promptAnswers(channel_);
   std::uint32_t i = 0;
   std::int64_t lastRead = -1000;
   int result = kUpgradeDone;
