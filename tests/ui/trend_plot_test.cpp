@@ -74,8 +74,8 @@ void TrendPlotTest::scrolledPictureIsAFullPaint() {
       {"back to scrolling with the spike in view", 2, 1, 0, Step::kNoMark, true},
       {"the cursor placed", 1, 1, 0, Step::kCursor, false},
       {"the cursor moves with the data", 5, 1, 0, Step::kNoMark, true},
-      {"and again", 1, 3, 0, Step::kNoMark, true},
-      {"and again", 7, 1, 0, Step::kNoMark, true},
+      {"three updates before one paint", 1, 3, 0, Step::kNoMark, true},
+      {"seven columns with the cursor in view", 7, 1, 0, Step::kNoMark, true},
       // Its band's edges fall between pixels: drawn whole while it shows.
       {"a coast-down marked", 1, 1, 0, Step::kCoastDown, false},
       {"a coast-down in view", 2, 1, 0, Step::kNoMark, false},

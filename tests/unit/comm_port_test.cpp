@@ -631,6 +631,9 @@ TEST_F(CommPortTest, AHangUpIsPostedOnceAndTheMonitorEnds) {
 TEST_F(CommPortTest, CloseDuringABurstDoesNotHang) {
   for (int round = 0; round < 5; ++round) {
     SCOPED_TRACE(round);
+    // Every other round while answers are awaited: Close must end the
+    // monitor's awake look as it ends its sleep.
+    port.SetAnswersAwaited(round % 2 == 1);
     ASSERT_EQ(OpenConsoleLine(port, pty.SlavePath()), 1);
     std::atomic<bool> stop{false};
     std::thread controller([&] {
